@@ -1,0 +1,22 @@
+# tarnwick_add_test(NAME SOURCES <files> [LIBS <libs>] [LABELS <labels>] [TIMEOUT <s>])
+#
+# One executable per test, run by ctest with the offscreen platform, a fixed
+# locale and private HOME/XDG folders, so no test can reach a real display, the
+# user's settings or the session bus.
+function(tarnwick_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set(home ${CMAKE_BINARY_DIR}/test-home/${name})
+  file(MAKE_DIRECTORY ${home}/config ${home}/runtime ${home}/data ${home}/cache)
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;HOME=${home};XDG_CONFIG_HOME=${home}/config;XDG_RUNTIME_DIR=${home}/runtime;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;DBUS_SESSION_BUS_ADDRESS=disabled:;DBUS_SYSTEM_BUS_ADDRESS=disabled:;TARNWICK_SOURCE_DIR=${PROJECT_SOURCE_DIR};TARNWICK_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
+    TIMEOUT ${T_TIMEOUT})
+  if(NOT T_TIMEOUT)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+  endif()
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every package Tarnwick needs to build, run and test, when missing.
+# Safe to run again: packages already present are not touched.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6opengl6-dev libgl-dev
+  libzip-dev zlib1g-dev libdeflate-dev
+  # run
+  fonts-liberation qt6-qpa-plugins
+  # test and screenshots
+  xvfb xauth imagemagick dbus python3-dbusmock python3
+  mdbtools zip unzip p7zip-full
+  # fuzzing and sanitizers
+  clang libclang-rt-14-dev
+  # benchmarks
+  hyperfine
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
