@@ -10,6 +10,7 @@ static void initResources() {
 void RegisterComponentClasses() {
     initResources();
     RegisterStandardControls();
+    RegisterSettingsComponents();
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
@@ -47,9 +48,14 @@ void TForm1::FormCreate(QObject*) {
     BIND(BitBtn2);
     BIND(cgMemory);
     BIND(cgProgress);
+    BIND(IniOut1);
+
+    IniOut1->LoadProperties();
 }
 
-void TForm1::FormDestroy(QObject*) {}
+void TForm1::FormDestroy(QObject*) {
+    IniOut1->SaveProperties();
+}
 
 void TForm1::BitBtn1Click(QObject*) {
     RichEdit2->Clear();

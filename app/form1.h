@@ -2,6 +2,7 @@
 
 #include "controls/form.h"
 #include "controls/stdctrls.h"
+#include "settings/iniout.h"
 
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
@@ -33,6 +34,8 @@ public:
     TRichEdit* RichEdit2 = nullptr;
     TBitBtn* BitBtn1 = nullptr;
     TBitBtn* BitBtn2 = nullptr;
+    // Settings
+    TIniOut* IniOut1 = nullptr;
     // Memory figures
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;
