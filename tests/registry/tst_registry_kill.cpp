@@ -1,0 +1,127 @@
+// A child process saves the settings in a loop and is killed with SIGKILL at random moments; after
+// every kill the store must still parse and hold one complete save, never older than the last one
+// seen.
+
+#include "platform/atomicfile.h"
+#include "platform/registry.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/prctl.h>
+
+using namespace tarnwick;
+
+namespace {
+
+// Big enough that a save takes a while, with the characters that need care in the file.
+QString payload(qint64 gen) {
+    QString s;
+    for (int i = 0; i < 6000; ++i)
+        s += QStringLiteral(" %1;%2|=#\\ é\n").arg(gen).arg(i);
+    return s;
+}
+
+int runSaver() {
+    qint64 gen = 0;
+    {
+        Registry r;
+        if (r.openKey(QStringLiteral("Backup"), false))
+            gen = r.readString(QStringLiteral("Gen")).value_or(QString()).toLongLong();
+    }
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    for (;;) {
+        ++gen;
+        Registry r;
+        r.openKey(QStringLiteral("Messages"), true);
+        r.writeString(QStringLiteral("Backup"), payload(gen));
+        r.openKey(QStringLiteral("\\Backup"), true);
+        r.writeString(QStringLiteral("Gen"), QString::number(gen));
+        if (!r.flush()) {
+            std::fprintf(stderr, "save failed: %s\n", qPrintable(r.lastError()));
+            return 1;
+        }
+    }
+}
+
+} // namespace
+
+class TestRegistryKill : public QObject {
+    Q_OBJECT
+private slots:
+    void killedSavesLeaveACompleteStore();
+};
+
+void TestRegistryKill::killedSavesLeaveACompleteStore() {
+    const QString file = Registry::storePath(reg::CURRENT_USER);
+    QVERIFY2(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")) &&
+                 !qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty(),
+             "run through ctest, which gives the test its own XDG_CONFIG_HOME");
+    QFile::remove(file);
+    const QString folder = QFileInfo(file).path();
+    const QString tempPrefix = atomicTempPrefix(file);
+    auto temporaries = [&] {
+        return QDir(folder)
+            .entryList({tempPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden)
+            .size();
+    };
+
+    constexpr int kRounds = 80;
+    qint64 lastGen = 0;
+    int midSave = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const qsizetype tempsBefore = temporaries();
+        QProcess child;
+        child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--saver")});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForReadyRead(20000), "the saver did not start");
+        QThread::usleep(QRandomGenerator::global()->bounded(2000u, 40000u));
+        QCOMPARE(child.state(), QProcess::Running); // it saves until killed
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly)) {
+            QCOMPARE(lastGen, 0); // only before the first save completed
+            continue;
+        }
+        const IniDocument doc = IniDocument::parse(f.readAll());
+        const qint64 gen = doc.value(QStringLiteral("Backup"), QStringLiteral("Gen"))
+                               .value_or(QString())
+                               .toLongLong();
+        QVERIFY2(gen >= lastGen && gen > 0,
+                 qPrintable(QStringLiteral("round %1: generation %2 after %3")
+                                .arg(round)
+                                .arg(gen)
+                                .arg(lastGen)));
+        QVERIFY2(
+            doc.value(QStringLiteral("Messages"), QStringLiteral("Backup")) == payload(gen),
+            qPrintable(
+                QStringLiteral("round %1: log of generation %2 is damaged").arg(round).arg(gen)));
+        lastGen = gen;
+        if (temporaries() > tempsBefore) ++midSave;
+    }
+    qInfo("%d kills, %lld saves completed, %d kills in the middle of writing a file", kRounds,
+          lastGen, midSave);
+    QVERIFY2(lastGen > 0, "no save ever completed");
+    QVERIFY2(midSave > 0, "no kill landed in the middle of a save; the test proved nothing");
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--saver") == 0) return runSaver();
+    TestRegistryKill t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_registry_kill.moc"
