@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -49,6 +50,8 @@ int runSaver() {
             std::fprintf(stderr, "save failed: %s\n", qPrintable(r.lastError()));
             return 1;
         }
+        std::fputs("saved\n", stdout);
+        std::fflush(stdout);
     }
 }
 
@@ -77,6 +80,7 @@ void TestRegistryKill::killedSavesLeaveACompleteStore() {
     constexpr int kRounds = 80;
     qint64 lastGen = 0;
     int midSave = 0;
+    qint64 saveMicros = 0; // how long one save takes in this build, learnt in the first round
     for (int round = 0; round < kRounds; ++round) {
         const qsizetype tempsBefore = temporaries();
         QProcess child;
@@ -84,8 +88,17 @@ void TestRegistryKill::killedSavesLeaveACompleteStore() {
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--saver")});
         QVERIFY(child.waitForStarted());
-        QVERIFY2(child.waitForReadyRead(20000), "the saver did not start");
-        QThread::usleep(QRandomGenerator::global()->bounded(2000u, 40000u));
+        QVERIFY2(child.waitForReadyRead(20000) && child.readLine() == "ready\n",
+                 "the saver did not start");
+        if (saveMicros == 0) {
+            QElapsedTimer t;
+            t.start();
+            while (!child.canReadLine()) QVERIFY2(child.waitForReadyRead(60000), "no save completed");
+            saveMicros = qMax<qint64>(t.nsecsElapsed() / 1000, 1000);
+        } else {
+            // Anywhere in the first few saves, often in the middle of writing one.
+            QThread::usleep(QRandomGenerator::global()->bounded(quint64(saveMicros) * 3));
+        }
         QCOMPARE(child.state(), QProcess::Running); // it saves until killed
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished());
@@ -111,8 +124,9 @@ void TestRegistryKill::killedSavesLeaveACompleteStore() {
         lastGen = gen;
         if (temporaries() > tempsBefore) ++midSave;
     }
-    qInfo("%d kills, %lld saves completed, %d kills in the middle of writing a file", kRounds,
-          lastGen, midSave);
+    qInfo("%d kills, %lld saves completed, %d kills in the middle of writing a file, one save "
+          "takes about %lld us",
+          kRounds, lastGen, midSave, saveMicros);
     QVERIFY2(lastGen > 0, "no save ever completed");
     QVERIFY2(midSave > 0, "no kill landed in the middle of a save; the test proved nothing");
 }
