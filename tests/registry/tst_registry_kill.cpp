@@ -93,7 +93,8 @@ void TestRegistryKill::killedSavesLeaveACompleteStore() {
         if (saveMicros == 0) {
             QElapsedTimer t;
             t.start();
-            while (!child.canReadLine()) QVERIFY2(child.waitForReadyRead(60000), "no save completed");
+            while (!child.canReadLine())
+                QVERIFY2(child.waitForReadyRead(60000), "no save completed");
             saveMicros = qMax<qint64>(t.nsecsElapsed() / 1000, 1000);
         } else {
             // Anywhere in the first few saves, often in the middle of writing one.
