@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMetaEnum>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -357,6 +358,11 @@ void TestRegistry::classesRoot() {
 }
 
 void TestRegistry::rootsWithoutStore() {
+    // The settings store names its root by these identifiers and ordinals.
+    const QMetaEnum roots = QMetaEnum::fromType<reg::TRegRoots>();
+    QCOMPARE(roots.keyCount(), 7);
+    QCOMPARE(roots.valueToKey(reg::CURRENT_USER), "CURRENT_USER");
+    QCOMPARE(roots.keyToValue("DYN_DATA"), 6);
     for (auto root : {reg::USERS, reg::PERFORMANCE_DATA, reg::CURRENT_CONFIG, reg::DYN_DATA}) {
         Registry r(root);
         QVERIFY(!r.rootAvailable());
