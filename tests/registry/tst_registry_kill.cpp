@@ -24,12 +24,17 @@ using namespace tarnwick;
 
 namespace {
 
-// Big enough that a save takes a while, with the characters that need care in the file.
+// Big enough that writing it takes a while, with the characters that need care in the file, and
+// marked with its generation at both ends.
 QString payload(qint64 gen) {
-    QString s;
-    for (int i = 0; i < 6000; ++i)
-        s += QStringLiteral(" %1;%2|=#\\ é\n").arg(gen).arg(i);
-    return s;
+    static const QString body = [] {
+        QString s;
+        for (int i = 0; i < 6000; ++i)
+            s += QStringLiteral(" %1;|=#\\ é\n").arg(i);
+        return s;
+    }();
+    const QString g = QString::number(gen);
+    return g + QLatin1Char('\n') + body + g;
 }
 
 int runSaver() {
