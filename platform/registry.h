@@ -39,8 +39,8 @@ Q_ENUM_NS(TRegRoots)
 //   per ProgID (see registerAutomationClass).
 // - USERS, PERFORMANCE_DATA, CURRENT_CONFIG, DYN_DATA: nothing; every key fails to open.
 //
-// Opening an existing key always succeeds whatever the file's permissions allow; it is writing to a
-// store the user cannot write (or could not read) that fails, and the store is then left as it was.
+// An existing key opens whether or not the store can be written; writing fails on a store the
+// user cannot write, or whose file exists but could not be read, and the store stays as it was.
 //
 // Each key is one INI group named by its whole path from the root ("Software\ODBC\odbc.ini");
 // values of the root itself stand above the first group. Key and value names are matched without
