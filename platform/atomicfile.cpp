@@ -95,6 +95,26 @@ void removeOrphans(const QString& folder, const QString& prefix) {
 
 } // namespace
 
+FolderLock::FolderLock(const QString& folder, mode_t newFolderMode) {
+    if (!makeFolders(folder, newFolderMode, &m_error)) return;
+    m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_error = errnoText("cannot open folder", folder);
+        return;
+    }
+    while (::flock(m_fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        m_error = errnoText("cannot lock folder", folder);
+        ::close(m_fd);
+        m_fd = -1;
+        return;
+    }
+}
+
+FolderLock::~FolderLock() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
 QString atomicTempPrefix(const QString& path) {
     return QLatin1Char('.') + QFileInfo(path).fileName() + QLatin1String(".tmp-");
 }

@@ -24,6 +24,22 @@ struct NewFileModes {
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr,
                          NewFileModes modes = {});
 
+// Serializes read-modify-write cycles on the files of one folder across processes: an advisory lock
+// on the folder itself, so that no lock file is left behind. Creates the folder when missing.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& folder, mode_t newFolderMode = 0700);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool isLocked() const { return m_fd >= 0; }
+    QString error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    QString m_error;
+};
+
 // The prefix of the temporary files used for `path` (".<name>.tmp-"), for tests and clean-up.
 QString atomicTempPrefix(const QString& path);
 

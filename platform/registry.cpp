@@ -348,8 +348,13 @@ bool Registry::flush() {
     }
     if (kind != StoreKind::File) return false;
 
-    // Apply our changes to the store as it is now, not as we read it.
+    // Apply our changes to the store as it is now, not as we read it, with other writers waiting.
     const QString path = storePath(m_root);
+    const FolderLock lock(QFileInfo(path).absolutePath(), modesFor(m_root).folder);
+    if (!lock.isLocked()) {
+        m_error = lock.error();
+        return false;
+    }
     IniDocument doc;
     if (!loadFile(path, &doc, &m_error)) return false;
     for (const Change& c : std::as_const(m_pending))

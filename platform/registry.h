@@ -39,6 +39,9 @@ Q_ENUM_NS(TRegRoots)
 //   per ProgID (see registerAutomationClass).
 // - USERS, PERFORMANCE_DATA, CURRENT_CONFIG, DYN_DATA: nothing; every key fails to open.
 //
+// An existing key opens whether or not the store can be written; writing fails on a store the
+// user cannot write, or whose file exists but could not be read, and the store stays as it was.
+//
 // Each key is one INI group named by its whole path from the root ("Software\ODBC\odbc.ini");
 // values of the root itself stand above the first group. Key and value names are matched without
 // regard to letter case, as on Windows. See IniDocument for the file's form.
@@ -50,7 +53,8 @@ Q_ENUM_NS(TRegRoots)
 // Changes are kept in this object and written to the store by flush() or the destructor, as one
 // atomic replacement of the file: a save of many values ends as all old or all new even when the
 // process is killed. Before writing, the store is read afresh and only this object's changes are
-// applied to it, so values other writers stored in the meantime are kept. Reading sees this
+// applied to it, under a lock on the store's folder that other writers (other processes too) wait
+// for, so values they stored in the meantime are kept. Reading sees this
 // object's own unwritten changes, and the store as read when a key was last opened.
 //
 // Not thread-safe; use one object per thread.
