@@ -251,11 +251,11 @@ private slots:
         QString caught;
         try {
             if (part == 0)
-                rig.clock->SetAlarmHour(quint8(value));
+                rig.clock->SetAlarmHour(value);
             else if (part == 1)
-                rig.clock->SetAlarmMinute(quint8(value));
+                rig.clock->SetAlarmMinute(value);
             else
-                rig.clock->SetAlarmSecond(quint8(value));
+                rig.clock->SetAlarmSecond(value);
         } catch (const EConvertError& e) {
             caught = e.Message();
         }
@@ -545,8 +545,10 @@ private slots:
         QCOMPARE(c.ShowMode(), TAlarmClock::scAnalog);
         QVERIFY(ComponentModel::FindProperty(&c, "BorderStyle")->write(&c, "bsSingle"));
         QCOMPARE(c.BorderStyle(), TAlarmClock::bsSingle);
-        QVERIFY(ComponentModel::FindProperty(&c, "AlarmMinute")->write(&c, 30));
+        const QMetaProperty minute = *ComponentModel::FindProperty(&c, "AlarmMinute");
+        QVERIFY(minute.write(&c, "30"));
         QCOMPARE(c.AlarmTime(), 30 / 1440.0);
+        QCOMPARE(minute.read(&c).toString(), QStringLiteral("30")); // as the store writes it
         QVERIFY(ComponentModel::WriteEvent(&c, *ComponentModel::FindProperty(&c, "OnAlarm"),
                                            &rig.window, "AlarmClock2Alarm"));
         QCOMPARE(c.OnAlarm().Name(), QByteArray("AlarmClock2Alarm"));
