@@ -512,7 +512,8 @@ QRect TAlarmClock::DrawAnalog(QTime now, bool full) {
         const int height = int(std::lround(width * ratio));
         m_face = QRect(r.left() + (r.width() - width) / 2, r.top() + (r.height() - height) / 2,
                        width, height);
-        m_radius = width / 2;
+        // The marks sit on the radius: keep them inside the face.
+        m_radius = std::max(0, width / 2 - std::max(2, width * 25 / ScreenWidth()));
         m_centre = QPoint(m_face.left() + width / 2, m_face.top() + height / 2);
     }
     const bool handsMoved = full || hour12 != m_lastHour || minute != m_lastMinute;

@@ -282,6 +282,7 @@ private slots:
         rig.time.set(QDateTime(day0, QTime(14, 30, 10)));
         auto* watch = tarnwick::SystemClockWatch::instance();
         QVERIFY(watch);
+        QVERIFY(watch->IsWatching()); // the kernel reports clock changes
         watch->notifyTimeChanged();
         QCOMPARE(rig.window.fired.size(), 1);
     }
