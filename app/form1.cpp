@@ -11,6 +11,7 @@ void RegisterComponentClasses() {
     initResources();
     RegisterStandardControls();
     RegisterSettingsComponents();
+    TClassRegistry::Register<TAlarmClock>();
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
@@ -49,6 +50,9 @@ void TForm1::FormCreate(QObject*) {
     BIND(cgMemory);
     BIND(cgProgress);
     BIND(IniOut1);
+    BIND(AlarmClock1);
+    BIND(AlarmClock2);
+    BIND(AlarmClock3);
 
     IniOut1->LoadProperties();
 }

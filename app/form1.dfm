@@ -22,6 +22,23 @@ object Form1: TForm1
       Caption = 'Data Backup Controls'
       Font.Style = [fsBold]
     end
+    object AlarmClock2: TAlarmClock
+      Left = 10
+      Top = 30
+      Width = 124
+      Height = 28
+      Color = clSilver
+      Font.Name = 'Arial'
+      Font.Height = -13
+      Font.Color = clYellow
+      BevelInner = bvNone
+      BevelOuter = bvNone
+      BorderStyle = bsSingle
+      Ctl3D = False
+      TwelveHour = True
+      AlarmEnabled = True
+      Hint = 'Current time'
+    end
     object Label7: TLabel
       Left = 10
       Top = 120
@@ -67,6 +84,23 @@ object Form1: TForm1
       Width = 56
       Height = 2
       Shape = bsTopLine
+    end
+    object AlarmClock1: TAlarmClock
+      Left = 10
+      Top = 30
+      Width = 124
+      Height = 28
+      Color = clSilver
+      Font.Name = 'Arial'
+      Font.Height = -13
+      Font.Color = clYellow
+      BevelInner = bvNone
+      BevelOuter = bvNone
+      BorderStyle = bsSingle
+      Ctl3D = False
+      TwelveHour = True
+      AlarmEnabled = True
+      Hint = 'Current time'
     end
     object ComboBox1: TComboBox
       Left = 150
@@ -134,6 +168,23 @@ object Form1: TForm1
       Top = 24
       Caption = 'Auto Shut Down '
       Font.Style = [fsBold]
+    end
+    object AlarmClock3: TAlarmClock
+      Left = 150
+      Top = 30
+      Width = 124
+      Height = 28
+      Color = clSilver
+      Font.Name = 'Arial'
+      Font.Height = -13
+      Font.Color = clYellow
+      BevelInner = bvNone
+      BevelOuter = bvNone
+      BorderStyle = bsSingle
+      Ctl3D = False
+      TwelveHour = True
+      AlarmEnabled = False
+      Hint = 'Current time'
     end
     object ComboBox2: TComboBox
       Left = 300

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controls/alarmclock.h"
 #include "controls/form.h"
 #include "controls/stdctrls.h"
 #include "settings/iniout.h"
@@ -14,6 +15,10 @@ public:
                     QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // Clocks: backup, repair and compact, shutdown
+    TAlarmClock* AlarmClock1 = nullptr;
+    TAlarmClock* AlarmClock2 = nullptr;
+    TAlarmClock* AlarmClock3 = nullptr;
     // Backup area
     TLabel* Label4 = nullptr;
     TLabel* Label7 = nullptr;
