@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUrl>
 
 using tarnwick::PickerDialogs;
@@ -75,10 +76,23 @@ QString TrimmedDir(const QString& dir) {
     return dir.chopped(1);
 }
 
-QString ExpandHome(const QString& dir) {
+QString LocalDir(const QString& dir) {
     if (dir == QLatin1String("~")) return QDir::homePath();
     if (dir.startsWith(QLatin1String("~/"))) return QDir::homePath() + dir.mid(1);
-    return dir;
+    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:[\\\\/]?(.*)$"));
+    const QRegularExpressionMatch m = drive.match(dir);
+    if (!m.hasMatch()) return dir;
+    QString rest = m.captured(1);
+    rest.replace(QChar('\\'), QChar('/'));
+    while (rest.endsWith(QChar('/')))
+        rest.chop(1);
+    if (rest.isEmpty()) return QDir::homePath();
+    static const QString myDocuments = QStringLiteral("My Documents");
+    if (rest.startsWith(myDocuments, Qt::CaseInsensitive) &&
+        (rest.size() == myDocuments.size() || rest[myDocuments.size()] == QChar('/')))
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+               rest.mid(myDocuments.size());
+    return QDir::homePath() + QChar('/') + rest;
 }
 
 } // namespace PickerNames
@@ -231,7 +245,7 @@ void TFilenameEdit::DoClick() {
 
     if (IsValidFileName(name)) {
         const QString folder = FolderOf(name);
-        if (!folder.isEmpty() && QFileInfo(ExpandHome(folder)).isDir()) SetInitialDir(folder);
+        if (!folder.isEmpty() && QFileInfo(LocalDir(folder)).isDir()) SetInitialDir(folder);
         m_dialogFileName = name;
     }
 
@@ -245,7 +259,7 @@ void TFilenameEdit::DoClick() {
     r.overwritePrompt = m_options.testFlag(ofOverwritePrompt);
     r.resolveLinks = !m_options.testFlag(ofNoDereferenceLinks);
     r.title = m_dialogTitle;
-    r.directory = ExpandHome(m_initialDir);
+    r.directory = LocalDir(m_initialDir);
     r.fileName = m_dialogFileName;
     r.nameFilters = NameFilters(m_filter);
     r.filterIndex = m_filterIndex - 1;
@@ -307,7 +321,7 @@ void TDirectoryEdit::DoClick() {
     // The root stands in for the current drive's root of the original.
     const QString root = QStringLiteral("/");
     if (name.isEmpty()) name = m_initialDir.isEmpty() ? root : m_initialDir;
-    name = ExpandHome(name);
+    name = LocalDir(name);
     if (!QFileInfo(name).isDir()) name = root;
 
     const bool browser = m_dialogKind == dkWin32;

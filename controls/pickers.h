@@ -3,13 +3,14 @@
 // File and directory pickers: combo edits whose button opens the file or the folder dialog and
 // that take files dragged from a file manager.
 //
-// Folders on this system: where the Windows original used a drive root ("C:\") or a folder
-// under it ("C:\My Documents\"), a picker here starts in the user's home folder ("~") or a
-// folder under it ("~/Documents"); "~" at the start of InitialDir is expanded when a dialog
-// opens, so the setting itself stays portable. The root "/" plays the part of a drive root
-// ("\"): a directory dialog without a usable start folder starts there, and InitialDir keeps
-// the separator of a root ("/", or "C:\" in a Windows-style value) while dropping any other
-// trailing one.
+// Folders on this system. Start folders are kept as given and made local when a dialog opens
+// (PickerNames::LocalDir): "~" is the user's home folder; a Windows drive root ("C:\", "c:\")
+// is the home folder too, since that is where a user's files live here; "C:\My Documents\..."
+// is the user's documents folder; any other "C:\a\b" is "a/b" under the home folder. So the
+// window's design values can say "~" and "~/Documents" or keep the original "C:\" and
+// "C:\My Documents\". The root "/" plays the part of the current drive's root "\": a directory
+// dialog without a usable start folder starts there, and InitialDir keeps the separator of a
+// root ("/", or "C:\") while dropping any other trailing one.
 
 #include "controls/comboedit.h"
 
@@ -39,8 +40,8 @@ QString Quoted(const QString& name);
 QString FolderOf(const QString& path);
 // A start folder as stored: one trailing separator dropped, except that of a root.
 QString TrimmedDir(const QString& dir);
-// "~" and "~/..." made absolute with the user's home folder.
-QString ExpandHome(const QString& dir);
+// A start folder as this system names it: "~" and Windows drive paths made local (above).
+QString LocalDir(const QString& dir);
 } // namespace PickerNames
 
 // The common part of both pickers: dialog events and dropped files.

@@ -74,7 +74,7 @@ private slots:
         e.ButtonClick();
         QCOMPARE(dialogs.directoryRequests.size(), 1);
         QCOMPARE(dialogs.directoryRequests[0].start,
-                 PickerNames::ExpandHome(expand(start, m_tmp.path())));
+                 PickerNames::LocalDir(expand(start, m_tmp.path())));
         QCOMPARE(dialogs.directoryRequests[0].title, QStringLiteral("Select Directory"));
         QVERIFY(!dialogs.directoryRequests[0].folderBrowser);
     }

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -320,6 +321,42 @@ private slots:
         TFilenameEdit e;
         e.SetInitialDir(value);
         QCOMPARE(e.InitialDir(), stored);
+    }
+
+    void startFoldersOfThisSystem_data() {
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<QString>("local"); // ~ home, @ documents
+        QTest::newRow("home") << "~"
+                              << "~";
+        QTest::newRow("under home") << "~/Data"
+                                    << "~/Data";
+        QTest::newRow("drive root") << "C:\\"
+                                    << "~";
+        QTest::newRow("lower-case drive root") << "c:\\"
+                                               << "~";
+        QTest::newRow("drive") << "D:"
+                               << "~";
+        QTest::newRow("my documents") << "C:\\My Documents\\"
+                                      << "@";
+        QTest::newRow("under my documents") << "C:\\my documents\\Db"
+                                            << "@/Db";
+        QTest::newRow("other folder") << "C:\\Data\\Old\\"
+                                      << "~/Data/Old";
+        QTest::newRow("not my documents") << "C:\\My Documentsx"
+                                          << "~/My Documentsx";
+        QTest::newRow("local path") << "/srv/x"
+                                    << "/srv/x";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void startFoldersOfThisSystem() {
+        QFETCH(QString, dir);
+        QFETCH(QString, local);
+        if (local.startsWith('~')) local.replace(0, 1, QDir::homePath());
+        if (local.startsWith('@'))
+            local.replace(0, 1,
+                          QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        QCOMPARE(PickerNames::LocalDir(dir), local);
     }
 
     void dialogStartsAtInitialDirOrTheFileShown() {
