@@ -212,17 +212,6 @@ private slots:
         QCOMPARE(e.text(), backups + ';' + m_tmp.path() + "/;" + m_tmp.path());
     }
 
-    void selectedTextIsReplaced() {
-        ScriptedPickerDialogs dialogs;
-        TDirectoryEdit e;
-        e.SetMultipleDirs(true);
-        e.setText(QStringLiteral("/one;/two"));
-        e.setSelection(4, 5); // ";/two"
-        dialogs.directoryAnswers.push_back(m_tmp.path());
-        e.ButtonClick();
-        QCOMPARE(e.text(), "/one;" + m_tmp.path());
-    }
-
     void qtDialogAcceptsAFolderToMake() {
         // Our own folder dialog, answered by typing a new name and pressing OK.
         tarnwick::QtPickerDialogs qt;

@@ -5,9 +5,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using tarnwick::ScriptedPickerDialogs;
 
@@ -445,30 +448,29 @@ private slots:
         QCOMPARE(dialogs.fileRequests.size(), 4);
     }
 
-    void buttonPicture() {
-        TFilenameEdit e;
-        QCOMPARE(e.GlyphKind(), TCustomComboEdit::gkDefault);
-        QCOMPARE(e.ButtonWidth(), 21);
-        QVERIFY(!e.Button()->icon().isNull());
-        QCOMPARE(e.Button()->iconSize(), QSize(14, 12));
-        e.resize(200, 21);
-        e.show(); // a hidden widget gets its resize when shown
-        QCOMPARE(e.Button()->geometry().right(), 200 - 3);
-        QVERIFY(e.textMargins().right() >= 21);
-        e.SetButtonWidth(0);
-        QVERIFY(e.Button()->isHidden());
-    }
-
-    void dialogKindRecreatesTheDialog() {
-        ScriptedPickerDialogs dialogs;
-        TFilenameEdit e;
-        e.SetDialogFiles({"/a.mdb"});
-        e.SetDialogKind(TFilenameEdit::dkOpen);
-        QCOMPARE(e.DialogFiles().size(), 1);
-        e.SetDialogKind(TFilenameEdit::dkSave);
-        QVERIFY(e.DialogFiles().isEmpty());
-        e.ButtonClick();
-        QVERIFY(dialogs.fileRequests[0].save);
+    void qtFileDialogReturnsFullPaths() {
+        // Qt's own dialog, answered by typing two names and pressing Open.
+        tarnwick::QtPickerDialogs qt;
+        tarnwick::FileDialogRequest r;
+        r.title = QStringLiteral("Browse");
+        r.multiSelect = true;
+        r.directory = m_data;
+        r.nameFilters = TFilenameEdit::NameFilters(QStringLiteral("Any File(*.*)|*.*"));
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dlg) return;
+            seen << dlg->windowTitle() << dlg->directory().absolutePath();
+            if (auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(QStringLiteral("\"Stock.mdb\" \"My Sales.mdb\""));
+            static_cast<QDialog*>(dlg)->accept();
+            if (dlg->isVisible()) dlg->reject();
+        });
+        const tarnwick::FileDialogAnswer a = qt.RunFileDialog(r);
+        QCOMPARE(seen, (QStringList{"Browse", m_data}));
+        QVERIFY(a.accepted);
+        QCOMPARE(a.files, (QStringList{m_data + "/Stock.mdb", m_data + "/My Sales.mdb"}));
+        QCOMPARE(a.filterIndex, 0);
     }
 
     void readFromDescription() {
