@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <utility>
 
 TEditButton::TEditButton(QWidget* parent) : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus);
@@ -150,64 +151,24 @@ void TCustomComboEdit::ReportError(const QString& message) {
 }
 
 int TCustomComboEdit::ShortCutOf(const QKeyEvent* e) {
+    // Virtual-key codes of the keys a shortcut usually names.
+    static constexpr std::pair<int, int> keys[] = {
+        {Qt::Key_Backspace, 0x08}, {Qt::Key_Tab, 0x09},      {Qt::Key_Return, 0x0D},
+        {Qt::Key_Enter, 0x0D},     {Qt::Key_Escape, 0x1B},   {Qt::Key_Space, 0x20},
+        {Qt::Key_PageUp, 0x21},    {Qt::Key_PageDown, 0x22}, {Qt::Key_End, 0x23},
+        {Qt::Key_Home, 0x24},      {Qt::Key_Left, 0x25},     {Qt::Key_Up, 0x26},
+        {Qt::Key_Right, 0x27},     {Qt::Key_Down, 0x28},     {Qt::Key_Insert, 0x2D},
+        {Qt::Key_Delete, 0x2E}};
     const int key = e->key();
     int vk = 0;
     if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
         vk = key; // letters and digits have the same codes
     else if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
         vk = 0x70 + (key - Qt::Key_F1);
-    else {
-        switch (key) {
-        case Qt::Key_Backspace:
-            vk = 0x08;
-            break;
-        case Qt::Key_Tab:
-            vk = 0x09;
-            break;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            vk = 0x0D;
-            break;
-        case Qt::Key_Escape:
-            vk = 0x1B;
-            break;
-        case Qt::Key_Space:
-            vk = 0x20;
-            break;
-        case Qt::Key_PageUp:
-            vk = 0x21;
-            break;
-        case Qt::Key_PageDown:
-            vk = 0x22;
-            break;
-        case Qt::Key_End:
-            vk = 0x23;
-            break;
-        case Qt::Key_Home:
-            vk = 0x24;
-            break;
-        case Qt::Key_Left:
-            vk = 0x25;
-            break;
-        case Qt::Key_Up:
-            vk = 0x26;
-            break;
-        case Qt::Key_Right:
-            vk = 0x27;
-            break;
-        case Qt::Key_Down:
-            vk = 0x28;
-            break;
-        case Qt::Key_Insert:
-            vk = 0x2D;
-            break;
-        case Qt::Key_Delete:
-            vk = 0x2E;
-            break;
-        default:
-            return 0;
-        }
-    }
+    else
+        for (const auto& [qtKey, code] : keys)
+            if (qtKey == key) vk = code;
+    if (vk == 0) return 0;
     const Qt::KeyboardModifiers m = e->modifiers();
     if (m & Qt::ShiftModifier) vk |= scShift;
     if (m & Qt::ControlModifier) vk |= scCtrl;

@@ -55,7 +55,10 @@ public:
     explicit TFileDirEdit(QWidget* parent = nullptr);
 
     bool AcceptFiles() const { return m_acceptFiles; }
-    void SetAcceptFiles(bool a) { m_acceptFiles = a; }
+    void SetAcceptFiles(bool a) {
+        m_acceptFiles = a;
+        if (a) setAcceptDrops(true);
+    }
     TExecOpenDialogEvent OnBeforeDialog() const { return m_onBeforeDialog; }
     void SetOnBeforeDialog(const TExecOpenDialogEvent& e) { m_onBeforeDialog = e; }
     TExecOpenDialogEvent OnAfterDialog() const { return m_onAfterDialog; }
