@@ -12,6 +12,7 @@ void RegisterComponentClasses() {
     RegisterStandardControls();
     RegisterSettingsComponents();
     TClassRegistry::Register<TAlarmClock>();
+    RegisterPickerControls();
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
@@ -33,6 +34,9 @@ template <typename T> void TForm1::bind(T*& field, const char* name) {
 void TForm1::FormCreate(QObject*) {
     BIND(Label4);
     BIND(Label7);
+    BIND(Backup1);
+    BIND(DirectoryEdit1);
+    BIND(FilenameEdit1);
     BIND(CheckBox2);
     BIND(SpeedButton3);
     BIND(Label11);
@@ -67,4 +71,26 @@ void TForm1::BitBtn1Click(QObject*) {
 
 void TForm1::BitBtn2Click(QObject*) {
     RichEdit1->Clear();
+}
+
+// The picker raises its after-dialog event before it shows the chosen name, so the text it is
+// about to show is the name handed over, not the text of the edit (empty at the first pick).
+static QString textAfterDialog(const TFileDirEdit* edit, const QString* name, const bool* action) {
+    return name && action && *action ? *name : edit->text();
+}
+
+void TForm1::Backup1AfterDialog(QObject*, QString* Name, bool* Action) {
+    const qsizetype n = Backup1->DialogFiles().size();
+    if (!textAfterDialog(Backup1, Name, Action).isEmpty() && n >= 2)
+        Label7->SetCaption(QStringLiteral("%1 Files to Backup-Last file shown").arg(n));
+    else
+        Label7->SetCaption(QStringLiteral("File to Backup"));
+}
+
+void TForm1::FilenameEdit1AfterDialog(QObject*, QString* Name, bool* Action) {
+    const qsizetype n = FilenameEdit1->DialogFiles().size();
+    if (!textAfterDialog(FilenameEdit1, Name, Action).isEmpty() && n >= 2)
+        Label13->SetCaption(QStringLiteral("%1 Files to Repair/Compact-Last file shown").arg(n));
+    else
+        Label13->SetCaption(QStringLiteral("File To Repair/Compact"));
 }

@@ -44,6 +44,38 @@ object Form1: TForm1
       Top = 120
       Caption = 'File To Backup'
     end
+    object Backup1: TFilenameEdit
+      Left = 10
+      Top = 136
+      Width = 244
+      Height = 21
+      AcceptFiles = True
+      DefaultExt = '*.mdb'
+      Filter = 'Access Database (*.mdb)|*.mdb|Any File(*.*)|*.*'
+      InitialDir = 'C:\'
+      DialogOptions = [ofHideReadOnly, ofAllowMultiSelect, ofShareAware]
+      FileEditStyle = fsComboBox
+      Hint = 
+        'Pick which files you want to backup'#13#10'You can use Drag&Drop or the Dialog'#13#10'Button t' +
+        'o add files. '
+      OnAfterDialog = Backup1AfterDialog
+    end
+    object Label16: TLabel
+      Left = 10
+      Top = 160
+      Caption = 'Backup To:'
+    end
+    object DirectoryEdit1: TDirectoryEdit
+      Left = 10
+      Top = 176
+      Width = 244
+      Height = 21
+      AcceptFiles = True
+      DialogText = 'Backup To:'
+      DialogOptions = [sdAllowCreate, sdPerformCreate, sdPrompt]
+      InitialDir = 'C:\My Documents\'
+      Hint = 'Where do you want the files'#13#10'to be saved?'
+    end
     object CheckBox2: TCheckBox
       Left = 10
       Top = 218
@@ -128,6 +160,21 @@ object Form1: TForm1
       Left = 10
       Top = 120
       Caption = 'File To Repair/Compact'
+    end
+    object FilenameEdit1: TFilenameEdit
+      Left = 10
+      Top = 136
+      Width = 244
+      Height = 21
+      AcceptFiles = True
+      DefaultExt = '*.mdb'
+      Filter = 'Access Database (*.mdb)|*.mdb'
+      InitialDir = 'c:\'
+      DialogOptions = [ofHideReadOnly, ofAllowMultiSelect, ofShareAware]
+      Hint = 
+        'Pick which files you want to Compact'#13#10'You can use Drag&Drop or the Dialog'#13#10'Button ' +
+        'to add files.  '
+      OnAfterDialog = FilenameEdit1AfterDialog
     end
     object CheckBox1: TCheckBox
       Left = 10

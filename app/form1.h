@@ -2,6 +2,7 @@
 
 #include "controls/alarmclock.h"
 #include "controls/form.h"
+#include "controls/pickers.h"
 #include "controls/stdctrls.h"
 #include "settings/iniout.h"
 
@@ -22,6 +23,8 @@ public:
     // Backup area
     TLabel* Label4 = nullptr;
     TLabel* Label7 = nullptr;
+    TFilenameEdit* Backup1 = nullptr;
+    TDirectoryEdit* DirectoryEdit1 = nullptr;
     TCheckBox* CheckBox2 = nullptr;
     TSpeedButton* SpeedButton3 = nullptr;
     // Repair and compact area
@@ -30,6 +33,7 @@ public:
     TComboBox* ComboBox1 = nullptr;
     TEdit* Edit1 = nullptr;
     TLabel* Label13 = nullptr;
+    TFilenameEdit* FilenameEdit1 = nullptr;
     TCheckBox* CheckBox1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
     // Shutdown area
@@ -51,6 +55,9 @@ public slots:
     // The repair and compact log is on the right, the backup log on the left.
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
+    // File-count captions after the pickers' dialogs.
+    void Backup1AfterDialog(QObject* Sender, QString* Name, bool* Action);
+    void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
 
 private:
     template <typename T> void bind(T*& field, const char* name);

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "controls/graphics.h"
+#include "controls/pickerdialogs.h"
 
 #include "platform/registry.h"
 
@@ -82,6 +83,25 @@ private slots:
         QCOMPARE(form.ComboBox2->Text(), QStringLiteral("Reboot"));
         QCOMPARE(form.CheckBox1->State(), TCheckBox::cbChecked);
         QCOMPARE(form.CheckBox2->State(), TCheckBox::cbUnchecked);
+    }
+
+    void pickersShowHowManyFilesWerePicked() {
+        TForm1 form;
+        tarnwick::ScriptedPickerDialogs dialogs;
+        dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"a.mdb", "b.mdb", "c.mdb"}));
+        dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"only.mdb"}));
+        dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"x.mdb", "y.mdb"}));
+
+        form.Backup1->ButtonClick();
+        QCOMPARE(form.Backup1->DialogFiles().size(), 3);
+        QCOMPARE(form.Label7->Caption(), QStringLiteral("3 Files to Backup-Last file shown"));
+        form.Backup1->ButtonClick();
+        QCOMPARE(form.Label7->Caption(), QStringLiteral("File to Backup"));
+
+        form.FilenameEdit1->ButtonClick();
+        QCOMPARE(form.Label13->Caption(),
+                 QStringLiteral("2 Files to Repair/Compact-Last file shown"));
+        QCOMPARE(form.Label7->Caption(), QStringLiteral("File to Backup"));
     }
 
     void everyComponentIsNamedOnce() {
