@@ -25,7 +25,7 @@ class TKinds : public TComponent {
     Q_PROPERTY(QObject* Buddy READ Buddy WRITE SetBuddy)
     Q_PROPERTY(TNotifyEvent OnChange READ OnChange WRITE SetOnChange)
 public:
-    enum TShape { shCircle = 0, shSquare = 1, shTriangle = 2 };
+    enum TShape : int { shCircle = 0, shSquare = 1, shTriangle = 2 };
     Q_ENUM(TShape)
     // "fsBold" lies inside "fsBoldItalic": restoring the longer name takes both.
     enum TStyle { fsBold = 1, fsItalic = 2, fsBoldItalic = 4 };
