@@ -270,8 +270,8 @@ void TToggleSwitch::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void TToggleSwitch::mouseDoubleClickEvent(QMouseEvent* e) {
-    // The second press of a double click is a press too.
-    mousePressEvent(e);
+    // The second press of a double click is a press too, unless it already came as one.
+    if (!(m_pressed && e->button() == Qt::LeftButton)) mousePressEvent(e);
     if (e->button() == Qt::LeftButton) m_onDblClick(this);
 }
 

@@ -634,11 +634,12 @@ void TValueSpinEdit::Step(int sign) {
 void TValueSpinEdit::StepTime(int sign) {
     const auto [p1, p2] = separatorPositions(text(), FormatSettings::current().timeSeparator);
     const int c = CaretIndex();
-    // A text without any separator is a bare hour.
+    // The field under the caret; a field whose separator is missing reaches the end of the
+    // text ("14" is an hour, "14:30" an hour and minutes).
     double step = 1.0 / 86400.0;
     if (p1 == 0 || c < p1)
         step = 1.0 / 24.0;
-    else if (c < p2)
+    else if (p2 == 0 || c < p2)
         step = 1.0 / 1440.0;
     SetTimeValue(TimeValue() + sign * step);
 }
@@ -652,7 +653,7 @@ void TValueSpinEdit::StepDate(int sign) {
     QDate next;
     if (p1 == 0 || c < p1)
         next = d.addDays(sign);
-    else if (c < p2)
+    else if (p2 == 0 || c < p2)
         next = d.addMonths(sign); // keeps the day, limited to the month's length
     else
         next = d.addYears(sign);
