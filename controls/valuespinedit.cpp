@@ -78,6 +78,79 @@ bool readNumber(const QString& t, int& i, int& out) {
     return i > start;
 }
 
+// Reads a text against a time format as FormatSettings writes it (hour, minute, second and
+// designator fields, ':' for the time separator, other characters literal), for long time
+// formats with words between the fields ("H時mm分ss秒") that the plain reading cannot take.
+std::optional<double> timeByFormat(const QString& t, const QString& f, const FormatSettings& fs) {
+    int i = 0, hour = -1, minute = 0, second = 0, ms = 0, designator = 0;
+    for (int k = 0; k < f.size();) {
+        const QChar c = f[k];
+        int n = 1;
+        while (k + n < f.size() && f[k + n] == c)
+            ++n;
+        if (c == u'\'') {
+            int j = k + 1;
+            QString literal;
+            if (j < f.size() && f[j] == u'\'') {
+                literal = QStringLiteral("'");
+                ++j;
+            } else {
+                while (j < f.size() && f[j] != u'\'')
+                    literal += f[j++];
+                ++j;
+            }
+            if (!QStringView(t).mid(i).startsWith(literal)) return std::nullopt;
+            i += int(literal.size());
+            k = j;
+            continue;
+        }
+        int value = 0;
+        switch (c.unicode()) {
+        case 'h':
+        case 'H':
+            if (!readNumber(t, i, value)) return std::nullopt;
+            hour = value;
+            break;
+        case 'm':
+            if (!readNumber(t, i, minute)) return std::nullopt;
+            break;
+        case 's':
+            if (!readNumber(t, i, second)) return std::nullopt;
+            break;
+        case 'z':
+            if (!readNumber(t, i, ms)) return std::nullopt;
+            break;
+        case 'A':
+        case 'a':
+            designator = readDesignator(t, i, fs);
+            if (!designator) return std::nullopt;
+            n = (k + 1 < f.size() && (f[k + 1] == u'P' || f[k + 1] == u'p')) ? 2 : 1;
+            break;
+        case ':':
+            if (!QStringView(t).mid(i).startsWith(fs.timeSeparator)) return std::nullopt;
+            i += int(fs.timeSeparator.size());
+            break;
+        default:
+            if (c.isSpace()) {
+                skipBlanks(t, i);
+            } else {
+                for (int r = 0; r < n; ++r, ++i)
+                    if (i >= t.size() || t[i] != c) return std::nullopt;
+            }
+            break;
+        }
+        k += n;
+    }
+    skipBlanks(t, i);
+    if (i != t.size() || hour < 0) return std::nullopt;
+    if (designator) {
+        if (hour < 1 || hour > 12) return std::nullopt;
+        hour = hour % 12 + (designator == 2 ? 12 : 0);
+    }
+    if (hour > 23 || minute > 59 || second > 59 || ms > 999) return std::nullopt;
+    return (hour * 3600.0 + minute * 60.0 + second + ms / 1000.0) / 86400.0;
+}
+
 // The order of day, month and year in the short date format, as letters "dMy".
 QString dateFieldOrder(const QString& format) {
     QString order;
@@ -372,7 +445,7 @@ std::optional<double> TValueSpinEdit::TextToTime(const QString& t) {
     int designator = readDesignator(t, i, fs);
     skipBlanks(t, i);
     int hour = 0, minute = 0, second = 0;
-    if (!readNumber(t, i, hour)) return std::nullopt;
+    if (!readNumber(t, i, hour)) return timeByFormat(t, fs.longTimeFormat, fs);
     const QString& sep = fs.timeSeparator;
     if (!sep.isEmpty() && QStringView(t).mid(i).startsWith(sep)) {
         i += int(sep.size());
@@ -387,7 +460,7 @@ std::optional<double> TValueSpinEdit::TextToTime(const QString& t) {
         designator = readDesignator(t, i, fs);
         skipBlanks(t, i);
     }
-    if (i != t.size()) return std::nullopt;
+    if (i != t.size()) return timeByFormat(t, fs.longTimeFormat, fs);
     if (designator != 0) {
         if (hour < 1 || hour > 12) return std::nullopt;
         hour = hour % 12 + (designator == 2 ? 12 : 0);
@@ -405,7 +478,9 @@ QString TValueSpinEdit::DateToText(double date) {
 std::optional<double> TValueSpinEdit::TextToDate(const QString& text) {
     const FormatSettings& fs = FormatSettings::current();
     if (fs.dateSeparator.isEmpty()) return std::nullopt;
-    const QStringList parts = text.trimmed().split(fs.dateSeparator);
+    QStringList parts = text.trimmed().split(fs.dateSeparator);
+    // Some formats end with the separator ("yy. M. d.").
+    if (parts.size() > 1 && parts.last().trimmed().isEmpty()) parts.removeLast();
     if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
     QList<int> numbers;
     QList<int> widths;

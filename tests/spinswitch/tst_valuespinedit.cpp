@@ -435,6 +435,32 @@ end
         QCOMPARE(e.changes, 0);
     }
 
+    // Every time of day written under a locale's own settings reads back as written.
+    void roundTripUnderLocales_data() {
+        QTest::addColumn<QString>("locale");
+        for (const char* name : {"C", "en_US", "en_GB", "de_DE", "fi_FI", "it_IT", "ko_KR", "zh_CN",
+                                 "ja_JP", "ar_EG", "hi_IN", "el_GR", "pt_BR", "sv_SE"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void roundTripUnderLocales() {
+        QFETCH(QString, locale);
+        const FormatSettings fs = FormatSettings::fromLocale(QLocale(locale));
+        FormatSettings::install(&fs);
+        for (int s = 0; s < 86400; s += 599) { // every hour, minute and second value occurs
+            const double v = s / 86400.0;
+            const QString text = TValueSpinEdit::TimeToText(v);
+            const auto back = TValueSpinEdit::TextToTime(text);
+            QVERIFY2(back && std::fabs(*back - v) < 1e-12,
+                     qPrintable(QStringLiteral("%1 -> '%2'").arg(s).arg(text)));
+        }
+        // Dates too (two-digit years are read into 1950..2049).
+        for (double d = serial(1995, 1, 1); d < serial(2045, 1, 1); d += 97) {
+            const QString text = TValueSpinEdit::DateToText(d);
+            const auto back = TValueSpinEdit::TextToDate(text);
+            QVERIFY2(back && *back == d, qPrintable(text));
+        }
+    }
+
     void parseTime_data() {
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("text");
