@@ -1,5 +1,6 @@
 #include "controls/valuespinedit.h"
 
+#include "controls/errors.h"
 #include "controls/formreader.h"
 #include "controls/toggleswitch.h"
 #include "platform/formatsettings.h"
@@ -307,10 +308,20 @@ TValueSpinButton::TValueSpinButton(QWidget* parent) : QWidget(parent) {
     m_up = new TRepeatSpeedButton(TRepeatSpeedButton::bkGlyphUp, this);
     m_down = new TRepeatSpeedButton(TRepeatSpeedButton::bkGlyphDown, this);
     m_focused = m_up;
-    connect(m_up, &QAbstractButton::clicked, this, [this] { m_onUpClick(this); });
-    connect(m_down, &QAbstractButton::clicked, this, [this] { m_onDownClick(this); });
+    connect(m_up, &QAbstractButton::clicked, this, [this] { Click(m_up, m_onUpClick); });
+    connect(m_down, &QAbstractButton::clicked, this, [this] { Click(m_down, m_onDownClick); });
     resize(15, 25);
     Relayout();
+}
+
+void TValueSpinButton::Click(TRepeatSpeedButton* b, const TNotifyEvent& event) {
+    try {
+        event(this);
+    } catch (...) {
+        // A failing click ends the repeat; the error goes to the application's handler.
+        b->setDown(false);
+        tarnwick::HandleException(std::current_exception());
+    }
 }
 
 void TValueSpinButton::SetDirection(TSpinDirection d) {

@@ -102,6 +102,7 @@ protected:
 private:
     void Relayout();
     void SetFocusedButton(TRepeatSpeedButton* b);
+    void Click(TRepeatSpeedButton* b, const TNotifyEvent& event);
 
     TRepeatSpeedButton* m_up = nullptr;
     TRepeatSpeedButton* m_down = nullptr;
