@@ -106,34 +106,34 @@ QTime TAlarmClock::Now() const {
     return tarnwick::TimeSource::current().now().time();
 }
 
-quint8 TAlarmClock::AlarmHour() const {
-    return quint8(Split(m_alarmTime).h);
+int TAlarmClock::AlarmHour() const {
+    return Split(m_alarmTime).h;
 }
 
-quint8 TAlarmClock::AlarmMinute() const {
-    return quint8(Split(m_alarmTime).m);
+int TAlarmClock::AlarmMinute() const {
+    return Split(m_alarmTime).m;
 }
 
-quint8 TAlarmClock::AlarmSecond() const {
-    return quint8(Split(m_alarmTime).s);
+int TAlarmClock::AlarmSecond() const {
+    return Split(m_alarmTime).s;
 }
 
-void TAlarmClock::SetAlarmHour(quint8 value) {
+void TAlarmClock::SetAlarmHour(int value) {
     SetAlarmPart(0, value);
 }
 
-void TAlarmClock::SetAlarmMinute(quint8 value) {
+void TAlarmClock::SetAlarmMinute(int value) {
     SetAlarmPart(1, value);
 }
 
-void TAlarmClock::SetAlarmSecond(quint8 value) {
+void TAlarmClock::SetAlarmSecond(int value) {
     SetAlarmPart(2, value);
 }
 
 void TAlarmClock::SetAlarmPart(int part, int value) {
     Hms t = Split(m_alarmTime);
     (part == 0 ? t.h : part == 1 ? t.m : t.s) = value;
-    if (t.h > 23 || t.m > 59 || t.s > 59) {
+    if (t.h < 0 || t.h > 23 || t.m < 0 || t.m > 59 || t.s < 0 || t.s > 59) {
         const QString& sep = tarnwick::FormatSettings::current().timeSeparator;
         throw EConvertError(QStringLiteral("''%1'' is not a valid time")
                                 .arg(QString::number(t.h) + sep + QString::number(t.m) + sep +
@@ -356,6 +356,7 @@ void TAlarmClock::changeEvent(QEvent* event) {
     case QEvent::PaletteChange:
     case QEvent::LocaleChange:
     case QEvent::StyleChange:
+    case QEvent::ThemeChange:
         Invalidate();
         Realign();
         break;
@@ -511,7 +512,8 @@ QRect TAlarmClock::DrawAnalog(QTime now, bool full) {
         const int height = int(std::lround(width * ratio));
         m_face = QRect(r.left() + (r.width() - width) / 2, r.top() + (r.height() - height) / 2,
                        width, height);
-        m_radius = width / 2;
+        // The marks sit on the radius: keep them inside the face.
+        m_radius = std::max(0, width / 2 - std::max(2, width * 25 / ScreenWidth()));
         m_centre = QPoint(m_face.left() + width / 2, m_face.top() + height / 2);
     }
     const bool handsMoved = full || hour12 != m_lastHour || minute != m_lastMinute;

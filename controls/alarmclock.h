@@ -27,9 +27,9 @@ class TAlarmClock : public QWidget, public TComponentState {
     Q_PROPERTY(TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
     Q_PROPERTY(bool Ctl3D READ Ctl3D WRITE SetCtl3D)
     Q_PROPERTY(bool AlarmEnabled READ AlarmEnabled WRITE SetAlarmEnabled)
-    Q_PROPERTY(quint8 AlarmHour READ AlarmHour WRITE SetAlarmHour)
-    Q_PROPERTY(quint8 AlarmMinute READ AlarmMinute WRITE SetAlarmMinute)
-    Q_PROPERTY(quint8 AlarmSecond READ AlarmSecond WRITE SetAlarmSecond)
+    Q_PROPERTY(int AlarmHour READ AlarmHour WRITE SetAlarmHour)
+    Q_PROPERTY(int AlarmMinute READ AlarmMinute WRITE SetAlarmMinute)
+    Q_PROPERTY(int AlarmSecond READ AlarmSecond WRITE SetAlarmSecond)
     Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
     Q_PROPERTY(QColor DotsColor READ DotsColor WRITE SetDotsColor)
     Q_PROPERTY(TShowClock ShowMode READ ShowMode WRITE SetShowMode)
@@ -67,12 +67,12 @@ public:
     // Alarm
     bool AlarmEnabled() const { return m_alarmEnabled; }
     void SetAlarmEnabled(bool value) { m_alarmEnabled = value; }
-    quint8 AlarmHour() const;
-    void SetAlarmHour(quint8 value);
-    quint8 AlarmMinute() const;
-    void SetAlarmMinute(quint8 value);
-    quint8 AlarmSecond() const;
-    void SetAlarmSecond(quint8 value);
+    int AlarmHour() const;
+    void SetAlarmHour(int value);
+    int AlarmMinute() const;
+    void SetAlarmMinute(int value);
+    int AlarmSecond() const;
+    void SetAlarmSecond(int value);
     TNotifyEvent OnAlarm() const { return m_onAlarm; }
     void SetOnAlarm(const TNotifyEvent& value) { m_onAlarm = value; }
     // Stores the time-of-day part of `time` (any whole days dropped) and re-arms.

@@ -2,6 +2,7 @@
 
 #include "controls/errors.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QTimerEvent>
 
@@ -38,6 +39,11 @@ struct TickShared {
             owner = s->owner;
             if (!owner || seq != s->posted) return;
         }
+        // Ticks of other timers posted before this one belong to the same batch of posted
+        // events; with the glib dispatcher a loop that the handler runs to process events does
+        // not send them until something wakes the dispatcher. Without this, a job started by an
+        // alarm would hold the other clocks' workers until it ends.
+        if (auto* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
         std::exception_ptr error;
         try {
             owner->Timer(); // may destroy the owner: it is not touched afterwards
