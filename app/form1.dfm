@@ -39,6 +39,41 @@ object Form1: TForm1
       AlarmEnabled = True
       Hint = 'Current time'
     end
+    object ValueSpinEdit1: TValueSpinEdit
+      Left = 10
+      Top = 66
+      Width = 124
+      Height = 22
+      SpinType = sptTime
+      Direction = spVertical
+      ReturnIsTab = True
+      Hint = 
+        'Chose the time you wish the'#13#10'backup to begin.  Remember to'#13#10'turn the switch back to th' +
+        'e on position.'
+      OnChange = ValueSpinEdit1Change
+    end
+    object OffLabel1: TLabel
+      Left = 178
+      Top = 26
+      Caption = 'Off'
+    end
+    object ToggleSwitch1: TToggleSwitch
+      Left = 170
+      Top = 40
+      Width = 34
+      Height = 40
+      TextPosition = tpNone
+      Hint = 
+        'Turn backup off or on.  The switch '#13#10'must be set at the on position to backup'#13#10'at the ' +
+        'set time.'
+      OnOn = ToggleSwitch1On
+      OnOff = ToggleSwitch1Off
+    end
+    object OnLabel1: TLabel
+      Left = 180
+      Top = 81
+      Caption = 'On'
+    end
     object Label7: TLabel
       Left = 10
       Top = 120
@@ -59,6 +94,7 @@ object Form1: TForm1
         'Pick which files you want to backup'#13#10'You can use Drag&Drop or the Dialog'#13#10'Button t' +
         'o add files. '
       OnAfterDialog = Backup1AfterDialog
+      OnChange = Backup1Change
     end
     object Label16: TLabel
       Left = 10
@@ -75,6 +111,7 @@ object Form1: TForm1
       DialogOptions = [sdAllowCreate, sdPerformCreate, sdPrompt]
       InitialDir = 'C:\My Documents\'
       Hint = 'Where do you want the files'#13#10'to be saved?'
+      OnChange = Backup1Change
     end
     object CheckBox2: TCheckBox
       Left = 10
@@ -134,24 +171,59 @@ object Form1: TForm1
       AlarmEnabled = True
       Hint = 'Current time'
     end
+    object ValueSpinEdit2: TValueSpinEdit
+      Left = 10
+      Top = 66
+      Width = 124
+      Height = 22
+      SpinType = sptTime
+      Direction = spVertical
+      ReturnIsTab = True
+      Hint = 
+        'Chose you start time.  Remember to'#13#10'turn the switch back to the on position.'
+      OnChange = ValueSpinEdit2Change
+    end
+    object OffLabel2: TLabel
+      Left = 178
+      Top = 26
+      Caption = 'Off'
+    end
+    object ToggleSwitch2: TToggleSwitch
+      Left = 170
+      Top = 40
+      Width = 34
+      Height = 40
+      TextPosition = tpNone
+      Hint = 
+        'Turn backup off or on.  The switch '#13#10'must be set at the on position to Compact'#13#10'at the' +
+        ' set time.'
+      OnOn = ToggleSwitch2On
+      OnOff = ToggleSwitch2Off
+    end
+    object OnLabel2: TLabel
+      Left = 180
+      Top = 81
+      Caption = 'On'
+    end
     object ComboBox1: TComboBox
-      Left = 150
-      Top = 30
+      Left = 10
+      Top = 94
       Width = 56
       Height = 22
       Items.Strings = (
         '3.6'
         '3.5')
       Text = '3.6'
+      OnChange = ComboBox1Change
       Hint = 
         'Pick which JET Engine you want.'#13#10'3.5 is for Access 97 *.mdb'#13#10'3..6 is for' +
         ' Access 2000 *.mdb'#13#10#13#10'Remember! All select *.mdb Must'#13#10'be the  same JET E' +
         'ngine type!'
     end
     object Edit1: TEdit
-      Left = 150
-      Top = 58
-      Width = 106
+      Left = 72
+      Top = 94
+      Width = 182
       Height = 22
       ReadOnly = True
       TabStop = False
@@ -175,6 +247,7 @@ object Form1: TForm1
         'Pick which files you want to Compact'#13#10'You can use Drag&Drop or the Dialog'#13#10'Button ' +
         'to add files.  '
       OnAfterDialog = FilenameEdit1AfterDialog
+      OnChange = FilenameEdit1Change
     end
     object CheckBox1: TCheckBox
       Left = 10
@@ -218,7 +291,7 @@ object Form1: TForm1
     end
     object AlarmClock3: TAlarmClock
       Left = 150
-      Top = 30
+      Top = 12
       Width = 124
       Height = 28
       Color = clSilver
@@ -231,10 +304,40 @@ object Form1: TForm1
       Ctl3D = False
       TwelveHour = True
       AlarmEnabled = False
-      Hint = 'Current time'
+      OnAlarm = AlarmClock3Alarm
+    end
+    object ValueSpinEdit3: TValueSpinEdit
+      Left = 150
+      Top = 50
+      Width = 124
+      Height = 22
+      SpinType = sptTime
+      Direction = spVertical
+      ReturnIsTab = True
+      OnChange = ValueSpinEdit3Change
+    end
+    object OffLabel3: TLabel
+      Left = 448
+      Top = 10
+      Caption = 'Off'
+    end
+    object ToggleSwitch3: TToggleSwitch
+      Left = 440
+      Top = 24
+      Width = 34
+      Height = 40
+      TextPosition = tpNone
+      Hint = 'Turn the automatic shutdown off or on.'
+      OnOn = ToggleSwitch3On
+      OnOff = ToggleSwitch3Off
+    end
+    object OnLabel3: TLabel
+      Left = 450
+      Top = 65
+      Caption = 'On'
     end
     object ComboBox2: TComboBox
-      Left = 300
+      Left = 296
       Top = 30
       Width = 110
       Height = 22
@@ -250,6 +353,7 @@ object Form1: TForm1
       Hint = 
         'Choose what shutdown you want or'#13#10'just shut down this program.  This feature'#13#10 +
         'was intended for Friday Backups/Compacts'#13#10'where weekend enter was not expected.'
+      OnChange = ComboBox2Change
     end
   end
   object LogsArea: TPanel

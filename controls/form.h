@@ -64,6 +64,10 @@ public:
         return qobject_cast<T*>(FindComponent(name));
     }
 
+    // Called by the description reader once every component exists and before any of them
+    // runs its step after loading, so that handlers raised then find their components.
+    virtual void ComponentsCreated() {}
+
 protected:
     void showEvent(QShowEvent* e) override;
 

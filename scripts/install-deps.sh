@@ -17,6 +17,8 @@ packages=(
   clang libclang-rt-14-dev
   # benchmarks
   hyperfine
+  # clock-driven end-to-end tests
+  faketime
 )
 
 missing=()
