@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 
+#include "tests/common/privatehome.h"
+
 using tarnwick::SessionEndKind;
 
 Q_DECLARE_METATYPE(SessionEndKind)
@@ -35,6 +37,7 @@ class TestJobs : public QObject {
 
 private slots:
     void initTestCase() {
+        usePrivateHome();
         QApplication::setQuitOnLastWindowClosed(false);
         tarnwick::TimeSource::install(&clock);
         tarnwick::SessionEnd::install(&session);

@@ -7,10 +7,15 @@
 #include <QFile>
 #include <QTest>
 
+#include "tests/common/privatehome.h"
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { Graphics::InstallFontSubstitutions(); }
+    void initTestCase() {
+        usePrivateHome();
+        Graphics::InstallFontSubstitutions();
+    }
     void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void windowHasItsDesignValues() {

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 
+#include "tests/common/privatehome.h"
+
 namespace {
 
 // A component with a property of every kind the store handles.
@@ -117,6 +119,7 @@ class TestIniOut : public QObject {
 
 private slots:
     void initTestCase() {
+        usePrivateHome();
         RegisterStandardControls();
         RegisterSettingsComponents();
         TClassRegistry::Register<TKinds>();
