@@ -108,7 +108,9 @@ DataOutcome copyData(int in, int out, const struct stat& source, qint64 chunk,
                     inKernel = false;
                     continue;
                 }
-                done.fetch_add(n);
+                // Start writing this chunk out now, so that the flush at the end does not
+                // have the whole file still ahead of it.
+                ::sync_file_range(out, done.fetch_add(n), n, SYNC_FILE_RANGE_WRITE);
             } else {
                 static constexpr ssize_t bufferSize = 1 << 20;
                 std::vector<char> buffer(bufferSize);
@@ -121,7 +123,7 @@ DataOutcome copyData(int in, int out, const struct stat& source, qint64 chunk,
                         result.error = errno;
                         return result;
                     }
-                    done.fetch_add(n);
+                    ::sync_file_range(out, done.fetch_add(n), n, SYNC_FILE_RANGE_WRITE);
                     if (cancel.load()) break;
                 }
                 if (n < 0) {
