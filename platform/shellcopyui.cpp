@@ -1,5 +1,6 @@
 #include "platform/shellcopyui.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -11,7 +12,12 @@ namespace tarnwick {
 
 namespace {
 constexpr int progressSteps = 1000;
+
+// Windows need a widget application; a console program gets none and its questions cancel.
+bool haveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
 }
+} // namespace
 
 QtShellCopyUi::QtShellCopyUi() = default;
 
@@ -24,6 +30,7 @@ void QtShellCopyUi::begin(const QString& title, bool showNames, qint64 totalByte
     m_showNames = showNames;
     m_total = totalBytes;
     m_cancelled = false;
+    if (!haveWidgets()) return;
     m_dialog = new QProgressDialog;
     m_dialog->setAttribute(Qt::WA_DeleteOnClose, false);
     m_dialog->setWindowTitle(title.isEmpty() ? QStringLiteral("Copying...") : title);
@@ -68,6 +75,10 @@ QProgressDialog* QtShellCopyUi::dialog() const {
 }
 
 ShellCopyUi::Choice QtShellCopyUi::askError(const QString& path, const QString& message) {
+    if (!haveWidgets()) {
+        qWarning("Cannot copy %s: %s", qPrintable(path), qPrintable(message));
+        return Cancel;
+    }
     QMessageBox box(
         QMessageBox::Warning, QStringLiteral("Error Copying File"),
         QStringLiteral("Cannot copy \"%1\": %2").arg(QFileInfo(path).fileName(), message));
@@ -84,6 +95,7 @@ ShellCopyUi::Choice QtShellCopyUi::askError(const QString& path, const QString& 
 }
 
 ShellCopyUi::ReplaceChoice QtShellCopyUi::askReplace(const QString& target) {
+    if (!haveWidgets()) return ReplaceCancel;
     QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm File Replace"),
                     QStringLiteral("This folder already contains a file named \"%1\".\n\n"
                                    "Do you want to replace it?")

@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -101,6 +103,7 @@ private slots:
     void wildcardHonoursFilesOnly();
     void readOnlyTargetFolder();
     void nearlyFullFileSystem();
+    void reflinkOnXfs();
     void silentShowsNoProgress();
     void realProgressWindowCancels();
     void realErrorBoxSkips();
@@ -359,6 +362,51 @@ void TestShellCopy::nearlyFullFileSystem() {
     QCOMPARE(entries(mnt), (QStringList{"already.there", "small.mdb"}));
     QCOMPARE(readFile(mnt + QStringLiteral("/small.mdb")), readFile(small));
     QCOMPARE(r.written, QStringList{mnt + QStringLiteral("/small.mdb")});
+}
+
+// Within an XFS file system with shared blocks the copy is a reflink; from another file system
+// into it, the in-kernel copy is refused and read and write take over.
+void TestShellCopy::reflinkOnXfs() {
+    const QString mkfs = QStandardPaths::findExecutable(
+        QStringLiteral("mkfs.xfs"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (mkfs.isEmpty()) QSKIP("mkfs.xfs is missing (xfsprogs)");
+    const QString image = m_tmp.filePath(QStringLiteral("xfs.img"));
+    const QString mnt = m_tmp.filePath(QStringLiteral("xfs"));
+    QDir().mkpath(mnt);
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(300LL << 20));
+    }
+    if (QProcess::execute(mkfs, {"-q", "-m", "reflink=1", image}) != 0) QSKIP("mkfs.xfs failed");
+    if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", image, mnt}) != 0)
+        QSKIP("cannot mount a loop device here (needs root)");
+    struct Unmount {
+        QByteArray where;
+        ~Unmount() { ::umount2(where.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(mnt)};
+
+    const QString inside = mnt + QStringLiteral("/src.mdb");
+    const QString outside = m_src + QStringLiteral("/out.mdb");
+    writeFile(inside, pattern(3 << 20, 'r'));
+    writeFile(outside, pattern(1 << 20, 'o'));
+    QDir().mkpath(mnt + QStringLiteral("/dst"));
+    ScriptedShellCopyUi ui;
+    LinuxShellFileOperation op(&ui);
+    op.setChunkSize(65536);
+    ShellCopyResult r = op.copy({{inside}, mnt + "/dst", mainWindowFlags, QString()});
+    QCOMPARE(r.failures, 0);
+    QCOMPARE(op.lastMethods().reflink, 1);
+    QCOMPARE(readFile(mnt + QStringLiteral("/dst/src.mdb")), readFile(inside));
+
+    r = op.copy({{outside}, mnt + "/dst", mainWindowFlags, QString()});
+    QCOMPARE(r.failures, 0);
+    const LinuxShellFileOperation::Methods m = op.lastMethods();
+    QCOMPARE(m.reflink, 0);
+    QCOMPARE(m.inKernel + m.readWrite, 1);
+    qInfo("ext4 to XFS: %s", m.readWrite ? "read and write" : "in-kernel copy");
+    QCOMPARE(readFile(mnt + QStringLiteral("/dst/out.mdb")), readFile(outside));
+    QCOMPARE(entries(mnt + QStringLiteral("/dst")), (QStringList{"out.mdb", "src.mdb"}));
 }
 
 void TestShellCopy::silentShowsNoProgress() {
