@@ -127,16 +127,6 @@ private slots:
         QCOMPARE(op.LastFailures(), 0);
     }
 
-    void usesTheProcessWideOperation() {
-        RecordingShellFileOperation shell;
-        ShellFileOperation::install(&shell);
-        TShellFileOp op;
-        op.AddFile(QStringLiteral("/data/a.mdb"));
-        op.CopyTo(QStringLiteral("/backup"));
-        ShellFileOperation::install(nullptr);
-        QCOMPARE(shell.requests.size(), size_t(1));
-    }
-
     // Through the real copy: sorted order, each file once, collisions renamed.
     void realCopy() {
         QTemporaryDir tmp;
