@@ -1,5 +1,7 @@
 #include "archive/shellfileop.h"
 
+#include "controls/formreader.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -74,4 +76,8 @@ bool TShellFileOp::CopyTo(const QString& destination) {
     m_lastFailures = result.failures;
     m_sources.clear();
     return result.anyOperationsAborted;
+}
+
+void RegisterShellFileOp() {
+    TClassRegistry::Register<TShellFileOp>();
 }

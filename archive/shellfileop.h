@@ -63,3 +63,6 @@ private:
     int m_lastFailures = 0;
     tarnwick::ShellFileOperation* m_operation = nullptr;
 };
+
+// Lets window descriptions name TShellFileOp.
+void RegisterShellFileOp();

@@ -2,6 +2,7 @@
 // through it.
 
 #include "archive/shellfileop.h"
+#include "controls/formreader.h"
 #include "platform/linuxshellfileoperation.h"
 
 #include <QDir>
@@ -71,6 +72,12 @@ private slots:
                                                       ? QStringLiteral("Backing up Access File..")
                                                       : QString());
         QCOMPARE(shell.requests[1].destination, QStringLiteral("/backup"));
+    }
+
+    void createdByClassName() {
+        RegisterShellFileOp();
+        std::unique_ptr<QObject> op(TClassRegistry::Create("TShellFileOp", nullptr));
+        QVERIFY(qobject_cast<TShellFileOp*>(op.get()));
     }
 
     void sortedWithoutDuplicates() {
