@@ -17,6 +17,7 @@ void RegisterComponentClasses() {
     TClassRegistry::Register<TAlarmClock>();
     RegisterPickerControls();
     RegisterSpinAndSwitchControls();
+    RegisterShellFileOp();
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
@@ -65,6 +66,7 @@ void TForm1::ComponentsCreated() {
     BIND(cgMemory);
     BIND(cgProgress);
     BIND(IniOut1);
+    BIND(ShellFileOp1);
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);

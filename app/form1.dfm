@@ -450,6 +450,14 @@ object Form1: TForm1
       Visible = False
     end
   end
+  object ShellFileOp1: TShellFileOp
+    FilesOnly = True
+    NoConfirmation = True
+    AutoMakeDir = False
+    RenameOnCollision = True
+    Animate = True
+    ProgressTitle = 'Backing up Access File..'
+  end
   object IniOut1: TIniOut
     FileName = '.INI'
     RegistryRoot = CURRENT_USER

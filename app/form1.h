@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/shellfileop.h"
 #include "controls/alarmclock.h"
 #include "controls/form.h"
 #include "controls/pickers.h"
@@ -53,6 +54,8 @@ public:
     TBitBtn* BitBtn2 = nullptr;
     // Settings
     TIniOut* IniOut1 = nullptr;
+    // Copies for the backup job
+    TShellFileOp* ShellFileOp1 = nullptr;
     // Memory figures
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;
