@@ -2,8 +2,11 @@
 // python3-dbusmock's logind template, and a session bus with a fake desktop session manager. The
 // machine's own buses are never used.
 
+#include "app/form1.h"
 #include "platform/sessionend.h"
+#include "platform/timesource.h"
 
+#include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -75,12 +78,16 @@ private slots:
 
     void eachKindSendsExactlyItsCall_data();
     void eachKindSendsExactlyItsCall();
+    // The same, carried out by the window's shutdown job when its clock reaches the time.
+    void windowShutdownJobAtItsAlarm_data() { eachKindSendsExactlyItsCall_data(); }
+    void windowShutdownJobAtItsAlarm();
     void busesAllowedInTests_data();
     void busesAllowedInTests();
     void refusedWithoutPrivateBus();
     void inhibitorHoldsAndReleasesTheLock();
 
 private:
+    void checkCalls(bool viaWindow);
     bool startBus(const QString& socket, std::unique_ptr<QProcess>& proc, QString* address);
     bool waitForName(QDBusConnection& c, const QString& name, bool present);
     QDBusMessage mockCall(QDBusConnection& c, const QString& service, const QString& path,
@@ -313,6 +320,14 @@ void TestSessionEnd::eachKindSendsExactlyItsCall_data() {
 }
 
 void TestSessionEnd::eachKindSendsExactlyItsCall() {
+    checkCalls(false);
+}
+
+void TestSessionEnd::windowShutdownJobAtItsAlarm() {
+    checkCalls(true);
+}
+
+void TestSessionEnd::checkCalls(bool viaWindow) {
     QFETCH(QString, text);
     QFETCH(QString, sessionId);
     QFETCH(QString, desktop);
@@ -333,10 +348,27 @@ void TestSessionEnd::eachKindSendsExactlyItsCall() {
     // "Program Only" is the window's to carry out; the service refuses it like an unknown text.
     const SessionEndKind kind = sessionEndKindForText(text);
     QCOMPARE(kind == SessionEndKind::ProgramOnly, text == QLatin1String("Program Only"));
-    LogindSessionEnd service;
-    const bool sent = service.request(kind);
-    QCOMPARE(sent, !call.isEmpty());
-    if (!sent) QVERIFY(!service.lastError().isEmpty());
+    if (viaWindow) {
+        QApplication::setQuitOnLastWindowClosed(false);
+        ManualTimeSource clock(QDateTime(QDate(2026, 12, 4), QTime(17, 59, 58)));
+        TimeSource::install(&clock);
+        auto restore = qScopeGuard([] { TimeSource::install(nullptr); });
+        TForm1 form;
+        form.show();
+        form.ComboBox2->SetText(text);
+        form.ValueSpinEdit3->SetTimeValue(0.75);
+        form.ToggleSwitch3->SetStateOn(true);
+        form.AlarmClock3->TimerTick(form.AlarmClock3);
+        QVERIFY(form.isVisible());
+        clock.set(QTime(18, 0, 0));
+        form.AlarmClock3->TimerTick(form.AlarmClock3);
+        QCOMPARE(form.isVisible(), text != QLatin1String("Program Only"));
+    } else {
+        LogindSessionEnd service;
+        const bool sent = service.request(kind);
+        QCOMPARE(sent, !call.isEmpty());
+        if (!sent) QVERIFY(!service.lastError().isEmpty());
+    }
 
     QList<Call> got = calls(*m_system, kLogin1, logindPaths);
     if (!m_desktopService.isEmpty()) got += calls(*m_session, m_desktopService, {m_desktopPath});
@@ -453,5 +485,5 @@ void TestSessionEnd::inhibitorHoldsAndReleasesTheLock() {
     QTRY_COMPARE_WITH_TIMEOUT(inhibitors(), QStringList(), 5000);
 }
 
-QTEST_GUILESS_MAIN(TestSessionEnd)
+QTEST_MAIN(TestSessionEnd)
 #include "tst_sessionend.moc"
