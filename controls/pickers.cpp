@@ -146,27 +146,22 @@ QStringList droppedFiles(const QMimeData* data) {
 
 } // namespace
 
+bool TFileDirEdit::judgeFileDrag(QDragMoveEvent* e) const {
+    if (!e->mimeData()->hasUrls()) return false;
+    // Files are taken only when the picker accepts them; never as text.
+    if (m_acceptFiles && !droppedFiles(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+    else
+        e->ignore();
+    return true;
+}
+
 void TFileDirEdit::dragEnterEvent(QDragEnterEvent* e) {
-    if (e->mimeData()->hasUrls()) {
-        // Files are taken only when the picker accepts them; never as text.
-        if (m_acceptFiles && !droppedFiles(e->mimeData()).isEmpty())
-            e->acceptProposedAction();
-        else
-            e->ignore();
-        return;
-    }
-    TCustomComboEdit::dragEnterEvent(e);
+    if (!judgeFileDrag(e)) TCustomComboEdit::dragEnterEvent(e);
 }
 
 void TFileDirEdit::dragMoveEvent(QDragMoveEvent* e) {
-    if (e->mimeData()->hasUrls()) {
-        if (m_acceptFiles && !droppedFiles(e->mimeData()).isEmpty())
-            e->acceptProposedAction();
-        else
-            e->ignore();
-        return;
-    }
-    TCustomComboEdit::dragMoveEvent(e);
+    if (!judgeFileDrag(e)) TCustomComboEdit::dragMoveEvent(e);
 }
 
 void TFileDirEdit::dropEvent(QDropEvent* e) {

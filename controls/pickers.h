@@ -79,6 +79,8 @@ protected:
     QPixmap DefaultGlyph() const override;
     void GiveFocus();
 
+    // Accepts or refuses a drag of files; false when it carries no files at all.
+    bool judgeFileDrag(QDragMoveEvent* e) const;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dragMoveEvent(QDragMoveEvent* e) override;
     void dropEvent(QDropEvent* e) override;
