@@ -1,0 +1,502 @@
+#include "controls/formreader.h"
+
+#include "controls/component.h"
+#include "controls/form.h"
+#include "controls/graphics.h"
+
+#include <QAbstractButton>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMetaProperty>
+#include <QMutex>
+#include <QWidget>
+
+// --- class registry
+
+namespace {
+QMutex registryLock;
+QHash<QByteArray, TClassRegistry::Factory>& factories() {
+    static QHash<QByteArray, TClassRegistry::Factory> map;
+    return map;
+}
+} // namespace
+
+void TClassRegistry::Register(const QByteArray& className, Factory factory) {
+    QMutexLocker lock(&registryLock);
+    factories().insert(className, std::move(factory));
+}
+
+QObject* TClassRegistry::Create(const QByteArray& className, QWidget* parent) {
+    Factory f;
+    {
+        QMutexLocker lock(&registryLock);
+        f = factories().value(className);
+    }
+    return f ? f(parent) : nullptr;
+}
+
+bool TClassRegistry::Has(const QByteArray& className) {
+    QMutexLocker lock(&registryLock);
+    return factories().contains(className);
+}
+
+namespace FormDescription {
+
+namespace {
+
+[[noreturn]] void fail(int line, const QString& what) {
+    throw EReadError(
+        QStringLiteral("Window description, line %1: %2").arg(line).arg(what).toStdString());
+}
+
+// --- parser
+
+class Parser {
+public:
+    explicit Parser(const QString& text) : m_text(text) {}
+
+    std::unique_ptr<Object> parseRoot() {
+        skipSpace();
+        auto root = parseObject();
+        skipSpace();
+        if (m_pos < m_text.size()) fail(m_line, QStringLiteral("text after the last 'end'"));
+        return root;
+    }
+
+private:
+    QChar peek(int ahead = 0) const {
+        return m_pos + ahead < m_text.size() ? m_text[m_pos + ahead] : QChar();
+    }
+
+    void skipSpace() {
+        while (m_pos < m_text.size()) {
+            const QChar c = m_text[m_pos];
+            if (c == '\n') {
+                ++m_line;
+                ++m_pos;
+            } else if (c.isSpace()) {
+                ++m_pos;
+            } else if (c == '/' && peek(1) == '/') {
+                while (m_pos < m_text.size() && m_text[m_pos] != '\n')
+                    ++m_pos;
+            } else {
+                break;
+            }
+        }
+    }
+
+    QString identifier() {
+        skipSpace();
+        const int start = m_pos;
+        while (m_pos < m_text.size() &&
+               (m_text[m_pos].isLetterOrNumber() || m_text[m_pos] == '_' || m_text[m_pos] == '.'))
+            ++m_pos;
+        if (start == m_pos) fail(m_line, QStringLiteral("a name was expected"));
+        return m_text.mid(start, m_pos - start);
+    }
+
+    void expect(QChar c) {
+        skipSpace();
+        if (peek() != c) fail(m_line, QStringLiteral("'%1' was expected").arg(c));
+        ++m_pos;
+    }
+
+    std::unique_ptr<Object> parseObject() {
+        auto obj = std::make_unique<Object>();
+        obj->line = m_line;
+        if (identifier().compare(QLatin1String("object"), Qt::CaseInsensitive) != 0)
+            fail(obj->line, QStringLiteral("'object' was expected"));
+        obj->name = identifier().toLatin1();
+        expect(':');
+        obj->className = identifier().toLatin1();
+        for (;;) {
+            skipSpace();
+            if (m_pos >= m_text.size()) fail(m_line, QStringLiteral("'end' is missing"));
+            const int save = m_pos, saveLine = m_line;
+            const QString word = identifier();
+            if (word.compare(QLatin1String("end"), Qt::CaseInsensitive) == 0) return obj;
+            if (word.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0) {
+                m_pos = save;
+                m_line = saveLine;
+                obj->children.push_back(parseObject());
+                continue;
+            }
+            Property prop;
+            prop.line = m_line;
+            prop.name = word.toLatin1();
+            expect('=');
+            prop.value = parseValue();
+            obj->properties.append(std::move(prop));
+        }
+    }
+
+    // A quoted string with '' for a quote, and #nn character codes, in any sequence.
+    QString stringPart() {
+        QString s;
+        for (;;) {
+            const QChar c = peek();
+            if (c == '\'') {
+                ++m_pos;
+                for (;;) {
+                    if (m_pos >= m_text.size() || m_text[m_pos] == '\n')
+                        fail(m_line, QStringLiteral("unterminated string"));
+                    const QChar d = m_text[m_pos++];
+                    if (d == '\'') {
+                        if (peek() == '\'') {
+                            s += '\'';
+                            ++m_pos;
+                            continue;
+                        }
+                        break;
+                    }
+                    s += d;
+                }
+            } else if (c == '#') {
+                ++m_pos;
+                const int start = m_pos;
+                while (peek().isDigit())
+                    ++m_pos;
+                bool ok = false;
+                const uint code = m_text.mid(start, m_pos - start).toUInt(&ok);
+                if (!ok || code > 0xFFFF) fail(m_line, QStringLiteral("bad character code"));
+                s += QChar(char16_t(code));
+            } else {
+                return s;
+            }
+        }
+    }
+
+    QString stringExpr() {
+        QString s = stringPart();
+        for (;;) {
+            const int save = m_pos, saveLine = m_line;
+            skipSpace();
+            if (peek() != '+') {
+                m_pos = save;
+                m_line = saveLine;
+                return s;
+            }
+            ++m_pos;
+            skipSpace();
+            s += stringPart();
+        }
+    }
+
+    Value parseValue() {
+        skipSpace();
+        const QChar c = peek();
+        Value v;
+        if (c == '\'' || c == '#') {
+            v.kind = Value::String;
+            v.value = stringExpr();
+        } else if (c == '[') {
+            ++m_pos;
+            QStringList members;
+            skipSpace();
+            while (peek() != ']') {
+                members << identifier();
+                skipSpace();
+                if (peek() == ',')
+                    ++m_pos;
+                else if (peek() != ']')
+                    fail(m_line, QStringLiteral("',' or ']' was expected"));
+                skipSpace();
+            }
+            ++m_pos;
+            v.kind = Value::Set;
+            v.value = members;
+        } else if (c == '(') {
+            ++m_pos;
+            QStringList items;
+            skipSpace();
+            while (peek() != ')') {
+                if (peek() != '\'' && peek() != '#')
+                    fail(m_line, QStringLiteral("a string was expected"));
+                items << stringExpr();
+                skipSpace();
+            }
+            ++m_pos;
+            v.kind = Value::List;
+            v.value = items;
+        } else if (c == '-' || c == '+' || c.isDigit() || c == '$') {
+            const int start = m_pos;
+            ++m_pos;
+            while (peek().isLetterOrNumber() || peek() == '.')
+                ++m_pos;
+            const QString t = m_text.mid(start, m_pos - start);
+            bool ok = false;
+            if (t.startsWith('$')) {
+                v.kind = Value::Integer;
+                v.value = t.mid(1).toLongLong(&ok, 16);
+            } else if (t.contains('.') || t.contains('e', Qt::CaseInsensitive)) {
+                v.kind = Value::Float;
+                v.value = t.toDouble(&ok);
+            } else {
+                v.kind = Value::Integer;
+                v.value = t.toLongLong(&ok);
+            }
+            if (!ok) fail(m_line, QStringLiteral("bad number '%1'").arg(t));
+        } else {
+            v.kind = Value::Identifier;
+            v.value = identifier();
+        }
+        return v;
+    }
+
+    const QString& m_text;
+    int m_pos = 0;
+    int m_line = 1;
+};
+
+// --- applying values
+
+QString describe(const QObject* obj) {
+    return QStringLiteral("%1.%2").arg(QLatin1String(obj->metaObject()->className()),
+                                       obj->objectName());
+}
+
+bool isTrue(const Value& v, bool* ok) {
+    *ok = v.kind == Value::Identifier &&
+          (v.value.toString().compare(QLatin1String("True"), Qt::CaseInsensitive) == 0 ||
+           v.value.toString().compare(QLatin1String("False"), Qt::CaseInsensitive) == 0);
+    return v.value.toString().compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+}
+
+// Converts a description value into what the property takes.
+std::optional<QVariant> convert(const QMetaProperty& p, const Value& v, QObject* handlerOwner) {
+    const QMetaType t = p.metaType();
+    if (p.isEnumType()) {
+        if (p.isFlagType() && v.kind == Value::Set)
+            return QVariant(v.value.toStringList().join('|'));
+        if (v.kind == Value::Identifier) return v.value;
+        if (v.kind == Value::Integer) return QVariant(v.value.toInt());
+        return std::nullopt;
+    }
+    switch (t.id()) {
+    case QMetaType::Bool: {
+        bool ok = false;
+        const bool b = isTrue(v, &ok);
+        return ok ? std::optional<QVariant>(b) : std::nullopt;
+    }
+    case QMetaType::QColor:
+        if (v.kind == Value::Identifier || v.kind == Value::Integer)
+            if (auto c = Graphics::ColorFromText(v.value.toString())) return QVariant(*c);
+        return std::nullopt;
+    case QMetaType::QString:
+        if (v.kind == Value::String) return v.value;
+        return std::nullopt;
+    case QMetaType::QStringList:
+        if (v.kind == Value::List) return v.value;
+        return std::nullopt;
+    case QMetaType::QChar:
+        if (v.kind == Value::String && v.value.toString().size() == 1)
+            return QVariant(v.value.toString()[0]);
+        if (v.kind == Value::Integer) return QVariant(QChar(char16_t(v.value.toInt())));
+        return std::nullopt;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::UChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        if (v.kind == Value::Integer) return v.value;
+        return std::nullopt;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        if (v.kind == Value::Integer || v.kind == Value::Float) return QVariant(v.value.toDouble());
+        return std::nullopt;
+    default:
+        break;
+    }
+    if (t.flags() & QMetaType::PointerToQObject) {
+        if (v.kind != Value::Identifier) return std::nullopt;
+        auto* form = qobject_cast<TForm*>(handlerOwner);
+        QObject* target = form ? form->FindComponent(v.value.toString()) : nullptr;
+        if (!target) return std::nullopt;
+        return QVariant::fromValue(target);
+    }
+    return v.value;
+}
+
+void setFont(QWidget* w, const QByteArray& part, const Value& v, int line) {
+    QFont f = w->font();
+    if (part == "Name" && v.kind == Value::String) {
+        f.setFamily(v.value.toString());
+    } else if (part == "Height" && v.kind == Value::Integer) {
+        // Negative heights are character heights in pixels; positive ones include leading.
+        const int h = v.value.toInt();
+        f.setPixelSize(std::max(1, h < 0 ? -h : h));
+    } else if (part == "Size" && v.kind == Value::Integer) {
+        f.setPointSize(std::max(1, v.value.toInt()));
+    } else if (part == "Style" && v.kind == Value::Set) {
+        const QStringList s = v.value.toStringList();
+        f.setBold(s.contains(QLatin1String("fsBold")));
+        f.setItalic(s.contains(QLatin1String("fsItalic")));
+        f.setUnderline(s.contains(QLatin1String("fsUnderline")));
+        f.setStrikeOut(s.contains(QLatin1String("fsStrikeOut")));
+    } else if (part == "Color") {
+        const auto c = Graphics::ColorFromText(v.value.toString());
+        if (!c) fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
+        QPalette pal = w->palette();
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            pal.setColor(role, *c);
+        w->setPalette(pal);
+        return;
+    } else if (part == "Charset") {
+        return; // text is Unicode throughout
+    } else {
+        fail(line,
+             QStringLiteral("%1 has no font property %2").arg(describe(w), QLatin1String(part)));
+    }
+    w->setFont(f);
+}
+
+// Properties that every control has; set on the widget itself.
+bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
+    auto integer = [&] {
+        if (v.kind != Value::Integer)
+            fail(line,
+                 QStringLiteral("%1.%2 takes a number").arg(describe(w), QLatin1String(name)));
+        return v.value.toInt();
+    };
+    auto boolean = [&] {
+        bool ok = false;
+        const bool b = isTrue(v, &ok);
+        if (!ok)
+            fail(line,
+                 QStringLiteral("%1.%2 takes True or False").arg(describe(w), QLatin1String(name)));
+        return b;
+    };
+    if (name == "Left")
+        w->move(integer(), w->y());
+    else if (name == "Top")
+        w->move(w->x(), integer());
+    else if (name == "Width")
+        w->resize(integer(), w->height());
+    else if (name == "Height")
+        w->resize(w->width(), integer());
+    else if (name == "Visible")
+        w->setVisible(boolean());
+    else if (name == "Enabled")
+        w->setEnabled(boolean());
+    else if (name == "Hint")
+        w->setToolTip(v.value.toString().replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    else if (name == "ShowHint" || name == "ParentShowHint" || name == "ParentFont" ||
+             name == "ParentColor" || name == "TabOrder" || name == "ParentCtl3D" ||
+             name == "Ctl3D")
+        w->setProperty(name.constData(), v.value); // kept for whoever asks; no visible effect
+    else if (name == "TabStop")
+        w->setFocusPolicy(boolean() ? Qt::StrongFocus : Qt::NoFocus);
+    else if (name == "Color") {
+        const auto c = Graphics::ColorFromText(v.value.toString());
+        if (!c) fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, *c);
+        pal.setColor(QPalette::Button, *c);
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+    } else if (name == "Cursor") {
+        const auto c = Graphics::CursorFromText(v.value.toString());
+        if (!c) fail(line, QStringLiteral("unknown cursor %1").arg(v.value.toString()));
+        w->setCursor(*c);
+    } else if (name == "Caption" && v.kind == Value::String) {
+        if (auto* l = qobject_cast<QLabel*>(w))
+            l->setText(v.value.toString());
+        else if (auto* b = qobject_cast<QAbstractButton*>(w))
+            b->setText(v.value.toString());
+        else if (auto* g = qobject_cast<QGroupBox*>(w))
+            g->setTitle(v.value.toString());
+        else
+            return false;
+    } else if (name.startsWith("Font.")) {
+        setFont(w, name.mid(5), v, line);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void createChildren(const Object& node, QWidget* container, TForm* form,
+                    QList<TComponentState*>& loading) {
+    for (const auto& child : node.children) {
+        QObject* obj = TClassRegistry::Create(child->className, container);
+        if (!obj)
+            fail(child->line,
+                 QStringLiteral("unknown class %1").arg(QLatin1String(child->className)));
+        obj->setObjectName(QString::fromLatin1(child->name));
+        if (!obj->isWidgetType()) obj->setParent(form);
+        form->InsertComponent(obj);
+        if (auto* state = dynamic_cast<TComponentState*>(obj)) {
+            state->BeginLoading();
+            loading.append(state);
+        }
+        for (const Property& p : child->properties) {
+            try {
+                SetProperty(obj, p.name, p.value, form);
+            } catch (const EReadError& e) {
+                fail(p.line, QString::fromUtf8(e.what()));
+            }
+        }
+        auto* w = qobject_cast<QWidget*>(obj);
+        createChildren(*child, w ? w : container, form, loading);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Object> Parse(const QString& text) {
+    return Parser(text).parseRoot();
+}
+
+void SetProperty(QObject* obj, const QByteArray& name, const Value& value, QObject* handlerOwner) {
+    QByteArray propName = name;
+    if (name.endsWith(".Strings")) propName.chop(8);
+
+    if (auto p = ComponentModel::FindProperty(obj, propName)) {
+        if (ComponentModel::IsEvent(*p)) {
+            if (value.kind != Value::Identifier ||
+                !ComponentModel::WriteEvent(obj, *p, handlerOwner,
+                                            value.value.toString().toLatin1()))
+                throw EReadError(
+                    QStringLiteral("%1.%2: no handler %3 on the window")
+                        .arg(describe(obj), QLatin1String(propName), value.value.toString())
+                        .toStdString());
+            return;
+        }
+        const auto v = convert(*p, value, handlerOwner);
+        if (!v || !p->write(obj, *v))
+            throw EReadError(
+                QStringLiteral("%1.%2 cannot take %3")
+                    .arg(describe(obj), QLatin1String(propName), value.value.toString())
+                    .toStdString());
+        return;
+    }
+    if (auto* w = qobject_cast<QWidget*>(obj); w && setCommon(w, name, value, 0)) return;
+    throw EReadError(QStringLiteral("%1 has no property %2")
+                         .arg(describe(obj), QLatin1String(name))
+                         .toStdString());
+}
+
+void Apply(const Object& root, TForm* form) {
+    if (root.className != form->metaObject()->className())
+        fail(root.line, QStringLiteral("the description is of %1, not %2")
+                            .arg(QLatin1String(root.className),
+                                 QLatin1String(form->metaObject()->className())));
+    form->setObjectName(QString::fromLatin1(root.name));
+    QList<TComponentState*> loading{form};
+    form->BeginLoading();
+    for (const Property& p : root.properties) {
+        try {
+            SetProperty(form, p.name, p.value, form);
+        } catch (const EReadError& e) {
+            fail(p.line, QString::fromUtf8(e.what()));
+        }
+    }
+    createChildren(root, form, form, loading);
+    for (TComponentState* c : loading)
+        c->EndLoading();
+}
+
+} // namespace FormDescription
