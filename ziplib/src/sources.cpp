@@ -178,9 +178,59 @@ struct ArchiveSink {
     int wfd = -1;
     std::string tmp;
 
+    // Bytes in front of the archive proper (a self-extractor): kept as they are, and
+    // hidden from libzip, which sees a plain archive.
+    uint64_t prefix = 0;
+
     ArchiveSink(std::string p, std::string t) : path(std::move(p)), tempDir(std::move(t)) {
         zip_error_init(&error);
         exists = ::stat(path.c_str(), &st) == 0;
+        if (exists) prefix = findPrefix();
+    }
+    uint64_t findPrefix() const {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return 0;
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        const uint64_t span = std::min<uint64_t>(size, 22 + 65535);
+        std::string tail(span, '\0');
+        uint64_t result = 0;
+        if (::pread(fd, tail.data(), span, static_cast<off_t>(size - span)) ==
+            static_cast<ssize_t>(span)) {
+            auto u16 = [&](size_t i) {
+                return uint32_t(uint8_t(tail[i])) | uint32_t(uint8_t(tail[i + 1])) << 8;
+            };
+            auto u32 = [&](size_t i) { return u16(i) | u16(i + 2) << 16; };
+            bool found = false;
+            for (size_t i = span >= 22 ? span - 22 + 1 : 0; i-- > 0;) {
+                if (u32(i) == 0x06054B50) {
+                    found = true;
+                    const uint64_t endPos = size - span + i;
+                    uint64_t recordPos = endPos;
+                    uint64_t dirSize = u32(i + 12), dirOffset = u32(i + 16);
+                    // ZIP64 end record and locator (76 bytes, as written here) before the end
+                    // record.
+                    if (i >= 76 && u32(i - 20) == 0x07064B50 && u32(i - 76) == 0x06064B50) {
+                        auto u64 = [&](size_t k) {
+                            return uint64_t(u32(k)) | uint64_t(u32(k + 4)) << 32;
+                        };
+                        recordPos = endPos - 76;
+                        dirSize = u64(i - 76 + 40);
+                        dirOffset = u64(i - 76 + 48);
+                    }
+                    if (dirOffset != 0xFFFFFFFF && dirOffset + dirSize < recordPos)
+                        result = recordPos - dirOffset - dirSize;
+                    break;
+                }
+            }
+            // A self-extractor with nothing added yet: the whole file goes in front.
+            if (!found && size >= 4 && ::pread(fd, tail.data(), 4, 0) == 4 &&
+                tail.compare(0, 4,
+                             "\x7f"
+                             "ELF") == 0)
+                result = size;
+        }
+        ::close(fd);
+        return result;
     }
     ~ArchiveSink() {
         dropTemp();
@@ -204,6 +254,25 @@ struct ArchiveSink {
         if (fd < 0) return false;
         name = templ;
         return true;
+    }
+    bool copyPrefix() {
+        const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) return false;
+        std::string buf(1 << 16, '\0');
+        uint64_t done = 0;
+        bool ok = true;
+        while (ok && done < prefix) {
+            const ssize_t r = ::pread(in, buf.data(), std::min<uint64_t>(buf.size(), prefix - done),
+                                      static_cast<off_t>(done));
+            if (r <= 0) {
+                ok = false;
+                break;
+            }
+            ok = writeAll(wfd, buf.data(), static_cast<size_t>(r));
+            done += static_cast<uint64_t>(r);
+        }
+        ::close(in);
+        return ok;
     }
     static bool writeAll(int fd, const void* data, size_t len) {
         auto* p = static_cast<const char*>(data);
@@ -270,9 +339,14 @@ struct ArchiveSink {
         }
         wfd = -1;
         // Checked before it replaces anything: the new archive must open as a consistent zip.
-        int zerr = 0;
-        zip_t* check = zip_open(tmp.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &zerr);
+        zip_error_t cerr;
+        zip_error_init(&cerr);
+        zip_source_t* csrc = zip_source_file_create(tmp.c_str(), prefix, 0, &cerr);
+        zip_t* check =
+            csrc ? zip_open_from_source(csrc, ZIP_RDONLY | ZIP_CHECKCONS, &cerr) : nullptr;
+        zip_error_fini(&cerr);
         if (!check) {
+            if (csrc) zip_source_free(csrc);
             zip_error_set(&error, ZIP_ER_INCONS, 0);
             return -1;
         }
@@ -314,7 +388,7 @@ struct ArchiveSink {
         case ZIP_SOURCE_READ: {
             ssize_t r;
             do
-                r = ::pread(rfd, data, len, static_cast<off_t>(offset));
+                r = ::pread(rfd, data, len, static_cast<off_t>(prefix + offset));
             while (r < 0 && errno == EINTR);
             if (r < 0) {
                 zip_error_set(&error, ZIP_ER_READ, errno);
@@ -349,7 +423,7 @@ struct ArchiveSink {
             auto* zs = static_cast<zip_stat_t*>(data);
             zip_stat_init(zs);
             zs->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-            zs->size = static_cast<zip_uint64_t>(st.st_size);
+            zs->size = static_cast<zip_uint64_t>(st.st_size) - prefix;
             zs->mtime = st.st_mtime;
             return sizeof(zip_stat_t);
         }
@@ -362,6 +436,11 @@ struct ArchiveSink {
                     return -1;
                 }
             }
+            if (prefix > 0 && !copyPrefix()) {
+                zip_error_set(&error, ZIP_ER_WRITE, errno);
+                dropTemp();
+                return -1;
+            }
             return 0;
         }
         case ZIP_SOURCE_WRITE:
@@ -373,7 +452,9 @@ struct ArchiveSink {
         case ZIP_SOURCE_SEEK_WRITE: {
             auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &error);
             if (!args) return -1;
-            if (::lseek(wfd, args->offset, args->whence) < 0) {
+            const off_t to =
+                args->whence == SEEK_SET ? static_cast<off_t>(prefix) + args->offset : args->offset;
+            if (::lseek(wfd, to, args->whence) < 0) {
                 zip_error_set(&error, ZIP_ER_SEEK, errno);
                 return -1;
             }
@@ -385,7 +466,7 @@ struct ArchiveSink {
                 zip_error_set(&error, ZIP_ER_TELL, errno);
                 return -1;
             }
-            return o;
+            return o - static_cast<off_t>(prefix);
         }
         case ZIP_SOURCE_COMMIT_WRITE: {
             const zip_int64_t r = commit();
