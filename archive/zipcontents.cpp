@@ -202,13 +202,15 @@ void TZipArchiver::readDirectory() {
             comment.size() != d.FileCommentLen)
             throw EZipArchiver(ZipMsg::DirSeekRead, true);
         const int host = d.MadeByVersion >> 8;
-        const bool oem =
-            m_codePage == cpOEM ||
-            (m_codePage == cpAuto && (host == 0 || (host == 6 && (d.MadeByVersion & 0xFF) == 50)));
+        // A name marked as UTF-8 is UTF-8 whatever system made it; cpNone never converts.
+        const bool utf8 = d.Flag & 0x800;
+        const bool oem = !utf8 && (m_codePage == cpOEM ||
+                                   (m_codePage == cpAuto &&
+                                    (host == 0 || (host == 6 && (d.MadeByVersion & 0xFF) == 50))));
         if (oem) {
             d.FileName = fromOem(name);
             d.FileComment = fromOem(comment);
-        } else if (d.Flag & 0x800) {
+        } else if (utf8) {
             d.FileName = QString::fromUtf8(name);
             d.FileComment = QString::fromUtf8(comment);
         } else {

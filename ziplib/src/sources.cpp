@@ -403,7 +403,7 @@ struct ArchiveSink {
             return 0;
         case ZIP_SOURCE_SEEK: {
             const zip_int64_t o = zip_source_seek_compute_offset(
-                offset, static_cast<zip_uint64_t>(st.st_size), data, len, &error);
+                offset, static_cast<zip_uint64_t>(st.st_size) - prefix, data, len, &error);
             if (o < 0) return -1;
             offset = static_cast<uint64_t>(o);
             return 0;
