@@ -167,7 +167,11 @@ void TZipArchiver::readDirectory() {
         dirStart = static_cast<qint64>(dirOffset);
     } else {
         dirStart = recordPos - static_cast<qint64>(dirSize);
-        if (dirStart != static_cast<qint64>(dirOffset))
+        // Our self-extractors count offsets from the archive behind the program, so there
+        // the difference is expected and not worth a message.
+        const bool selfExtractor = head.startsWith("\x7f"
+                                                   "ELF");
+        if (dirStart != static_cast<qint64>(dirOffset) && !selfExtractor)
             ShowZipMessage(ZipMsg::DirStartMismatch, QString());
     }
 

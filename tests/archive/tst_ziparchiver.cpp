@@ -294,6 +294,7 @@ private slots:
         QCOMPARE(z->AddedCount(), 1);
         QCOMPARE(z->Contents().size(), 1);
         QVERIFY(z->FirstEntryOffset() >= QFileInfo(stub).size());
+        QCOMPARE(z->ErrorCode(), 0);
         QString out;
         QCOMPARE(run(m_dir->filePath("backup.exe"), {"-d", m_dir->filePath("x")}, &out), 0);
         QCOMPARE(readFile(m_dir->filePath("x/db.mdb")), readFile(f));
