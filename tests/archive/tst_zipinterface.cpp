@@ -1,11 +1,13 @@
 // The boundary between the archiver and the zip library: loading, the command record in
 // both forms, the file specification lines, the callback and its answers, the messages.
 // A stand-in library hands each command back to the test.
+#include "archive/passworddialog.h"
 #include "archive/ziparchiver.h"
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
 
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
@@ -691,6 +693,17 @@ private slots:
         QCOMPARE(EZipArchiver(ZipMsg::SfxFailed, 3).Message(),
                  QString("The self-extracting archive could not be made (error 3)."));
         QCOMPARE(EZipArchiver(12345, 3).Message(), ZipFallbackText(12345));
+    }
+
+    void passwordDialogLayout() {
+        TPasswordDlg dlg(nullptr, "Title", "Prompt", "OK", "Cancel");
+        QCOMPARE(dlg.size(), QSize(344, 137));
+        QCOMPARE(dlg.Edit()->echoMode(), QLineEdit::Password);
+        QCOMPARE(dlg.Edit()->maxLength(), 80);
+        QCOMPARE(dlg.Edit()->geometry().topLeft(), QPoint(20, 40));
+        QVERIFY(dlg.font().bold());
+        dlg.Edit()->setText("typed");
+        QCOMPARE(dlg.Password(), QString("typed"));
     }
 
 private:
