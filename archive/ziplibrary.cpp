@@ -3,7 +3,13 @@
 #include "archive/ziparchiver.h"
 #include "archive/zipmessages.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QStringList>
+
+#ifndef TARNWICK_LIB_DIR
+#define TARNWICK_LIB_DIR ""
+#endif
 
 #include <dlfcn.h>
 
@@ -16,33 +22,53 @@ State& state() {
 
 namespace {
 QString& systemName() {
-    static QString name = QString::fromLatin1(FileName);
+    static QString name;
     return name;
 }
 } // namespace
 
 void SetSystemLibraryName(const QString& name) {
-    systemName() = name.isEmpty() ? QString::fromLatin1(FileName) : name;
+    systemName() = name;
 }
 
 QString SystemLibraryName() {
-    return systemName();
+    return systemName().isEmpty() ? QString::fromLatin1(FileName) : systemName();
+}
+
+QStringList SystemSearch() {
+    if (!systemName().isEmpty()) return {systemName()};
+    // As Windows looks beside the program first, so do we; then where the build puts the
+    // library; then the loader's own order (LD_LIBRARY_PATH, the cache, the system folders).
+    QStringList r;
+    if (QCoreApplication::instance()) {
+        const QString beside =
+            QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(FileName);
+        if (QFileInfo::exists(beside)) r << beside;
+    }
+    const QString built = QStringLiteral(TARNWICK_LIB_DIR "/") + QLatin1String(FileName);
+    if (!QStringLiteral(TARNWICK_LIB_DIR).isEmpty() && QFileInfo::exists(built)) r << built;
+    r << QString::fromLatin1(FileName);
+    return r;
 }
 
 } // namespace ZipLibrary
 
 void LoadZipLibrary(TZipArchiver* component) {
     auto& s = ZipLibrary::state();
-    QString path;
+    QStringList candidates;
     const QString dir = component ? component->DLLDirectory() : QString();
-    if (!dir.isEmpty() &&
-        QFileInfo::exists(dir + QLatin1Char('/') + QLatin1String(ZipLibrary::FileName)))
-        path = dir + QLatin1Char('/') + QLatin1String(ZipLibrary::FileName);
+    const QString inDir = dir + QLatin1Char('/') + QLatin1String(ZipLibrary::FileName);
+    if (!dir.isEmpty() && QFileInfo::exists(inDir))
+        candidates << inDir;
     else
-        path = ZipLibrary::SystemLibraryName(); // a bare name: the loader's search order
+        candidates = ZipLibrary::SystemSearch();
     // The Windows error mode has no counterpart: dlopen shows no dialogs.
     try {
-        void* h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+        void* h = nullptr;
+        for (const auto& path : candidates) {
+            h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+            if (h) break;
+        }
         if (!h) {
             s.handle = nullptr;
             if (component) component->ShowZipMessage(ZipMsg::LibraryNotLoaded, QString());

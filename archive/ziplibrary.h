@@ -6,6 +6,7 @@
 #include "ziplib.h"
 
 #include <QString>
+#include <QStringList>
 
 class TZipArchiver;
 
@@ -21,8 +22,11 @@ State& state();
 // The library's file name, in DLLDirectory or found by the system's search order.
 inline constexpr const char* FileName = "libziplib.so";
 
-// Name given to the system's search when DLLDirectory does not hold the library. Tests
-// point it at a name that does not exist to see the "no library anywhere" path.
+// Where the library is looked for when DLLDirectory does not hold it: beside the program,
+// in the build's library folder, then by the bare name through the loader's search order.
+QStringList SystemSearch();
+// Replaces that search by one name or path (empty restores it). Tests point it at a name
+// that does not exist to see the "no library anywhere" path.
 void SetSystemLibraryName(const QString& name);
 QString SystemLibraryName();
 
