@@ -83,6 +83,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
     m_busy = true;
     int result = 0;
     QFile out;
+    QStringList written;
     try {
         QFile in(tempName);
         if (!in.open(QIODevice::ReadOnly)) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
@@ -185,6 +186,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             }
             if (!QFile::rename(out.fileName(), name))
                 throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
+            if (!removable) written << name;
         };
         auto write = [&](const QByteArray& data, bool keepTogether) {
             if (m_cancel) throw EZipArchiver(ZipMsg::SpanAborted, false);
@@ -281,6 +283,10 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
         out.close();
         out.remove();
     }
+    // An incomplete set is of no use: parts written side by side in this run go again.
+    if (result != 0)
+        for (const auto& name : written)
+            QFile::remove(name);
     m_busy = wasBusy;
     return result;
 }

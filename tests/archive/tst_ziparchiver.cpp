@@ -67,6 +67,8 @@ public:
     QList<int> seqs;
     QStringList messages;
     TZipArchiver* cancelOn = nullptr;
+    bool cancelOnNewFile = false;
+    bool armed = false;
 public slots:
     void DirUpdate(QObject*) { ++dirUpdates; }
     void NewName(QObject*, int seq, ZipDirEntry) { seqs << seq; }
@@ -74,7 +76,11 @@ public slots:
         messages << QString::number(code) + ": " + text;
     }
     void Progress(QObject*, ZipTypes::ProgressType t, QString, int) {
-        if (cancelOn && t == ZipTypes::ProgressUpdate) cancelOn->SetCancel(true);
+        if (!cancelOn) return;
+        if (!cancelOnNewFile && t == ZipTypes::ProgressUpdate) cancelOn->SetCancel(true);
+        // For the spanned copy: its totals come after the library's end of batch.
+        if (cancelOnNewFile && t == ZipTypes::EndOfBatch) armed = true;
+        if (cancelOnNewFile && armed && t == ZipTypes::TotalFiles) cancelOn->SetCancel(true);
     }
 };
 
@@ -108,6 +114,8 @@ private slots:
         m_watch.seqs.clear();
         m_watch.messages.clear();
         m_watch.cancelOn = nullptr;
+        m_watch.cancelOnNewFile = false;
+        m_watch.armed = false;
     }
     void cleanup() { UnloadZipLibrary(nullptr); }
 
@@ -277,6 +285,26 @@ private slots:
         QCOMPARE(run("unzip", {"-qq", m_dir->filePath("joined.zip"), "-d", m_dir->filePath("x")}),
                  0);
         QCOMPARE(readFile(m_dir->filePath("x/db.mdb")), readFile(f));
+    }
+
+    void spannedCopyStopped() {
+        auto z = make();
+        z->SetUnattended(true);
+        const QString f = m_dir->filePath("db.mdb");
+        writeFile(f, noise(300000, 7));
+        z->SetMaxVolumeSize(100000);
+        z->SetMinFreeVolumeSize(1000);
+        z->SetAddOptions(TZipArchiver::AddDiskSpan);
+        z->SetZipFileName(m_dir->filePath("span.zip"));
+        z->SetFSpecArgs({f});
+        m_watch.cancelOn = z.get(); // the copy's first progress report sets Cancel
+        z->OnProgress = TZipProgressEvent(&m_watch, "Progress");
+        m_watch.cancelOnNewFile = true;
+        z->Add();
+        QCOMPARE(z->AddedCount(), 0);
+        QCOMPARE(z->ErrorCode(), int(ZipMsg::SpanAborted));
+        QCOMPARE(files(m_dir->path()), QStringList{"db.mdb"});
+        QVERIFY(m_ui.shown.isEmpty());
     }
 
     void selfExtractor() {
