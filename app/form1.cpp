@@ -1,6 +1,9 @@
 #include "app/form1.h"
 
 #include "controls/formreader.h"
+#include "platform/sessionend.h"
+
+#include <QColor>
 
 // The description is a resource of this static library; the linker keeps it only when asked.
 static void initResources() {
@@ -10,6 +13,10 @@ static void initResources() {
 void RegisterComponentClasses() {
     initResources();
     RegisterStandardControls();
+    RegisterSettingsComponents();
+    TClassRegistry::Register<TAlarmClock>();
+    RegisterPickerControls();
+    RegisterSpinAndSwitchControls();
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
@@ -28,9 +35,19 @@ template <typename T> void TForm1::bind(T*& field, const char* name) {
 
 #define BIND(name) bind(name, #name)
 
-void TForm1::FormCreate(QObject*) {
+// The fields point at their components before any handler can run.
+void TForm1::ComponentsCreated() {
+    BIND(ValueSpinEdit1);
+    BIND(ToggleSwitch1);
+    BIND(ValueSpinEdit2);
+    BIND(ToggleSwitch2);
+    BIND(ValueSpinEdit3);
+    BIND(ToggleSwitch3);
     BIND(Label4);
     BIND(Label7);
+    BIND(Backup1);
+    BIND(DirectoryEdit1);
+    BIND(FilenameEdit1);
     BIND(CheckBox2);
     BIND(SpeedButton3);
     BIND(Label11);
@@ -47,9 +64,19 @@ void TForm1::FormCreate(QObject*) {
     BIND(BitBtn2);
     BIND(cgMemory);
     BIND(cgProgress);
+    BIND(IniOut1);
+    BIND(AlarmClock1);
+    BIND(AlarmClock2);
+    BIND(AlarmClock3);
 }
 
-void TForm1::FormDestroy(QObject*) {}
+void TForm1::FormCreate(QObject*) {
+    IniOut1->LoadProperties();
+}
+
+void TForm1::FormDestroy(QObject*) {
+    IniOut1->SaveProperties();
+}
 
 void TForm1::BitBtn1Click(QObject*) {
     RichEdit2->Clear();
@@ -57,4 +84,124 @@ void TForm1::BitBtn1Click(QObject*) {
 
 void TForm1::BitBtn2Click(QObject*) {
     RichEdit1->Clear();
+}
+
+// The picker raises its after-dialog event before it shows the chosen name, so the text it is
+// about to show is the name handed over, not the text of the edit (empty at the first pick).
+static QString textAfterDialog(const TFileDirEdit* edit, const QString* name, const bool* action) {
+    return name && action && *action ? *name : edit->text();
+}
+
+void TForm1::Backup1AfterDialog(QObject*, QString* Name, bool* Action) {
+    const qsizetype n = Backup1->DialogFiles().size();
+    if (!textAfterDialog(Backup1, Name, Action).isEmpty() && n >= 2)
+        Label7->SetCaption(QStringLiteral("%1 Files to Backup-Last file shown").arg(n));
+    else
+        Label7->SetCaption(QStringLiteral("File to Backup"));
+}
+
+void TForm1::FilenameEdit1AfterDialog(QObject*, QString* Name, bool* Action) {
+    const qsizetype n = FilenameEdit1->DialogFiles().size();
+    if (!textAfterDialog(FilenameEdit1, Name, Action).isEmpty() && n >= 2)
+        Label13->SetCaption(QStringLiteral("%1 Files to Repair/Compact-Last file shown").arg(n));
+    else
+        Label13->SetCaption(QStringLiteral("File To Repair/Compact"));
+}
+
+namespace {
+
+const QColor statusIdle(0, 0, 0), statusArmed(255, 0, 0);
+
+void setStatus(TLabel* label, const QString& caption, const QColor& color) {
+    label->SetCaption(caption);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+}
+
+// Arms a file job's clock at the time shown and marks its status label.
+void armFileJob(TAlarmClock* clock, double time, TLabel* status) {
+    clock->SetAlarmFromTime(0.0);
+    clock->SetAlarmEnabled(true);
+    clock->SetAlarmFromTime(time);
+    setStatus(status, status->Caption() + QStringLiteral(" -Actived"), statusArmed);
+}
+
+void disarmFileJob(TAlarmClock* clock, TLabel* status, const QString& base) {
+    try {
+        clock->SetAlarmEnabled(false);
+        clock->SetAlarmFromTime(0.0);
+        setStatus(status, base, statusIdle);
+    } catch (...) {
+        // Turning a job off must never fail the switch.
+    }
+}
+
+void switchOff(TToggleSwitch* sw, TAlarmClock* clock) {
+    sw->SetStateOn(false);
+    clock->SetAlarmEnabled(false);
+}
+
+} // namespace
+
+void TForm1::ToggleSwitch1On(QObject*) {
+    armFileJob(AlarmClock2, ValueSpinEdit1->TimeValue(), Label4);
+}
+
+void TForm1::ToggleSwitch1Off(QObject*) {
+    disarmFileJob(AlarmClock2, Label4, QStringLiteral("Data Backup Controls"));
+}
+
+void TForm1::ValueSpinEdit1Change(QObject*) {
+    switchOff(ToggleSwitch1, AlarmClock2);
+}
+
+void TForm1::Backup1Change(QObject*) {
+    switchOff(ToggleSwitch1, AlarmClock2);
+}
+
+void TForm1::ToggleSwitch2On(QObject*) {
+    armFileJob(AlarmClock1, ValueSpinEdit2->TimeValue(), Label11);
+}
+
+void TForm1::ToggleSwitch2Off(QObject*) {
+    disarmFileJob(AlarmClock1, Label11, QStringLiteral("Data Repair/Compact Controls"));
+}
+
+void TForm1::ValueSpinEdit2Change(QObject*) {
+    switchOff(ToggleSwitch2, AlarmClock1);
+}
+
+void TForm1::FilenameEdit1Change(QObject*) {
+    switchOff(ToggleSwitch2, AlarmClock1);
+}
+
+void TForm1::ComboBox1Change(QObject*) {
+    ToggleSwitch2->SetStateOn(false);
+}
+
+void TForm1::ToggleSwitch3On(QObject*) {
+    AlarmClock3->SetAlarmEnabled(true);
+    AlarmClock3->SetAlarmFromTime(ValueSpinEdit3->TimeValue());
+}
+
+void TForm1::ToggleSwitch3Off(QObject*) {
+    AlarmClock3->SetAlarmEnabled(false);
+}
+
+void TForm1::ValueSpinEdit3Change(QObject*) {
+    switchOff(ToggleSwitch3, AlarmClock3);
+}
+
+void TForm1::ComboBox2Change(QObject*) {
+    switchOff(ToggleSwitch3, AlarmClock3);
+}
+
+void TForm1::AlarmClock3Alarm(QObject*) {
+    using tarnwick::SessionEndKind;
+    const SessionEndKind kind = tarnwick::sessionEndKindForText(ComboBox2->Text());
+    if (kind == SessionEndKind::ProgramOnly)
+        close(); // the window closes as the user would close it, so the settings are saved
+    else if (kind != SessionEndKind::None)
+        tarnwick::SessionEnd::current().request(kind);
 }

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "controls/alarmclock.h"
 #include "controls/form.h"
+#include "controls/pickers.h"
 #include "controls/stdctrls.h"
+#include "controls/toggleswitch.h"
+#include "controls/valuespinedit.h"
+#include "settings/iniout.h"
 
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
@@ -13,29 +18,46 @@ public:
                     QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // Clocks: backup, repair and compact, shutdown
+    TAlarmClock* AlarmClock1 = nullptr;
+    TAlarmClock* AlarmClock2 = nullptr;
+    TAlarmClock* AlarmClock3 = nullptr;
     // Backup area
     TLabel* Label4 = nullptr;
     TLabel* Label7 = nullptr;
+    TValueSpinEdit* ValueSpinEdit1 = nullptr;
+    TToggleSwitch* ToggleSwitch1 = nullptr;
+    TFilenameEdit* Backup1 = nullptr;
+    TDirectoryEdit* DirectoryEdit1 = nullptr;
     TCheckBox* CheckBox2 = nullptr;
     TSpeedButton* SpeedButton3 = nullptr;
     // Repair and compact area
     TLabel* Label11 = nullptr;
     TBevel* Bevel2 = nullptr;
+    TValueSpinEdit* ValueSpinEdit2 = nullptr;
+    TToggleSwitch* ToggleSwitch2 = nullptr;
     TComboBox* ComboBox1 = nullptr;
     TEdit* Edit1 = nullptr;
     TLabel* Label13 = nullptr;
+    TFilenameEdit* FilenameEdit1 = nullptr;
     TCheckBox* CheckBox1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
     // Shutdown area
+    TValueSpinEdit* ValueSpinEdit3 = nullptr;
+    TToggleSwitch* ToggleSwitch3 = nullptr;
     TComboBox* ComboBox2 = nullptr;
     // Logs
     TRichEdit* RichEdit1 = nullptr;
     TRichEdit* RichEdit2 = nullptr;
     TBitBtn* BitBtn1 = nullptr;
     TBitBtn* BitBtn2 = nullptr;
+    // Settings
+    TIniOut* IniOut1 = nullptr;
     // Memory figures
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;
+
+    void ComponentsCreated() override;
 
 public slots:
     void FormCreate(QObject* Sender);
@@ -43,6 +65,26 @@ public slots:
     // The repair and compact log is on the right, the backup log on the left.
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
+    // Arming and disarming: a switch arms its clock at the time shown; any edit of a job's
+    // time, files, folder, engine or kind turns its switch off again.
+    void ToggleSwitch1On(QObject* Sender);
+    void ToggleSwitch1Off(QObject* Sender);
+    void ValueSpinEdit1Change(QObject* Sender);
+    void Backup1Change(QObject* Sender);
+    void ToggleSwitch2On(QObject* Sender);
+    void ToggleSwitch2Off(QObject* Sender);
+    void ValueSpinEdit2Change(QObject* Sender);
+    void FilenameEdit1Change(QObject* Sender);
+    void ComboBox1Change(QObject* Sender);
+    void ToggleSwitch3On(QObject* Sender);
+    void ToggleSwitch3Off(QObject* Sender);
+    void ValueSpinEdit3Change(QObject* Sender);
+    void ComboBox2Change(QObject* Sender);
+    // The shutdown job.
+    void AlarmClock3Alarm(QObject* Sender);
+    // File-count captions after the pickers' dialogs.
+    void Backup1AfterDialog(QObject* Sender, QString* Name, bool* Action);
+    void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
 
 private:
     template <typename T> void bind(T*& field, const char* name);

@@ -3,6 +3,8 @@
 #include "controls/formreader.h"
 
 #include <QFile>
+#include <QTimer>
+#include <QWindow>
 
 TForm::TForm(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
@@ -29,12 +31,34 @@ void TForm::DoDestroy() {
     m_onDestroy(this);
 }
 
+// Before the window is shown its frame is unknown: the outer size is kept and the client area
+// fitted to it once the frame is there, so that a saved outer size does not grow the window by
+// the frame's width at every start.
 void TForm::SetWidth(int w) {
+    if (!isVisible()) m_pendingWidth = w;
     resize(w - (frameGeometry().width() - width()), height());
 }
 
 void TForm::SetHeight(int h) {
+    if (!isVisible()) m_pendingHeight = h;
     resize(width(), h - (frameGeometry().height() - height()));
+}
+
+void TForm::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (m_pendingWidth < 0 && m_pendingHeight < 0) return;
+    // The window manager reports the frame a little after mapping.
+    applyPendingOuterSize();
+    QTimer::singleShot(250, this, [this] { applyPendingOuterSize(); });
+}
+
+void TForm::applyPendingOuterSize() {
+    const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (m.isNull()) return;
+    const int w = m_pendingWidth >= 0 ? m_pendingWidth - m.left() - m.right() : width();
+    const int h = m_pendingHeight >= 0 ? m_pendingHeight - m.top() - m.bottom() : height();
+    m_pendingWidth = m_pendingHeight = -1;
+    resize(w, h);
 }
 
 void TForm::SetBorderIcons(TBorderIcons icons) {

@@ -64,8 +64,19 @@ public:
         return qobject_cast<T*>(FindComponent(name));
     }
 
+    // Called by the description reader once every component exists and before any of them
+    // runs its step after loading, so that handlers raised then find their components.
+    virtual void ComponentsCreated() {}
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
+    void applyPendingOuterSize();
+
     QList<QObject*> m_components;
+    // Outer size asked for before the frame was known (the window not shown yet).
+    int m_pendingWidth = -1, m_pendingHeight = -1;
     TBorderIcons m_borderIcons = TBorderIcons(biSystemMenu | biMinimize | biMaximize);
     TNotifyEvent m_onCreate;
     TNotifyEvent m_onDestroy;

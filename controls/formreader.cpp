@@ -495,6 +495,7 @@ void Apply(const Object& root, TForm* form) {
         }
     }
     createChildren(root, form, form, loading);
+    form->ComponentsCreated();
     for (TComponentState* c : loading)
         c->EndLoading();
 }

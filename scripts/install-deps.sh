@@ -13,10 +13,13 @@ packages=(
   # test and screenshots
   xvfb xauth imagemagick dbus python3-dbusmock python3
   mdbtools zip unzip p7zip-full
+  xfsprogs  # reflink copies are tested on a small XFS image
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # benchmarks
   hyperfine
+  # clock-driven end-to-end tests
+  faketime
 )
 
 missing=()

@@ -1,12 +1,22 @@
 #include "app/form1.h"
 #include "controls/graphics.h"
+#include "controls/pickerdialogs.h"
 
+#include "platform/registry.h"
+
+#include <QFile>
 #include <QTest>
+
+#include "tests/common/privatehome.h"
 
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { Graphics::InstallFontSubstitutions(); }
+    void initTestCase() {
+        usePrivateHome();
+        Graphics::InstallFontSubstitutions();
+    }
+    void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void windowHasItsDesignValues() {
         TForm1 form;
@@ -34,7 +44,8 @@ private slots:
         QCOMPARE(form.SpeedButton3->text(), QStringLiteral("Backup Now"));
         QCOMPARE(form.SpeedButton4->text(), QStringLiteral("Compact Now"));
         QCOMPARE(form.ComboBox1->Items(), (QStringList{"3.6", "3.5"}));
-        QCOMPARE(form.ComboBox1->Text(), QStringLiteral("3.6"));
+        // The first start applies the empty default: an engine must be chosen.
+        QCOMPARE(form.ComboBox1->Text(), QString());
         QCOMPARE(form.ComboBox2->Items(), (QStringList{"Force", "Logoff", "Poweroff",
                                                        "Program Only", "Reboot", "Shutdown"}));
         QCOMPARE(form.ComboBox2->Text(), QString());
@@ -58,6 +69,44 @@ private slots:
 
         QTest::mouseClick(form.BitBtn2, Qt::LeftButton);
         QCOMPARE(form.RichEdit1->LineCount(), 0);
+    }
+
+    void settingsComeBackAtTheNextStart() {
+        {
+            TForm1 form;
+            form.RichEdit1->SetLines({"copied a.mdb", "a|b"});
+            form.RichEdit2->SetLines({"compacted"});
+            form.ComboBox1->SetText("3.5");
+            form.ComboBox2->SetText("Reboot");
+            form.CheckBox1->SetState(TCheckBox::cbChecked);
+        }
+        TForm1 form;
+        // A line holding "|" comes back split there.
+        QCOMPARE(form.RichEdit1->Lines(), (QStringList{"copied a.mdb", "a", "b"}));
+        QCOMPARE(form.RichEdit2->Lines(), QStringList{"compacted"});
+        QCOMPARE(form.ComboBox1->Text(), QStringLiteral("3.5"));
+        QCOMPARE(form.ComboBox2->Text(), QStringLiteral("Reboot"));
+        QCOMPARE(form.CheckBox1->State(), TCheckBox::cbChecked);
+        QCOMPARE(form.CheckBox2->State(), TCheckBox::cbUnchecked);
+    }
+
+    void pickersShowHowManyFilesWerePicked() {
+        TForm1 form;
+        tarnwick::ScriptedPickerDialogs dialogs;
+        dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"a.mdb", "b.mdb", "c.mdb"}));
+        dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"only.mdb"}));
+        dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"x.mdb", "y.mdb"}));
+
+        form.Backup1->ButtonClick();
+        QCOMPARE(form.Backup1->DialogFiles().size(), 3);
+        QCOMPARE(form.Label7->Caption(), QStringLiteral("3 Files to Backup-Last file shown"));
+        form.Backup1->ButtonClick();
+        QCOMPARE(form.Label7->Caption(), QStringLiteral("File to Backup"));
+
+        form.FilenameEdit1->ButtonClick();
+        QCOMPARE(form.Label13->Caption(),
+                 QStringLiteral("2 Files to Repair/Compact-Last file shown"));
+        QCOMPARE(form.Label7->Caption(), QStringLiteral("File to Backup"));
     }
 
     void everyComponentIsNamedOnce() {

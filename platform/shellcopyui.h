@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProgressDialog;
+
+namespace tarnwick {
+
+// What the copy operation shows to the user: its progress window and its questions. One
+// object serves one copy request.
+class ShellCopyUi {
+public:
+    enum Choice { Retry, Skip, Cancel };
+    enum ReplaceChoice { ReplaceYes, ReplaceAll, ReplaceNo, ReplaceCancel };
+
+    virtual ~ShellCopyUi() = default;
+
+    // Progress window; only called when the request is not silent. `title` is empty when the
+    // window should show a default caption; `showNames` is false for simple progress.
+    virtual void begin(const QString& title, bool showNames, qint64 totalBytes, int totalFiles) = 0;
+    virtual void progress(const QString& source, const QString& target, qint64 doneBytes) = 0;
+    // Polled while the copy runs: true once the user pressed Cancel.
+    virtual bool cancelRequested() = 0;
+    virtual void end() = 0;
+
+    // A step failed on `path`: try again, leave this item, or stop the whole request.
+    virtual Choice askError(const QString& path, const QString& message) = 0;
+    // `target` exists and the request may neither rename nor overwrite silently.
+    virtual ReplaceChoice askReplace(const QString& target) = 0;
+};
+
+// The real windows: a progress dialog with a Cancel button, and message boxes for the
+// questions.
+class QtShellCopyUi : public ShellCopyUi {
+public:
+    QtShellCopyUi();
+    ~QtShellCopyUi() override;
+
+    void begin(const QString& title, bool showNames, qint64 totalBytes, int totalFiles) override;
+    void progress(const QString& source, const QString& target, qint64 doneBytes) override;
+    bool cancelRequested() override;
+    void end() override;
+    Choice askError(const QString& path, const QString& message) override;
+    ReplaceChoice askReplace(const QString& target) override;
+
+    // The progress window while one is shown (for tests that press its buttons).
+    QProgressDialog* dialog() const;
+
+private:
+    QPointer<QProgressDialog> m_dialog;
+    bool m_showNames = true;
+    qint64 m_total = 0;
+    bool m_cancelled = false;
+};
+
+// Test double: answers from a script and records what it was shown.
+class ScriptedShellCopyUi : public ShellCopyUi {
+public:
+    void begin(const QString& title, bool showNames, qint64 totalBytes, int totalFiles) override;
+    void progress(const QString& source, const QString& target, qint64 doneBytes) override;
+    bool cancelRequested() override;
+    void end() override { ++ended; }
+    Choice askError(const QString& path, const QString& message) override;
+    ReplaceChoice askReplace(const QString& target) override;
+
+    // Script.
+    Choice errorAnswer = Skip;
+    ReplaceChoice replaceAnswer = ReplaceNo;
+    QString cancelWhenSource;  // press Cancel as soon as this source's copy starts
+    int retriesBeforeSkip = 0; // answer Retry this many times before errorAnswer
+
+    // Record.
+    int begun = 0;
+    int ended = 0;
+    QString title;
+    bool showNames = false;
+    qint64 totalBytes = 0;
+    int totalFiles = 0;
+    QStringList progressSources; // every distinct source in the order its copy started
+    QStringList errors;          // "path: message"
+    QStringList replaceQuestions;
+
+private:
+    bool m_cancel = false;
+    int m_retries = 0;
+};
+
+} // namespace tarnwick
