@@ -80,7 +80,8 @@ void TZipArchiver::Register() {
 
 void TZipArchiver::SetZipFileName(const QString& v) {
     m_zipFileName = v;
-    if (!IsLoading()) ReadContents();
+    // There is no design mode here: the directory is always read.
+    ReadContents();
 }
 
 void TZipArchiver::SetDLLDirectory(const QString& v) {
