@@ -1,0 +1,109 @@
+#include "archive/ziplibrary.h"
+
+#include "archive/ziparchiver.h"
+#include "archive/zipmessages.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+
+#ifndef TARNWICK_LIB_DIR
+#define TARNWICK_LIB_DIR ""
+#endif
+
+#include <dlfcn.h>
+
+namespace ZipLibrary {
+
+State& state() {
+    static State s;
+    return s;
+}
+
+namespace {
+QString& systemName() {
+    static QString name;
+    return name;
+}
+} // namespace
+
+void SetSystemLibraryName(const QString& name) {
+    systemName() = name;
+}
+
+QString SystemLibraryName() {
+    return systemName().isEmpty() ? QString::fromLatin1(FileName) : systemName();
+}
+
+QStringList SystemSearch() {
+    if (!systemName().isEmpty()) return {systemName()};
+    // As Windows looks beside the program first, so do we; then where the build puts the
+    // library; then the loader's own order (LD_LIBRARY_PATH, the cache, the system folders).
+    QStringList r;
+    if (QCoreApplication::instance()) {
+        const QString beside =
+            QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(FileName);
+        if (QFileInfo::exists(beside)) r << beside;
+    }
+    const QString built = QStringLiteral(TARNWICK_LIB_DIR "/") + QLatin1String(FileName);
+    if (!QStringLiteral(TARNWICK_LIB_DIR).isEmpty() && QFileInfo::exists(built)) r << built;
+    r << QString::fromLatin1(FileName);
+    return r;
+}
+
+} // namespace ZipLibrary
+
+void LoadZipLibrary(TZipArchiver* component) {
+    auto& s = ZipLibrary::state();
+    QStringList candidates;
+    const QString dir = component ? component->DLLDirectory() : QString();
+    const QString inDir = dir + QLatin1Char('/') + QLatin1String(ZipLibrary::FileName);
+    if (!dir.isEmpty() && QFileInfo::exists(inDir))
+        candidates << inDir;
+    else
+        candidates = ZipLibrary::SystemSearch();
+    // The Windows error mode has no counterpart: dlopen shows no dialogs.
+    try {
+        void* h = nullptr;
+        for (const auto& path : candidates) {
+            h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+            if (h) break;
+        }
+        if (!h) {
+            s.handle = nullptr;
+            if (component) component->ShowZipMessage(ZipMsg::LibraryNotLoaded, QString());
+            return;
+        }
+        s.handle = h;
+        if (component && component->Trace())
+            component->ShowZipMessage(ZipMsg::LibraryLoaded, QString());
+        s.exec = reinterpret_cast<ZipLibExecFn>(dlsym(h, "ZipLibExec"));
+        s.version = reinterpret_cast<GetZipLibVersionFn>(dlsym(h, "GetZipLibVersion"));
+        if (!s.exec && component) component->ShowZipMessage(ZipMsg::NoZipLibExec, QString());
+        if (!s.version && component)
+            component->ShowZipMessage(ZipMsg::NoGetZipLibVersion, QString());
+    } catch (...) {
+        // A fault while loading is reported by the messages above or not at all.
+    }
+}
+
+void UnloadZipLibrary(TZipArchiver*) {
+    auto& s = ZipLibrary::state();
+    if (s.handle) {
+        dlclose(s.handle);
+        s.handle = nullptr;
+    }
+}
+
+int ZipLibraryVersion(TZipArchiver* component) {
+    auto& s = ZipLibrary::state();
+    bool loadedHere = false;
+    if (!s.handle) {
+        LoadZipLibrary(component);
+        loadedHere = s.handle != nullptr;
+    }
+    int v = 0;
+    if (s.handle && s.version) v = s.version();
+    if (loadedHere) UnloadZipLibrary(component);
+    return v;
+}

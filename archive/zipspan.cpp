@@ -1,0 +1,292 @@
+// Copying a finished archive onto several volumes (a spanned archive), and asking for
+// volumes. On this system a volume is a mounted removable medium; on a fixed or network
+// drive no volume is asked for and the parts are written side by side (NAME.z01, NAME.z02,
+// ..., the last one under the archive's own name).
+#include "archive/ziparchiver.h"
+#include "archive/zipmessages.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <QtEndian>
+
+#include <new>
+
+namespace {
+
+constexpr quint32 kSpanSig = 0x08074B50;
+constexpr quint32 kLocalSig = 0x04034B50;
+constexpr quint32 kDirSig = 0x02014B50;
+constexpr quint32 kEndSig = 0x06054B50;
+constexpr qint64 kPiece = 8192;
+
+bool isRemovable(const QString& dir) {
+    const QStorageInfo info(dir);
+    QString dev = QString::fromLocal8Bit(info.device());
+    if (!dev.startsWith(QLatin1String("/dev/"))) return false;
+    dev = dev.mid(5);
+    // sdb1 -> sdb, mmcblk0p1 -> mmcblk0
+    QString base = dev;
+    while (!base.isEmpty() && base.back().isDigit() &&
+           QFileInfo::exists(QStringLiteral("/sys/block/") + base) == false)
+        base.chop(1);
+    if (base.endsWith(QLatin1Char('p')) && !QFileInfo::exists(QStringLiteral("/sys/block/") + base))
+        base.chop(1);
+    QFile f(QStringLiteral("/sys/block/") + base + QStringLiteral("/removable"));
+    return f.open(QIODevice::ReadOnly) && f.readAll().trimmed() == "1";
+}
+
+QString fmt(int number, const QString& arg) {
+    QString t = ZipMessageText(number);
+    return t.replace(QLatin1String("%s"), arg);
+}
+
+QString fmt(int number, int a, int b = 0) {
+    QString t = ZipMessageText(number);
+    t.replace(QLatin1String("%.1d"), QLatin1String("%d"));
+    const int first = t.indexOf(QLatin1String("%d"));
+    if (first >= 0) t.replace(first, 2, QString::number(a));
+    const int second = t.indexOf(QLatin1String("%d"));
+    if (second >= 0) t.replace(second, 2, QString::number(b));
+    return t;
+}
+
+struct Entry {
+    QByteArray dirHeader; // 46 bytes + name + extra + comment
+    qint64 localOffset = 0;
+    qint64 compressedSize = 0;
+    bool descriptor = false;
+    QString name;
+};
+
+} // namespace
+
+bool TZipArchiver::askVolume(int volume, int total, const QString& drive) {
+    if (OnGetNextDisk.Assigned()) {
+        bool abort = false;
+        OnGetNextDisk(this, volume, total, drive, &abort);
+        return !abort;
+    }
+    if (!isRemovable(drive)) return true; // a fixed or network drive holds every part
+    QString text = total > 0 && volume == total ? ZipMessageText(ZipMsg::SpanInsertLast)
+                   : total > 0                  ? fmt(ZipMsg::SpanInsertOf, volume, total)
+                                                : fmt(ZipMsg::SpanInsert, volume);
+    text += fmt(ZipMsg::SpanInDrive, drive).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return m_ui->Ask(m_ownerWindow, QCoreApplication::applicationName(), text,
+                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& targetName) {
+    const bool wasBusy = m_busy;
+    m_busy = true;
+    int result = 0;
+    QFile out;
+    QStringList written;
+    try {
+        QFile in(tempName);
+        if (!in.open(QIODevice::ReadOnly)) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
+        const qint64 size = in.size();
+        auto readAt = [&](qint64 pos, qint64 len) {
+            if (!in.seek(pos)) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
+            QByteArray b = in.read(len);
+            if (b.size() != len) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
+            return b;
+        };
+        // The temporary archive is our own library's: end record without ZIP64.
+        qint64 endPos = -1;
+        const qint64 tailLen = std::min<qint64>(size, 22 + 65535);
+        const QByteArray tail = readAt(size - tailLen, tailLen);
+        for (qsizetype i = tail.size() - 22; i >= 0 && endPos < 0; --i)
+            if (qFromLittleEndian<quint32>(tail.constData() + i) == kEndSig)
+                endPos = size - tailLen + i;
+        if (endPos < 0) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
+        const QByteArray end = readAt(endPos, 22);
+        const int count = qFromLittleEndian<quint16>(end.constData() + 10);
+        const qint64 dirSize = qFromLittleEndian<quint32>(end.constData() + 12);
+        const qint64 dirOffset = qFromLittleEndian<quint32>(end.constData() + 16);
+        const QByteArray comment =
+            readAt(endPos + 22, qFromLittleEndian<quint16>(end.constData() + 20));
+        const QByteArray dir = readAt(dirOffset, dirSize);
+        QList<Entry> entries;
+        qsizetype p = 0;
+        for (int i = 0; i < count; ++i) {
+            if (p + 46 > dir.size() || qFromLittleEndian<quint32>(dir.constData() + p) != kDirSig)
+                throw EZipArchiver(ZipMsg::SpanBadHeader, true);
+            const char* h = dir.constData() + p;
+            const qsizetype len = 46 + qFromLittleEndian<quint16>(h + 28) +
+                                  qFromLittleEndian<quint16>(h + 30) +
+                                  qFromLittleEndian<quint16>(h + 32);
+            Entry e;
+            e.dirHeader = dir.mid(p, len);
+            e.localOffset = qFromLittleEndian<quint32>(h + 42);
+            e.compressedSize = qFromLittleEndian<quint32>(h + 20);
+            e.descriptor = qFromLittleEndian<quint16>(h + 8) & 8;
+            e.name = QString::fromUtf8(dir.mid(p + 46, qFromLittleEndian<quint16>(h + 28)));
+            entries.append(e);
+            p += len;
+        }
+
+        const QString folder = QFileInfo(targetName).absolutePath();
+        const bool removable = isRemovable(folder);
+        int volume = 0;      // number of the volume being written, from 0
+        qint64 room = 0;     // bytes left on it
+        qint64 onVolume = 0; // bytes written to it
+        auto volumeName = [&](int v, bool last) {
+            if (removable || last) return targetName;
+            const QFileInfo fi(targetName);
+            return fi.absolutePath() + QLatin1Char('/') + fi.completeBaseName() +
+                   QStringLiteral(".z%1").arg(v + 1, 2, 10, QLatin1Char('0'));
+        };
+        auto openVolume = [&](int v) {
+            if (removable && v > 0 && !askVolume(v + 1, 0, folder))
+                throw EZipArchiver(ZipMsg::SpanAborted, false);
+            if (m_addOptions.testFlag(AddDiskSpanErase))
+                ShowZipMessage(ZipMsg::SpanNoFormat, QString());
+            for (;;) {
+                qint64 free = QStorageInfo(folder).bytesAvailable();
+                if (m_maxVolumeSize > 0) free = std::min<qint64>(free, m_maxVolumeSize);
+                if (v == 0) free -= m_keepFreeOnDisk1;
+                if (free >= m_minFreeVolumeSize) {
+                    room = free;
+                    break;
+                }
+                if (m_ui->Ask(m_ownerWindow, QCoreApplication::applicationName(),
+                              ZipMessageText(ZipMsg::SpanNoRoom),
+                              QMessageBox::Retry | QMessageBox::Cancel) != QMessageBox::Retry)
+                    throw EZipArchiver(ZipMsg::SpanAborted, false);
+            }
+            // The name is settled when the volume is closed; write under a working name.
+            out.setFileName(targetName + QStringLiteral(".part"));
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
+            onVolume = 0;
+        };
+        auto closeVolume = [&](bool last) {
+            if (!out.flush()) throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
+            out.close();
+            const QString name = volumeName(volume, last);
+            if (QFileInfo::exists(name)) {
+                int action = 0;
+                if (OnStatusDisk.Assigned()) {
+                    OnStatusDisk(this, volume, name, 1, &action);
+                } else {
+                    const auto b =
+                        m_ui->Ask(m_ownerWindow, QStringLiteral("Confirm"),
+                                  fmt(ZipMsg::SpanOverwriteFile, name),
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+                    action = b == QMessageBox::Yes ? 0 : 1;
+                }
+                if (action != 0) {
+                    QFile::remove(out.fileName());
+                    throw EZipArchiver(ZipMsg::SpanAborted, false);
+                }
+                QFile::remove(name);
+            }
+            if (!QFile::rename(out.fileName(), name))
+                throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
+            if (!removable) written << name;
+        };
+        auto write = [&](const QByteArray& data, bool keepTogether) {
+            if (m_cancel) throw EZipArchiver(ZipMsg::SpanAborted, false);
+            qsizetype done = 0;
+            if (keepTogether && onVolume > 0 && data.size() > room - onVolume) {
+                closeVolume(false);
+                openVolume(++volume);
+            }
+            while (done < data.size()) {
+                if (room - onVolume <= 0) {
+                    closeVolume(false);
+                    openVolume(++volume);
+                }
+                const qint64 n = std::min<qint64>({data.size() - done, room - onVolume, kPiece});
+                if (out.write(data.constData() + done, n) != n)
+                    throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
+                done += n;
+                onVolume += n;
+                m_ui->ProcessEvents();
+            }
+        };
+
+        OnProgress(this, ZipTypes::TotalFiles, QString(), static_cast<int>(entries.size()));
+        OnProgress(this, ZipTypes::TotalSize, QString(),
+                   static_cast<int>(std::min<qint64>(size, INT_MAX)));
+        openVolume(0);
+        QByteArray sig(4, '\0');
+        qToLittleEndian<quint32>(kSpanSig, sig.data());
+        write(sig, false);
+        for (auto& e : entries) {
+            OnProgress(this, ZipTypes::NewFile, e.name, static_cast<int>(e.compressedSize));
+            OnMessage(this, 0, ZipMessageText(ZipMsg::CopyingPrefix) + e.name);
+            const QByteArray local = readAt(e.localOffset, 30);
+            if (qFromLittleEndian<quint32>(local.constData()) != kLocalSig)
+                throw EZipArchiver(ZipMsg::SpanBadHeader, true);
+            const qint64 headLen = 30 + qFromLittleEndian<quint16>(local.constData() + 26) +
+                                   qFromLittleEndian<quint16>(local.constData() + 28);
+            const QByteArray header = readAt(e.localOffset, headLen);
+            // Where the entry now starts: volume and offset go into its directory header.
+            if (onVolume > 0 && headLen > room - onVolume) {
+                closeVolume(false);
+                openVolume(++volume);
+            }
+            qToLittleEndian<quint16>(static_cast<quint16>(volume), e.dirHeader.data() + 34);
+            qToLittleEndian<quint32>(static_cast<quint32>(onVolume), e.dirHeader.data() + 42);
+            write(header, true);
+            qint64 left = e.compressedSize + (e.descriptor ? 16 : 0);
+            qint64 pos = e.localOffset + headLen;
+            while (left > 0) {
+                const qint64 n = std::min(left, kPiece);
+                write(readAt(pos, n), false);
+                pos += n;
+                left -= n;
+            }
+        }
+        OnProgress(this, ZipTypes::NewFile, ZipMessageText(ZipMsg::SpanCentralDir),
+                   static_cast<int>(dirSize));
+        OnMessage(this, 0,
+                  ZipMessageText(ZipMsg::CopyingPrefix) + ZipMessageText(ZipMsg::SpanCentralDir));
+        QByteArray all;
+        for (const auto& e : entries)
+            all += e.dirHeader;
+        if (onVolume > 0 && all.size() + 22 + comment.size() > room - onVolume) {
+            closeVolume(false);
+            openVolume(++volume);
+        }
+        const int dirVolume = volume;
+        const qint64 dirStart = onVolume;
+        write(all, true);
+        QByteArray endRecord(22, '\0');
+        char* r = endRecord.data();
+        qToLittleEndian<quint32>(kEndSig, r);
+        qToLittleEndian<quint16>(static_cast<quint16>(volume), r + 4);
+        qToLittleEndian<quint16>(static_cast<quint16>(dirVolume), r + 6);
+        qToLittleEndian<quint16>(static_cast<quint16>(entries.size()), r + 8);
+        qToLittleEndian<quint16>(static_cast<quint16>(entries.size()), r + 10);
+        qToLittleEndian<quint32>(static_cast<quint32>(all.size()), r + 12);
+        qToLittleEndian<quint32>(static_cast<quint32>(dirStart), r + 16);
+        qToLittleEndian<quint16>(static_cast<quint16>(comment.size()), r + 20);
+        write(endRecord + comment, true);
+        closeVolume(true);
+        OnProgress(this, ZipTypes::EndOfBatch, QString(), 0);
+    } catch (const EZipArchiver& e) {
+        ShowZipException(e);
+        result = -7;
+    } catch (const std::bad_alloc&) {
+        ShowZipMessage(ZipMsg::OutOfMemory, QString());
+        result = -8;
+    } catch (const std::exception& e) {
+        ShowZipMessage(ZipMsg::SpanOther, QString::fromLocal8Bit(e.what()));
+        result = -9;
+    }
+    if (out.isOpen()) {
+        out.close();
+        out.remove();
+    }
+    // An incomplete set is of no use: parts written side by side in this run go again.
+    if (result != 0)
+        for (const auto& name : written)
+            QFile::remove(name);
+    m_busy = wasBusy;
+    return result;
+}
