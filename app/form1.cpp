@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "archive/ziplibrary.h"
 #include "controls/formreader.h"
 #include "platform/sessionend.h"
 
@@ -18,6 +19,7 @@ void RegisterComponentClasses() {
     RegisterPickerControls();
     RegisterSpinAndSwitchControls();
     RegisterShellFileOp();
+    TZipArchiver::Register();
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
@@ -67,6 +69,7 @@ void TForm1::ComponentsCreated() {
     BIND(cgProgress);
     BIND(IniOut1);
     BIND(ShellFileOp1);
+    BIND(ZipArchiver1);
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);

@@ -458,6 +458,13 @@ object Form1: TForm1
     Animate = True
     ProgressTitle = 'Backing up Access File..'
   end
+  object ZipArchiver1: TZipArchiver
+    AddCompLevel = 9
+    AddOptions = []
+    Unattended = False
+    ConfirmErase = False
+    AddStoreSuffixes = [assGIF, assPNG, assZ, assZIP, assZOO, assARC, assLZH, assARJ, assTAZ, assTGZ, assLHA, assEXE]
+  end
   object IniOut1: TIniOut
     FileName = '.INI'
     RegistryRoot = CURRENT_USER

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/shellfileop.h"
+#include "archive/ziparchiver.h"
 #include "controls/alarmclock.h"
 #include "controls/form.h"
 #include "controls/pickers.h"
@@ -56,6 +57,8 @@ public:
     TIniOut* IniOut1 = nullptr;
     // Copies for the backup job
     TShellFileOp* ShellFileOp1 = nullptr;
+    // Zip archives for the backup job
+    TZipArchiver* ZipArchiver1 = nullptr;
     // Memory figures
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;

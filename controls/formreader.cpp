@@ -267,8 +267,11 @@ bool isTrue(const Value& v, bool* ok) {
 std::optional<QVariant> convert(const QMetaProperty& p, const Value& v, QObject* handlerOwner) {
     const QMetaType t = p.metaType();
     if (p.isEnumType()) {
-        if (p.isFlagType() && v.kind == Value::Set)
-            return QVariant(v.value.toStringList().join('|'));
+        if (p.isFlagType() && v.kind == Value::Set) {
+            const QStringList members = v.value.toStringList();
+            if (members.isEmpty()) return QVariant(0);
+            return QVariant(members.join('|'));
+        }
         if (v.kind == Value::Identifier) return v.value;
         if (v.kind == Value::Integer) return QVariant(v.value.toInt());
         return std::nullopt;

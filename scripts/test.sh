@@ -19,5 +19,5 @@ if [ "${TARNWICK_SANITIZE:-1}" != 0 ]; then
   scripts/build.sh build-asan -DTARNWICK_WERROR=ON -DTARNWICK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   echo "== test (sanitizers)"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE nosanitize
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE "nosanitize|slow"
 fi

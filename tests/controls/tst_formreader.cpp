@@ -216,6 +216,12 @@ private slots:
         }
     }
 
+    void emptySetClearsAllMembers() {
+        TTestForm form;
+        load(form, "object Form1: TTestForm\n  BorderIcons = []\nend\n");
+        QCOMPARE(int(form.BorderIcons()), 0);
+    }
+
     void descriptionOfAnotherWindowIsRefused() {
         TTestForm form;
         QVERIFY_THROWS_EXCEPTION(EReadError, load(form, "object Form1: TOtherForm\nend\n"));
