@@ -19,6 +19,8 @@ TimeSource& TimeSource::current() {
     return s ? *s : systemSource;
 }
 
-void TimeSource::install(TimeSource* source) { installed.store(source, std::memory_order_release); }
+void TimeSource::install(TimeSource* source) {
+    installed.store(source, std::memory_order_release);
+}
 
 } // namespace tarnwick
