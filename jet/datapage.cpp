@@ -43,10 +43,19 @@ DataPage readDataPage(const PageFile& file, std::uint32_t page, const std::strin
         }
     }
     std::sort(starts.begin(), starts.end());
-    for (auto& s : dp.slots) {
+    // A row ends where the next row above it starts. A zero-length (deleted) slot shares its
+    // start with the slot before it, so an earlier slot at the same offset also ends it.
+    for (std::size_t i = 0; i < count; ++i) {
+        RowSlot& s = dp.slots[i];
         if (!s.valid) continue;
         auto it = std::upper_bound(starts.begin(), starts.end(), s.start);
-        s.end = it == starts.end() ? static_cast<std::uint16_t>(f.pageSize) : *it;
+        std::uint16_t end = it == starts.end() ? static_cast<std::uint16_t>(f.pageSize) : *it;
+        for (std::size_t j = 0; j < i; ++j)
+            if (dp.slots[j].valid && dp.slots[j].start == s.start) {
+                end = s.start;
+                break;
+            }
+        s.end = end;
     }
     return dp;
 }

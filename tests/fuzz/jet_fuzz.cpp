@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     appendJsonRow(out, def, values);
                     return true;
                 });
-                for (const auto& ri : def.realIndexes) (void)db->indexEntries(def, ri);
+                for (const auto& ri : def.realIndexes)
+                    (void)db->indexEntries(def, ri);
             } catch (const JetError&) {
             }
         }

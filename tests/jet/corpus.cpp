@@ -50,10 +50,12 @@ struct Parser {
     const std::string& s;
     std::size_t i = 0;
     [[noreturn]] void fail(const char* what) {
-        throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i) + " in " + s.substr(0, 200));
+        throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i) +
+                                 " in " + s.substr(0, 200));
     }
     void ws() {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n')) ++i;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+            ++i;
     }
     void putUtf8(std::string& out, std::uint32_t cp) {
         if (cp < 0x80) {
@@ -91,14 +93,25 @@ struct Parser {
             if (i >= s.size()) fail("bad escape");
             char c = s[i++];
             switch (c) {
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
             case 'u': {
                 std::uint32_t cp = hex4();
-                if (cp >= 0xD800 && cp < 0xDC00 && i + 6 <= s.size() && s[i] == '\\' && s[i + 1] == 'u') {
+                if (cp >= 0xD800 && cp < 0xDC00 && i + 6 <= s.size() && s[i] == '\\' &&
+                    s[i + 1] == 'u') {
                     i += 2;
                     std::uint32_t lo = hex4();
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
@@ -106,7 +119,8 @@ struct Parser {
                 putUtf8(out, cp);
                 break;
             }
-            default: out += c;
+            default:
+                out += c;
             }
         }
         if (i >= s.size()) fail("unterminated string");
@@ -164,8 +178,8 @@ struct Parser {
             return j;
         }
         std::size_t start = i;
-        while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '-' || s[i] == '+' ||
-                                s[i] == '.' || s[i] == 'e' || s[i] == 'E'))
+        while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '-' ||
+                                s[i] == '+' || s[i] == '.' || s[i] == 'e' || s[i] == 'E'))
             ++i;
         if (start == i) fail("unexpected character");
         j.kind = Json::Kind::Number;

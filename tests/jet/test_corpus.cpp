@@ -27,14 +27,16 @@ std::string runCommand(const std::string& cmd) {
     if (!p) return out;
     std::array<char, 65536> buf;
     std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        out.append(buf.data(), n);
     ::pclose(p);
     return out;
 }
 
 std::string shellQuote(const std::string& s) {
     std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -56,12 +58,18 @@ std::vector<std::uint8_t> decodeBase64(const std::string& s) {
     int bits = 0;
     for (char c : s) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else continue;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else
+            continue;
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
         if (bits >= 8) {
@@ -94,7 +102,9 @@ std::string c1AsQuestionMark(const std::string& s) {
     return out;
 }
 
-bool closeEnough(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)); }
+bool closeEnough(double a, double b) {
+    return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b));
+}
 
 // Compares one exported value with what mdb-json printed for it. mdb-json differs from our
 // export in format only; each rule says how.
@@ -113,12 +123,14 @@ bool sameValue(const Column& col, const Json& ours, const Json* theirs, std::str
         return theirs->kind == Json::Kind::Number && ours.boolean == (theirs->number != 0);
     case ColumnType::Byte:
     case ColumnType::Integer:
-    case ColumnType::Long: return theirs->kind == Json::Kind::Number && ours.text == theirs->text;
+    case ColumnType::Long:
+        return theirs->kind == Json::Kind::Number && ours.text == theirs->text;
     case ColumnType::Currency:
     case ColumnType::Decimal: // decimal strings here, numbers there
     case ColumnType::Single:  // mdb-json prints the float widened to double with 10 digits
     case ColumnType::Double: {
-        const double a = ours.kind == Json::Kind::String ? std::strtod(ours.text.c_str(), nullptr) : ours.number;
+        const double a =
+            ours.kind == Json::Kind::String ? std::strtod(ours.text.c_str(), nullptr) : ours.number;
         return theirs->kind == Json::Kind::Number && closeEnough(a, theirs->number);
     }
     case ColumnType::DateTime: {
@@ -137,7 +149,8 @@ bool sameValue(const Column& col, const Json& ours, const Json* theirs, std::str
         return withoutHyphens(ours.text) == withoutHyphens(std::string(text.begin(), text.end()));
     }
     case ColumnType::Text:
-    case ColumnType::Memo: return c1AsQuestionMark(ours.text) == theirs->text;
+    case ColumnType::Memo:
+        return c1AsQuestionMark(ours.text) == theirs->text;
     default: {
         const Json* bin = theirs->find("$binary");
         const std::string theirText = bin ? bin->text : theirs->text;
@@ -158,16 +171,20 @@ std::string nameOf(const ::testing::TestParamInfo<std::filesystem::path>& info) 
 TEST_P(Corpus, CheckFindsNoProblems) {
     auto db = Database::open(GetParam().string());
     const CheckReport r = check(*db);
-    for (const auto& p : r.problems) ADD_FAILURE() << p.text();
-    for (const auto& n : r.notes) std::cout << "  note: " << n.text() << "\n";
+    for (const auto& p : r.problems)
+        ADD_FAILURE() << p.text();
+    for (const auto& n : r.notes)
+        std::cout << "  note: " << n.text() << "\n";
 }
 
 TEST_P(Corpus, ExportEqualsMdbJson) {
-    if (runCommand("command -v mdb-json").empty()) GTEST_SKIP() << "mdb-json (mdbtools) is not installed";
+    if (runCommand("command -v mdb-json").empty())
+        GTEST_SKIP() << "mdb-json (mdbtools) is not installed";
     auto db = Database::open(GetParam().string());
     auto theirTables = lines(runCommand("mdb-tables -1 " + shellQuote(GetParam().string())));
     std::set<std::string> ourTables;
-    for (const auto* t : db->tables(false)) ourTables.insert(t->name);
+    for (const auto* t : db->tables(false))
+        ourTables.insert(t->name);
     EXPECT_EQ(ourTables, std::set<std::string>(theirTables.begin(), theirTables.end()));
 
     for (const auto* t : db->tables(false)) {
@@ -181,15 +198,17 @@ TEST_P(Corpus, ExportEqualsMdbJson) {
             return true;
         });
         std::vector<Json> theirs;
-        for (const auto& l : lines(runCommand("mdb-json -T '%Y-%m-%dT%H:%M:%S' " + shellQuote(GetParam().string()) +
-                                              " " + shellQuote(t->name))))
+        for (const auto& l :
+             lines(runCommand("mdb-json -T '%Y-%m-%dT%H:%M:%S' " + shellQuote(GetParam().string()) +
+                              " " + shellQuote(t->name))))
             theirs.push_back(parseJson(l));
         ASSERT_EQ(ours.size(), theirs.size());
 
         // Keys: every column, in column order.
         for (const auto& row : ours) {
             ASSERT_EQ(row.members.size(), def.columns.size());
-            for (std::size_t c = 0; c < def.columns.size(); ++c) EXPECT_EQ(row.members[c].first, def.columns[c].name);
+            for (std::size_t c = 0; c < def.columns.size(); ++c)
+                EXPECT_EQ(row.members[c].first, def.columns[c].name);
         }
         auto rowsEqual = [&](const Json& a, const Json& b, std::string* diff) {
             for (const auto& k : b.members)
@@ -199,7 +218,8 @@ TEST_P(Corpus, ExportEqualsMdbJson) {
                 }
             for (std::size_t c = 0; c < def.columns.size(); ++c) {
                 std::string why;
-                if (!sameValue(def.columns[c], a.members[c].second, b.find(def.columns[c].name), why)) {
+                if (!sameValue(def.columns[c], a.members[c].second, b.find(def.columns[c].name),
+                               why)) {
                     if (diff) *diff = "column " + def.columns[c].name + " differs " + why;
                     return false;
                 }
@@ -207,7 +227,8 @@ TEST_P(Corpus, ExportEqualsMdbJson) {
             return true;
         };
         // Same rows; mdb-json lists a forwarded row where its bytes are, we list it where the
-        // row's identity (its header slot, which the indexes name) is, so match regardless of order.
+        // row's identity (its header slot, which the indexes name) is, so match regardless of
+        // order.
         std::vector<bool> used(theirs.size());
         for (std::size_t i = 0; i < ours.size(); ++i) {
             bool found = false;
@@ -220,7 +241,8 @@ TEST_P(Corpus, ExportEqualsMdbJson) {
             if (!found) {
                 std::string diff;
                 rowsEqual(ours[i], theirs[std::min(i, theirs.size() - 1)], &diff);
-                ADD_FAILURE() << "row " << i << " has no equal in mdb-json's output (" << diff << ")";
+                ADD_FAILURE() << "row " << i << " has no equal in mdb-json's output (" << diff
+                              << ")";
             }
         }
     }
@@ -232,9 +254,11 @@ TEST_P(Corpus, IndexWalksEqualLiveRows) {
         const TableDef& def = db->tableDef(*t);
         std::map<std::uint32_t, std::vector<bool>> live; // header row pointer -> null per column
         db->forEachRawRow(def, [&](const RowLocation& loc, Bytes row) {
-            auto fields = splitRow(db->format(), def, row, "data page", loc.data.page, loc.data.row);
+            auto fields =
+                splitRow(db->format(), def, row, "data page", loc.data.page, loc.data.row);
             std::vector<bool> nulls;
-            for (const auto& f : fields) nulls.push_back(!f.present);
+            for (const auto& f : fields)
+                nulls.push_back(!f.present);
             live[loc.header.raw()] = nulls;
             return true;
         });
@@ -256,7 +280,8 @@ TEST_P(Corpus, IndexWalksEqualLiveRows) {
                 EXPECT_TRUE(expected.count(rp)) << "entry " << i << " names a row that is not live";
                 EXPECT_TRUE(seen.insert(rp).second) << "row indexed twice";
                 if (i) {
-                    EXPECT_LT(entries[i - 1].compare(entries[i]), 0) << "entries out of order at " << i;
+                    EXPECT_LT(entries[i - 1].compare(entries[i]), 0)
+                        << "entries out of order at " << i;
                 }
             }
         }
@@ -265,7 +290,9 @@ TEST_P(Corpus, IndexWalksEqualLiveRows) {
 
 INSTANTIATE_TEST_SUITE_P(Jet, Corpus, ::testing::ValuesIn(corpusFiles()), nameOf);
 
-std::filesystem::path file(const char* rel) { return corpusDir() / rel; }
+std::filesystem::path file(const char* rel) {
+    return corpusDir() / rel;
+}
 
 TEST(CorpusFacts, Jet3HeaderAndCatalog) {
     auto db = Database::open(file("V1997/testV1997.mdb").string());
@@ -306,7 +333,8 @@ TEST(CorpusFacts, ChainedLongValueOfFiveSegments) {
         EXPECT_EQ(bytes.size(), 9818u);
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("KKD\0", 4));
         EXPECT_EQ(visited.size(), 5u);
-        for (std::uint32_t i = 0; i < 5 && i < visited.size(); ++i) EXPECT_EQ(visited[i], (RowPointer{45 + i, 0}));
+        for (std::uint32_t i = 0; i < 5 && i < visited.size(); ++i)
+            EXPECT_EQ(visited[i], (RowPointer{45 + i, 0}));
         seen = true;
         return false;
     });
@@ -337,7 +365,9 @@ TEST(CorpusFacts, DecimalAndDeletedColumns) {
         appendJsonRow(line, def, v);
         return true;
     });
-    EXPECT_EQ(line, R"({"col1":"some data","col2":"1","col3":"0","col4":"0","col5":"4","col6":"-1","col7":"1"})");
+    EXPECT_EQ(
+        line,
+        R"({"col1":"some data","col2":"1","col3":"0","col4":"0","col5":"4","col6":"-1","col7":"1"})");
 
     auto del = Database::open(file("V2000/delColTestV2000.mdb").string());
     const TableDef& d2 = del->tableDef(*del->findTable("Table1"));
@@ -379,4 +409,6 @@ TEST(CorpusFacts, Jet4HeaderWithoutPassword) {
 
 } // namespace
 
-int main(int argc, char** argv) { return runCorpusTests(argc, argv); }
+int main(int argc, char** argv) {
+    return runCorpusTests(argc, argv);
+}
