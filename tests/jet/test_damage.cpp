@@ -329,6 +329,12 @@ TEST_F(Tool, ExitCodes) {
     EXPECT_EQ(run("info " + sound, &out), 0);
     EXPECT_NE(out.find("format: Jet 3"), std::string::npos) << out;
     EXPECT_NE(out.find("page count: 40"), std::string::npos) << out;
+    std::string single;
+    EXPECT_EQ(run("export --json " + sound + " Table1", &single), 0);
+    EXPECT_EQ(std::count(single.begin(), single.end(), '\n'), 512);
+    EXPECT_EQ(run("export --json --out " + (dir_ / "all").string() + " " + sound, &out), 0) << out;
+    const auto written = readAll(dir_ / "all" / "Table1.json");
+    EXPECT_EQ(std::string(written.begin(), written.end()), single);
     EXPECT_EQ(run("schema " + sound + " table1", &out), 0) << out;
     EXPECT_NE(out.find("column 0 CD_AGENTE"), std::string::npos) << out;
 }

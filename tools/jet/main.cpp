@@ -4,8 +4,10 @@
 #include "jet/database.h"
 #include "jet/json.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -27,6 +29,9 @@ Commands:
   tables [--system] FILE    user tables, one per line (--system adds system tables)
   schema FILE [TABLE]       columns and indexes of every table, or of TABLE
   export --json FILE TABLE  one JSON object per row, keys the column names in order
+  export --json --out DIR FILE [TABLE...]
+                            the same for several tables in one go (all user tables when
+                            none is named), each into DIR/TABLE.json (DIR is created)
   check FILE                every structure of the file; problems, then notes
   --help                    this text
 
@@ -122,26 +127,75 @@ int cmdSchema(const Database& db, const char* table) {
     return kOk;
 }
 
+bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
+    const TableDef& def = db.tableDef(t);
+    std::string out;
+    out.reserve(1 << 16);
+    bool ok = true;
+    db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
+        appendJsonRow(out, def, values);
+        out += '\n';
+        if (out.size() > (1 << 16)) {
+            ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+            out.clear();
+        }
+        return ok;
+    });
+    ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+    return std::fflush(to) == 0 && ok;
+}
+
 int cmdExport(const Database& db, const char* table) {
     const auto* t = db.findTable(table);
     if (!t) {
         std::cerr << "tarnwick-jet: no table \"" << table << "\"\n";
         return kProblems;
     }
-    const TableDef& def = db.tableDef(*t);
-    std::string out;
-    out.reserve(1 << 16);
-    db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
-        appendJsonRow(out, def, values);
-        out += '\n';
-        if (out.size() > (1 << 16)) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
+    return exportTable(db, *t, stdout) ? kOk : kUnreadable;
+}
+
+// A table name as a file name: path separators and a leading dot would escape or hide the file.
+std::string fileNameFor(const std::string& table) {
+    std::string n = table;
+    for (auto& c : n)
+        if (c == '/' || c == '\\' || c == '\0') c = '_';
+    if (n.empty() || n[0] == '.') n.insert(n.begin(), '_');
+    return n + ".json";
+}
+
+int cmdExportAll(const Database& db, const std::string& dir,
+                 const std::vector<const char*>& names) {
+    std::vector<const CatalogEntry*> tables;
+    if (names.empty()) tables = db.tables(false);
+    for (const char* n : names) {
+        const auto* t = db.findTable(n);
+        if (!t) {
+            std::cerr << "tarnwick-jet: no table \"" << n << "\"\n";
+            return kProblems;
         }
-        return true;
-    });
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? kOk : kUnreadable;
+        tables.push_back(t);
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::cerr << "tarnwick-jet: cannot create " << dir << ": " << ec.message() << "\n";
+        return kUnreadable;
+    }
+    for (const auto* t : tables) {
+        const std::string path = dir + "/" + fileNameFor(t->name);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) {
+            std::cerr << "tarnwick-jet: cannot write " << path << ": " << std::strerror(errno)
+                      << "\n";
+            return kUnreadable;
+        }
+        const bool ok = exportTable(db, *t, f);
+        if (std::fclose(f) != 0 || !ok) {
+            std::cerr << "tarnwick-jet: cannot write " << path << "\n";
+            return kUnreadable;
+        }
+    }
+    return kOk;
 }
 
 int cmdCheck(const Database& db) {
@@ -169,10 +223,13 @@ int main(int argc, char** argv) {
         return kOk;
     }
     bool system = false, json = false;
+    const char* outDir = nullptr;
     std::vector<const char*> rest;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (std::strcmp(args[i], "--system") == 0 && cmd == "tables")
             system = true;
+        else if (std::strcmp(args[i], "--out") == 0 && cmd == "export" && i + 1 < args.size())
+            outDir = args[++i];
         else if (std::strcmp(args[i], "--json") == 0 && cmd == "export")
             json = true;
         else if (std::strcmp(args[i], "--help") == 0) {
@@ -183,8 +240,8 @@ int main(int argc, char** argv) {
         else
             rest.push_back(args[i]);
     }
-    const std::size_t minArgs = cmd == "export" ? 2 : 1;
-    const std::size_t maxArgs = cmd == "export" || cmd == "schema" ? 2 : 1;
+    const std::size_t minArgs = cmd == "export" && !outDir ? 2 : 1;
+    const std::size_t maxArgs = outDir ? args.size() : cmd == "export" || cmd == "schema" ? 2 : 1;
     if (cmd != "info" && cmd != "tables" && cmd != "schema" && cmd != "export" && cmd != "check")
         return usage("unknown command " + cmd);
     if (rest.size() < minArgs || rest.size() > maxArgs)
@@ -202,6 +259,9 @@ int main(int argc, char** argv) {
         if (cmd == "info") return cmdInfo(*db);
         if (cmd == "tables") return cmdTables(*db, system);
         if (cmd == "schema") return cmdSchema(*db, rest.size() > 1 ? rest[1] : nullptr);
+        if (cmd == "export" && outDir)
+            return cmdExportAll(*db, outDir,
+                                std::vector<const char*>(rest.begin() + 1, rest.end()));
         if (cmd == "export") return cmdExport(*db, rest[1]);
         return cmdCheck(*db);
     } catch (const std::exception& e) {
