@@ -48,7 +48,7 @@ public:
             throw JetError("file", JetError::noPage,
                            "cannot read " + std::to_string(out.size()) + " bytes at offset " +
                                std::to_string(offset) + ": file is shorter");
-        std::memcpy(out.data(), bytes_.data() + offset, out.size());
+        if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
     }
 
 private:

@@ -98,6 +98,7 @@ TEST(Damage, TableDefinition) {
         {"length shorter than the columns", 8, 100, 4},
         {"column count", 45, 0xFFFF, 2},
         {"page type", 0, 0x07, 1},
+        {"free-space figure", 2, 0x0123, 2},
     };
     for (const auto& c : cases) {
         B bad = good;

@@ -48,7 +48,7 @@ struct FakeFile {
         std::size_t at = format.pageSize;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             at -= rows[i].size();
-            std::memcpy(p.data() + at, rows[i].data(), rows[i].size());
+            if (!rows[i].empty()) std::memcpy(p.data() + at, rows[i].data(), rows[i].size());
             const std::uint16_t f = i < flags.size() ? flags[i] : 0;
             put16(p, format.dataHeaderLength + 2 * i, static_cast<std::uint16_t>(at | f));
         }
