@@ -128,19 +128,32 @@ struct Walker {
                 out.entries.push_back(std::move(e));
             return;
         }
+        // The parent's entry for a child is a copy of the greatest entry below it; lookups rely
+        // on it being no smaller than that and smaller than anything in the next child.
+        const IndexEntry* previous = nullptr;
+        auto checkFirst = [&](std::size_t before, std::uint32_t child) {
+            if (previous && out.entries.size() > before &&
+                out.entries[before].compare(*previous) <= 0)
+                out.problems.push_back("index page " + std::to_string(page) + ": entry for child " +
+                                       std::to_string(previous->child) +
+                                       " is not smaller than the first entry of child " +
+                                       std::to_string(child));
+        };
         for (const auto& e : ip.entries) {
             const std::size_t before = out.entries.size();
             visit(e.child, depth + 1);
-            // The parent's entry is a copy of the greatest entry below it; lookups rely on it
-            // being no smaller than that and smaller than anything in the next child.
+            checkFirst(before, e.child);
             if (out.entries.size() > before && out.entries.back().compare(e) > 0)
                 out.problems.push_back("index page " + std::to_string(page) + ": entry for child " +
                                        std::to_string(e.child) +
                                        " is smaller than the child's last entry");
+            previous = &e;
         }
-        if (ip.tail != 0)
+        if (ip.tail != 0) {
+            const std::size_t before = out.entries.size();
             visit(ip.tail, depth + 1);
-        else if (ip.entries.empty())
+            checkFirst(before, ip.tail);
+        } else if (ip.entries.empty())
             out.problems.push_back("index page " + std::to_string(page) +
                                    ": intermediate page with no children");
     }

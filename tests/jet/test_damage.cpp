@@ -170,6 +170,17 @@ TEST(Damage, IndexPage) {
         EXPECT_TRUE(reports(r, "index", "Table1")) << describe(r);
     }
     {
+        // Root 36: its entry for child 37 raised above the first entry of child 38.
+        B bad = good;
+        bad[36 * 2048 + 248 + 1] = 0xFF;
+        const CheckReport r = check(*openBytes(bad));
+        EXPECT_TRUE(reports(r, "index", "Table1")) << describe(r);
+        bool named = false;
+        for (const auto& p : r.problems)
+            named = named || p.message.find("first entry of child 38") != std::string::npos;
+        EXPECT_TRUE(named) << describe(r);
+    }
+    {
         B bad = good;
         bad[38 * 2048] = 0x09; // leaf 38 no longer an index page
         const CheckReport r = check(*openBytes(bad));
