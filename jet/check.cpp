@@ -1,0 +1,471 @@
+#include "jet/check.h"
+
+#include "jet/datapage.h"
+#include "jet/format.h"
+#include "jet/longvalue.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace tarnwick::jet {
+
+std::string Finding::text() const {
+    std::string s = structure;
+    if (!table.empty()) s += " of table \"" + table + "\"";
+    if (!index.empty()) s += ", index \"" + index + "\"";
+    if (page) s += ", page " + std::to_string(*page);
+    if (row) s += ", row " + std::to_string(*row);
+    s += ": " + message;
+    return s;
+}
+
+namespace {
+
+constexpr std::size_t kMaxFindingsPerKind = 200;
+
+std::string pageList(const std::vector<std::uint32_t>& pages) {
+    std::string s;
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 1)
+            ++j;
+        if (!s.empty()) s += ", ";
+        s += std::to_string(pages[i]);
+        if (j > i) s += "-" + std::to_string(pages[j]);
+        i = j + 1;
+        if (++shown == 20 && i < pages.size()) {
+            s += ", ...";
+            break;
+        }
+    }
+    return s;
+}
+
+class Checker {
+public:
+    explicit Checker(const Database& db) : db_(db), file_(db.file()), f_(db.format()) {
+        owner_.resize(file_.pageCount());
+    }
+
+    CheckReport run() {
+        claim(0, "database definition page");
+        claim(1, "global usage map");
+        checkDataPageFreeSpace(1, "global usage map", "");
+        for (const auto& p : db_.catalogProblems())
+            problem("catalog", "MSysObjects", {}, {}, p);
+        readGlobalMap();
+        std::set<std::uint32_t> done;
+        for (const auto& e : db_.catalog()) {
+            if (!e.isTable()) continue;
+            if (!done.insert(e.tablePage()).second) {
+                problem("catalog", e.name, e.tablePage(), {},
+                        "two catalog rows name the same table definition");
+                continue;
+            }
+            checkTable(e);
+        }
+        compareWithGlobalMap();
+        report_.reclaimableBytes = 0;
+        for (const auto& n : report_.notes)
+            report_.reclaimableBytes += n.reclaimableBytes;
+        return std::move(report_);
+    }
+
+private:
+    struct Owner {
+        std::string label;
+        bool shared = false; // usage-map host pages carry several tables' maps
+    };
+
+    const Database& db_;
+    const PageFile& file_;
+    const Format& f_;
+    CheckReport report_;
+    std::vector<Owner> owner_;
+    std::optional<UsageMap> global_;
+    std::map<std::string, std::size_t> counts_;
+
+    void add(std::vector<Finding>& to, Finding f) {
+        if (++counts_[f.structure + "|" + f.table] > kMaxFindingsPerKind) return;
+        to.push_back(std::move(f));
+    }
+    void problem(std::string structure, std::string table, std::optional<std::uint32_t> page,
+                 std::optional<unsigned> row, std::string message, std::string index = {}) {
+        if (page && *page == JetError::noPage) page.reset();
+        add(report_.problems, {std::move(structure), std::move(table), std::move(index), page, row,
+                               std::move(message), 0});
+    }
+    void problem(const JetError& e, const std::string& table, const std::string& index = {}) {
+        problem(e.structure(), table, e.page(), {}, e.detail(), index);
+    }
+    void note(std::string structure, std::string table, std::optional<std::uint32_t> page,
+              std::string message, std::uint64_t bytes = 0) {
+        add(report_.notes,
+            {std::move(structure), std::move(table), {}, page, {}, std::move(message), bytes});
+    }
+
+    void claim(std::uint32_t page, const std::string& label, bool shared = false) {
+        if (page >= owner_.size()) {
+            problem(label, {}, page, {}, "page lies beyond the end of the file");
+            return;
+        }
+        Owner& o = owner_[page];
+        if (o.label.empty()) {
+            o = {label, shared};
+            return;
+        }
+        if (o.label == label && (shared || o.shared)) return;
+        problem("page ownership", {}, page, {},
+                "page is used both as " + o.label + " and as " + label);
+    }
+
+    void readGlobalMap() {
+        try {
+            global_ = db_.globalUsageMap();
+        } catch (const JetError& e) {
+            problem(e, {});
+            return;
+        }
+        for (const auto& bad : global_->badSlots) {
+            if (bad.firstPage >= file_.pageCount())
+                note("global usage map", {}, 1,
+                     "slot " + std::to_string(bad.slot) + " " + bad.why + " (" +
+                         std::to_string(bad.target) +
+                         "); it only covers pages past the end of the file");
+            else
+                problem("global usage map", {}, 1, {},
+                        "slot " + std::to_string(bad.slot) + " " + bad.why);
+        }
+        for (auto p : global_->bitmapPages)
+            claim(p, "global usage map");
+    }
+
+    void checkDataPageFreeSpace(std::uint32_t page, const std::string& structure,
+                                const std::string& table) {
+        try {
+            DataPage dp = readDataPage(file_, page, structure);
+            const auto computed = dp.computedFreeSpace(f_);
+            if (dp.freeSpace != computed)
+                problem(structure, table, page, {},
+                        "free-space figure " + std::to_string(dp.freeSpace) +
+                            " disagrees with the page (" + std::to_string(computed) +
+                            " bytes free)");
+        } catch (const JetError& e) {
+            problem(e, table);
+        }
+    }
+
+    // Reads a map, claims its host (and bitmap pages) and reports when it cannot be read.
+    std::optional<UsageMap> readMap(RowPointer rp, const std::string& structure,
+                                    const std::string& table) {
+        if (!file_.contains(rp.page)) {
+            problem(structure, table, rp.page, {},
+                    "map row " + toString(rp) + " lies beyond the end of the file");
+            return std::nullopt;
+        }
+        const std::string hostLabel = "usage-map page";
+        claim(rp.page, hostLabel, true);
+        try {
+            UsageMap m = db_.usageMap(rp, structure);
+            for (const auto& bad : m.badSlots)
+                problem(structure, table, rp.page, {},
+                        "slot " + std::to_string(bad.slot) + " " + bad.why);
+            for (auto p : m.bitmapPages)
+                claim(p, structure + " of table \"" + table + "\"");
+            checkDataPageFreeSpace(rp.page, "usage-map page", {});
+            return m;
+        } catch (const JetError& e) {
+            problem(e, table);
+            return std::nullopt;
+        }
+    }
+
+    // Jet 4 definition pages carry a free-space figure: every page but the last is full; the
+    // last has what its share of the definition leaves (Jet 3 stores "VC" there instead).
+    void checkDefinitionFreeSpace(const TableDef& def, const std::string& name) {
+        std::uint64_t remaining = def.length;
+        for (std::size_t i = 0; i < def.pages.size(); ++i) {
+            const std::uint64_t room = i == 0 ? f_.pageSize : f_.pageSize - 8u;
+            const std::uint64_t used = std::min(remaining, room);
+            remaining -= used;
+            const std::uint64_t onPage = i == 0 ? used : used + 8;
+            const std::uint64_t expected = onPage + 8 >= f_.pageSize ? 0 : f_.pageSize - onPage - 8;
+            const Bytes page = file_.page(def.pages[i]);
+            const std::uint16_t stored = le16(page.data() + 2);
+            if (stored != expected)
+                problem("table definition", name, def.pages[i], {},
+                        "free-space figure " + std::to_string(stored) +
+                            " disagrees with the definition (" + std::to_string(expected) +
+                            " bytes free)");
+        }
+    }
+
+    struct LiveRow {
+        std::vector<bool> null; // per column position
+    };
+
+    void checkTable(const CatalogEntry& entry) {
+        const std::string& name = entry.name;
+        const TableDef* defp = nullptr;
+        try {
+            defp = &db_.tableDef(entry);
+        } catch (const JetError& e) {
+            problem(e, name);
+            return;
+        }
+        const TableDef& def = *defp;
+        for (auto p : def.pages)
+            claim(p, "table definition of \"" + name + "\"");
+        if (f_.jet4()) checkDefinitionFreeSpace(def, name);
+
+        // Long-value column maps first, so rows can be checked against them.
+        std::map<std::uint16_t, std::set<std::uint32_t>> lvPages; // column number -> listed pages
+        for (const auto& lv : def.longValueMaps) {
+            const Column* col = def.columnByNumber(lv.column);
+            const std::string label = "long-value pages of column " + std::to_string(lv.column);
+            auto owned = readMap(lv.owned, "long-value usage map", name);
+            if (!owned) continue;
+            auto& set = lvPages[lv.column];
+            for (auto p : owned->pages) {
+                const Bytes raw = file_.page(p);
+                if (raw[0] != pagetype::data || le32(raw.data() + 4) != lvalOwner) {
+                    problem("long-value usage map", name, p, {},
+                            "lists a page that is not a long-value page" +
+                                (col ? " (column \"" + col->name + "\")" : std::string()));
+                    continue;
+                }
+                set.insert(p);
+                claim(p,
+                      "long-value page of \"" + name + "\"" +
+                          (col ? "." + col->name : std::string()),
+                      true);
+                checkDataPageFreeSpace(p, "long-value page", name);
+            }
+            if (!lv.free.isNull()) {
+                auto freeMap = readMap(lv.free, "long-value free-space map", name);
+                if (freeMap)
+                    for (auto p : freeMap->pages)
+                        if (!owned->contains(p))
+                            problem("long-value free-space map", name, p, {},
+                                    "lists a page the column does not own");
+            }
+        }
+
+        // Rows.
+        std::map<std::uint32_t, LiveRow> live; // header RP raw -> null flags
+        auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
+        const std::string dataLabel = "data page of \"" + name + "\"";
+        if (owned) {
+            for (auto p : owned->pages) {
+                const Bytes raw = file_.page(p);
+                if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) {
+                    problem("owned-pages usage map", name, p, {},
+                            "lists a page that is not a data page of this table (type " +
+                                std::to_string(raw[0]) + ", owner " +
+                                std::to_string(le32(raw.data() + 4)) + ")");
+                    continue;
+                }
+                claim(p, dataLabel);
+                checkRows(def, name, p, live, lvPages);
+            }
+        }
+        if (!def.freeMap.isNull()) {
+            auto freeMap = readMap(def.freeMap, "free-space usage map", name);
+            if (freeMap && owned)
+                for (auto p : freeMap->pages)
+                    if (!owned->contains(p))
+                        problem("free-space usage map", name, p, {},
+                                "lists a page the table does not own");
+        }
+        if (owned && def.rowCount != live.size()) {
+            const std::string msg = "row count " + std::to_string(def.rowCount) +
+                                    " disagrees with " + std::to_string(live.size()) + " live rows";
+            if (entry.isSystem())
+                note("table definition", name, def.page, msg + " (stale count of a system table)");
+            else
+                problem("table definition", name, def.page, {}, msg);
+        }
+        if (owned)
+            for (const auto& ri : def.realIndexes)
+                checkIndex(def, name, ri, live);
+    }
+
+    void checkRows(const TableDef& def, const std::string& name, std::uint32_t page,
+                   std::map<std::uint32_t, LiveRow>& live,
+                   const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages) {
+        DataPage dp;
+        try {
+            dp = readDataPage(file_, page, "data page");
+        } catch (const JetError& e) {
+            problem(e, name);
+            return;
+        }
+        const auto computed = dp.computedFreeSpace(f_);
+        if (dp.freeSpace != computed)
+            problem("data page", name, page, {},
+                    "free-space figure " + std::to_string(dp.freeSpace) +
+                        " disagrees with the page (" + std::to_string(computed) + " bytes free)");
+        for (std::size_t i = 0; i < dp.slots.size(); ++i) {
+            const RowSlot& s = dp.slots[i];
+            if (!s.valid) {
+                problem("data page", name, page, static_cast<unsigned>(i),
+                        "row offset points outside the page");
+                continue;
+            }
+            if (s.isHidden()) continue;
+            RowLocation loc;
+            loc.header = {page, static_cast<std::uint8_t>(i)};
+            loc.data = loc.header;
+            try {
+                Bytes row = s.isForward() ? db_.resolveRow(def, loc.header, &loc.data) : dp.row(i);
+                std::vector<RowPointer> lvRows;
+                auto fields = splitRow(f_, def, row, "data page", loc.data.page, loc.data.row);
+                LiveRow lr;
+                lr.null.resize(def.columns.size());
+                for (std::size_t c = 0; c < fields.size(); ++c)
+                    lr.null[c] = !fields[c].present;
+                live[loc.header.raw()] = std::move(lr);
+                for (std::size_t c = 0; c < def.columns.size(); ++c) {
+                    const Column& col = def.columns[c];
+                    if (!col.isLong() || !fields[c].present) continue;
+                    lvRows.clear();
+                    try {
+                        readLongValue(file_, fields[c].data, loc.data.page, &lvRows);
+                    } catch (const JetError& e) {
+                        problem("long value", name, e.page(), static_cast<unsigned>(i),
+                                "column \"" + col.name + "\" of the row at " +
+                                    toString(loc.header) + ": " + e.detail());
+                        continue;
+                    }
+                    auto listed = lvPages.find(col.number);
+                    for (const auto& rp : lvRows) {
+                        claim(rp.page, "long-value page of \"" + name + "\"." + col.name, true);
+                        if (listed == lvPages.end() || !listed->second.count(rp.page))
+                            problem("long-value usage map", name, rp.page, {},
+                                    "page holds part of column \"" + col.name +
+                                        "\" but is missing from the column's usage map");
+                    }
+                }
+                // Fixed-size values must have their full size.
+                db_.decodeValues(def, fields, loc.data.page, nullptr);
+            } catch (const JetError& e) {
+                if (e.structure() == "long value") continue; // reported above
+                problem(e.structure(), name, e.page(), static_cast<unsigned>(i), e.detail());
+            }
+        }
+    }
+
+    void checkIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
+                    const std::map<std::uint32_t, LiveRow>& live) {
+        std::string idxName;
+        for (const auto& li : def.indexes)
+            if (li.realIndex == ri.number) idxName += (idxName.empty() ? "" : "/") + li.name;
+        if (idxName.empty()) idxName = "#" + std::to_string(ri.number);
+        const std::string label = "index \"" + idxName + "\" of \"" + name + "\"";
+
+        IndexWalk walk = walkIndex(file_, ri.rootPage, def.page);
+        for (const auto& p : walk.problems)
+            problem("index", name, {}, {}, p, idxName);
+        for (auto p : walk.pages) {
+            claim(p, label);
+            try {
+                IndexPage ip = readIndexPage(file_, p);
+                const auto computed = ip.computedFreeSpace(f_);
+                if (ip.freeSpace != computed)
+                    problem("index page", name, p, {},
+                            "free-space figure " + std::to_string(ip.freeSpace) +
+                                " disagrees with the page (" + std::to_string(computed) +
+                                " bytes free)",
+                            idxName);
+            } catch (const JetError&) {
+            }
+        }
+        // Leaves are chained left to right across the whole index.
+        for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
+            try {
+                IndexPage ip = readIndexPage(file_, walk.leaves[i]);
+                const std::uint32_t wantPrev = i ? walk.leaves[i - 1] : 0;
+                const std::uint32_t wantNext = i + 1 < walk.leaves.size() ? walk.leaves[i + 1] : 0;
+                if (ip.prev != wantPrev || ip.next != wantNext)
+                    problem("index page", name, walk.leaves[i], {},
+                            "leaf chain links " + std::to_string(ip.prev) + " <- -> " +
+                                std::to_string(ip.next) + ", the tree order needs " +
+                                std::to_string(wantPrev) + " and " + std::to_string(wantNext),
+                            idxName);
+            } catch (const JetError&) {
+            }
+        }
+        if (auto map = readMap(ri.usageMap, "index usage map", name)) {
+            std::vector<std::uint32_t> reached = walk.pages;
+            std::sort(reached.begin(), reached.end());
+            if (reached != map->pages && walk.problems.empty())
+                problem("index usage map", name, ri.usageMap.page, {},
+                        "lists pages " + pageList(map->pages) + " but the tree has pages " +
+                            pageList(reached),
+                        idxName);
+        }
+
+        std::set<std::uint32_t> indexed;
+        for (std::size_t i = 0; i < walk.entries.size(); ++i) {
+            const IndexEntry& e = walk.entries[i];
+            if (i > 0 && walk.entries[i - 1].compare(e) >= 0)
+                problem("index", name, {}, {},
+                        "entries out of order at entry " + std::to_string(i) + " (row page " +
+                            std::to_string(e.page) + " row " + std::to_string(e.row) + ")",
+                        idxName);
+            const RowPointer rp{e.page, e.row};
+            if (!live.count(rp.raw()))
+                problem("index", name, e.page, e.row, "entry points at a missing or deleted row",
+                        idxName);
+            else if (!indexed.insert(rp.raw()).second)
+                problem("index", name, e.page, e.row, "row has more than one entry", idxName);
+        }
+        if (!walk.problems.empty()) return; // missing rows would only echo the damage above
+        for (const auto& [raw, lr] : live) {
+            if (indexed.count(raw)) continue;
+            if (ri.flags & idxflag::ignoreNulls) {
+                bool allNull = true;
+                for (const auto& ic : ri.columns)
+                    for (std::size_t c = 0; c < def.columns.size(); ++c)
+                        if (def.columns[c].number == ic.column && !lr.null[c]) allNull = false;
+                if (allNull) continue;
+            }
+            const RowPointer rp = RowPointer::fromRaw(raw);
+            problem("index", name, rp.page, rp.row, "live row has no entry in the index", idxName);
+        }
+    }
+
+    void compareWithGlobalMap() {
+        if (!global_) return;
+        std::vector<bool> freeBit(file_.pageCount());
+        for (auto p : global_->pages)
+            freeBit[p] = true;
+        std::vector<std::uint32_t> orphans;
+        for (std::uint32_t p = 0; p < file_.pageCount(); ++p) {
+            const bool owned = !owner_[p].label.empty();
+            // Pages the map cannot describe are taken as in use.
+            const bool describable = p >= global_->start && p < global_->capacityEnd;
+            if (owned && freeBit[p])
+                problem("global usage map", {}, p, {},
+                        "page is in use as " + owner_[p].label + " but marked free");
+            else if (!owned && !freeBit[p] &&
+                     (describable || global_->kind == UsageMap::Kind::Reference))
+                orphans.push_back(p);
+        }
+        if (!orphans.empty())
+            note("global usage map", {}, {},
+                 std::to_string(orphans.size()) +
+                     " pages are marked in use but nothing reaches them: " + pageList(orphans),
+                 static_cast<std::uint64_t>(orphans.size()) * file_.pageSize());
+    }
+};
+
+} // namespace
+
+CheckReport check(const Database& db) {
+    return Checker(db).run();
+}
+
+} // namespace tarnwick::jet

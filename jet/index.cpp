@@ -1,0 +1,171 @@
+#include "jet/index.h"
+
+#include "jet/format.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace tarnwick::jet {
+
+namespace {
+const std::string kStructure = "index page";
+constexpr int kMaxDepth = 8;
+} // namespace
+
+int IndexEntry::compare(const IndexEntry& o) const {
+    const std::size_t n = std::min(key.size(), o.key.size());
+    if (n) {
+        const int c = std::memcmp(key.data(), o.key.data(), n);
+        if (c != 0) return c < 0 ? -1 : 1;
+    }
+    if (key.size() != o.key.size()) return key.size() < o.key.size() ? -1 : 1;
+    if (page != o.page) return page < o.page ? -1 : 1;
+    if (row != o.row) return row < o.row ? -1 : 1;
+    return 0;
+}
+
+std::uint32_t IndexPage::computedFreeSpace(const Format& f) const {
+    const std::size_t used = f.indexFirstEntry + usedBytes;
+    return used < f.pageSize ? static_cast<std::uint32_t>(f.pageSize - used) : 0;
+}
+
+IndexPage readIndexPage(const PageFile& file, std::uint32_t page) {
+    const Format& f = file.format();
+    ByteReader r = file.reader(page, kStructure);
+    IndexPage ip;
+    ip.number = page;
+    const std::uint8_t type = r.u8(0);
+    if (type != pagetype::indexLeaf && type != pagetype::indexNode)
+        r.fail("expected an index page, found page type " + std::to_string(type));
+    ip.leaf = type == pagetype::indexLeaf;
+    ip.freeSpace = r.u16(2);
+    ip.owner = r.u32(4);
+    ip.prev = r.u32(f.indexPrevOffset);
+    ip.next = r.u32(f.indexNextOffset);
+    ip.tail = r.u32(f.indexTailOffset);
+    ip.prefixLength = f.jet4() ? r.u16(f.indexPrefixOffset) : r.u8(f.indexPrefixOffset);
+    const std::size_t trailer = ip.leaf ? 4 : 8;
+    const std::size_t area = f.pageSize - f.indexFirstEntry;
+
+    Bytes mask = r.slice(f.indexMaskOffset, f.indexMaskLength);
+    std::size_t prev = 0;
+    std::vector<std::uint8_t> prefix;
+    for (std::size_t bitPos = 0; bitPos < mask.size() * 8; ++bitPos) {
+        if (!(mask[bitPos / 8] & (1u << (bitPos % 8)))) continue;
+        if (bitPos > area)
+            r.fail("entry mask marks an entry ending past the page at " + std::to_string(bitPos));
+        if (bitPos <= prev && !(bitPos == 0 && prev == 0)) r.fail("entry mask is not increasing");
+        if (bitPos == 0) r.fail("entry mask marks an empty first entry");
+        Bytes stored = r.slice(f.indexFirstEntry + prev, bitPos - prev);
+        std::vector<std::uint8_t> full;
+        if (ip.entries.empty()) {
+            full.assign(stored.begin(), stored.end());
+            if (ip.prefixLength > full.size())
+                r.fail("shared prefix of " + std::to_string(ip.prefixLength) +
+                       " bytes exceeds the first entry");
+            prefix.assign(full.begin(),
+                          full.begin() + static_cast<std::ptrdiff_t>(ip.prefixLength));
+        } else {
+            full = prefix;
+            full.insert(full.end(), stored.begin(), stored.end());
+        }
+        if (full.size() < trailer)
+            r.fail("entry " + std::to_string(ip.entries.size()) +
+                   " is shorter than its row pointer");
+        IndexEntry e;
+        const std::size_t k = full.size() - trailer;
+        e.page = (static_cast<std::uint32_t>(full[k]) << 16) |
+                 (static_cast<std::uint32_t>(full[k + 1]) << 8) | full[k + 2];
+        e.row = full[k + 3];
+        if (!ip.leaf)
+            e.child = (static_cast<std::uint32_t>(full[k + 4]) << 24) |
+                      (static_cast<std::uint32_t>(full[k + 5]) << 16) |
+                      (static_cast<std::uint32_t>(full[k + 6]) << 8) | full[k + 7];
+        full.resize(k);
+        e.key = std::move(full);
+        ip.entries.push_back(std::move(e));
+        prev = bitPos;
+    }
+    ip.usedBytes = prev;
+    return ip;
+}
+
+namespace {
+
+struct Walker {
+    const PageFile& file;
+    std::uint32_t owner;
+    IndexWalk& out;
+    std::set<std::uint32_t> seen;
+
+    // Returns false when the subtree could not be read completely.
+    void visit(std::uint32_t page, int depth) {
+        if (depth > kMaxDepth) {
+            out.problems.push_back("index page " + std::to_string(page) + ": tree deeper than " +
+                                   std::to_string(kMaxDepth) + " levels");
+            return;
+        }
+        if (!seen.insert(page).second) {
+            out.problems.push_back("index page " + std::to_string(page) +
+                                   ": reached twice in the tree");
+            return;
+        }
+        IndexPage ip;
+        try {
+            ip = readIndexPage(file, page);
+        } catch (const JetError& e) {
+            out.problems.push_back(e.what());
+            return;
+        }
+        out.pages.push_back(page);
+        if (ip.owner != owner)
+            out.problems.push_back("index page " + std::to_string(page) + ": belongs to table " +
+                                   std::to_string(ip.owner) + ", not " + std::to_string(owner));
+        if (ip.leaf) {
+            out.leaves.push_back(page);
+            for (auto& e : ip.entries)
+                out.entries.push_back(std::move(e));
+            return;
+        }
+        // The parent's entry for a child is a copy of the greatest entry below it; lookups rely
+        // on it being no smaller than that and smaller than anything in the next child.
+        const IndexEntry* previous = nullptr;
+        auto checkFirst = [&](std::size_t before, std::uint32_t child) {
+            if (previous && out.entries.size() > before &&
+                out.entries[before].compare(*previous) <= 0)
+                out.problems.push_back("index page " + std::to_string(page) + ": entry for child " +
+                                       std::to_string(previous->child) +
+                                       " is not smaller than the first entry of child " +
+                                       std::to_string(child));
+        };
+        for (const auto& e : ip.entries) {
+            const std::size_t before = out.entries.size();
+            visit(e.child, depth + 1);
+            checkFirst(before, e.child);
+            if (out.entries.size() > before && out.entries.back().compare(e) > 0)
+                out.problems.push_back("index page " + std::to_string(page) + ": entry for child " +
+                                       std::to_string(e.child) +
+                                       " is smaller than the child's last entry");
+            previous = &e;
+        }
+        if (ip.tail != 0) {
+            const std::size_t before = out.entries.size();
+            visit(ip.tail, depth + 1);
+            checkFirst(before, ip.tail);
+        } else if (ip.entries.empty())
+            out.problems.push_back("index page " + std::to_string(page) +
+                                   ": intermediate page with no children");
+    }
+};
+
+} // namespace
+
+IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner) {
+    IndexWalk walk;
+    Walker w{file, owner, walk, {}};
+    w.visit(rootPage, 0);
+    return walk;
+}
+
+} // namespace tarnwick::jet

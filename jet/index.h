@@ -1,0 +1,51 @@
+#pragma once
+
+#include "jet/bytes.h"
+#include "jet/pagefile.h"
+#include "jet/tabledef.h"
+
+#include <string>
+#include <vector>
+
+namespace tarnwick::jet {
+
+struct IndexEntry {
+    std::vector<std::uint8_t> key; // key bytes as stored (after restoring the shared prefix)
+    std::uint32_t page = 0;        // data page of the row's header slot
+    std::uint8_t row = 0;
+    std::uint32_t child = 0; // intermediate entries only
+
+    // Entries sort by key bytes, then page, then row.
+    int compare(const IndexEntry& other) const;
+};
+
+// One decoded index page.
+struct IndexPage {
+    std::uint32_t number = 0;
+    bool leaf = true;
+    std::uint16_t freeSpace = 0;
+    std::uint32_t owner = 0;
+    std::uint32_t prev = 0, next = 0, tail = 0;
+    std::size_t prefixLength = 0;
+    std::size_t usedBytes = 0; // entry bytes stored after the first-entry offset
+    std::vector<IndexEntry> entries;
+
+    std::uint32_t computedFreeSpace(const Format& f) const;
+};
+
+// Parses an index page; throws JetError("index page", ...) on anything inconsistent.
+IndexPage readIndexPage(const PageFile& file, std::uint32_t page);
+
+// The result of walking an index tree from its root. Walking never throws: what cannot be read
+// is listed in `problems`, each naming the page.
+struct IndexWalk {
+    std::vector<IndexEntry> entries;   // leaf entries in tree order
+    std::vector<std::uint32_t> pages;  // every page reached, root first
+    std::vector<std::uint32_t> leaves; // leaves in tree order
+    std::vector<std::string> problems;
+};
+
+// `owner` is the table's TDEF page, which every page of the tree must name.
+IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner);
+
+} // namespace tarnwick::jet

@@ -1,0 +1,126 @@
+#include "jet/pagefile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnwick::jet {
+
+namespace {
+
+class FileSource final : public ByteSource {
+public:
+    FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override { ::close(fd_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    std::uint64_t size() const override { return size_; }
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+        std::size_t done = 0;
+        while (done < out.size()) {
+            ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
+                                static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                throw JetError(
+                    "file", JetError::noPage,
+                    "cannot read " + std::to_string(out.size()) + " bytes at offset " +
+                        std::to_string(offset) +
+                        (n < 0 ? std::string(": ") + std::strerror(errno) : ": file is shorter"));
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+private:
+    int fd_;
+    std::uint64_t size_;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+        if (offset > bytes_.size() || out.size() > bytes_.size() - offset)
+            throw JetError("file", JetError::noPage,
+                           "cannot read " + std::to_string(out.size()) + " bytes at offset " +
+                               std::to_string(offset) + ": file is shorter");
+        if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+} // namespace
+
+std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw JetError("file", JetError::noPage, path + " is not a regular file");
+    }
+    return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes) {
+    return std::make_unique<MemorySource>(std::move(bytes));
+}
+
+void rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
+    if (key.empty()) return;
+    std::uint8_t s[256];
+    for (int i = 0; i < 256; ++i)
+        s[i] = static_cast<std::uint8_t>(i);
+    std::uint8_t j = 0;
+    for (int i = 0; i < 256; ++i) {
+        j = static_cast<std::uint8_t>(j + s[i] + key[static_cast<std::size_t>(i) % key.size()]);
+        std::swap(s[i], s[j]);
+    }
+    std::uint8_t a = 0, b = 0;
+    for (auto& byte : data) {
+        a = static_cast<std::uint8_t>(a + 1);
+        b = static_cast<std::uint8_t>(b + s[a]);
+        std::swap(s[a], s[b]);
+        byte ^= s[static_cast<std::uint8_t>(s[a] + s[b])];
+    }
+}
+
+PageFile::PageFile(std::unique_ptr<ByteSource> source, Format format, std::uint32_t databaseKey)
+    : source_(std::move(source)), format_(format), key_(databaseKey) {
+    const std::uint64_t pages = source_->size() / format_.pageSize;
+    // Page numbers are 24 bits in row pointers; anything beyond cannot be addressed anyway.
+    pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(pages, 0x1000000u));
+    cache_.resize(pageCount_);
+}
+
+Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
+    if (number >= pageCount_)
+        throw JetError(structure, number,
+                       "page lies beyond the end of the file (" + std::to_string(pageCount_) +
+                           " pages)");
+    auto& slot = cache_[number];
+    if (!slot) {
+        auto buf = std::make_unique<std::uint8_t[]>(format_.pageSize);
+        std::span<std::uint8_t> span(buf.get(), format_.pageSize);
+        source_->read(static_cast<std::uint64_t>(number) * format_.pageSize, span);
+        if (key_ != 0 && number != 0) {
+            const std::uint32_t k = key_ ^ number;
+            const std::uint8_t key[4] = {
+                static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+                static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
+            rc4(key, span);
+        }
+        slot = std::move(buf);
+    }
+    return Bytes(slot.get(), format_.pageSize);
+}
+
+} // namespace tarnwick::jet

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "jet/bytes.h"
+#include "jet/pagefile.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::jet {
+
+enum class ColumnType : std::uint8_t {
+    Boolean = 0x01,
+    Byte = 0x02,
+    Integer = 0x03,
+    Long = 0x04,
+    Currency = 0x05,
+    Single = 0x06,
+    Double = 0x07,
+    DateTime = 0x08,
+    Binary = 0x09,
+    Text = 0x0A,
+    Ole = 0x0B,
+    Memo = 0x0C,
+    Guid = 0x0F,
+    Decimal = 0x10,
+    FixedBinary = 0x11, // 3992-byte binary of some system tables
+};
+
+std::string typeName(ColumnType t);
+// Bytes a fixed-size value of this type takes in a row, 0 for types of variable size.
+std::size_t fixedSizeOf(ColumnType t);
+
+namespace colflag {
+constexpr std::uint8_t fixed = 0x01;
+constexpr std::uint8_t autoLong = 0x04;
+constexpr std::uint8_t autoGuid = 0x40;
+constexpr std::uint8_t hyperlink = 0x80;
+} // namespace colflag
+
+struct Column {
+    std::string name;
+    ColumnType type = ColumnType::Text;
+    std::uint16_t number = 0;      // null-mask bit and identity
+    std::uint16_t varIndex = 0;    // slot in the variable-offset table
+    std::uint16_t fixedOffset = 0; // position in the fixed area
+    std::uint16_t length = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t extFlags = 0; // Jet 4: 0x01 = compressed Unicode allowed
+    int sortOrder = 0;
+    int codePage = 0;                      // Jet 3
+    std::uint8_t precision = 0, scale = 0; // Decimal
+
+    bool isFixed() const { return flags & colflag::fixed; }
+    bool isLong() const { return type == ColumnType::Memo || type == ColumnType::Ole; }
+};
+
+struct IndexColumn {
+    std::uint16_t column = 0; // column number
+    bool ascending = true;
+};
+
+namespace idxflag {
+constexpr std::uint8_t unique = 0x01;
+constexpr std::uint8_t ignoreNulls = 0x02;
+constexpr std::uint8_t required = 0x08;
+} // namespace idxflag
+
+// A physical index tree.
+struct RealIndex {
+    std::uint32_t number = 0;
+    std::vector<IndexColumn> columns;
+    RowPointer usageMap;
+    std::uint32_t rootPage = 0;
+    std::uint8_t flags = 0;
+    std::uint32_t statEntries = 0, statDistinct = 0;
+};
+
+// A named index as the user sees it; several can share one real index.
+struct LogicalIndex {
+    std::string name;
+    std::uint32_t number = 0;
+    std::uint32_t realIndex = 0;
+    std::uint8_t foreignKeyRole = 0; // 1 referenced side, 2 referencing side
+    std::int32_t otherIndex = -1;
+    std::uint32_t otherTable = 0; // TDEF page of the related table
+    std::uint8_t cascadeUpdates = 0, cascadeDeletes = 0;
+    std::uint8_t kind = 0; // 1 primary key, 2 foreign key
+};
+
+struct LongValueMaps {
+    std::uint16_t column = 0;
+    RowPointer owned;
+    RowPointer free; // may be null
+};
+
+struct TableDef {
+    std::uint32_t page = 0;           // identity of the table
+    std::vector<std::uint32_t> pages; // first page and continuation pages, in chain order
+    std::uint32_t length = 0;         // tdef_len
+    std::uint32_t rowCount = 0;
+    std::uint32_t autoNumber = 0;
+    std::uint8_t tableType = 0; // 'N' user, 'S' system
+    std::uint16_t maxColumns = 0;
+    std::uint16_t variableColumns = 0;
+    RowPointer ownedMap, freeMap;
+    std::vector<Column> columns; // sorted by column number
+    std::vector<RealIndex> realIndexes;
+    std::vector<LogicalIndex> indexes;
+    std::vector<LongValueMaps> longValueMaps;
+
+    const Column* columnByNumber(std::uint16_t number) const;
+    const LongValueMaps* longValueMapsFor(std::uint16_t column) const;
+    // Fixed area length that every row must carry.
+    std::size_t fixedAreaLength() const;
+};
+
+// Reads the definition starting at `page` (following continuation pages). Throws JetError
+// naming "table definition" and the page that could not be read.
+TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage);
+
+} // namespace tarnwick::jet

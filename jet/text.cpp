@@ -1,0 +1,113 @@
+#include "jet/text.h"
+
+namespace tarnwick::jet {
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+namespace {
+
+// 0x80..0x9F of Windows-1252; zero marks the bytes the code page leaves undefined.
+constexpr std::uint16_t cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// Feeds UCS-2 code units, pairing surrogates.
+class Ucs2Sink {
+public:
+    explicit Ucs2Sink(std::string& out) : out_(out) {}
+    void put(std::uint16_t u) {
+        if (high_) {
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                appendUtf8(out_, 0x10000 + ((static_cast<std::uint32_t>(high_) - 0xD800) << 10) +
+                                     (u - 0xDC00));
+                high_ = 0;
+                return;
+            }
+            appendUtf8(out_, 0xFFFD);
+            high_ = 0;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            high_ = u;
+            return;
+        }
+        appendUtf8(out_, u);
+    }
+    void finish() {
+        if (high_) appendUtf8(out_, 0xFFFD);
+        high_ = 0;
+    }
+
+private:
+    std::string& out_;
+    std::uint16_t high_ = 0;
+};
+
+} // namespace
+
+std::string decodeCodePage(Bytes bytes, int codePage) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::uint8_t b : bytes) {
+        std::uint32_t cp = b;
+        if (codePage == 1252 && b >= 0x80 && b < 0xA0 && cp1252High[b - 0x80] != 0)
+            cp = cp1252High[b - 0x80];
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string decodeUcs2(Bytes bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    Ucs2Sink sink(out);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        sink.put(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    sink.finish();
+    return out;
+}
+
+std::string decodeJet4Text(Bytes bytes) {
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return decodeUcs2(bytes);
+    std::string out;
+    out.reserve(bytes.size());
+    Ucs2Sink sink(out);
+    bool compressed = true;
+    std::size_t i = 2;
+    while (i < bytes.size()) {
+        if (bytes[i] == 0) {
+            compressed = !compressed;
+            ++i;
+            continue;
+        }
+        if (compressed) {
+            sink.put(bytes[i]);
+            ++i;
+        } else {
+            if (i + 1 >= bytes.size()) break;
+            sink.put(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+            i += 2;
+        }
+    }
+    sink.finish();
+    return out;
+}
+
+} // namespace tarnwick::jet

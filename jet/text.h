@@ -1,0 +1,23 @@
+#pragma once
+
+#include "jet/bytes.h"
+
+#include <string>
+
+namespace tarnwick::jet {
+
+// Appends the UTF-8 form of a code point; anything that is not a scalar value becomes U+FFFD.
+void appendUtf8(std::string& out, std::uint32_t cp);
+
+// Jet 3 text: single bytes in the database code page. Code page 1252 is decoded exactly (its
+// five undefined bytes map to the C1 controls of the same number, as Access does); any other
+// code page falls back to Latin-1.
+std::string decodeCodePage(Bytes bytes, int codePage);
+
+// Jet 4 text: UCS-2 little-endian, or the compressed form that starts with FF FE and switches
+// between one-byte and two-byte characters at each 0x00 byte. Unpaired surrogates become U+FFFD.
+// A trailing odd byte of plain UCS-2 is ignored.
+std::string decodeUcs2(Bytes bytes);
+std::string decodeJet4Text(Bytes bytes);
+
+} // namespace tarnwick::jet

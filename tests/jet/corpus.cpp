@@ -1,0 +1,201 @@
+#include "corpus.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+
+namespace tarnwick::jet::test {
+
+std::filesystem::path corpusDir() {
+    const char* env = std::getenv("TARNWICK_TESTDATA");
+    std::filesystem::path base = env ? env : "../shared/testdata";
+    return base / "jet";
+}
+
+std::vector<std::filesystem::path> corpusFiles() {
+    std::vector<std::filesystem::path> out;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(corpusDir(), ec)) return out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(corpusDir()))
+        if (e.path().extension() == ".mdb") out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::uint8_t> readAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+int runCorpusTests(int argc, char** argv) {
+    if (corpusFiles().empty()) {
+        std::cout << "SKIP: no Jet test databases under " << corpusDir() << "\n";
+        return 77;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
+const Json* Json::find(const std::string& key) const {
+    for (const auto& [k, v] : members)
+        if (k == key) return &v;
+    return nullptr;
+}
+
+namespace {
+struct Parser {
+    const std::string& s;
+    std::size_t i = 0;
+    [[noreturn]] void fail(const char* what) {
+        throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i) +
+                                 " in " + s.substr(0, 200));
+    }
+    void ws() {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+            ++i;
+    }
+    void putUtf8(std::string& out, std::uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    std::uint32_t hex4() {
+        if (i + 4 > s.size()) fail("short escape");
+        std::uint32_t v = static_cast<std::uint32_t>(std::stoul(s.substr(i, 4), nullptr, 16));
+        i += 4;
+        return v;
+    }
+    std::string str() {
+        if (s[i] != '"') fail("expected string");
+        ++i;
+        std::string out;
+        while (i < s.size() && s[i] != '"') {
+            if (s[i] != '\\') {
+                out += s[i++];
+                continue;
+            }
+            ++i;
+            if (i >= s.size()) fail("bad escape");
+            char c = s[i++];
+            switch (c) {
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'u': {
+                std::uint32_t cp = hex4();
+                if (cp >= 0xD800 && cp < 0xDC00 && i + 6 <= s.size() && s[i] == '\\' &&
+                    s[i + 1] == 'u') {
+                    i += 2;
+                    std::uint32_t lo = hex4();
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                }
+                putUtf8(out, cp);
+                break;
+            }
+            default:
+                out += c;
+            }
+        }
+        if (i >= s.size()) fail("unterminated string");
+        ++i;
+        return out;
+    }
+    Json value() {
+        ws();
+        Json j;
+        if (i >= s.size()) fail("unexpected end");
+        if (s[i] == '{') {
+            j.kind = Json::Kind::Object;
+            ++i;
+            ws();
+            if (s[i] == '}') {
+                ++i;
+                return j;
+            }
+            while (true) {
+                ws();
+                std::string k = str();
+                ws();
+                if (s[i++] != ':') fail("expected colon");
+                j.members.emplace_back(k, value());
+                ws();
+                if (s[i] == ',') {
+                    ++i;
+                    continue;
+                }
+                if (s[i] == '}') {
+                    ++i;
+                    return j;
+                }
+                fail("expected , or }");
+            }
+        }
+        if (s[i] == '"') {
+            j.kind = Json::Kind::String;
+            j.text = str();
+            return j;
+        }
+        if (s.compare(i, 4, "null") == 0) {
+            i += 4;
+            return j;
+        }
+        if (s.compare(i, 4, "true") == 0) {
+            i += 4;
+            j.kind = Json::Kind::Bool;
+            j.boolean = true;
+            return j;
+        }
+        if (s.compare(i, 5, "false") == 0) {
+            i += 5;
+            j.kind = Json::Kind::Bool;
+            return j;
+        }
+        std::size_t start = i;
+        while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '-' ||
+                                s[i] == '+' || s[i] == '.' || s[i] == 'e' || s[i] == 'E'))
+            ++i;
+        if (start == i) fail("unexpected character");
+        j.kind = Json::Kind::Number;
+        j.text = s.substr(start, i - start);
+        j.number = std::strtod(j.text.c_str(), nullptr);
+        return j;
+    }
+};
+} // namespace
+
+Json parseJson(const std::string& line) {
+    Parser p{line};
+    Json j = p.value();
+    p.ws();
+    if (p.i != line.size()) p.fail("trailing characters");
+    return j;
+}
+
+} // namespace tarnwick::jet::test

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarnwick::jet::test {
+
+// The Jet test databases, or an empty list when the shared test data is not there.
+std::filesystem::path corpusDir();
+std::vector<std::filesystem::path> corpusFiles();
+std::vector<std::uint8_t> readAll(const std::filesystem::path& p);
+
+// Runs the tests; exits 77 (skip) with a message when the corpus is missing.
+int runCorpusTests(int argc, char** argv);
+
+// A minimal JSON reader for one-line objects, enough for exporter and mdb-json output.
+struct Json {
+    enum class Kind { Null, Bool, Number, String, Object } kind = Kind::Null;
+    bool boolean = false;
+    double number = 0;
+    std::string text; // String; also the literal text of a Number
+    std::vector<std::pair<std::string, Json>> members;
+    const Json* find(const std::string& key) const;
+};
+Json parseJson(const std::string& line); // throws std::runtime_error
+
+} // namespace tarnwick::jet::test

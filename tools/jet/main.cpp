@@ -1,0 +1,272 @@
+// tarnwick-jet: inspect, export and check Jet 3 / Jet 4 database files without changing them.
+
+#include "jet/check.h"
+#include "jet/database.h"
+#include "jet/json.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using namespace tarnwick::jet;
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kProblems = 1;
+constexpr int kUnreadable = 2;
+
+const char kHelp[] = R"(Usage: tarnwick-jet COMMAND [OPTIONS] FILE [TABLE]
+
+Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. The file is never changed.
+
+Commands:
+  info FILE                 format, page size, page count, code page, sort order, creation date
+  tables [--system] FILE    user tables, one per line (--system adds system tables)
+  schema FILE [TABLE]       columns and indexes of every table, or of TABLE
+  export --json FILE TABLE  one JSON object per row, keys the column names in order
+  export --json --out DIR FILE [TABLE...]
+                            the same for several tables in one go (all user tables when
+                            none is named), each into DIR/TABLE.json (DIR is created)
+  check FILE                every structure of the file; problems, then notes
+  --help                    this text
+
+Exit status: 0 success (check: no problems; notes allowed), 1 problems found or a table that
+does not exist, 2 the file cannot be read or the command line is wrong.
+)";
+
+int usage(const std::string& why) {
+    std::cerr << "tarnwick-jet: " << why << "\nTry 'tarnwick-jet --help'.\n";
+    return kUnreadable;
+}
+
+std::string sortOrderName(int lcid, int version, Version v) {
+    std::string s = std::to_string(lcid);
+    if (lcid == 1033)
+        s += v == Version::Jet3 ? " (General 97)"
+                                : (version == 0 ? " (General Legacy)" : " (General)");
+    return s;
+}
+
+int cmdInfo(const Database& db) {
+    const auto& h = db.header();
+    std::cout << "format: "
+              << (h.version == Version::Jet3 ? "Jet 3 (Access 97)" : "Jet 4 (Access 2000-2003)")
+              << "\n"
+              << "page size: " << h.pageSize << "\n"
+              << "page count: " << db.file().pageCount() << "\n"
+              << "code page: " << h.codePage << "\n"
+              << "sort order: " << sortOrderName(h.sortOrder, h.sortOrderVersion, h.version) << "\n"
+              << "creation date: "
+              << (h.creationDate ? formatDateTime(*h.creationDate) : std::string("none")) << "\n"
+              << "encoded: " << (h.databaseKey ? "yes" : "no") << "\n"
+              << "password: " << (h.password.empty() ? "no" : "yes") << "\n";
+    return kOk;
+}
+
+int cmdTables(const Database& db, bool system) {
+    for (const auto* t : db.tables(system))
+        std::cout << t->name << "\n";
+    return kOk;
+}
+
+void printSchema(const Database& db, const CatalogEntry& t) {
+    const TableDef& def = db.tableDef(t);
+    std::cout << "table " << t.name << " (definition page " << def.page << ", " << def.rowCount
+              << " rows)\n";
+    for (const auto& c : def.columns) {
+        std::cout << "  column " << c.number << " " << c.name << ": " << typeName(c.type);
+        if (c.type == ColumnType::Text || c.type == ColumnType::Binary)
+            std::cout << "("
+                      << (c.type == ColumnType::Text && db.format().jet4() ? c.length / 2
+                                                                           : c.length)
+                      << ")";
+        if (c.type == ColumnType::Decimal)
+            std::cout << "(" << int(c.precision) << "," << int(c.scale) << ")";
+        if (c.flags & colflag::autoLong) std::cout << " autonumber";
+        if (c.flags & colflag::autoGuid) std::cout << " auto-guid";
+        if (c.isFixed()) std::cout << " fixed";
+        if (c.extFlags & 0x01) std::cout << " compressed";
+        std::cout << "\n";
+    }
+    for (const auto& li : def.indexes) {
+        const RealIndex& ri = def.realIndexes[li.realIndex];
+        std::cout << "  index " << li.name << " (";
+        for (std::size_t i = 0; i < ri.columns.size(); ++i) {
+            const Column* c = def.columnByNumber(ri.columns[i].column);
+            std::cout << (i ? ", " : "")
+                      << (c ? c->name : "#" + std::to_string(ri.columns[i].column))
+                      << (ri.columns[i].ascending ? "" : " desc");
+        }
+        std::cout << ")";
+        if (li.kind == 1) std::cout << " primary";
+        if (li.kind == 2) std::cout << " foreign";
+        if (ri.flags & idxflag::unique) std::cout << " unique";
+        if (ri.flags & idxflag::ignoreNulls) std::cout << " ignore-nulls";
+        if (ri.flags & idxflag::required) std::cout << " required";
+        std::cout << "\n";
+    }
+}
+
+int cmdSchema(const Database& db, const char* table) {
+    if (table) {
+        const auto* t = db.findTable(table);
+        if (!t) {
+            std::cerr << "tarnwick-jet: no table \"" << table << "\"\n";
+            return kProblems;
+        }
+        printSchema(db, *t);
+        return kOk;
+    }
+    for (const auto* t : db.tables(false))
+        printSchema(db, *t);
+    return kOk;
+}
+
+bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
+    const TableDef& def = db.tableDef(t);
+    std::string out;
+    out.reserve(1 << 16);
+    bool ok = true;
+    db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
+        appendJsonRow(out, def, values);
+        out += '\n';
+        if (out.size() > (1 << 16)) {
+            ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+            out.clear();
+        }
+        return ok;
+    });
+    ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+    return std::fflush(to) == 0 && ok;
+}
+
+int cmdExport(const Database& db, const char* table) {
+    const auto* t = db.findTable(table);
+    if (!t) {
+        std::cerr << "tarnwick-jet: no table \"" << table << "\"\n";
+        return kProblems;
+    }
+    return exportTable(db, *t, stdout) ? kOk : kUnreadable;
+}
+
+// A table name as a file name: path separators and a leading dot would escape or hide the file.
+std::string fileNameFor(const std::string& table) {
+    std::string n = table;
+    for (auto& c : n)
+        if (c == '/' || c == '\\' || c == '\0') c = '_';
+    if (n.empty() || n[0] == '.') n.insert(n.begin(), '_');
+    return n + ".json";
+}
+
+int cmdExportAll(const Database& db, const std::string& dir,
+                 const std::vector<const char*>& names) {
+    std::vector<const CatalogEntry*> tables;
+    if (names.empty()) tables = db.tables(false);
+    for (const char* n : names) {
+        const auto* t = db.findTable(n);
+        if (!t) {
+            std::cerr << "tarnwick-jet: no table \"" << n << "\"\n";
+            return kProblems;
+        }
+        tables.push_back(t);
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::cerr << "tarnwick-jet: cannot create " << dir << ": " << ec.message() << "\n";
+        return kUnreadable;
+    }
+    for (const auto* t : tables) {
+        const std::string path = dir + "/" + fileNameFor(t->name);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) {
+            std::cerr << "tarnwick-jet: cannot write " << path << ": " << std::strerror(errno)
+                      << "\n";
+            return kUnreadable;
+        }
+        const bool ok = exportTable(db, *t, f);
+        if (std::fclose(f) != 0 || !ok) {
+            std::cerr << "tarnwick-jet: cannot write " << path << "\n";
+            return kUnreadable;
+        }
+    }
+    return kOk;
+}
+
+int cmdCheck(const Database& db) {
+    const CheckReport r = check(db);
+    for (const auto& p : r.problems)
+        std::cout << "problem: " << p.text() << "\n";
+    for (const auto& n : r.notes)
+        std::cout << "note: " << n.text() << "\n";
+    std::cout << r.problems.size() << " problems, " << r.notes.size() << " notes";
+    if (r.reclaimableBytes)
+        std::cout << ", " << r.reclaimableBytes << " bytes a compaction would reclaim";
+    std::cout << "\n";
+    return r.sound() ? kOk : kProblems;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    std::vector<const char*> args(argv + 1, argv + argc);
+    if (args.empty()) return usage("no command given");
+    const std::string cmd = args[0];
+    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+        std::cout << kHelp;
+        return kOk;
+    }
+    bool system = false, json = false;
+    const char* outDir = nullptr;
+    std::vector<const char*> rest;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (std::strcmp(args[i], "--system") == 0 && cmd == "tables")
+            system = true;
+        else if (std::strcmp(args[i], "--out") == 0 && cmd == "export" && i + 1 < args.size())
+            outDir = args[++i];
+        else if (std::strcmp(args[i], "--json") == 0 && cmd == "export")
+            json = true;
+        else if (std::strcmp(args[i], "--help") == 0) {
+            std::cout << kHelp;
+            return kOk;
+        } else if (args[i][0] == '-' && args[i][1] != '\0')
+            return usage(std::string("unknown option ") + args[i]);
+        else
+            rest.push_back(args[i]);
+    }
+    const std::size_t minArgs = cmd == "export" && !outDir ? 2 : 1;
+    const std::size_t maxArgs = outDir ? args.size() : cmd == "export" || cmd == "schema" ? 2 : 1;
+    if (cmd != "info" && cmd != "tables" && cmd != "schema" && cmd != "export" && cmd != "check")
+        return usage("unknown command " + cmd);
+    if (rest.size() < minArgs || rest.size() > maxArgs)
+        return usage("wrong number of arguments for " + cmd);
+    if (cmd == "export" && !json) return usage("export needs --json");
+
+    std::unique_ptr<Database> db;
+    try {
+        db = Database::open(rest[0]);
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-jet: " << rest[0] << ": " << e.what() << "\n";
+        return kUnreadable;
+    }
+    try {
+        if (cmd == "info") return cmdInfo(*db);
+        if (cmd == "tables") return cmdTables(*db, system);
+        if (cmd == "schema") return cmdSchema(*db, rest.size() > 1 ? rest[1] : nullptr);
+        if (cmd == "export" && outDir)
+            return cmdExportAll(*db, outDir,
+                                std::vector<const char*>(rest.begin() + 1, rest.end()));
+        if (cmd == "export") return cmdExport(*db, rest[1]);
+        return cmdCheck(*db);
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << "tarnwick-jet: " << rest[0] << ": " << e.what() << "\n";
+        return cmd == "check" ? kUnreadable : kProblems;
+    }
+}
