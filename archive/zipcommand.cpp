@@ -34,7 +34,7 @@ ZipSpecLine ParseZipSpecLine(const QString& line, uint16_t commandRecurse, int32
         // The mark is never part of the name.
         end = lt;
     }
-    r.spec = end > start ? line.mid(start, end - start) : QString();
+    r.file_spec = end > start ? line.mid(start, end - start) : QString();
     return r;
 }
 
@@ -117,7 +117,7 @@ ZipCommandRecord::ZipCommandRecord(const ZipCommandInput& in, int version) {
         std::memset(&f, 0, sizeof f);
         const ZipSpecLine line =
             ParseZipSpecLine(in.specs[i], h->recurse, h->encrypt, in.password.left(81));
-        f.spec = copy(ZipText(line.spec));
+        f.file_spec = copy(ZipText(line.file_spec));
         f.password = line.password ? copy(ZipText(*line.password)) : nullptr;
         f.encrypt = line.encrypt;
         f.recurse = line.recurse;

@@ -46,7 +46,7 @@ struct ZipCommandInput {
 // One line of the file list split into its parts: a leading '>' or '|' sets or clears
 // recursion, text after '<' is the line's own password (a bare '<' turns encryption off).
 struct ZipSpecLine {
-    QString spec;
+    QString file_spec;
     std::optional<QString> password;
     int32_t encrypt = 0;
     uint16_t recurse = 0;

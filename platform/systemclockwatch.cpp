@@ -39,11 +39,11 @@ SystemClockWatch::~SystemClockWatch() {
 }
 
 bool SystemClockWatch::arm() {
-    itimerspec spec{};
+    itimerspec timer{};
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    spec.it_value.tv_sec = now.tv_sec + 10LL * 365 * 24 * 3600;
-    return timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
+    timer.it_value.tv_sec = now.tv_sec + 10LL * 365 * 24 * 3600;
+    return timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &timer, nullptr) == 0;
 }
 
 void SystemClockWatch::onActivated() {

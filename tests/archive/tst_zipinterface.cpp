@@ -1,5 +1,5 @@
 // The boundary between the archiver and the zip library: loading, the command record in
-// both forms, the file specification lines, the callback and its answers, the messages.
+// both forms, the file pattern lines, the callback and its answers, the messages.
 // A stand-in library hands each command back to the test.
 #include "archive/passworddialog.h"
 #include "archive/ziparchiver.h"
@@ -152,14 +152,14 @@ private slots:
         z->SetZipFileName(dir.filePath("db 07-12-2026 02-00-00.Zip"));
         z->FSpecArgsRef() << QStringLiteral("/data/base.mdb");
         ZipCommandShort c{};
-        ZipFileSpec spec{};
+        ZipFileSpec file_spec{};
         QStringList texts;
         installHandler([&](void* p) {
             std::memcpy(&c, p, sizeof c);
-            std::memcpy(&spec, c.specs, sizeof spec);
-            texts << str(c.head.store_suffixes) << str(c.head.archive_name) << str(spec.spec)
-                  << str(c.temp_dir) << str(c.archive_comment) << str(spec.password)
-                  << str(spec.root_dir);
+            std::memcpy(&file_spec, c.specs, sizeof file_spec);
+            texts << str(c.head.store_suffixes) << str(c.head.archive_name)
+                  << str(file_spec.file_spec) << str(c.temp_dir) << str(c.archive_comment)
+                  << str(file_spec.password) << str(file_spec.root_dir);
             return 0;
         });
         z->Add();
@@ -185,8 +185,8 @@ private slots:
         QCOMPARE(texts[3], QString("<null>")); // no temporary folder
         QCOMPARE(texts[4], QString("<null>")); // no comment: the archive does not exist
         QCOMPARE(texts[5], QString("<null>"));
-        QCOMPARE(spec.encrypt, 0);
-        QCOMPARE(spec.recurse, uint16_t(0));
+        QCOMPARE(file_spec.encrypt, 0);
+        QCOMPARE(file_spec.recurse, uint16_t(0));
         QCOMPARE(texts[6], QString("<null>"));
         QCOMPARE(c.archive_only, uint16_t(0));
         QCOMPARE(c.reset_archive, uint16_t(0));
@@ -311,7 +311,7 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("commandRecurse");
         QTest::addColumn<QString>("commandPassword");
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("file_spec");
         QTest::addColumn<int>("recurse");
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("encrypt");
@@ -336,7 +336,7 @@ private slots:
         QFETCH(QString, line);
         QFETCH(bool, commandRecurse);
         QFETCH(QString, commandPassword);
-        QFETCH(QString, spec);
+        QFETCH(QString, file_spec);
         QFETCH(int, recurse);
         QFETCH(QString, password);
         QFETCH(int, encrypt);
@@ -348,7 +348,7 @@ private slots:
         in.specs = {line};
         ZipCommandRecord r(in, 160);
         const ZipFileSpec& f = r.shortForm()->specs[0];
-        QCOMPARE(str(f.spec), spec);
+        QCOMPARE(str(f.file_spec), file_spec);
         QCOMPARE(int(f.recurse), recurse);
         QCOMPARE(f.password ? str(f.password) : QString(), password);
         QCOMPARE(f.encrypt, encrypt);

@@ -77,7 +77,7 @@ private slots:
         writeFile(locked, "no entry");
         writeFile(m_dir->filePath("open.mdb"), "fine");
         QCOMPARE(::chmod(locked.toLocal8Bit().constData(), 0), 0);
-        std::vector<Spec> specs{{locked.toStdString()}};
+        std::vector<FileSpecArg> specs{{locked.toStdString()}};
         if (withReadable) specs.emplace_back(m_dir->filePath("open.mdb").toStdString());
         Command c(zip, specs);
         const int added = runAsUnprivileged(c);

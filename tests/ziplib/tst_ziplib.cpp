@@ -102,18 +102,18 @@ private slots:
         writeFile(m_dir->filePath("db.mdb"), data);
         writeFile(m_dir->filePath("pic.gif"), randomBytes(3000, 9));
         const QString zip = m_dir->filePath("e.zip");
-        Spec s1{m_dir->filePath("db.mdb").toStdString()},
+        FileSpecArg s1{m_dir->filePath("db.mdb").toStdString()},
             s2{m_dir->filePath("pic.gif").toStdString()};
         std::unique_ptr<Command> c;
         if (ownPassword) {
             s1.password = s2.password = "line pw";
             s1.encrypt = s2.encrypt = ZIPLIB_SPEC_OWN_PASSWORD;
-            c = std::make_unique<Command>(zip, std::vector<Spec>{s1, s2});
+            c = std::make_unique<Command>(zip, std::vector<FileSpecArg>{s1, s2});
             c->password = "other";
         } else {
             s1.password = s2.password = "Sesame";
             s1.encrypt = s2.encrypt = ZIPLIB_TRUE32;
-            c = std::make_unique<Command>(zip, std::vector<Spec>{s1, s2});
+            c = std::make_unique<Command>(zip, std::vector<FileSpecArg>{s1, s2});
             c->password = "Sesame";
             c->cmd.head.encrypt = ZIPLIB_TRUE32;
         }
@@ -162,7 +162,7 @@ private slots:
     }
 
     void selection_data() {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("file_spec");
         QTest::addColumn<bool>("recurse");
         QTest::addColumn<bool>("junk");
         QTest::addColumn<bool>("dirs");
@@ -192,7 +192,7 @@ private slots:
         Q_UNUSED(all);
     }
     void selection() {
-        QFETCH(QString, spec);
+        QFETCH(QString, file_spec);
         QFETCH(bool, recurse);
         QFETCH(bool, junk);
         QFETCH(bool, dirs);
@@ -203,7 +203,7 @@ private slots:
         for (const char* f : {"a.mdb", "b.txt", "sub/c.mdb", "sub/deep/d.mdb", ".hidden"})
             writeFile(root + "/" + f, f);
         const QString zip = m_dir->filePath("sel.zip");
-        Command c(zip, {{spec.toStdString(), nullptr, 0, uint16_t(recurse ? 0xFFFF : 0),
+        Command c(zip, {{file_spec.toStdString(), nullptr, 0, uint16_t(recurse ? 0xFFFF : 0),
                          (root + "/").toStdString()}});
         c.cmd.head.junk_dirs = junk ? ZIPLIB_TRUE32 : 0;
         c.cmd.head.no_dir_entries = dirs ? 0 : ZIPLIB_TRUE32;

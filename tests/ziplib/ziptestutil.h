@@ -79,11 +79,11 @@ struct Recorder {
     }
 };
 
-struct Spec {
-    Spec(std::string s, const char* pw = nullptr, int32_t enc = 0, uint16_t rec = 0,
-         std::string r = {})
-        : spec(std::move(s)), password(pw), encrypt(enc), recurse(rec), root(std::move(r)) {}
-    std::string spec;
+struct FileSpecArg {
+    FileSpecArg(std::string s, const char* pw = nullptr, int32_t enc = 0, uint16_t rec = 0,
+                std::string r = {})
+        : file_spec(std::move(s)), password(pw), encrypt(enc), recurse(rec), root(std::move(r)) {}
+    std::string file_spec;
     const char* password = nullptr;
     int32_t encrypt = 0;
     uint16_t recurse = 0;
@@ -94,7 +94,7 @@ struct Spec {
 struct Command {
     ZipCommandShort cmd;
     std::vector<ZipFileSpec> specs;
-    std::vector<std::string> keep; // owns the spec texts
+    std::vector<std::string> keep; // owns the file_spec texts
     std::vector<char*> excl;
     std::string archive, suffixes, password, tempDir, comment;
     std::vector<std::string> exclusions;
@@ -102,7 +102,7 @@ struct Command {
 
     Command(const Command&) = delete;
     Command& operator=(const Command&) = delete;
-    Command(const QString& archiveName, std::vector<Spec> list) {
+    Command(const QString& archiveName, std::vector<FileSpecArg> list) {
         std::memset(&cmd, 0, sizeof cmd);
         archive = archiveName.toStdString();
         cmd.head.caller = &recorder;
@@ -119,8 +119,8 @@ struct Command {
         for (const auto& s : list) {
             ZipFileSpec f;
             std::memset(&f, 0, sizeof f);
-            keep.push_back(s.spec);
-            f.spec = keep.back().data();
+            keep.push_back(s.file_spec);
+            f.file_spec = keep.back().data();
             if (s.password) {
                 keep.emplace_back(s.password);
                 f.password = keep.back().data();

@@ -116,9 +116,9 @@ typedef struct ZipCommandLong {
     char* specs[ZIPLIB_MAX_LONG_SPECS]; /* 168, raw lines */
 } ZipCommandLong;                       /* 32,944 */
 
-/* One file specification of the short form (120 bytes). */
+/* One file entry of the short form (120 bytes). */
 typedef struct ZipFileSpec {
-    char* spec;                    /*   0 */
+    char* file_spec;               /*   0 */
     unsigned char reserved_8[8];   /*   8 */
     char* password;                /*  16 */
     int32_t encrypt;               /*  24 -1, 0 or ZIPLIB_SPEC_OWN_PASSWORD */
@@ -209,7 +209,7 @@ ZIPLIB_ASSERT(offsetof(ZipCommandHead, freshen) == 128, "freshen");
 ZIPLIB_ASSERT(offsetof(ZipCommandHead, junk_sfx) == 132, "junk sfx");
 ZIPLIB_ASSERT(offsetof(ZipCommandHead, latest_time) == 136, "latest time");
 ZIPLIB_ASSERT(offsetof(ZipCommandHead, date) == 140, "date");
-ZIPLIB_ASSERT(offsetof(ZipCommandHead, spec_count) == 148, "spec count");
+ZIPLIB_ASSERT(offsetof(ZipCommandHead, spec_count) == 148, "file_spec count");
 ZIPLIB_ASSERT(offsetof(ZipCommandHead, archive_name) == 152, "archive name");
 ZIPLIB_ASSERT(sizeof(ZipCommandHead) == 160, "head size");
 ZIPLIB_ASSERT(offsetof(ZipCommandLong, check) == 160, "long check");
@@ -224,11 +224,11 @@ ZIPLIB_ASSERT(offsetof(ZipCommandShort, exclusion_count) == 196, "exclusion coun
 ZIPLIB_ASSERT(offsetof(ZipCommandShort, exclusions) == 200, "exclusions");
 ZIPLIB_ASSERT(offsetof(ZipCommandShort, check) == 264, "short check");
 ZIPLIB_ASSERT(sizeof(ZipCommandShort) == 272, "short size");
-ZIPLIB_ASSERT(offsetof(ZipFileSpec, password) == 16, "spec password");
-ZIPLIB_ASSERT(offsetof(ZipFileSpec, encrypt) == 24, "spec encrypt");
-ZIPLIB_ASSERT(offsetof(ZipFileSpec, recurse) == 28, "spec recurse");
-ZIPLIB_ASSERT(offsetof(ZipFileSpec, root_dir) == 48, "spec root");
-ZIPLIB_ASSERT(sizeof(ZipFileSpec) == 120, "spec size");
+ZIPLIB_ASSERT(offsetof(ZipFileSpec, password) == 16, "file_spec password");
+ZIPLIB_ASSERT(offsetof(ZipFileSpec, encrypt) == 24, "file_spec encrypt");
+ZIPLIB_ASSERT(offsetof(ZipFileSpec, recurse) == 28, "file_spec recurse");
+ZIPLIB_ASSERT(offsetof(ZipFileSpec, root_dir) == 48, "file_spec root");
+ZIPLIB_ASSERT(sizeof(ZipFileSpec) == 120, "file_spec size");
 ZIPLIB_ASSERT(offsetof(ZipCallbackData, caller) == 8, "cb caller");
 ZIPLIB_ASSERT(offsetof(ZipCallbackData, action) == 24, "cb action");
 ZIPLIB_ASSERT(offsetof(ZipCallbackData, code) == 28, "cb code");

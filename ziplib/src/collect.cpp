@@ -110,12 +110,12 @@ struct Collector {
     }
 
     // Adds one path that exists; `explicitName` when the user named it without wildcards.
-    bool add(const std::string& path, const std::string& namePath, const SpecItem& spec,
+    bool add(const std::string& path, const std::string& namePath, const SpecItem& file_spec,
              const struct stat& st) {
         Candidate c;
         c.path = path;
         c.isDir = S_ISDIR(st.st_mode);
-        c.spec = &spec;
+        c.file_spec = &file_spec;
         c.st = st;
         c.name = entryName(namePath, job.junkDirs, job.forceDos);
         if (c.name.empty()) return true;
@@ -137,7 +137,7 @@ struct Collector {
 
     // Walks a folder; files are taken when `pattern` is empty or matches their name, or
     // when `all` is set (the folder itself matched).
-    bool walk(const std::string& dir, const std::string& namePath, const SpecItem& spec,
+    bool walk(const std::string& dir, const std::string& namePath, const SpecItem& file_spec,
               const std::string& pattern, bool recurse, bool all) {
         struct stat dst {};
         if (::stat(dir.c_str(), &dst) != 0 || !visitedDirs.insert({dst.st_dev, dst.st_ino}).second)
@@ -165,27 +165,27 @@ struct Collector {
                 if (!recurse && !matches) continue;
                 if (!recurse) {
                     // A folder matched by a wildcard without recursion: only its own entry.
-                    if (!add(path, namePrefix + n, spec, st)) return false;
+                    if (!add(path, namePrefix + n, file_spec, st)) return false;
                     continue;
                 }
                 if (excluded(path, entryName(namePrefix + n, false, false))) continue;
-                if (matches && !add(path, namePrefix + n, spec, st)) return false;
-                if (!walk(path, namePrefix + n, spec, pattern, true, matches)) return false;
+                if (matches && !add(path, namePrefix + n, file_spec, st)) return false;
+                if (!walk(path, namePrefix + n, file_spec, pattern, true, matches)) return false;
             } else if (matches) {
-                if (!add(path, namePrefix + n, spec, st)) return false;
+                if (!add(path, namePrefix + n, file_spec, st)) return false;
             }
         }
         return true;
     }
 
-    bool spec(const SpecItem& s) {
-        if (s.spec.empty()) return true;
+    bool file_spec(const SpecItem& s) {
+        if (s.file_spec.empty()) return true;
         // Where the file is, and what its name is built from: relative to the root folder
-        // when one is given and the spec is relative, else the spec as written.
-        std::string path = s.spec;
-        std::string namePath = s.spec;
+        // when one is given and the file_spec is relative, else the file_spec as written.
+        std::string path = s.file_spec;
+        std::string namePath = s.file_spec;
         if (path[0] != '/' && !s.rootDir.empty()) {
-            path = s.rootDir + (s.rootDir.ends_with('/') ? "" : "/") + s.spec;
+            path = s.rootDir + (s.rootDir.ends_with('/') ? "" : "/") + s.file_spec;
         } else if (path[0] == '/' && !s.rootDir.empty()) {
             const std::string root = s.rootDir.ends_with('/') ? s.rootDir : s.rootDir + "/";
             if (path.starts_with(root)) namePath = path.substr(root.size());
@@ -194,7 +194,7 @@ struct Collector {
         if (!hasWildcards(path)) {
             struct stat st {};
             if (::stat(path.c_str(), &st) != 0)
-                return rep.message(ZIPLIB_E_NONE, "Name not matched: " + s.spec);
+                return rep.message(ZIPLIB_E_NONE, "Name not matched: " + s.file_spec);
             if (S_ISDIR(st.st_mode)) {
                 if (!add(path, namePath, s, st)) return false;
                 if (s.recurse && !walk(path, namePath, s, "", true, true)) return false;
@@ -210,9 +210,11 @@ struct Collector {
         const std::string nameDir = nslash == std::string::npos ? "" : namePath.substr(0, nslash);
         if (hasWildcards(dir))
             return rep.message(ZIPLIB_E_NONE,
-                               "Wildcards are only allowed in the last part of a name: " + s.spec);
+                               "Wildcards are only allowed in the last part of a name: " +
+                                   s.file_spec);
         if (!walk(dir, nameDir, s, pattern, s.recurse, false)) return false;
-        if (out.size() == before) return rep.message(ZIPLIB_E_NONE, "Name not matched: " + s.spec);
+        if (out.size() == before)
+            return rep.message(ZIPLIB_E_NONE, "Name not matched: " + s.file_spec);
         return true;
     }
 };
@@ -224,9 +226,9 @@ bool collect(const Job& job, Reporter& reporter, std::vector<Candidate>& out) {
     c.haveArchive = ::stat(job.archive.c_str(), &c.archive) == 0;
     for (const auto& s : job.specs) {
         c.visitedDirs.clear();
-        if (!c.spec(s)) return false;
+        if (!c.file_spec(s)) return false;
     }
-    // One entry per name: the first spec that named it wins.
+    // One entry per name: the first file_spec that named it wins.
     std::set<std::string> seen;
     std::vector<Candidate> unique;
     for (auto& cand : out) {

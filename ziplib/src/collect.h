@@ -1,4 +1,4 @@
-// Turns file specifications into the list of files and folders to add, with the names
+// Turns file patterns into the list of files and folders to add, with the names
 // they get in the archive.
 #pragma once
 
@@ -16,7 +16,7 @@ struct Candidate {
     std::string path; // on the file system
     std::string name; // in the archive ("dir/" for a folder entry)
     bool isDir = false;
-    const SpecItem* spec = nullptr;
+    const SpecItem* file_spec = nullptr;
     struct stat st {};
 };
 

@@ -142,7 +142,7 @@ bool Run::resolvePasswords(std::vector<Candidate>& items, std::vector<std::strin
     passwords.assign(items.size(), {});
     std::optional<std::string> asked;
     for (size_t i = 0; i < items.size(); ++i) {
-        const SpecItem& s = *items[i].spec;
+        const SpecItem& s = *items[i].file_spec;
         if (!s.encrypt || items[i].isDir) continue;
         if (s.password && !s.password->empty()) {
             passwords[i] = *s.password;
@@ -169,7 +169,7 @@ int32_t Run::deleteEntries(zip_t* za) {
         const char* name = zip_get_name(za, static_cast<zip_uint64_t>(i), 0);
         if (!name) continue;
         for (const auto& s : job.specs) {
-            if (wildMatch(s.spec.c_str(), name)) {
+            if (wildMatch(s.file_spec.c_str(), name)) {
                 if (job.verbose) rep.message(0, std::string("deleting: ") + name);
                 zip_delete(za, static_cast<zip_uint64_t>(i));
                 ++deleted;
@@ -407,7 +407,7 @@ SpecItem parseSpecLine(const std::string& line, bool recurse, bool encrypt,
         if (s.encrypt) s.password = line.substr(lt + 1);
         end = lt;
     }
-    s.spec = end > start ? line.substr(start, end - start) : std::string();
+    s.file_spec = end > start ? line.substr(start, end - start) : std::string();
     return s;
 }
 
@@ -426,7 +426,7 @@ bool readCommand(const void* command, Job& job, std::string& error) {
         for (int32_t i = 0; i < h.spec_count; ++i) {
             const ZipFileSpec& f = shortForm->specs[i];
             SpecItem s;
-            s.spec = f.spec ? f.spec : "";
+            s.file_spec = f.file_spec ? f.file_spec : "";
             s.password = text(f.password);
             s.encrypt = f.encrypt != 0;
             s.recurse = f.recurse != 0;

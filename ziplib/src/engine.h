@@ -11,7 +11,7 @@
 namespace ziplib {
 
 struct SpecItem {
-    std::string spec;
+    std::string file_spec;
     std::optional<std::string> password; // own or the command's; nullopt: none given
     bool encrypt = false;
     bool recurse = false;
@@ -44,7 +44,7 @@ struct Job {
     unsigned threads = 0;
 };
 
-// Splits one raw line (long form) into a spec as the archiver does for the short form:
+// Splits one raw line (long form) into a file_spec as the archiver does for the short form:
 // a leading '>' or '|' sets or clears recursion, '<' starts the line's own password.
 SpecItem parseSpecLine(const std::string& line, bool recurse, bool encrypt,
                        const std::optional<std::string>& password);
