@@ -6,20 +6,25 @@
 
 #include <QColor>
 
+#include <mutex>
+
 // The description is a resource of this static library; the linker keeps it only when asked.
 static void initResources() {
     Q_INIT_RESOURCE(app);
 }
 
 void RegisterComponentClasses() {
-    initResources();
-    RegisterStandardControls();
-    RegisterSettingsComponents();
-    TClassRegistry::Register<TAlarmClock>();
-    RegisterPickerControls();
-    RegisterSpinAndSwitchControls();
-    RegisterShellFileOp();
-    TZipArchiver::Register();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        initResources();
+        RegisterStandardControls();
+        RegisterSettingsComponents();
+        TClassRegistry::Register<TAlarmClock>();
+        RegisterPickerControls();
+        RegisterSpinAndSwitchControls();
+        RegisterShellFileOp();
+        TZipArchiver::Register();
+    });
 }
 
 TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {

@@ -1,5 +1,6 @@
 // Reading the directory of the archive named by ZipFileName.
 #include "archive/ziparchiver.h"
+#include "archive/zipformat.h"
 #include "archive/zipmessages.h"
 
 #include <QFile>
@@ -12,12 +13,7 @@
 
 namespace {
 
-constexpr quint32 kEndSig = 0x06054B50;
-constexpr quint32 kDirSig = 0x02014B50;
-constexpr quint32 kSpanSig = 0x08074B50;
-constexpr quint32 kLocalSig = 0x04034B50;
-constexpr quint32 kZip64LocatorSig = 0x07064B50;
-constexpr quint32 kZip64EndSig = 0x06064B50;
+using namespace ZipFormat;
 
 quint16 u16(const char* p) {
     return qFromLittleEndian<quint16>(p);
@@ -98,23 +94,9 @@ void TZipArchiver::readDirectory() {
     const qint64 size = f.size();
     if (size < 22) throw EZipArchiver(ZipMsg::DirSeekRead, true);
 
-    // The end record: in the last 22 bytes when there is no comment, else searched for.
-    qint64 endPos = -1;
-    QByteArray end = readAt(f, size - 22, 22);
-    if (u32(end.constData()) == kEndSig) {
-        endPos = size - 22;
-    } else {
-        const qint64 span = std::min<qint64>(size, 22 + 65535);
-        const QByteArray tail = readAt(f, size - span, span);
-        for (qsizetype i = tail.size() - 22; i >= 0; --i) {
-            if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
-                endPos = size - span + i;
-                end = tail.mid(i, 22);
-                break;
-            }
-        }
-    }
+    const qint64 endPos = FindEndRecord(f, size);
     if (endPos < 0) throw EZipArchiver(ZipMsg::DirSeekRead, true);
+    const QByteArray end = readAt(f, endPos, kEndRecordSize);
     const char* e = end.constData();
     const quint16 thisDisk = u16(e + 4);
     const quint16 dirDisk = u16(e + 6);

@@ -3,6 +3,7 @@
 // drive no volume is asked for and the parts are written side by side (NAME.z01, NAME.z02,
 // ..., the last one under the archive's own name).
 #include "archive/ziparchiver.h"
+#include "archive/zipformat.h"
 #include "archive/zipmessages.h"
 
 #include <QCoreApplication>
@@ -16,10 +17,8 @@
 
 namespace {
 
-constexpr quint32 kSpanSig = 0x08074B50;
-constexpr quint32 kLocalSig = 0x04034B50;
-constexpr quint32 kDirSig = 0x02014B50;
-constexpr quint32 kEndSig = 0x06054B50;
+using namespace ZipFormat;
+
 constexpr qint64 kPiece = 8192;
 
 bool isRemovable(const QString& dir) {
@@ -95,12 +94,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             return b;
         };
         // The temporary archive is our own library's: end record without ZIP64.
-        qint64 endPos = -1;
-        const qint64 tailLen = std::min<qint64>(size, 22 + 65535);
-        const QByteArray tail = readAt(size - tailLen, tailLen);
-        for (qsizetype i = tail.size() - 22; i >= 0 && endPos < 0; --i)
-            if (qFromLittleEndian<quint32>(tail.constData() + i) == kEndSig)
-                endPos = size - tailLen + i;
+        const qint64 endPos = FindEndRecord(in, size);
         if (endPos < 0) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
         const QByteArray end = readAt(endPos, 22);
         const int count = qFromLittleEndian<quint16>(end.constData() + 10);

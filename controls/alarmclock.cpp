@@ -1,4 +1,5 @@
 #include "controls/alarmclock.h"
+#include "controls/graphics.h"
 
 #include "controls/errors.h"
 #include "controls/ticktimer.h"
@@ -62,19 +63,14 @@ int ScreenWidth() {
     return s && s->geometry().width() > 0 ? s->geometry().width() : 1024;
 }
 
+static_assert(int(TAlarmClock::bvNone) == int(Graphics::Bevel::None) &&
+              int(TAlarmClock::bvLowered) == int(Graphics::Bevel::Lowered) &&
+              int(TAlarmClock::bvRaised) == int(Graphics::Bevel::Raised) &&
+              int(TAlarmClock::bvSpace) == int(Graphics::Bevel::Space));
+
 void DrawBevel(QPainter& p, QRect& r, TAlarmClock::TPanelBevel bevel, int width,
                const QPalette& pal, const QColor& color) {
-    if (bevel == TAlarmClock::bvNone) return;
-    QColor topLeft = pal.color(QPalette::Light), bottomRight = pal.color(QPalette::Dark);
-    if (bevel == TAlarmClock::bvLowered) std::swap(topLeft, bottomRight);
-    if (bevel == TAlarmClock::bvSpace) topLeft = bottomRight = color;
-    for (int i = 0; i < width && r.width() > 0 && r.height() > 0; ++i) {
-        p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
-        p.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
-        p.fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
-        p.fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
-        r.adjust(1, 1, -1, -1);
-    }
+    Graphics::DrawBevel(p, r, Graphics::Bevel(bevel), width, pal, color);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "controls/graphics.h"
 
 #include <QFont>
+#include <QPainter>
 
 #include <array>
 #include <utility>
@@ -86,6 +87,21 @@ QString CursorToText(Qt::CursorShape cursor) {
     for (const auto& nc : namedCursors)
         if (nc.shape == cursor) return QLatin1String(nc.name);
     return QString::number(int(cursor));
+}
+
+void DrawBevel(QPainter& p, QRect& r, Bevel bevel, int width, const QPalette& pal,
+               const QColor& face) {
+    if (bevel == Bevel::None) return;
+    QColor topLeft = pal.color(QPalette::Light), bottomRight = pal.color(QPalette::Dark);
+    if (bevel == Bevel::Lowered) std::swap(topLeft, bottomRight);
+    if (bevel == Bevel::Space) topLeft = bottomRight = face;
+    for (int i = 0; i < width && r.width() > 0 && r.height() > 0; ++i) {
+        p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+        p.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+        p.fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
+        p.fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
+        r.adjust(1, 1, -1, -1);
+    }
 }
 
 void InstallFontSubstitutions() {

@@ -1,6 +1,7 @@
 #include "controls/stdctrls.h"
 
 #include "controls/formreader.h"
+#include "controls/graphics.h"
 
 #include <QPainter>
 #include <QScrollBar>
@@ -199,22 +200,12 @@ void TRichEdit::SetScrollBars(TScrollStyle s) {
 
 // --- TPanel and TBevel
 
-namespace {
+namespace {} // namespace
 
-void drawBevelFrame(QPainter& p, QRect& r, bool raised, int width) {
-    const QColor light = Qt::white, dark = QColor(0x80, 0x80, 0x80);
-    for (int i = 0; i < width && r.width() > 1 && r.height() > 1; ++i) {
-        p.setPen(raised ? light : dark);
-        p.drawLine(r.topLeft(), r.topRight());
-        p.drawLine(r.topLeft(), r.bottomLeft());
-        p.setPen(raised ? dark : light);
-        p.drawLine(r.bottomLeft(), r.bottomRight());
-        p.drawLine(r.topRight(), r.bottomRight());
-        r.adjust(1, 1, -1, -1);
-    }
-}
-
-} // namespace
+static_assert(int(TPanel::bvNone) == int(Graphics::Bevel::None) &&
+              int(TPanel::bvLowered) == int(Graphics::Bevel::Lowered) &&
+              int(TPanel::bvRaised) == int(Graphics::Bevel::Raised) &&
+              int(TPanel::bvSpace) == int(Graphics::Bevel::Space));
 
 TPanel::TPanel(QWidget* parent) : QFrame(parent) {
     setAutoFillBackground(true);
@@ -243,10 +234,9 @@ void TPanel::SetBevelWidth(int w) {
 void TPanel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QRect r = rect();
-    if (m_outer == bvRaised || m_outer == bvLowered)
-        drawBevelFrame(p, r, m_outer == bvRaised, m_bevelWidth);
-    if (m_inner == bvRaised || m_inner == bvLowered)
-        drawBevelFrame(p, r, m_inner == bvRaised, m_bevelWidth);
+    const QColor face = palette().color(QPalette::Window);
+    Graphics::DrawBevel(p, r, Graphics::Bevel(m_outer), m_bevelWidth, palette(), face);
+    Graphics::DrawBevel(p, r, Graphics::Bevel(m_inner), m_bevelWidth, palette(), face);
     if (!m_caption.isEmpty()) {
         p.setPen(palette().color(QPalette::WindowText));
         p.drawText(r, Qt::AlignCenter, m_caption);
@@ -279,7 +269,9 @@ void TBevel::paintEvent(QPaintEvent*) {
     switch (m_shape) {
     case bsBox: {
         QRect box = r;
-        drawBevelFrame(p, box, m_style == bsRaised, 1);
+        Graphics::DrawBevel(
+            p, box, m_style == bsRaised ? Graphics::Bevel::Raised : Graphics::Bevel::Lowered, 1,
+            palette(), palette().color(QPalette::Window));
         break;
     }
     case bsFrame:

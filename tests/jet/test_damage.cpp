@@ -2,6 +2,7 @@
 // structure, and nothing may crash. The copies live in memory or in a private temporary folder.
 
 #include "corpus.h"
+#include "putbytes.h"
 
 #include "jet/check.h"
 #include "jet/database.h"
@@ -43,15 +44,6 @@ bool reports(const CheckReport& r, const std::string& structure, const std::stri
     for (const auto& p : r.problems)
         if (p.structure == structure && (table.empty() || p.table == table)) return true;
     return false;
-}
-
-void put16(B& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(B& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 struct TableInfo {

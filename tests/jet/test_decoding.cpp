@@ -10,6 +10,7 @@
 #include "jet/text.h"
 #include "jet/usagemap.h"
 #include "jet/value.h"
+#include "putbytes.h"
 
 #include <gtest/gtest.h>
 
@@ -20,15 +21,6 @@ using namespace tarnwick::jet;
 using B = std::vector<std::uint8_t>;
 
 namespace {
-
-void put16(B& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(B& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // An in-memory file of `pages` zeroed pages.
 struct FakeFile {
