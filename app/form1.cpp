@@ -2,9 +2,12 @@
 
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
+#include "controls/windowcontrols.h"
 #include "platform/sessionend.h"
 
 #include <QColor>
+#include <QDir>
+#include <QFileInfo>
 
 #include <mutex>
 
@@ -24,6 +27,7 @@ void RegisterComponentClasses() {
         RegisterSpinAndSwitchControls();
         RegisterShellFileOp();
         TZipArchiver::Register();
+        RegisterWindowControls();
     });
 }
 
@@ -72,16 +76,47 @@ void TForm1::ComponentsCreated() {
     BIND(BitBtn2);
     BIND(cgMemory);
     BIND(cgProgress);
+    BIND(Label1);
+    BIND(Label2);
+    BIND(SpeedButton5);
+    BIND(SpeedButton1);
+    BIND(SpeedButton2);
+    BIND(FoldPanel1);
+    BIND(FoldPanel2);
+    BIND(FoldPanel3);
+    BIND(FoldPanel4);
+    BIND(Text1);
+    BIND(LinkImage1);
+    BIND(LinkImage2);
+    BIND(LinkImage3);
+    BIND(ZPHint1);
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);
+    resolveDocumentLinks();
+}
+
+// The pictures link to the project's own documents, named relative to the source tree.
+void TForm1::resolveDocumentLinks() {
+#ifdef TARNWICK_DOC_DIR
+    const QDir docs(QStringLiteral(TARNWICK_DOC_DIR));
+    for (TLinkImage* link : {LinkImage1, LinkImage2, LinkImage3}) {
+        if (link->LinkType() != TLinkImage::ltfile || QDir::isAbsolutePath(link->HyperLink()))
+            continue;
+        const QFileInfo doc(docs.filePath(link->HyperLink()));
+        if (doc.isFile()) link->SetHyperLink(doc.absoluteFilePath());
+    }
+#endif
 }
 
 void TForm1::FormCreate(QObject*) {
     IniOut1->LoadProperties();
+    ZPHint1->SetActive(true);
+    for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
+        panel->SetFoldStatus(TFoldPanel::fsCollapsed);
 }
 
 void TForm1::FormDestroy(QObject*) {
@@ -94,6 +129,38 @@ void TForm1::BitBtn1Click(QObject*) {
 
 void TForm1::BitBtn2Click(QObject*) {
     RichEdit1->Clear();
+}
+
+void TForm1::FoldPanel1BeforeExpand(QObject*) {
+    FoldPanel1->raise();
+}
+
+void TForm1::FoldPanel1BeforeCollaps(QObject*) {
+    FoldPanel1->lower();
+}
+
+void TForm1::FoldPanel2BeforeExpand(QObject*) {
+    FoldPanel2->raise();
+}
+
+void TForm1::FoldPanel2BeforeCollaps(QObject*) {
+    FoldPanel2->lower();
+}
+
+void TForm1::FoldPanel3BeforeExpand(QObject*) {
+    FoldPanel3->raise();
+}
+
+void TForm1::FoldPanel3BeforeCollaps(QObject*) {
+    FoldPanel3->lower();
+}
+
+void TForm1::FoldPanel4BeforeExpand(QObject*) {
+    FoldPanel4->raise();
+}
+
+void TForm1::FoldPanel4BeforeCollaps(QObject*) {
+    FoldPanel4->lower();
 }
 
 // The picker raises its after-dialog event before it shows the chosen name, so the text it is

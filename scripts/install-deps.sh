@@ -12,6 +12,7 @@ packages=(
   fonts-liberation qt6-qpa-plugins
   # test and screenshots
   xvfb xauth imagemagick dbus python3-dbusmock python3
+  openbox xdotool x11-utils  # screenshots: a window manager, pointer moves, window geometry
   mdbtools zip unzip p7zip-full
   xfsprogs  # reflink copies are tested on a small XFS image
   # fuzzing and sanitizers
