@@ -48,6 +48,7 @@ private slots:
         QCOMPARE(form.Text1->parentWidget(), form.FoldPanel3->Client());
         QCOMPARE(form.cgMemory->parentWidget(), form.FoldPanel4->Client());
         QVERIFY(form.Text1->isReadOnly());
+        QCOMPARE(form.Text1->palette().color(QPalette::Base), QColor(0xFF, 0xFF, 0xE1));
         QVERIFY(!form.Text1->Lines().isEmpty());
     }
 
