@@ -75,8 +75,10 @@ void SetShortPause(int ms) {
 // --- hint window
 
 TRegionHint::TRegionHint(const TZPHint* settings)
+    // Transparent for input: the arrow's tip lies under the pointer, and a hint that took the
+    // pointer would make the control below lose it and hide the hint again.
     : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus |
-                           Qt::WindowStaysOnTopHint),
+                           Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput),
       m_settings(settings) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
