@@ -26,7 +26,7 @@ std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const Ta
                                          const RealIndex& index, const std::vector<Value>& row);
 
 // One column's segment (start or null byte and the encoded value).
-void appendKeySegment(std::vector<std::uint8_t>& key, Version version, const Column& column,
-                      const Value& value, bool ascending);
+void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codePage,
+                      const Column& column, const Value& value, bool ascending);
 
 } // namespace tarnwick::jet
