@@ -152,6 +152,35 @@ def general_legacy(path):
         cands = [c for c in s if c not in plain]
         assert cands, s
         crazy.update(cands)
+    # The sort order ignores case: every pair seen in both cases has the same codes, so a
+    # character seen in one case gives its partner's codes too.
+    def entry(c):
+        return (inline[c], extra.get(c), unprintable.get(c), c in crazy)
+
+    def partner(c):
+        for p in (chr(c).upper(), chr(c).lower()):
+            if len(p) == 1 and ord(p) != c and ord(p) <= 0xFFFF and \
+                    (p.lower() == chr(c) or p.upper() == chr(c)):
+                return ord(p)
+        return None
+
+    pairs = 0
+    for c in list(inline):
+        p = partner(c)
+        if p is None:
+            continue
+        if p in inline:
+            assert entry(p) == entry(c), (hex(c), hex(p))
+            pairs += 1
+            continue
+        inline[p] = inline[c]
+        for table in (extra, unprintable):
+            if c in table:
+                table[p] = table[c]
+        if c in crazy:
+            crazy.add(p)
+    print('General Legacy: %d characters, %d case pairs seen in both cases' % (len(inline), pairs),
+          file=sys.stderr)
     return inline, extra, unprintable, crazy
 
 
