@@ -4,9 +4,9 @@
 #include "jet/error.h"
 #include "jet/text.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <cstring>
 
 namespace tarnwick::jet {
 
@@ -17,9 +17,13 @@ constexpr int kGeneral = 1033;
 
 [[noreturn]] void cannotEncode(const Column& column, const Value& value, const std::string& why) {
     std::string shown;
-    if (value.type == ColumnType::Text || value.type == ColumnType::Memo)
-        shown = "\"" + value.text.substr(0, 80) + (value.text.size() > 80 ? "...\"" : "\"");
-    else
+    if (value.type == ColumnType::Text || value.type == ColumnType::Memo) {
+        std::size_t cut = std::min<std::size_t>(value.text.size(), 80);
+        while (cut < value.text.size() &&
+               (static_cast<unsigned char>(value.text[cut]) & 0xC0) == 0x80)
+            --cut; // whole characters only
+        shown = "\"" + value.text.substr(0, cut) + (cut < value.text.size() ? "...\"" : "\"");
+    } else
         shown = typeName(value.type) + " value";
     throw JetError("index key", JetError::noPage,
                    "column \"" + column.name + "\", value " + shown + ": " + why);
