@@ -206,8 +206,7 @@ private:
 
     struct LiveRow {
         std::vector<bool> null;          // per column position
-        std::vector<std::uint64_t> keys; // hash of each real index's key; empty: not encoded
-        std::vector<bool> keyed;         // per real index position
+        std::vector<std::uint64_t> keys; // per real index: hash of the row's key, 0 if none
     };
 
     // Keys that could not be encoded from the values, per real index number: how many and why.
@@ -231,7 +230,8 @@ private:
         std::uint64_t h = 0xcbf29ce484222325ull; // FNV-1a
         for (auto b : key)
             h = (h ^ b) * 0x100000001b3ull;
-        return h ^ key.size();
+        h ^= key.size();
+        return h ? h : 1; // 0 marks a key that could not be encoded
     }
 
     void checkTable(const CatalogEntry& entry) {
@@ -380,13 +380,11 @@ private:
                 // Fixed-size values must have their full size.
                 const auto values = db_.decodeValues(def, fields, loc.data.page, nullptr);
                 LiveRow& keyed = live[loc.header.raw()];
-                keyed.keys.resize(def.realIndexes.size());
-                keyed.keyed.resize(def.realIndexes.size());
+                keyed.keys.assign(def.realIndexes.size(), 0);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
                     try {
                         keyed.keys[k] =
                             keyHash(encodeIndexKey(db_, def, def.realIndexes[k], values));
-                        keyed.keyed[k] = true;
                     } catch (const JetError& e) {
                         Unkeyed& u = unkeyed_[def.realIndexes[k].number];
                         if (u.rows++ == 0) u.why = e.detail();
@@ -476,7 +474,7 @@ private:
             }
             if (!indexed.insert(rp.raw()).second)
                 problem("index", name, e.page, e.row, "row has more than one entry", idxName);
-            if (position < row->second.keyed.size() && row->second.keyed[position] &&
+            if (position < row->second.keys.size() && row->second.keys[position] != 0 &&
                 row->second.keys[position] != keyHash(e.key))
                 problem("index", name, e.page, e.row,
                         "stored key differs from the key of the row's values", idxName);
