@@ -510,7 +510,13 @@ private:
             std::vector<std::uint32_t> leaked;
             std::uint64_t wasted = 0;
             for (auto p : s.pages) {
-                if (p < owner_.size() && !owner_[p].label.empty()) {
+                if (p >= owner_.size()) {
+                    problem("index usage map", s.table, s.mapPage, {},
+                            "lists page " + std::to_string(p) + " beyond the end of the file",
+                            s.index);
+                    continue;
+                }
+                if (!owner_[p].label.empty()) {
                     problem("index usage map", s.table, s.mapPage, {},
                             "lists page " + std::to_string(p) + ", which is used as " +
                                 owner_[p].label,
@@ -520,7 +526,7 @@ private:
                 leaked.push_back(p);
                 stalePages_.insert(p);
                 const bool markedFree = global_ && global_->contains(p);
-                if (!markedFree && p < file_.pageCount()) wasted += file_.pageSize();
+                if (!markedFree) wasted += file_.pageSize();
             }
             if (leaked.empty()) continue;
             add(report_.notes, {"index usage map",

@@ -113,6 +113,14 @@ TEST(IndexCheck, UsageMapAgainstTree) {
         ASSERT_TRUE(f) << describe(r);
         EXPECT_EQ(f->reclaimableBytes, 0u);
     }
+    // A listed page that holds something else is damage.
+    {
+        B bad = good;
+        setBit(bad, indexMap, def.page, true);
+        const CheckReport r = check(*openBytes(bad));
+        EXPECT_TRUE(find(r.problems, "index usage map", "which is used as table definition"))
+            << describe(r);
+    }
     // The root missing from the map is damage, and the message counts the tree's pages.
     {
         B bad = good;
