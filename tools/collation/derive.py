@@ -6,10 +6,11 @@ keys Access (and jetpeer) stored in real files, and writes jet/collation_tables.
     build/tools/collation/jet-keydump V2000/*.mdb generated/*.mdb > jet4.txt
     tools/collation/derive.py jet3.txt jet4.txt > jet/collation_tables.cpp
 
-Every single-column text index entry is split into its characters' codes: first the strings
+Every text segment of an index entry is split into its characters' codes: first from strings
 with one unknown character, then characters above U+00FF taken as two inline bytes where the
-rest of the string is known. The result is checked by re-encoding every key (the corpus test
-does the same with the C++ encoder).
+rest of the string is known. Which General 97 characters count as significant (letters and
+digits, codes from 0x56 on) is inferred: the files only show it for A. The C++ corpus test
+proves the tables by re-encoding every stored key.
 """
 import sys
 
