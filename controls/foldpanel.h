@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controls/component.h"
 #include "controls/paneles.h"
+#include "runtime/component.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "controls/bitmapholder.h"
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QFrame>
 #include <QPointer>

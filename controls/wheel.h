@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 // Mouse-wheel support for old controls that lacked it. Qt controls scroll with the wheel
 // already, so this keeps its design value and does nothing else.

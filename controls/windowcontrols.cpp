@@ -2,12 +2,12 @@
 
 #include "controls/bitmapholder.h"
 #include "controls/foldpanel.h"
-#include "controls/formreader.h"
 #include "controls/linkimage.h"
 #include "controls/paneles.h"
 #include "controls/screwpanel.h"
 #include "controls/wheel.h"
 #include "controls/zphint.h"
+#include "runtime/classregistry.h"
 
 void RegisterWindowControls() {
     TClassRegistry::Register<TBitmapHolder>();
