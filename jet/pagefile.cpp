@@ -119,8 +119,16 @@ Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
             rc4(key, span);
         }
         slot = std::move(buf);
+        ++cached_;
     }
     return Bytes(slot.get(), format_.pageSize);
+}
+
+void PageFile::releaseCache() const {
+    if (cached_ == 0) return;
+    for (auto& slot : cache_)
+        slot.reset();
+    cached_ = 0;
 }
 
 } // namespace tarnwick::jet

@@ -48,12 +48,18 @@ public:
         return ByteReader(page(number, structure), structure, number);
     }
 
+    // Pages held in the cache, and forgetting them all. Spans returned earlier become invalid:
+    // long walks (compaction, verification) call this between units of work holding none.
+    std::size_t cachedPages() const { return cached_; }
+    void releaseCache() const;
+
 private:
     std::unique_ptr<ByteSource> source_;
     Format format_;
     std::uint32_t key_;
     std::uint32_t pageCount_;
     mutable std::vector<std::unique_ptr<std::uint8_t[]>> cache_;
+    mutable std::size_t cached_ = 0;
 };
 
 } // namespace tarnwick::jet
