@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls/errors.h"
+#include "runtime/errors.h"
 
 // Errors of the database component: its guards, missing settings and missing engines.
 class EDatabaseError : public Exception {

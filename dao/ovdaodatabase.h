@@ -1,7 +1,7 @@
 #pragma once
 
 #include "automation/dispatch.h"
-#include "controls/component.h"
+#include "runtime/component.h"
 #include "dao/databaseerror.h"
 #include "dao/dblogin.h"
 
