@@ -86,8 +86,10 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
         std::uint64_t rows = 0;
-        for (const auto& t : r.tables)
+        for (const auto& t : r.tables) {
             rows += t.rows;
+            report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
+        }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
     } catch (...) {
