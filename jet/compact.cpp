@@ -244,8 +244,4 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     return report;
 }
 
-RepairReport repair(const std::string&, const std::string&) {
-    throw JetError(kStructure, JetError::noPage, "not built yet");
-}
-
 } // namespace tarnwick::jet

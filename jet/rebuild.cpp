@@ -316,6 +316,27 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (!options_.salvage) throw;
         lose("its rows could not be found: " + std::string(e.what()));
     }
+    if (options_.salvage) {
+        // Pages the indexes lead to hold live rows even when the map lost them.
+        std::set<std::uint32_t> pages(owned.begin(), owned.end());
+        std::size_t found = 0;
+        for (const auto& ri : def.realIndexes) {
+            const IndexWalk w = walkIndex(src_.file(), ri.rootPage, def.page);
+            for (const auto& e : w.entries) {
+                if (pages.count(e.page) || !src_.file().contains(e.page)) continue;
+                const Bytes raw = src_.file().page(e.page, "data page");
+                if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) continue;
+                pages.insert(e.page);
+                ++found;
+            }
+        }
+        if (found)
+            report.notes.push_back(std::to_string(found) +
+                                   " data pages missing from the table's usage map were found "
+                                   "through its indexes");
+        owned.assign(pages.begin(), pages.end());
+        src_.file().releaseCache();
+    }
     auto placeRow = [&](RowPointer header, std::vector<std::uint8_t>& row) {
         if (row.size() + 2 > emptyDataPageRoom(f_))
             throw JetError("data page", header.page,
