@@ -1,11 +1,14 @@
 #include "jet/compact.h"
 
 #include "jet/database.h"
+#include "jet/dblock.h"
 #include "jet/rebuild.h"
 #include "jet/verify.h"
+#include "platform/posix/durablereplace.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,8 +89,10 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
         std::uint64_t rows = 0;
-        for (const auto& t : r.tables)
+        for (const auto& t : r.tables) {
             rows += t.rows;
+            report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
+        }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
     } catch (...) {
@@ -117,14 +122,126 @@ CompactReport compact(const std::string& source, const std::string& destination,
     return detail::compactOpened(*db, destination, options);
 }
 
-void replaceDatabase(const std::string&, const std::string&) {
-    throw JetError(kStructure, JetError::noPage, "not built yet");
+namespace detail {
+
+// Prepares the temporary file beside a locked database: same folder, never through a link,
+// and still the file that was locked.
+void openBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    posix::ReplaceOptions ro;
+    ro.followSymlink = false;
+    ro.keepOwner = true;
+    if (!temp.open(lock.path(), ro)) throw JetError("file", JetError::noPage, temp.errorMessage());
+    if (!temp.targetExisted() || temp.targetStat().st_ino != lock.status().st_ino ||
+        temp.targetStat().st_dev != lock.status().st_dev)
+        throw JetError("file", JetError::noPage,
+                       lock.path() + " was replaced by another program meanwhile");
 }
-CompactReport compactInPlace(const std::string&, const CompactOptions&) {
-    throw JetError(kStructure, JetError::noPage, "not built yet");
+
+// Gives the verified temporary file the original's owner, group, mode, ACLs and extended
+// attributes, and moves it over the original in one step.
+void commitBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    if (!temp.sync()) throw JetError("file", JetError::noPage, temp.errorMessage());
+    copyExtendedAttributes(lock.fd(), temp.fd(), lock.path());
+    if (::fsync(temp.fd()) != 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot flush the new file for " + lock.path() + ": " +
+                           std::strerror(errno));
+    if (!temp.commit()) throw JetError("file", JetError::noPage, temp.errorMessage());
 }
-RepairReport repair(const std::string&, const std::string&) {
-    throw JetError(kStructure, JetError::noPage, "not built yet");
+
+} // namespace detail
+
+void replaceDatabase(const std::string& original, const std::string& replacement) {
+    // Whatever happens, the replacement does not stay behind.
+    struct Remove {
+        const std::string& path;
+        ~Remove() { ::unlink(path.c_str()); }
+    } remove{replacement};
+    DatabaseLock lock(original);
+    auto source = Database::open(openFileSource(lock.fd(), original));
+    auto candidate = Database::open(replacement);
+    verifyRebuilt(*source, *candidate);
+    source.reset();
+    candidate.reset();
+
+    posix::DurableReplace temp;
+    detail::openBeside(temp, lock);
+    const int in = ::open(replacement.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot read " + replacement + ": " + std::strerror(errno));
+    std::vector<char> buf(1 << 20);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        if (!temp.write(buf.data(), static_cast<std::size_t>(n))) break;
+    }
+    ::close(in);
+    if (!ok) throw JetError("file", JetError::noPage, "cannot read " + replacement);
+    if (temp.fd() < 0) throw JetError("file", JetError::noPage, temp.errorMessage());
+    detail::commitBeside(temp, lock);
+}
+
+CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
+    checkOptions(options);
+    DatabaseLock lock(file);
+    auto db = Database::open(openFileSource(lock.fd(), file));
+    if (!passwordMatches(db->header(), options.password))
+        throw JetError("database", JetError::noPage,
+                       options.password.empty() ? "the database has a password and none was given"
+                                                : "the password is wrong");
+    posix::DurableReplace temp;
+    detail::openBeside(temp, lock);
+
+    CompactReport report;
+    report.sizeBefore = db->file().fileSize();
+    report.pagesBefore = db->file().pageCount();
+    RebuildOptions ro;
+    ro.databaseKey = keyFor(db->header(), options.encoding);
+    {
+        PageWriter out(temp.fd(), file, db->format(), ro.databaseKey);
+        RebuildResult r = rebuildDatabase(*db, out, ro);
+        std::uint64_t rows = 0;
+        for (const auto& t : r.tables) {
+            rows += t.rows;
+            report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
+        }
+        report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
+                               std::to_string(rows) + " rows; every row and index verified");
+    }
+    db->file().releaseCache();
+    {
+        auto rebuilt = Database::open(openFileSource(temp.fd(), file + " (new)"));
+        verifyRebuilt(*db, *rebuilt);
+        report.sizeAfter = rebuilt->file().fileSize();
+        report.pagesAfter = rebuilt->file().pageCount();
+    }
+    const bool changeAsked = ro.databaseKey != db->header().databaseKey;
+    if (report.sizeAfter >= report.sizeBefore && !changeAsked) {
+        temp.discard();
+        report.alreadyCompact = true;
+        report.sizeAfter = report.sizeBefore;
+        report.pagesAfter = report.pagesBefore;
+        report.lines = {"already compact: a rebuilt file would not be smaller (" +
+                        std::to_string(report.sizeBefore) +
+                        " bytes); the database was left as it was"};
+        return report;
+    }
+    detail::commitBeside(temp, lock);
+    if (options.encoding == PageEncoding::Encrypt)
+        report.lines.push_back("pages encoded with a new database key");
+    if (options.encoding == PageEncoding::Decrypt && changeAsked)
+        report.lines.push_back("pages decoded");
+    report.lines.push_back("size before: " + std::to_string(report.sizeBefore) + " bytes (" +
+                           mib(report.sizeBefore) + ", " + std::to_string(report.pagesBefore) +
+                           " pages)");
+    report.lines.push_back("size after: " + std::to_string(report.sizeAfter) + " bytes (" +
+                           mib(report.sizeAfter) + ", " + std::to_string(report.pagesAfter) +
+                           " pages)");
+    return report;
 }
 
 } // namespace tarnwick::jet

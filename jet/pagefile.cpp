@@ -70,6 +70,19 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
     return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
+std::unique_ptr<ByteSource> openFileSource(int fd, const std::string& name) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot read " + name + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(own, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(own);
+        throw JetError("file", JetError::noPage, name + " is not a regular file");
+    }
+    return std::make_unique<FileSource>(own, static_cast<std::uint64_t>(st.st_size));
+}
+
 std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes) {
     return std::make_unique<MemorySource>(std::move(bytes));
 }

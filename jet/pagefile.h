@@ -23,6 +23,9 @@ public:
 
 // A file opened read-only.
 std::unique_ptr<ByteSource> openFileSource(const std::string& path);
+// A file already open (a locked database, a temporary file); the source reads through its own
+// duplicate of `fd`.
+std::unique_ptr<ByteSource> openFileSource(int fd, const std::string& name);
 // Bytes held in memory (tests, fuzzing). The source keeps its own copy.
 std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes);
 

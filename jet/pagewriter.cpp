@@ -25,8 +25,12 @@ PageWriter::PageWriter(const std::string& path, const Format& format, std::uint3
     if (fd_ < 0) fail(path, "create");
 }
 
+PageWriter::PageWriter(int fd, const std::string& name, const Format& format,
+                       std::uint32_t databaseKey)
+    : path_(name), format_(format), key_(databaseKey), fd_(fd), ownsFd_(false) {}
+
 PageWriter::~PageWriter() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && ownsFd_) ::close(fd_);
 }
 
 std::uint32_t PageWriter::allocate(std::uint32_t count) {

@@ -16,6 +16,8 @@ class PageWriter {
 public:
     // Creates `path`, which must not exist, readable and writable by the owner only.
     PageWriter(const std::string& path, const Format& format, std::uint32_t databaseKey);
+    // Writes into a file already open for writing (not owned; `name` is for messages).
+    PageWriter(int fd, const std::string& name, const Format& format, std::uint32_t databaseKey);
     ~PageWriter();
     PageWriter(const PageWriter&) = delete;
     PageWriter& operator=(const PageWriter&) = delete;
@@ -39,6 +41,7 @@ private:
     Format format_;
     std::uint32_t key_;
     int fd_ = -1;
+    bool ownsFd_ = true;
     std::uint32_t next_ = 0;
     std::uint64_t written_ = 0; // pages written, to prove none was left out
     std::uint32_t runStart_ = 0;

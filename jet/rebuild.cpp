@@ -2,6 +2,7 @@
 
 #include "jet/datapage.h"
 #include "jet/indexbuild.h"
+#include "jet/indexkey.h"
 #include "jet/longvalue.h"
 #include "jet/pagebuild.h"
 #include "jet/pagewriter.h"
@@ -315,6 +316,27 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (!options_.salvage) throw;
         lose("its rows could not be found: " + std::string(e.what()));
     }
+    if (options_.salvage) {
+        // Pages the indexes lead to hold live rows even when the map lost them.
+        std::set<std::uint32_t> pages(owned.begin(), owned.end());
+        std::size_t found = 0;
+        for (const auto& ri : def.realIndexes) {
+            const IndexWalk w = walkIndex(src_.file(), ri.rootPage, def.page);
+            for (const auto& e : w.entries) {
+                if (pages.count(e.page) || !src_.file().contains(e.page)) continue;
+                const Bytes raw = src_.file().page(e.page, "data page");
+                if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) continue;
+                pages.insert(e.page);
+                ++found;
+            }
+        }
+        if (found)
+            report.notes.push_back(std::to_string(found) +
+                                   " data pages missing from the table's usage map were found "
+                                   "through its indexes");
+        owned.assign(pages.begin(), pages.end());
+        src_.file().releaseCache();
+    }
     auto placeRow = [&](RowPointer header, std::vector<std::uint8_t>& row) {
         if (row.size() + 2 > emptyDataPageRoom(f_))
             throw JetError("data page", header.page,
@@ -326,13 +348,40 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         }
         if (data.empty()) dataPage = out_.allocate();
         const std::uint8_t slot = data.add(row);
-        moved[header.raw()] = (dataPage << 8) | slot;
+        const std::uint32_t at = (dataPage << 8) | slot;
+        moved[header.raw()] = at;
         ++report.rows;
         rowBytes += row.size();
+        return at;
     };
+    // Index entries are encoded from each row's values as it is copied; an index whose keys
+    // cannot all be encoded falls back to the source's key bytes below.
+    struct KeyedIndex {
+        std::vector<IndexEntry> entries;
+        bool encoded = true;
+        std::string why;
+    };
+    std::vector<KeyedIndex> keyed(def.realIndexes.size());
+    std::vector<bool> indexed(def.columns.size());
+    for (const auto& ri : def.realIndexes)
+        for (const auto& ic : ri.columns)
+            for (std::size_t i = 0; i < def.columns.size(); ++i)
+                if (def.columns[i].number == ic.column) indexed[i] = true;
+    const Version version = f_.version;
+    const int codePage = src_.header().codePage;
+
     auto copyRow = [&](RowPointer header, RowPointer at, Bytes stored) {
         std::vector<std::uint8_t> row(stored.begin(), stored.end());
         const auto fields = splitRow(f_, def, stored, "data page", at.page, at.row);
+        std::vector<RawField> keyFields(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (indexed[i]) keyFields[i] = fields[i];
+        std::vector<Value> values = src_.decodeValues(def, keyFields, at.page);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            if (!values[i].null && idColumns.count(def.columns[i].number)) {
+                auto it = result_.tableIds.find(static_cast<std::uint32_t>(values[i].integer));
+                if (it != result_.tableIds.end()) values[i].integer = it->second;
+            }
         if (isCatalog && typeColumn >= 0 && idColumn >= 0) {
             const RawField& type = fields[static_cast<std::size_t>(typeColumn)];
             const RawField& id = fields[static_cast<std::size_t>(idColumn)];
@@ -371,8 +420,31 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             const auto newDef = writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
             std::memcpy(row.data() + off, newDef.data(), newDef.size());
         }
-        placeRow(header, row);
+        const std::uint32_t placed = placeRow(header, row);
         if (!changes.empty()) idChanges[header.raw()] = std::move(changes);
+        for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
+            const RealIndex& ri = def.realIndexes[k];
+            KeyedIndex& ki = keyed[k];
+            if (!ki.encoded) continue;
+            if (ri.flags & idxflag::ignoreNulls) {
+                bool allNull = true;
+                for (const auto& ic : ri.columns)
+                    for (std::size_t i = 0; i < def.columns.size(); ++i)
+                        if (def.columns[i].number == ic.column && !values[i].null) allNull = false;
+                if (allNull) continue;
+            }
+            try {
+                IndexEntry e;
+                e.key = encodeIndexKey(version, codePage, def, ri, values);
+                e.page = placed >> 8;
+                e.row = static_cast<std::uint8_t>(placed);
+                ki.entries.push_back(std::move(e));
+            } catch (const JetError& e) {
+                ki.encoded = false;
+                ki.why = e.what();
+                ki.entries = {};
+            }
+        }
     };
 
     for (std::uint32_t page : owned) {
@@ -419,6 +491,15 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         for (const auto& li : def.indexes)
             if (li.realIndex == ri.number) label += (label.empty() ? "" : "/") + li.name;
         const std::string what = "index \"" + label + "\" of table \"" + name + "\"";
+        KeyedIndex& ki = keyed[ri.number];
+        if (ki.encoded) {
+            std::sort(ki.entries.begin(), ki.entries.end(),
+                      [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
+            built.push_back(buildIndex(out_, t.newPage, ki.entries));
+            ki.entries = {};
+            continue;
+        }
+        // Copying old key bytes is allowed only from an index that checks sound.
         IndexWalk walk = walkIndex(src_.file(), ri.rootPage, def.page);
         std::vector<IndexEntry> entries;
         std::string unsound = walk.problems.empty() ? "" : walk.problems.front();
@@ -478,11 +559,15 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                       std::to_string(report.rows) + " rows";
         if (!unsound.empty()) {
             if (!options_.salvage)
-                throw JetError("index", ri.rootPage, what + " cannot be rebuilt: " + unsound);
-            lose(what + " was rebuilt empty: " + unsound);
+                throw JetError("index", ri.rootPage,
+                               what + " cannot be rebuilt: " + ki.why + "; its stored keys " +
+                                   "cannot be used either: " + unsound);
+            lose(what + " was rebuilt empty: " + ki.why + "; " + unsound);
             entries.clear();
         }
         walk = {};
+        if (unsound.empty())
+            report.notes.push_back(what + " was rebuilt from its stored keys: " + ki.why);
         std::sort(entries.begin(), entries.end(),
                   [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
         built.push_back(buildIndex(out_, t.newPage, entries));

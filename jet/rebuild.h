@@ -18,6 +18,7 @@ struct TableRebuild {
     // Salvage only: what could not be carried over, each with its reason.
     std::uint64_t rowsLost = 0, longValuesLost = 0;
     std::vector<std::string> losses;
+    std::vector<std::string> notes; // e.g. an index rebuilt from its stored keys
 };
 
 struct RebuildResult {
