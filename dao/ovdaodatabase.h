@@ -1,9 +1,9 @@
 #pragma once
 
 #include "automation/dispatch.h"
-#include "runtime/component.h"
 #include "dao/databaseerror.h"
 #include "dao/dblogin.h"
+#include "runtime/component.h"
 
 #include <QStringList>
 

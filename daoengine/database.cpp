@@ -24,7 +24,9 @@ Dispatch Database::openJet(int engineMinor, const QString& path, bool exclusive,
         throw EOleException(QStringLiteral("%1 cannot be read: %2")
                                 .arg(QDir::toNativeSeparators(path), QString::fromUtf8(e.what())));
     }
-    if (!jet::passwordMatches(db->m_jet->header(), password.toStdString()))
+    // A file without a password opens whatever the connect text says, as with Jet.
+    const jet::DatabaseHeader& header = db->m_jet->header();
+    if (!header.password.empty() && !jet::passwordMatches(header, password.toStdString()))
         throw EOleException(message::wrongPassword(path));
     return db;
 }

@@ -126,7 +126,7 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
     co.password = password.toStdString();
     try {
         const std::unique_ptr<jet::Database> db = jet::Database::open(fileName(from));
-        if (!jet::passwordMatches(db->header(), co.password))
+        if (!db->header().password.empty() && !jet::passwordMatches(db->header(), co.password))
             throw EOleException(message::wrongPassword(from));
         const int order = IsMissing(locale) ? 0 : localeSortOrder(ArgText(locale));
         co.sortOrder = order == db->header().sortOrder ? 0 : order;
