@@ -4,21 +4,26 @@
 #include "jet/error.h"
 #include "jet/text.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <cstring>
 
 namespace tarnwick::jet {
 
 namespace {
 
 constexpr std::size_t kMaxTextChars = 255;
+constexpr int kGeneral = 1033;
 
 [[noreturn]] void cannotEncode(const Column& column, const Value& value, const std::string& why) {
     std::string shown;
-    if (value.type == ColumnType::Text || value.type == ColumnType::Memo)
-        shown = "\"" + value.text.substr(0, 80) + (value.text.size() > 80 ? "...\"" : "\"");
-    else
+    if (value.type == ColumnType::Text || value.type == ColumnType::Memo) {
+        std::size_t cut = std::min<std::size_t>(value.text.size(), 80);
+        while (cut < value.text.size() &&
+               (static_cast<unsigned char>(value.text[cut]) & 0xC0) == 0x80)
+            --cut; // whole characters only
+        shown = "\"" + value.text.substr(0, cut) + (cut < value.text.size() ? "...\"" : "\"");
+    } else
         shown = typeName(value.type) + " value";
     throw JetError("index key", JetError::noPage,
                    "column \"" + column.name + "\", value " + shown + ": " + why);
@@ -80,6 +85,10 @@ void appendBinary(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t
 
 std::vector<std::uint8_t> textKey(const Column& column, const Value& value, Version version,
                                   int codePage) {
+    // The tables are those of the General sort order (1033); 0 is taken as the default.
+    if (column.sortOrder != 0 && column.sortOrder != kGeneral)
+        cannotEncode(column, value,
+                     "sort order " + std::to_string(column.sortOrder) + " is not General");
     std::u32string chars = utf8ToCodePoints(value.text);
     if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
     while (!chars.empty() && chars.back() == U' ')
@@ -209,6 +218,15 @@ std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const Ta
 
 std::vector<std::uint8_t> encodeIndexKey(const Database& db, const TableDef& def,
                                          const RealIndex& index, const std::vector<Value>& row) {
+    // Jet 4 sort order versions other than 0 (General Legacy) collate differently.
+    bool text = false;
+    for (const IndexColumn& ic : index.columns)
+        if (const Column* c = def.columnByNumber(ic.column))
+            text = text || c->type == ColumnType::Text || c->type == ColumnType::Memo;
+    if (text && db.format().version == Version::Jet4 && db.header().sortOrderVersion != 0)
+        throw JetError("index key", JetError::noPage,
+                       "the database's sort order version " +
+                           std::to_string(db.header().sortOrderVersion) + " is not General Legacy");
     return encodeIndexKey(db.format().version, db.header().codePage, def, index, row);
 }
 

@@ -6,10 +6,11 @@ keys Access (and jetpeer) stored in real files, and writes jet/collation_tables.
     build/tools/collation/jet-keydump V2000/*.mdb generated/*.mdb > jet4.txt
     tools/collation/derive.py jet3.txt jet4.txt > jet/collation_tables.cpp
 
-Every single-column text index entry is split into its characters' codes: first the strings
+Every text segment of an index entry is split into its characters' codes: first from strings
 with one unknown character, then characters above U+00FF taken as two inline bytes where the
-rest of the string is known. The result is checked by re-encoding every key (the corpus test
-does the same with the C++ encoder).
+rest of the string is known. Which General 97 characters count as significant (letters and
+digits, codes from 0x56 on) is inferred: the files only show it for A. The C++ corpus test
+proves the tables by re-encoding every stored key.
 """
 import sys
 
@@ -152,6 +153,35 @@ def general_legacy(path):
         cands = [c for c in s if c not in plain]
         assert cands, s
         crazy.update(cands)
+    # The sort order ignores case: every pair seen in both cases has the same codes, so a
+    # character seen in one case gives its partner's codes too.
+    def entry(c):
+        return (inline[c], extra.get(c), unprintable.get(c), c in crazy)
+
+    def partner(c):
+        for p in (chr(c).upper(), chr(c).lower()):
+            if len(p) == 1 and ord(p) != c and ord(p) <= 0xFFFF and \
+                    (p.lower() == chr(c) or p.upper() == chr(c)):
+                return ord(p)
+        return None
+
+    pairs = 0
+    for c in list(inline):
+        p = partner(c)
+        if p is None:
+            continue
+        if p in inline:
+            assert entry(p) == entry(c), (hex(c), hex(p))
+            pairs += 1
+            continue
+        inline[p] = inline[c]
+        for table in (extra, unprintable):
+            if c in table:
+                table[p] = table[c]
+        if c in crazy:
+            crazy.add(p)
+    print('General Legacy: %d characters, %d case pairs seen in both cases' % (len(inline), pairs),
+          file=sys.stderr)
     return inline, extra, unprintable, crazy
 
 
