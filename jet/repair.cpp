@@ -79,7 +79,7 @@ RepairReport repair(const std::string& file, const std::string& password) {
             if (t.rowsLost) head += std::to_string(t.rowsLost) + " rows lost";
             if (t.longValuesLost)
                 head += std::string(t.rowsLost ? ", " : "") + std::to_string(t.longValuesLost) +
-                        " long values emptied";
+                        " long values emptied or cut short";
             if (!t.rowsLost && !t.longValuesLost) head += "damaged structures dropped";
             report.lines.push_back(head);
             for (const auto& l : t.losses)

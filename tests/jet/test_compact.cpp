@@ -57,8 +57,8 @@ Rows userRows(const std::string& path, bool tolerant = false) {
     return rows;
 }
 
-std::string run(const std::string& cmd, int* status = nullptr) {
-    FILE* p = ::popen((cmd + " 2>/dev/null").c_str(), "r");
+std::string run(const std::string& cmd, int* status = nullptr, bool withErrors = false) {
+    FILE* p = ::popen((cmd + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
     std::string text;
     char buf[4096];
     std::size_t n;
@@ -481,6 +481,44 @@ TEST_F(Compact, FullDiskAndReadOnlyFolderLeaveTheOriginal) {
     if (status == 77) GTEST_SKIP() << "no private mount namespace for a small tmpfs here";
     EXPECT_EQ(status, 0) << "full disk";
     EXPECT_EQ(inPrivateTmpfs(mnt, "size=16m", attempt(true)), 0) << "read-only folder";
+}
+
+TEST_F(Compact, CommandLineExitCodes) {
+    const std::string tool = TARNWICK_JET_TOOL;
+    const std::string src = copy(corpusDir() / "V1997/testV1997.mdb", "db.mdb");
+    const std::string out = (dir_ / "out.mdb").string();
+    int status = -1;
+    struct Case {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"compact " + src + " --out " + out, 0, "size after"},
+        {"compact " + src + " --encrypt --decrypt", 2, ""},
+        {"compact " + (dir_ / "missing.mdb").string(), 2, ""},
+        {"compact " + write("junk.mdb", B(4096, 7)), 2, ""},
+        {"repair " + src, 0, "nothing to repair"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = run(tool + " " + c.args, &status, true);
+        EXPECT_EQ(status, c.status) << c.args << "\n" << text;
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.args << "\n" << text;
+    }
+    {
+        LockHolder holder((dir_ / "db.ldb").string());
+        ASSERT_TRUE(holder.locked());
+        const std::string text = run(tool + " compact " + src, &status, true);
+        EXPECT_EQ(status, 1) << text;
+        EXPECT_NE(text.find("the database is in use"), std::string::npos) << text;
+    }
+    B bytes = readAll(src);
+    const std::size_t seg = 46 * 2048 + (le16(&bytes[46 * 2048 + 10]) & 0x1FFF);
+    put32(bytes, seg, 0); // a long-value chain cut short: repaired with a loss
+    const std::string damaged = write("damaged.mdb", bytes);
+    const std::string text = run(tool + " repair " + damaged, &status, true);
+    EXPECT_EQ(status, 1) << text;
+    EXPECT_NE(text.find("table \"MSysObjects\""), std::string::npos) << text;
+    EXPECT_NE(text.find(".damaged-"), std::string::npos) << text;
 }
 
 } // namespace
