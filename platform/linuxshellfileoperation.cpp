@@ -1,5 +1,6 @@
 #include "platform/linuxshellfileoperation.h"
 
+#include "platform/filename.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/faults.h"
 
@@ -29,7 +30,16 @@ namespace tarnwick {
 namespace {
 
 QByteArray encoded(const QString& path) {
-    return QFile::encodeName(path);
+    return fileNameToBytes(path);
+}
+
+// Creates `folder` and the folders leading to it, by their exact bytes.
+bool makeFolders(const QByteArray& folder) {
+    struct stat st {};
+    if (::stat(folder.constData(), &st) == 0) return S_ISDIR(st.st_mode);
+    const qsizetype slash = folder.lastIndexOf('/');
+    if (slash > 0 && !makeFolders(folder.left(slash))) return false;
+    return ::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST;
 }
 
 using Fd = posix::UniqueFd;
@@ -276,7 +286,7 @@ ShellCopyResult LinuxShellFileOperation::copy(const ShellCopyRequest& request) {
     const QString folder = QDir::cleanPath(request.destination);
     Fd dir;
     for (;;) {
-        if (makeDir && !QFileInfo(folder).isDir()) QDir().mkpath(folder);
+        if (makeDir) makeFolders(encoded(folder));
         dir.reset(::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.valid()) break;
         const int err = errno;
