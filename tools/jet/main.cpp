@@ -57,11 +57,19 @@ int stdoutError = 0;
 
 // Standard output, checked: a write that failed (a full disk, a closed pipe) fails the command.
 int finishOutput(int status) {
-    errno = 0;
-    std::cout.flush();
-    const bool bad = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
-    if (!bad && !stdoutError) return status;
-    const int err = stdoutError ? stdoutError : errno ? errno : EIO;
+    int err = stdoutError;
+    // A stream that failed earlier: errno still holds the failed write's reason.
+    if (!err && !std::cout) err = errno ? errno : EIO;
+    if (!err) {
+        errno = 0;
+        std::cout.flush();
+        if (!std::cout) err = errno ? errno : EIO;
+    }
+    if (!err) {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) err = errno ? errno : EIO;
+    }
+    if (!err) return status;
     std::cerr << "tarnwick-jet: cannot write to standard output: " << std::strerror(err) << "\n";
     return status == kOk ? kUnreadable : status;
 }
