@@ -148,6 +148,14 @@ private slots:
         QCOMPARE(copy.exitCode(), 2);
         QVERIFY(S_ISDIR(modeOf(path("into/a.mdb"))));
 
+        // A copy over a link goes into the file it points at.
+        QVERIFY(::mkdir(path("linked"), 0755) == 0);
+        QVERIFY(writeBytes(path("real.mdb"), "old"));
+        QVERIFY(::symlink("../real.mdb", path("linked/a.mdb")) == 0);
+        QCOMPARE(runToEnd({kCopy, "--overwrite", path("linked"), path("a.mdb")}).exitCode(), 0);
+        QVERIFY(S_ISLNK(modeOf(path("linked/a.mdb"))));
+        QCOMPARE(readBytes(path("real.mdb")), readBytes(path("a.mdb")));
+
         QVERIFY(::symlink("real.zip", path("link.zip")) == 0);
         QCOMPARE(runToEnd({kZip, "add", path("link.zip"), path("a.mdb")}).exitCode(), 0);
         QVERIFY(S_ISLNK(modeOf(path("link.zip"))));
@@ -233,6 +241,15 @@ private slots:
         QVERIFY(::chmod(path("kept.zip"), 0640) == 0);
         QCOMPARE(runToEnd({kZip, "add", path("kept.zip"), path("open.mdb")}).exitCode(), 0);
         QCOMPARE(modeOf(path("kept.zip")) & 0777, mode_t(0640)); // kept, not widened to 0644
+        if (::geteuid() == 0) {
+            // Someone else's archive stays theirs.
+            QVERIFY(::chown(path("kept.zip"), 65534, 65534) == 0);
+            QCOMPARE(runToEnd({kZip, "add", path("kept.zip"), path("a.mdb")}).exitCode(), 0);
+            struct stat st {};
+            QVERIFY(::stat(path("kept.zip"), &st) == 0);
+            QCOMPARE(st.st_uid, uid_t(65534));
+            QCOMPARE(st.st_gid, gid_t(65534));
+        }
     }
 
     // Two updates of one archive at once: the second waits, both files are in.

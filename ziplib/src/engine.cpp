@@ -391,7 +391,9 @@ int32_t Run::go() {
         times[0].tv_sec = latest;
         times[0].tv_nsec = 0;
         times[1] = times[0];
-        utimensat(AT_FDCWD, job.archive.c_str(), times, 0);
+        if (utimensat(AT_FDCWD, job.archive.c_str(), times, 0) != 0)
+            rep.message(ZIPLIB_E_WRITE,
+                        "Could not set the time of " + job.archive + ": " + std::strerror(errno));
     }
     rep.call(ZIPLIB_ACTION_END_BATCH, 0, 0, "");
     return count;
