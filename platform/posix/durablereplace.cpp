@@ -117,8 +117,11 @@ bool DurableReplace::openAt(int folderFd, const std::string& path, const Replace
         m_mode = m_options.newFileMode & 07777;
     }
 
-    if (m_options.sweep) sweepOrphans(m_folder.get(), m_options.naming);
     m_scratchFd = m_options.scratchFolderFd >= 0 ? m_options.scratchFolderFd : m_folder.get();
+    if (m_options.sweep) {
+        sweepOrphans(m_folder.get(), m_options.naming);
+        if (m_scratchFd != m_folder.get()) sweepOrphans(m_scratchFd, m_options.naming);
+    }
     m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName);
     if (!m_temp && m_scratchFd != m_folder.get()) {
         // An unusable scratch folder is no reason to fail: the target's own folder will do.
