@@ -358,7 +358,12 @@ int main(int argc, char** argv) {
         db = Database::open(rest[0]);
         if (::stat(rest[0], &st) != 0) st.st_mode = 0600;
     } catch (const std::exception& e) {
-        std::cerr << "tarnwick-jet: " << rest[0] << ": " << e.what() << "\n";
+        // The system's message already names the file; the name is not said twice.
+        const std::string what = e.what();
+        if (what.starts_with("file: "))
+            std::cerr << "tarnwick-jet: " << what.substr(6) << "\n";
+        else
+            std::cerr << "tarnwick-jet: " << rest[0] << ": " << what << "\n";
         return kUnreadable;
     }
     try {
