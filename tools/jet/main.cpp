@@ -6,6 +6,7 @@
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/uniquefd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -272,8 +273,22 @@ std::vector<std::string> fileProblems(const Database& db, const std::string& pat
     const std::uint32_t pageSize = db.header().pageSize;
     const std::uint64_t pages = size / pageSize;
     std::vector<char> page(pageSize);
-    std::uint64_t zero = 0;
-    for (std::uint64_t p = pages; p-- > 1;) {
+    // Where the file system knows of a hole at the end, its pages are zeros without reading them.
+    std::uint64_t dataEnd = size;
+    for (off_t at = 0;;) {
+        const off_t data = ::lseek(fd.get(), at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) dataEnd = static_cast<std::uint64_t>(at);
+            break;
+        }
+        const off_t hole = ::lseek(fd.get(), data, SEEK_HOLE);
+        if (hole < 0 || static_cast<std::uint64_t>(hole) >= size) break;
+        at = hole;
+    }
+    const std::uint64_t firstHolePage =
+        std::max<std::uint64_t>(1, (dataEnd + pageSize - 1) / pageSize);
+    std::uint64_t zero = pages > firstHolePage ? pages - firstHolePage : 0;
+    for (std::uint64_t p = pages - zero; p-- > 1;) {
         if (::pread(fd.get(), page.data(), pageSize, static_cast<off_t>(p * pageSize)) !=
             static_cast<ssize_t>(pageSize))
             break;
