@@ -1,7 +1,7 @@
 #include "archive/shellfileop.h"
 
-#include "controls/formreader.h"
 #include "platform/filename.h"
+#include "runtime/classregistry.h"
 
 #include <QFile>
 

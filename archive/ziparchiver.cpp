@@ -4,8 +4,8 @@
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
-#include "controls/formreader.h"
 #include "platform/filename.h"
+#include "runtime/classregistry.h"
 
 #include "ziplib.h"
 
