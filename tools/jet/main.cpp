@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <sys/stat.h>
@@ -158,7 +159,9 @@ int cmdSchema(const Database& db, const char* table) {
     return kOk;
 }
 
-bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
+// Rows of one table as JSON lines, handed to `write` in blocks; false as soon as a write fails.
+bool exportRows(const Database& db, const CatalogEntry& t,
+                const std::function<bool(const std::string&)>& write) {
     const TableDef& def = db.tableDef(t);
     std::string out;
     out.reserve(1 << 16);
@@ -167,12 +170,18 @@ bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
         appendJsonRow(out, def, values);
         out += '\n';
         if (out.size() > (1 << 16)) {
-            ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+            ok = write(out);
             out.clear();
         }
         return ok;
     });
-    ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+    return ok && write(out);
+}
+
+bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
+    const bool ok = exportRows(db, t, [to](const std::string& block) {
+        return std::fwrite(block.data(), 1, block.size(), to) == block.size();
+    });
     return std::fflush(to) == 0 && ok;
 }
 
@@ -190,20 +199,11 @@ int cmdExport(const Database& db, const char* table) {
 // Rows of one table into a file through the durable replace.
 bool exportTableTo(const Database& db, const CatalogEntry& t,
                    tarnwick::posix::DurableReplace& out) {
-    const TableDef& def = db.tableDef(t);
-    std::string buffer;
-    buffer.reserve(1 << 16);
-    bool ok = true;
-    db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
-        appendJsonRow(buffer, def, values);
-        buffer += '\n';
-        if (buffer.size() > (1 << 16)) {
-            ok = out.write(buffer.data(), buffer.size());
-            buffer.clear();
-        }
-        return ok;
-    });
-    return ok && out.write(buffer.data(), buffer.size()) && out.commit();
+    return exportRows(db, t,
+                      [&out](const std::string& block) {
+                          return out.write(block.data(), block.size());
+                      }) &&
+           out.commit();
 }
 
 // A table name as a file name: path separators and a leading dot would escape or hide the file.
