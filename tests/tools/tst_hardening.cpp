@@ -252,8 +252,17 @@ private slots:
         }
     }
 
-    // Two updates of one archive at once: the second waits, both files are in.
+    // Two updates of one archive at once: the second waits, both files are in. A new archive is
+    // held through its folder, an existing one through itself (and is replaced meanwhile).
+    void concurrentAdds_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("new archive") << false;
+        QTest::newRow("existing archive") << true;
+    }
     void concurrentAdds() {
+        QFETCH(bool, existing);
+        if (existing)
+            QCOMPARE(runToEnd({kZip, "add", path("both.zip"), path("a.mdb")}).exitCode(), 0);
         QVERIFY(writeBytes(path("b.mdb"), randomBytes(8 << 20)));
         QVERIFY(writeBytes(path("c.mdb"), randomBytes(8 << 20).toBase64()));
         Run first = start({kZip, "add", path("both.zip"), path("b.mdb")}, "/dev/null",
