@@ -18,8 +18,12 @@ namespace {
 constexpr int kWrongUse = 64;
 
 void say(const QString& path, const QString& message) {
-    std::fprintf(stderr, "tarnwick-copy: %s: %s\n", tarnwick::fileNameToBytes(path).constData(),
-                 message.toUtf8().constData());
+    // A message that names the path already is not prefixed with it again.
+    if (message.contains(path))
+        std::fprintf(stderr, "tarnwick-copy: %s\n", tarnwick::fileNameToBytes(message).constData());
+    else
+        std::fprintf(stderr, "tarnwick-copy: %s: %s\n", tarnwick::fileNameToBytes(path).constData(),
+                     tarnwick::fileNameToBytes(message).constData());
 }
 
 // Errors answered from the command line and reported on stderr, for runs without anyone to
