@@ -1,8 +1,10 @@
 #include "app/form1.h"
 
+#include "app/dblogin.h"
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
 #include "controls/windowcontrols.h"
+#include "daoengine/engine.h"
 #include "platform/sessionend.h"
 
 #include <QColor>
@@ -27,6 +29,9 @@ void RegisterComponentClasses() {
         RegisterSpinAndSwitchControls();
         RegisterShellFileOp();
         TZipArchiver::Register();
+        tarnwick::daoengine::RegisterEngineClasses();
+        TClassRegistry::Register<TOvDaoDatabase>();
+        InstallDbLoginDialog();
         RegisterWindowControls();
     });
 }
@@ -93,6 +98,7 @@ void TForm1::ComponentsCreated() {
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
+    BIND(OvDaoDatabase1);
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);
@@ -117,6 +123,8 @@ void TForm1::FormCreate(QObject*) {
     ZPHint1->SetActive(true);
     for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);
+    // The restored engine version is not applied here: the component keeps its design version.
+    Edit1->setText(OvDaoDatabase1->VersionInfo());
 }
 
 void TForm1::FormDestroy(QObject*) {
@@ -255,6 +263,11 @@ void TForm1::FilenameEdit1Change(QObject*) {
 
 void TForm1::ComboBox1Change(QObject*) {
     ToggleSwitch2->SetStateOn(false);
+    const QString version = ComboBox1->Text();
+    if (version == QLatin1String("3.5") || version == QLatin1String("3.6")) {
+        OvDaoDatabase1->SetVersion(version);
+        Edit1->setText(OvDaoDatabase1->VersionInfo());
+    }
 }
 
 void TForm1::ToggleSwitch3On(QObject*) {

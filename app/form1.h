@@ -11,6 +11,7 @@
 #include "controls/toggleswitch.h"
 #include "controls/valuespinedit.h"
 #include "controls/zphint.h"
+#include "dao/ovdaodatabase.h"
 #include "settings/iniout.h"
 
 // The program's one window. Its layout, design values and event wiring are read from the
@@ -62,6 +63,8 @@ public:
     TShellFileOp* ShellFileOp1 = nullptr;
     // Zip archives for the backup job
     TZipArchiver* ZipArchiver1 = nullptr;
+    // Repair and compaction through the DAO engine
+    TOvDaoDatabase* OvDaoDatabase1 = nullptr;
     // Memory figures
     TLabel* Label1 = nullptr;
     TLabel* Label2 = nullptr;
