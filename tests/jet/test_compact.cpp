@@ -483,6 +483,23 @@ TEST_F(Compact, FullDiskAndReadOnlyFolderLeaveTheOriginal) {
     EXPECT_EQ(inPrivateTmpfs(mnt, "size=16m", attempt(true)), 0) << "read-only folder";
 }
 
+TEST_F(Compact, ReplaceDatabaseTakesOnlyAVerifiedReplacement) {
+    const std::string db = copy(corpusDir() / "V2000/indexTestV2000.mdb", "db.mdb");
+    const std::string other = copy(corpusDir() / "V2000/delTestV2000.mdb", "other.mdb");
+    const std::string good = (dir_ / "good.mdb").string(), wrong = (dir_ / "wrong.mdb").string();
+    compact(db, good);
+    compact(other, wrong);
+    const B original = readAll(db);
+    EXPECT_THROW(replaceDatabase(db, wrong), JetError); // other rows: refused
+    EXPECT_EQ(readAll(db), original);
+    EXPECT_FALSE(fs::exists(wrong));
+    const B compacted = readAll(good);
+    replaceDatabase(db, good);
+    EXPECT_EQ(readAll(db), compacted);
+    EXPECT_FALSE(fs::exists(good));
+    EXPECT_EQ(strays({"db.mdb", "other.mdb"}), std::vector<std::string>{});
+}
+
 TEST_F(Compact, CommandLineExitCodes) {
     const std::string tool = TARNWICK_JET_TOOL;
     const std::string src = copy(corpusDir() / "V1997/testV1997.mdb", "db.mdb");
