@@ -531,7 +531,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (ki.encoded) {
             std::sort(ki.entries.begin(), ki.entries.end(),
                       [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
-            built.push_back(buildIndex(out_, t.newPage, ki.entries));
+            built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};
             continue;
         }
@@ -606,7 +606,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             report.notes.push_back(what + " was rebuilt from its stored keys: " + ki.why);
         std::sort(entries.begin(), entries.end(),
                   [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
-        built.push_back(buildIndex(out_, t.newPage, entries));
+        built.push_back(buildIndex(out_, t.newPage, std::move(entries)));
         src_.file().releaseCache();
     }
 
