@@ -87,7 +87,8 @@ private:
 } // namespace
 
 std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks: a FIFO or device is refused by the check below, not waited on.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         throw JetError("file", JetError::noPage,
                        "cannot open " + path + ": " + std::strerror(errno));
