@@ -113,7 +113,7 @@ std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t own
 
 } // namespace
 
-BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, const std::vector<IndexEntry>& sorted) {
+BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted) {
     const Format& f = out.format();
     const std::size_t capacity = f.pageSize - f.indexFirstEntry;
     const std::size_t maxPrefix = f.jet4() ? 0xFFFF : 0xFF;
@@ -129,15 +129,29 @@ BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, const std::vector<In
         return built;
     }
 
-    // Leaves.
+    // Leaves. Each entry's key becomes its stored form in place, so entries are held once.
     std::vector<std::vector<std::uint8_t>> items;
     std::vector<std::size_t> keyLen;
     items.reserve(sorted.size());
     keyLen.reserve(sorted.size());
-    for (const auto& e : sorted) {
-        items.push_back(entryBytes(e, false));
+    for (auto& e : sorted) {
         keyLen.push_back(e.key.size());
+        e.key.push_back(static_cast<std::uint8_t>(e.page >> 16));
+        e.key.push_back(static_cast<std::uint8_t>(e.page >> 8));
+        e.key.push_back(static_cast<std::uint8_t>(e.page));
+        e.key.push_back(e.row);
+        items.push_back(std::move(e.key));
     }
+    std::vector<IndexEntry>().swap(sorted);
+    auto entryOf = [&](std::size_t i) {
+        IndexEntry e;
+        const auto& b = items[i];
+        e.key.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(keyLen[i]));
+        e.page = (static_cast<std::uint32_t>(b[keyLen[i]]) << 16) |
+                 (static_cast<std::uint32_t>(b[keyLen[i] + 1]) << 8) | b[keyLen[i] + 2];
+        e.row = b[keyLen[i] + 3];
+        return e;
+    };
     auto groups = groupItems(items, keyLen, capacity, maxPrefix);
     std::uint32_t first = out.allocate(static_cast<std::uint32_t>(groups.size()));
     std::vector<Node> level;
@@ -148,10 +162,10 @@ BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, const std::vector<In
         out.write(page, makePage(f, true, owner, items, keyLen, groups[g].first, groups[g].second,
                                  prev, next, 0, maxPrefix));
         built.pages.push_back(page);
-        level.push_back({page, sorted[groups[g].second - 1]});
+        level.push_back({page, entryOf(groups[g].second - 1)});
     }
-    items.clear();
-    keyLen.clear();
+    std::vector<std::vector<std::uint8_t>>().swap(items);
+    std::vector<std::size_t>().swap(keyLen);
 
     // Intermediate levels: every child but the last is an entry, the last is the tail.
     while (level.size() > 1) {

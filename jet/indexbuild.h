@@ -16,8 +16,8 @@ struct BuiltIndex {
 };
 
 // Writes an index tree bottom-up from its leaf entries, which must be sorted by (key, page,
-// row) without duplicates: leaves filled left to right and chained, then levels of intermediate
-// pages whose last child is the tail, until one page remains as the root.
-BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, const std::vector<IndexEntry>& sorted);
+// row) without duplicates (they are consumed): leaves filled left to right and chained, then levels
+// of intermediate pages whose last child is the tail, until one page remains as the root.
+BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted);
 
 } // namespace tarnwick::jet

@@ -337,7 +337,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     DataPageBuilder data(f_, t.newPage);
     std::uint32_t dataPage = 0;
     std::vector<std::uint32_t> dataPages, dataFree;
-    std::unordered_map<std::uint32_t, std::uint32_t> moved; // old header slot -> new slot
+    // Old header slot -> new slot, in ascending old order (rows are read in page and slot order).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> moved;
     IdChanges idChanges;
     std::uint64_t rowBytes = 0;
     std::vector<std::uint32_t> owned;
@@ -380,7 +381,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (data.empty()) dataPage = out_.allocate();
         const std::uint8_t slot = data.add(row);
         const std::uint32_t at = (dataPage << 8) | slot;
-        moved[header.raw()] = at;
+        moved.emplace_back(header.raw(), at);
         ++report.rows;
         rowBytes += row.size();
         return at;
@@ -531,7 +532,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (ki.encoded) {
             std::sort(ki.entries.begin(), ki.entries.end(),
                       [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
-            built.push_back(buildIndex(out_, t.newPage, ki.entries));
+            built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};
             continue;
         }
@@ -543,8 +544,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         for (auto& e : walk.entries) {
             if (!unsound.empty()) break;
             const RowPointer old{e.page, e.row};
-            auto it = moved.find(old.raw());
-            if (it == moved.end()) {
+            auto it = std::lower_bound(moved.begin(), moved.end(),
+                                       std::make_pair(old.raw(), std::uint32_t{0}));
+            if (it == moved.end() || it->first != old.raw()) {
                 unsound = "an entry names " + toString(old) + ", which holds no row";
                 break;
             }
@@ -606,7 +608,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             report.notes.push_back(what + " was rebuilt from its stored keys: " + ki.why);
         std::sort(entries.begin(), entries.end(),
                   [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
-        built.push_back(buildIndex(out_, t.newPage, entries));
+        built.push_back(buildIndex(out_, t.newPage, std::move(entries)));
         src_.file().releaseCache();
     }
 

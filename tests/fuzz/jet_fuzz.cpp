@@ -22,6 +22,10 @@ const std::filesystem::path& workFolder() {
         char tmpl[] = "/tmp/tarnwick-fuzz-XXXXXX";
         const char* made = ::mkdtemp(tmpl);
         if (!made) std::abort();
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(workFolder(), ec);
+        });
         return std::filesystem::path(made);
     }();
     return dir;

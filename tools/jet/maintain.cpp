@@ -28,28 +28,39 @@ bool unreadable(const JetError& e) {
            (e.structure() == "table definition" && e.page() == 2) || e.structure() == "catalog";
 }
 
+// A report that could not be written (a full disk, a closed pipe) fails a command that succeeded.
+int finish(int status) {
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "tarnwick-jet: cannot write to standard output\n";
+        return status == kDone ? kRefused : status;
+    }
+    return status;
+}
+
 } // namespace
 
 int runCompact(int argc, const char* const* argv) {
     CompactOptions options;
     const char* file = nullptr;
     const char* out = nullptr;
-    bool encrypt = false, decrypt = false;
+    bool encrypt = false, decrypt = false, optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--encrypt")
+        if (!optionsEnded && a == "--")
+            optionsEnded = true;
+        else if (optionsEnded || a.empty() || a[0] != '-') {
+            if (file) return usage("compact takes one database file");
+            file = argv[i];
+        } else if (a == "--encrypt")
             encrypt = true;
         else if (a == "--decrypt")
             decrypt = true;
         else if (a == "--out") {
             if (i + 1 >= argc) return usage("--out needs a file name");
             out = argv[++i];
-        } else if (!a.empty() && a[0] == '-')
+        } else
             return usage("unknown option " + a);
-        else if (file)
-            return usage("compact takes one database file");
-        else
-            file = argv[i];
     }
     if (!file) return usage("compact needs a database file");
     if (encrypt && decrypt) return usage("--encrypt and --decrypt exclude each other");
@@ -61,7 +72,7 @@ int runCompact(int argc, const char* const* argv) {
         for (const auto& line : r.lines)
             std::cout << line << "\n";
         if (r.alreadyCompact) std::cout << file << ": already compact, left as it was\n";
-        return kDone;
+        return finish(kDone);
     } catch (const DatabaseInUse& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
         return kRefused;
@@ -76,8 +87,14 @@ int runCompact(int argc, const char* const* argv) {
 
 int runRepair(int argc, const char* const* argv) {
     const char* file = nullptr;
+    bool optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
-        if (argv[i][0] == '-') return usage(std::string("unknown option ") + argv[i]);
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && argv[i][0] == '-' && argv[i][1] != '\0')
+            return usage(std::string("unknown option ") + argv[i]);
         if (file) return usage("repair takes one database file");
         file = argv[i];
     }
@@ -88,7 +105,7 @@ int runRepair(int argc, const char* const* argv) {
             std::cout << line << "\n";
         if (!r.repaired) std::cout << file << ": nothing to repair\n";
         if (r.lost) std::cout << "the damaged original was kept as " << r.keptOriginal << "\n";
-        return r.lost ? kRefused : kDone;
+        return finish(r.lost ? kRefused : kDone);
     } catch (const DatabaseInUse& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
         return kRefused;
