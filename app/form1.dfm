@@ -38,6 +38,7 @@ object Form1: TForm1
       TwelveHour = True
       AlarmEnabled = True
       Hint = 'Current time'
+      OnAlarm = AlarmClock2Alarm
     end
     object ValueSpinEdit1: TValueSpinEdit
       Left = 10
@@ -131,7 +132,7 @@ object Form1: TForm1
       Height = 28
       Caption = 'Backup Now'
       Hint = 'Backup files right now!'
-      Enabled = False
+      OnClick = AlarmClock2Alarm
     end
   end
   object CompactArea: TPanel
@@ -170,6 +171,7 @@ object Form1: TForm1
       TwelveHour = True
       AlarmEnabled = True
       Hint = 'Current time'
+      OnAlarm = AlarmClock1Alarm
     end
     object ValueSpinEdit2: TValueSpinEdit
       Left = 10
@@ -267,7 +269,7 @@ object Form1: TForm1
       Height = 28
       Caption = 'Compact Now'
       Hint = 'Repair/Compact files right now!'
-      Enabled = False
+      OnClick = AlarmClock1Alarm
     end
   end
   object ShutdownArea: TPanel
