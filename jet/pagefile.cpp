@@ -70,6 +70,19 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
     return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
+std::unique_ptr<ByteSource> openFileSource(int fd, const std::string& name) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot read " + name + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(own, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(own);
+        throw JetError("file", JetError::noPage, name + " is not a regular file");
+    }
+    return std::make_unique<FileSource>(own, static_cast<std::uint64_t>(st.st_size));
+}
+
 std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes) {
     return std::make_unique<MemorySource>(std::move(bytes));
 }
@@ -119,8 +132,16 @@ Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
             rc4(key, span);
         }
         slot = std::move(buf);
+        ++cached_;
     }
     return Bytes(slot.get(), format_.pageSize);
+}
+
+void PageFile::releaseCache() const {
+    if (cached_ == 0) return;
+    for (auto& slot : cache_)
+        slot.reset();
+    cached_ = 0;
 }
 
 } // namespace tarnwick::jet

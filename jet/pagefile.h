@@ -23,6 +23,9 @@ public:
 
 // A file opened read-only.
 std::unique_ptr<ByteSource> openFileSource(const std::string& path);
+// A file already open (a locked database, a temporary file); the source reads through its own
+// duplicate of `fd`.
+std::unique_ptr<ByteSource> openFileSource(int fd, const std::string& name);
 // Bytes held in memory (tests, fuzzing). The source keeps its own copy.
 std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes);
 
@@ -48,12 +51,18 @@ public:
         return ByteReader(page(number, structure), structure, number);
     }
 
+    // Pages held in the cache, and forgetting them all. Spans returned earlier become invalid:
+    // long walks (compaction, verification) call this between units of work holding none.
+    std::size_t cachedPages() const { return cached_; }
+    void releaseCache() const;
+
 private:
     std::unique_ptr<ByteSource> source_;
     Format format_;
     std::uint32_t key_;
     std::uint32_t pageCount_;
     mutable std::vector<std::unique_ptr<std::uint8_t[]>> cache_;
+    mutable std::size_t cached_ = 0;
 };
 
 } // namespace tarnwick::jet

@@ -8,11 +8,14 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6opengl6-dev libgl-dev
   libzip-dev zlib1g-dev libdeflate-dev
+  # the DAO component's ODBC data sources (unixODBC)
+  unixodbc-dev unixodbc
   # run
   fonts-liberation qt6-qpa-plugins
   # test and screenshots
   xvfb xauth imagemagick dbus python3-dbusmock python3
   mdbtools zip unzip p7zip-full
+  libsqliteodbc sqlite3  # an ODBC data source for the DAO component's tests
   xfsprogs  # reflink copies are tested on a small XFS image
   # fuzzing and sanitizers
   clang libclang-rt-14-dev

@@ -3,6 +3,7 @@
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/json.h"
+#include "tools/jet/maintain.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,7 +23,8 @@ constexpr int kUnreadable = 2;
 
 const char kHelp[] = R"(Usage: tarnwick-jet COMMAND [OPTIONS] FILE [TABLE]
 
-Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. The file is never changed.
+Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. Only compact and repair
+write; they refuse a database another program holds, and keep the original on any failure.
 
 Commands:
   info FILE                 format, page size, page count, code page, sort order, creation date
@@ -33,10 +35,18 @@ Commands:
                             the same for several tables in one go (all user tables when
                             none is named), each into DIR/TABLE.json (DIR is created)
   check FILE                every structure of the file; problems, then notes
+  compact FILE [--encrypt | --decrypt] [--out NEWFILE]
+                            rebuilds the file without its free space, verified, in place
+                            (or into NEWFILE); --encrypt / --decrypt change the page encoding
+  repair FILE               rebuilds a damaged file keeping every row that reads; does
+                            nothing when check finds no problems
   --help                    this text
 
 Exit status: 0 success (check: no problems; notes allowed), 1 problems found or a table that
 does not exist, 2 the file cannot be read or the command line is wrong.
+compact: 0 done, 1 refused or failed with the original untouched, 2 the file cannot be read.
+repair: 0 nothing to repair or repaired with nothing lost, 1 repaired with losses (listed) or
+refused, 2 the file cannot be read.
 )";
 
 int usage(const std::string& why) {
@@ -222,6 +232,8 @@ int main(int argc, char** argv) {
         std::cout << kHelp;
         return kOk;
     }
+    if (cmd == "compact") return runCompact(argc - 2, argv + 2);
+    if (cmd == "repair") return runRepair(argc - 2, argv + 2);
     bool system = false, json = false;
     const char* outDir = nullptr;
     std::vector<const char*> rest;
