@@ -8,7 +8,7 @@
 #include "daoengine/engine.h"
 #include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
-#include "jobs/defaultengine.h"
+#include "jobs/daocompact.h"
 #include "jobs/report.h"
 #include "jobs/runningjob.h"
 #include "platform/formatsettings.h"
@@ -365,7 +365,8 @@ void TForm1::AlarmClock1Alarm(QObject*) {
                           statusRunning);
                 QStringList& files = FilenameEdit1->DialogFilesList();
                 if (files.isEmpty()) files.append(FilenameEdit1->FileName());
-                if (!m_compactEngine) m_compactEngine = jobs::makeDefaultEngine();
+                if (!m_compactEngine)
+                    m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*OvDaoDatabase1);
                 jobs::CompactCallbacks callbacks;
                 callbacks.line = [&](const QString& line) {
                     addLine(line, line.contains(QLatin1String("Unsuccessful")) ||

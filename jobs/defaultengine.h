@@ -2,11 +2,14 @@
 
 #include "jobs/compactjob.h"
 
+#include <QString>
+
 #include <memory>
 
 namespace tarnwick::jobs {
 
-// The database engine the repair-and-compact job runs when nobody chose another.
-std::unique_ptr<CompactEngine> makeDefaultEngine();
+// The repair-and-compact engine of a run without the window: the database component with the
+// window's design values, bound to the engine of `version` ("3.5" or "3.6").
+std::unique_ptr<CompactEngine> makeDefaultEngine(const QString& version);
 
 } // namespace tarnwick::jobs

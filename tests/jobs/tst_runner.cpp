@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(run({"neither"}), 2);
     }
 
-    void compactWithoutAnEngineFails() {
+    void compactOfAnUnreadableFileFails() {
         store("Compact", "Hx1", file("x.mdb", "database"));
         store("Compact", "Version", "3.6");
         QByteArray output;

@@ -66,7 +66,7 @@ int compact(const SavedSettings& s, int waitMs) {
             true);
         return job.error() == QLatin1String("the job is already running") ? EX_TEMPFAIL : 1;
     }
-    const auto engine = makeDefaultEngine();
+    const auto engine = makeDefaultEngine(s.compact.version);
     CompactCallbacks callbacks;
     callbacks.line = [](const QString& line) {
         out(line.trimmed(), line.contains(QLatin1String("Unsuccessful")) ||
