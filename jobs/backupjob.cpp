@@ -56,8 +56,8 @@ void checkCopies(const QStringList& files, const BackupTools::CopyResult& copy,
     for (const QString& file : files) {
         bool found = false;
         for (qsizetype i = 0; i < unmatched.size() && !found; ++i) {
-            if (QFileInfo(unmatched[i]).fileName().startsWith(QFileInfo(file).completeBaseName()) &&
-                compareFiles(file, unmatched[i]).isEmpty()) {
+            // The copy may have another name (a collision is renamed); its bytes decide.
+            if (compareFiles(file, unmatched[i]).isEmpty()) {
                 result.made << unmatched.takeAt(i);
                 found = true;
             }

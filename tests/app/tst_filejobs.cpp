@@ -216,15 +216,20 @@ private slots:
 
     void copyBackup_data() {
         QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("taken");
         QTest::addColumn<QString>("line");
-        QTest::newRow("one file") << 1 << "Backup Successful  ";
-        QTest::newRow("several files") << 2 << "Backup Successful! for 2 Files  ";
+        QTest::newRow("one file") << 1 << false << "Backup Successful  ";
+        QTest::newRow("several files") << 2 << false << "Backup Successful! for 2 Files  ";
+        // The copy gets a free name; its bytes are what is checked.
+        QTest::newRow("name taken") << 1 << true << "Backup Successful  ";
     }
     void copyBackup() {
         QFETCH(int, count);
+        QFETCH(bool, taken);
         QFETCH(QString, line);
         QStringList files = {file("a/One.mdb", "first")};
         if (count > 1) files << file("b/Two.mdb", "second");
+        if (taken) file("out/One.mdb", "an older copy");
         TForm1 form;
         prepareBackup(form, files, false);
         form.ToggleSwitch1->SetStateOn(false);
@@ -232,8 +237,11 @@ private slots:
         clock.onRead = [&] { during = form.Label4->Caption() + ' ' + color(form.Label4).name(); };
         form.SpeedButton3->click();
         QCOMPARE(during, QStringLiteral("Data Backup Controls -Backing Up #0000ff"));
-        for (const QString& f : files)
-            QCOMPARE(readAll(out + '/' + QFileInfo(f).fileName()), readAll(f));
+        for (const QString& f : files) {
+            const QString name = QFileInfo(f).fileName();
+            QCOMPARE(readAll(out + '/' + (taken ? QStringLiteral("One (1).mdb") : name)),
+                     readAll(f));
+        }
         QCOMPARE(form.RichEdit1->Lines(), QStringList{line + stamp()});
         QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
         QCOMPARE(color(form.Label4), QColor(0, 0, 0));
