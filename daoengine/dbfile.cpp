@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,10 +43,10 @@ QString wrongPassword(const QString& path) {
 
 namespace {
 
-// Opens for reading without following into a FIFO or device, and without blocking on one.
-int openRegular(const QString& path) {
+// Opens a regular file without blocking on a FIFO or device, which are refused.
+int openRegular(const QString& path, int access = O_RDONLY) {
     if (path.isEmpty()) throw EOleException(message::notFound(path));
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), access | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) throw EOleException(message::notFound(path));
         throw EOleException(
@@ -83,8 +82,14 @@ void requireEngineReads(int engineMinor, jet::Version version, const QString& pa
         throw EOleException(message::formatNotRecognised(path));
 }
 
-FileLock::FileLock(const QString& path, bool exclusive) : m_fd(openRegular(path)) {
-    if (::flock(m_fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+// Open-file-description locks, as the Jet engine's compaction and repair take them, so that
+// either refuses while the other holds the file (also within one process).
+FileLock::FileLock(const QString& path, bool exclusive)
+    : m_fd(openRegular(path, exclusive ? O_RDWR : O_RDONLY)) {
+    struct flock fl {};
+    fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    if (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
         release();
         throw EOleException(message::inUse(path));
     }

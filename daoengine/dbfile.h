@@ -22,8 +22,9 @@ jet::Version probeDatabaseFile(const QString& path);
 // Refuses Jet 4 files to the 3.5 engine.
 void requireEngineReads(int engineMinor, jet::Version version, const QString& path);
 
-// A whole-file advisory lock held while a database is open: exclusive for an exclusive open,
-// shared otherwise, so that an exclusive holder and everyone else exclude each other.
+// A whole-file lock held while a database is open: exclusive (write lock, so the file must be
+// writable) for an exclusive open, shared otherwise; an exclusive holder and everyone else, the
+// engine's compaction and repair included, exclude each other.
 class FileLock {
 public:
     FileLock() = default;

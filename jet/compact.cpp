@@ -60,9 +60,9 @@ std::string mib(std::uint64_t bytes) {
 
 namespace detail {
 
-// Opens a source database for rebuilding, checking the password when it has one.
-std::unique_ptr<Database> openSource(const std::string& path, const std::string& password) {
-    auto db = Database::open(path);
+// Opens a locked source database for rebuilding, checking the password when it has one.
+std::unique_ptr<Database> openSource(int fd, const std::string& path, const std::string& password) {
+    auto db = Database::open(openMappedSource(fd, path));
     if (!passwordMatches(db->header(), password))
         throw JetError("database", JetError::noPage,
                        password.empty() ? "the database has a password and none was given"
@@ -84,7 +84,19 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         RebuildResult r = rebuildDatabase(db, *out, ro);
         out.reset();
         db.file().releaseCache();
-        auto rebuilt = Database::open(destination);
+        const int fd = ::open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            throw JetError("file", JetError::noPage,
+                           "cannot read back " + destination + ": " + std::strerror(errno));
+        std::unique_ptr<ByteSource> written;
+        try {
+            written = openMappedSource(fd, destination);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+        auto rebuilt = Database::open(std::move(written));
         verifyRebuilt(db, *rebuilt);
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
@@ -118,7 +130,8 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
 CompactReport compact(const std::string& source, const std::string& destination,
                       const CompactOptions& options) {
     checkOptions(options);
-    auto db = detail::openSource(source, options.password);
+    DatabaseLock lock(source);
+    auto db = detail::openSource(lock.fd(), source, options.password);
     return detail::compactOpened(*db, destination, options);
 }
 
@@ -158,7 +171,7 @@ void replaceDatabase(const std::string& original, const std::string& replacement
         ~Remove() { ::unlink(path.c_str()); }
     } remove{replacement};
     DatabaseLock lock(original);
-    auto source = Database::open(openFileSource(lock.fd(), original));
+    auto source = Database::open(openMappedSource(lock.fd(), original));
     auto candidate = Database::open(replacement);
     verifyRebuilt(*source, *candidate);
     source.reset();
@@ -188,7 +201,7 @@ void replaceDatabase(const std::string& original, const std::string& replacement
 CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
     checkOptions(options);
     DatabaseLock lock(file);
-    auto db = Database::open(openFileSource(lock.fd(), file));
+    auto db = Database::open(openMappedSource(lock.fd(), file));
     if (!passwordMatches(db->header(), options.password))
         throw JetError("database", JetError::noPage,
                        options.password.empty() ? "the database has a password and none was given"
@@ -214,7 +227,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     }
     db->file().releaseCache();
     {
-        auto rebuilt = Database::open(openFileSource(temp.fd(), file + " (new)"));
+        auto rebuilt = Database::open(openMappedSource(temp.fd(), file + " (new)"));
         verifyRebuilt(*db, *rebuilt);
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();

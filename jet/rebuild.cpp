@@ -88,6 +88,37 @@ std::size_t fixedSegmentLength(ColumnType t) {
     }
 }
 
+// Salvage: as much of a damaged long value as can be read, in order, up to its declared length.
+std::vector<std::uint8_t> readLongValuePrefix(const PageFile& file, Bytes field) {
+    std::vector<std::uint8_t> out;
+    LongValueRef ref;
+    try {
+        ref = parseLongValueRef(field, "long value", JetError::noPage);
+    } catch (const JetError&) {
+        return out;
+    }
+    std::set<std::uint32_t> seen;
+    RowPointer rp = ref.first;
+    try {
+        while (out.size() < ref.length && seen.insert(rp.raw()).second) {
+            RowSlot slot;
+            const Bytes row = rowAt(file, rp, "long value", &slot);
+            if (slot.isDeleted() || le32(file.page(rp.page).data() + 4) != lvalOwner) break;
+            const std::size_t skip = ref.kind == LongValueKind::Chain ? 4 : 0;
+            if (row.size() < skip) break;
+            const std::size_t take =
+                std::min<std::size_t>(row.size() - skip, ref.length - out.size());
+            out.insert(out.end(), row.begin() + static_cast<std::ptrdiff_t>(skip),
+                       row.begin() + static_cast<std::ptrdiff_t>(skip + take));
+            if (ref.kind != LongValueKind::Chain) break;
+            rp = RowPointer::fromRaw(le32(row.data()));
+            if (rp.isNull()) break;
+        }
+    } catch (const JetError&) {
+    }
+    return out;
+}
+
 struct LongValueColumn {
     std::uint16_t column = 0;
     DataPageBuilder builder;
@@ -414,8 +445,13 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             } catch (const JetError& e) {
                 if (!options_.salvage) throw;
                 ++report.longValuesLost;
-                lose("column \"" + c.name + "\" of the row at " + toString(header) +
-                     ": long value emptied (" + e.what() + ")");
+                value = readLongValuePrefix(src_.file(), fld.data);
+                lose("column \"" + c.name + "\" of the row at " + toString(header) + ": " +
+                     (value.empty()
+                          ? std::string("long value emptied")
+                          : "long value cut to the " + std::to_string(value.size()) + " of " +
+                                std::to_string(ref.length) + " bytes that read") +
+                     " (" + e.what() + ")");
             }
             const auto newDef = writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
             std::memcpy(row.data() + off, newDef.data(), newDef.size());

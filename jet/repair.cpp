@@ -38,7 +38,7 @@ std::string damagedName(const std::string& path, std::time_t when, int attempt) 
 
 RepairReport repair(const std::string& file, const std::string& password) {
     DatabaseLock lock(file);
-    auto db = Database::open(openFileSource(lock.fd(), file));
+    auto db = Database::open(openMappedSource(lock.fd(), file));
     if (!passwordMatches(db->header(), password))
         throw JetError("database", JetError::noPage,
                        password.empty() ? "the database has a password and none was given"
@@ -65,7 +65,7 @@ RepairReport repair(const std::string& file, const std::string& password) {
     }
     db->file().releaseCache();
     {
-        auto rebuilt = Database::open(openFileSource(temp.fd(), file + " (repaired)"));
+        auto rebuilt = Database::open(openMappedSource(temp.fd(), file + " (repaired)"));
         verifyRebuilt(*db, *rebuilt, false);
     }
 
@@ -79,7 +79,7 @@ RepairReport repair(const std::string& file, const std::string& password) {
             if (t.rowsLost) head += std::to_string(t.rowsLost) + " rows lost";
             if (t.longValuesLost)
                 head += std::string(t.rowsLost ? ", " : "") + std::to_string(t.longValuesLost) +
-                        " long values emptied";
+                        " long values emptied or cut short";
             if (!t.rowsLost && !t.longValuesLost) head += "damaged structures dropped";
             report.lines.push_back(head);
             for (const auto& l : t.losses)

@@ -1,7 +1,6 @@
 #include "jet/verify.h"
 
 #include "jet/check.h"
-#include "jet/json.h"
 
 #include <algorithm>
 #include <functional>
@@ -20,6 +19,38 @@ bool holdsIds(const std::string& table, const std::string& column) {
     return false;
 }
 
+// A 64-bit hash of a row's values, streaming over each value's type, nullness and content.
+class RowHash {
+public:
+    void bytes(const void* data, std::size_t n) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        for (std::size_t i = 0; i < n; ++i)
+            h_ = (h_ ^ p[i]) * 0x100000001B3ull;
+    }
+    template <typename T> void value(T v) { bytes(&v, sizeof v); }
+    void add(const Value& v) {
+        value(static_cast<std::uint8_t>(v.type));
+        value(static_cast<std::uint8_t>(v.null));
+        if (v.null) return;
+        value(v.integer);
+        value(v.real);
+        value(v.text.size());
+        bytes(v.text.data(), v.text.size());
+        value(v.bytes.size());
+        bytes(v.bytes.data(), v.bytes.size());
+        value(v.scale);
+    }
+    std::uint64_t done() const {
+        std::uint64_t z = h_ + 0x9E3779B97F4A7C15ull;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
+private:
+    std::uint64_t h_ = 0xCBF29CE484222325ull;
+};
+
 } // namespace
 
 std::vector<std::uint64_t> rowFingerprints(const Database& db, const CatalogEntry& table,
@@ -30,21 +61,19 @@ std::vector<std::uint64_t> rowFingerprints(const Database& db, const CatalogEntr
         mapped[i] =
             def.columns[i].type == ColumnType::Long && holdsIds(table.name, def.columns[i].name);
     std::vector<std::uint64_t> out;
-    std::string line;
     db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
-        line.clear();
-        if (std::find(mapped.begin(), mapped.end(), true) != mapped.end()) {
-            std::vector<Value> copy = values;
-            for (std::size_t i = 0; i < copy.size(); ++i) {
-                if (!mapped[i] || copy[i].null) continue;
-                auto it = idMap.find(copy[i].integer);
-                if (it != idMap.end()) copy[i].integer = it->second;
+        RowHash h;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (mapped[i] && !values[i].null) {
+                Value v = values[i];
+                auto it = idMap.find(v.integer);
+                if (it != idMap.end()) v.integer = it->second;
+                h.add(v);
+            } else {
+                h.add(values[i]);
             }
-            appendJsonRow(line, def, copy);
-        } else {
-            appendJsonRow(line, def, values);
         }
-        out.push_back(std::hash<std::string>{}(line));
+        out.push_back(h.done());
         return true;
     });
     std::sort(out.begin(), out.end());

@@ -37,10 +37,11 @@ const char* kindOf(mode_t mode) {
 
 } // namespace
 
-bool DurableReplace::fail(int err, const std::string& what, const std::string& path) {
+bool DurableReplace::fail(int err, const std::string& what, const std::string& path,
+                          bool withReason) {
     m_error = err ? err : EIO;
     m_message = what + " " + path;
-    if (err) m_message += std::string(": ") + errorText(err);
+    if (withReason) m_message += std::string(": ") + errorText(m_error);
     return false;
 }
 
@@ -51,7 +52,7 @@ bool DurableReplace::open(const std::string& path, const ReplaceOptions& options
 bool DurableReplace::openAt(int folderFd, const std::string& path, const ReplaceOptions& options) {
     discard();
     m_options = options;
-    m_display = path;
+    m_display = options.displayName.empty() ? path : options.displayName;
     m_error = 0;
     m_message.clear();
     m_existed = false;
@@ -61,14 +62,14 @@ bool DurableReplace::openAt(int folderFd, const std::string& path, const Replace
     std::string folder = folderOf(path);
     m_name = nameOf(path);
     if (m_name.empty() || m_name == "." || m_name == "..")
-        return fail(EISDIR, "cannot replace", path);
+        return fail(EISDIR, "cannot replace", m_display);
 
     struct stat st {};
     if (!m_options.newNameOnly &&
         ::fstatat(folderFd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
         if (!m_options.followSymlink) {
             m_refused = true;
-            return fail(ELOOP, "will not replace the link", path);
+            return fail(ELOOP, "will not write through the symbolic link", m_display, false);
         }
         // Through the link to its file: that file is replaced, the link stays as it is.
         std::string viaFd = folderFd == AT_FDCWD || path.starts_with('/')
@@ -76,15 +77,15 @@ bool DurableReplace::openAt(int folderFd, const std::string& path, const Replace
                                 : "/proc/self/fd/" + std::to_string(folderFd) + "/" + path;
         char* real = ::realpath(viaFd.c_str(), nullptr);
         if (!real) {
-            if (errno != ENOENT) return fail(errno, "cannot follow the link", path);
+            if (errno != ENOENT) return fail(errno, "cannot follow the link", m_display);
             // A dangling link: the file it names is created.
             char buf[PATH_MAX];
             const ssize_t n = ::readlinkat(folderFd, path.c_str(), buf, sizeof buf - 1);
-            if (n < 0) return fail(errno, "cannot read the link", path);
+            if (n < 0) return fail(errno, "cannot read the link", m_display);
             std::string to(buf, size_t(n));
             if (!to.starts_with('/')) to = folderOf(viaFd) + "/" + to;
             char* realFolder = ::realpath(folderOf(to).c_str(), nullptr);
-            if (!realFolder) return fail(errno, "cannot follow the link", path);
+            if (!realFolder) return fail(errno, "cannot follow the link", m_display);
             folder = realFolder;
             std::free(realFolder);
             m_name = nameOf(to);
@@ -97,32 +98,37 @@ bool DurableReplace::openAt(int folderFd, const std::string& path, const Replace
     }
 
     m_folder.reset(::openat(folderFd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!m_folder) return fail(errno, "cannot open the folder of", path);
+    if (!m_folder) return fail(errno, "cannot open the folder of", m_display);
 
     if (m_options.newNameOnly) {
         m_mode = m_options.newFileMode & 07777;
     } else if (::fstatat(m_folder.get(), m_name.c_str(), &m_target, AT_SYMLINK_NOFOLLOW) == 0) {
         m_refused = !S_ISREG(m_target.st_mode);
-        if (S_ISLNK(m_target.st_mode)) return fail(ELOOP, "will not replace the link", path);
+        if (S_ISLNK(m_target.st_mode))
+            return fail(ELOOP, "will not write through the symbolic link", m_display, false);
         if (m_refused)
-            return fail(0, std::string("will not replace ") + kindOf(m_target.st_mode) + ":", path);
+            return fail(EEXIST, std::string("will not replace ") + kindOf(m_target.st_mode) + ":",
+                        m_display, false);
         m_existed = true;
         m_mode = m_target.st_mode & 07777;
     } else if (errno != ENOENT) {
-        return fail(errno, "cannot look at", path);
+        return fail(errno, "cannot look at", m_display);
     } else {
         m_mode = m_options.newFileMode & 07777;
     }
 
-    if (m_options.sweep) sweepOrphans(m_folder.get(), m_options.naming);
     m_scratchFd = m_options.scratchFolderFd >= 0 ? m_options.scratchFolderFd : m_folder.get();
+    if (m_options.sweep) {
+        sweepOrphans(m_folder.get(), m_options.naming);
+        if (m_scratchFd != m_folder.get()) sweepOrphans(m_scratchFd, m_options.naming);
+    }
     m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName);
     if (!m_temp && m_scratchFd != m_folder.get()) {
         // An unusable scratch folder is no reason to fail: the target's own folder will do.
         m_scratchFd = m_folder.get();
         m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName);
     }
-    if (!m_temp) return fail(errno, "cannot create a temporary file beside", path);
+    if (!m_temp) return fail(errno, "cannot create a temporary file beside", m_display);
     m_cleanup.arm(m_scratchFd, m_tempName);
     return true;
 }

@@ -27,6 +27,8 @@ struct ReplaceOptions {
     TempNaming naming;
     // Remove what killed runs of ours left in the target folder before starting.
     bool sweep = true;
+    // How the target is named in messages; empty: the path as given.
+    std::string displayName;
 };
 
 // Replaces one file so that a crash, a kill or a failing disk at any moment leaves either the
@@ -80,7 +82,7 @@ public:
     const std::string& tempName() const { return m_tempName; }
 
 private:
-    bool fail(int err, const std::string& what, const std::string& path);
+    bool fail(int err, const std::string& what, const std::string& path, bool withReason = true);
     bool finish(const std::string& name, unsigned flags);
     bool moveAcross(const std::string& name, unsigned flags);
 

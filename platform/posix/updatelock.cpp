@@ -37,8 +37,11 @@ bool UpdateLock::lock(const std::string& path) {
         return false;
     };
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        // Looked at before it is opened: a socket or device is not even opened.
         struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return fail(0, "not a regular file:");
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         if (fd) {
             if (::fstat(fd.get(), &st) != 0) return fail(errno, "cannot look at");
             if (!S_ISREG(st.st_mode)) return fail(0, "not a regular file:");

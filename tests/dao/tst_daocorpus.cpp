@@ -93,6 +93,10 @@ private slots:
         other.SetVersion(version);
         other.SetDatabase(path);
         QVERIFY(errorOf([&] { other.SetConnected(true); }).contains("in use"));
+        // Nor does a compaction while it is open.
+        const QByteArray before = digest(path);
+        QVERIFY(errorOf([&] { other.CompactDatabaseFile(path, ""); }).contains("in use"));
+        QCOMPARE(digest(path), before);
     }
 
     void engine35RefusesJet4AndLeavesItUntouched() {

@@ -42,6 +42,19 @@ public:
     Q_INVOKABLE void RepairDatabase(QVariant name) { calls.append({"Repair", name}); }
 };
 
+// Answers the login from code, as a window's handler would.
+class LoginHandler : public QObject {
+    Q_OBJECT
+public:
+    QStringList seen;
+    QStringList answer;
+public slots:
+    void Login(QObject*, QStringList* lines) {
+        seen = *lines;
+        *lines = answer;
+    }
+};
+
 class FailingTempNames : public TempFileNames {
 public:
     QString create(const QString&, const QString&, QString* error) override {
@@ -228,6 +241,50 @@ private slots:
         QCOMPARE(db.DatabaseLanguage(), QString());
         db.SetDatabase("NoSuchSource");
         QVERIFY(errorOf([&] { db.SetConnected(true); }).startsWith("ODBC connection failed"));
+    }
+
+    // Values from a handler or preset lines that the engine refuses are an error at once: asking
+    // again would get the same values for ever.
+    void loginWithoutDialog_data() {
+        QTest::addColumn<bool>("prompt");
+        QTest::addColumn<bool>("handler");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("error");
+        const QString refused = "Not a valid account name or password.";
+        for (bool prompt : {false, true}) {
+            const QByteArray p = prompt ? "prompt, " : "";
+            QTest::newRow(p + "handler") << prompt << true << "Admin"
+                                         << "";
+            QTest::newRow(p + "preset") << prompt << false << "Admin"
+                                        << "";
+            QTest::newRow(p + "handler refused") << prompt << true << "Bob" << refused;
+            QTest::newRow(p + "preset refused") << prompt << false << "Bob" << refused;
+        }
+    }
+    void loginWithoutDialog() {
+        if (!odbc) QSKIP("Debian's SQLite ODBC driver (libsqliteodbc) or sqlite3 is missing");
+        QFETCH(bool, prompt);
+        QFETCH(bool, handler);
+        QFETCH(QString, user);
+        QFETCH(QString, error);
+        TOvDaoDatabase db;
+        db.SetDatabaseType("ODBC");
+        db.SetDatabase("TarnwickUser");
+        db.SetLoginPrompt(prompt);
+        db.SetDatabasePassword("old");
+        const QStringList lines{"USER NAME=" + user, "PASSWORD=", "DBPASSWORD=pw"};
+        LoginHandler h;
+        h.answer = lines;
+        if (handler)
+            db.SetOnLogin(TLoginEvent(&h, "Login"));
+        else
+            db.PresetLogin() = lines;
+        QCOMPARE(errorOf([&] { db.SetConnected(true); }), error);
+        QCOMPARE(db.Connected(), error.isEmpty());
+        QCOMPARE(db.UserName(), user);
+        QCOMPARE(db.DatabasePassword(), QString("pw"));
+        if (handler)
+            QCOMPARE(h.seen, QStringList({"USER NAME=Admin", "PASSWORD=", "DBPASSWORD=old"}));
     }
 
     void guardsWhileConnected_data() {

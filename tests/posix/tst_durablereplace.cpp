@@ -131,6 +131,42 @@ private slots:
         QCOMPARE(temporaries(dir.path()), QStringList());
     }
 
+    // Written on another file system first (a temporary folder elsewhere), then brought over.
+    void scratchOnAnotherFileSystem() {
+        QTemporaryDir dir;
+        QTemporaryDir scratch(QStringLiteral("/dev/shm/tarnwick-XXXXXX"));
+        struct stat a {
+        }, b{};
+        if (!scratch.isValid() || ::stat(QFile::encodeName(dir.path()), &a) != 0 ||
+            ::stat(QFile::encodeName(scratch.path()), &b) != 0 || a.st_dev == b.st_dev)
+            QSKIP("no second file system at /dev/shm");
+        const int scratchFd = ::open(QFile::encodeName(scratch.path()), O_RDONLY | O_DIRECTORY);
+        ReplaceOptions options;
+        options.scratchFolderFd = scratchFd;
+        // The move across (a real EXDEV) copies the data over: its write and its rename fail.
+        for (FaultPoint point : {FaultPoint::Rename, FaultPoint::Write}) {
+            int calls = 0;
+            setFaultInjector([&](FaultPoint p) { return p == point && ++calls == 2 ? EIO : 0; });
+            DurableReplace failing;
+            QVERIFY(failing.open(QFile::encodeName(dir.filePath(QStringLiteral("a"))).toStdString(),
+                                 options));
+            QVERIFY(failing.write("x", 1));
+            QVERIFY(!failing.commit());
+            QCOMPARE(failing.errorCode(), EIO);
+            QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("a"))));
+            QCOMPARE(temporaries(dir.path()) + temporaries(scratch.path()), QStringList());
+        }
+        setFaultInjector({});
+        DurableReplace r;
+        QVERIFY(
+            r.open(QFile::encodeName(dir.filePath(QStringLiteral("a"))).toStdString(), options));
+        QVERIFY(r.write("across", 6) && r.commit());
+        ::close(scratchFd);
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("a"))), QByteArray("across"));
+        QCOMPARE(temporaries(dir.path()), QStringList());
+        QCOMPARE(temporaries(scratch.path()), QStringList());
+    }
+
     void newNameNeverReplaces() {
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral("b")), "theirs");
