@@ -51,6 +51,7 @@ object Form1: TForm1
       TwelveHour = True
       AlarmEnabled = True
       Hint = 'Current time'
+      OnAlarm = AlarmClock2Alarm
     end
     object ValueSpinEdit1: TValueSpinEdit
       Left = 14
@@ -159,7 +160,7 @@ object Form1: TForm1
       Height = 28
       Caption = 'Backup Now'
       Hint = 'Backup files right now!'
-      Enabled = False
+      OnClick = AlarmClock2Alarm
     end
   end
   object CompactArea: TScrewPanel
@@ -202,6 +203,7 @@ object Form1: TForm1
       TwelveHour = True
       AlarmEnabled = True
       Hint = 'Current time'
+      OnAlarm = AlarmClock1Alarm
     end
     object ValueSpinEdit2: TValueSpinEdit
       Left = 14
@@ -314,7 +316,7 @@ object Form1: TForm1
       Height = 28
       Caption = 'Compact Now'
       Hint = 'Repair/Compact files right now!'
-      Enabled = False
+      OnClick = AlarmClock1Alarm
     end
   end
   object ShutdownArea: TScrewPanel

@@ -14,6 +14,12 @@
 #include "dao/ovdaodatabase.h"
 #include "settings/iniout.h"
 
+#include <memory>
+
+namespace tarnwick::jobs {
+class CompactEngine;
+}
+
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
 class TForm1 : public TForm {
@@ -89,6 +95,11 @@ public:
 
     void ComponentsCreated() override;
 
+    // The engine the repair-and-compact job runs (tests put a fake one in).
+    void SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine);
+    // True while the backup or the repair-and-compact job runs.
+    bool FileJobRunning() const { return m_backupRunning || m_compactRunning; }
+
 public slots:
     void FormCreate(QObject* Sender);
     void FormDestroy(QObject* Sender);
@@ -119,15 +130,30 @@ public slots:
     void FoldPanel3BeforeCollaps(QObject* Sender);
     void FoldPanel4BeforeExpand(QObject* Sender);
     void FoldPanel4BeforeCollaps(QObject* Sender);
+    // The file jobs, at their alarms and from "Backup Now" / "Compact Now".
+    void AlarmClock2Alarm(QObject* Sender);
+    void AlarmClock1Alarm(QObject* Sender);
     // The shutdown job.
     void AlarmClock3Alarm(QObject* Sender);
     // File-count captions after the pickers' dialogs.
     void Backup1AfterDialog(QObject* Sender, QString* Name, bool* Action);
     void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
 
+protected:
+    // A close while a file job runs waits until the job has ended.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void resolveDocumentLinks();
     template <typename T> void bind(T*& field, const char* name);
+    // Runs what waited for a file job: a close or the shutdown job.
+    void fileJobEnded();
+
+    std::unique_ptr<tarnwick::jobs::CompactEngine> m_compactEngine;
+    bool m_backupRunning = false;
+    bool m_compactRunning = false;
+    bool m_closeWaiting = false;
+    bool m_shutdownWaiting = false;
 };
 
 // Makes every class that the window description names known to the reader.
