@@ -24,6 +24,10 @@ void RegisterComponentClasses() {
         RegisterSpinAndSwitchControls();
         RegisterShellFileOp();
         TZipArchiver::Register();
+        RegisterMemDefrag();
+        RegisterSingleInstance();
+        RegisterNetDialogs();
+        RegisterPentiumMMX();
     });
 }
 
@@ -72,6 +76,14 @@ void TForm1::ComponentsCreated() {
     BIND(BitBtn2);
     BIND(cgMemory);
     BIND(cgProgress);
+    BIND(Label1);
+    BIND(Label2);
+    BIND(SpeedButton5);
+    BIND(MemDefrag1);
+    BIND(SingleInstance1);
+    BIND(NetConnectDlg1);
+    BIND(NetDisConnectDlg1);
+    BIND(PentiumMMX1);
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
@@ -82,6 +94,7 @@ void TForm1::ComponentsCreated() {
 
 void TForm1::FormCreate(QObject*) {
     IniOut1->LoadProperties();
+    cgMemory->SetMax(MemDefrag1->TotalMemory());
 }
 
 void TForm1::FormDestroy(QObject*) {

@@ -449,6 +449,14 @@ object Form1: TForm1
       Max = 100
       Visible = False
     end
+    object SpeedButton5: TSpeedButton
+      Left = 8
+      Top = 96
+      Width = 104
+      Height = 20
+      Caption = 'Defrag Memory'
+      OnClick = SpeedButton5Click
+    end
   end
   object ShellFileOp1: TShellFileOp
     FilesOnly = True
@@ -493,5 +501,20 @@ object Form1: TForm1
       'CheckBox2;State;cbUnchecked;Backup;Zip;1;0'
       'FilenameEdit1;DialogFiles;;Compact;dialogfiles;1;0'
       'Backup1;DialogFiles;;Backup;dialogfiles;1;0')
+  end
+  object MemDefrag1: TMemDefrag
+    OnBeforeDefrag = MemDefrag1BeforeDefrag
+    OnProgress = MemDefrag1Progress
+    OnAfterDefrag = MemDefrag1AfterDefrag
+  end
+  object SingleInstance1: TSingleInstance
+  end
+  object NetConnectDlg1: TNetConnectDlg
+  end
+  object NetDisConnectDlg1: TNetDisConnectDlg
+    ResourceType = rtDisk
+  end
+  object PentiumMMX1: TPentiumMMX
+    ErrorEnable = True
   end
 end

@@ -9,6 +9,10 @@
 #include "controls/toggleswitch.h"
 #include "controls/valuespinedit.h"
 #include "settings/iniout.h"
+#include "sysutil/memdefrag.h"
+#include "sysutil/netdialogs.h"
+#include "sysutil/pentiummmx.h"
+#include "sysutil/singleinstance.h"
 
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
@@ -62,6 +66,15 @@ public:
     // Memory figures
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;
+    TLabel* Label1 = nullptr;
+    TLabel* Label2 = nullptr;
+    TSpeedButton* SpeedButton5 = nullptr;
+    // System utilities
+    TMemDefrag* MemDefrag1 = nullptr;
+    TSingleInstance* SingleInstance1 = nullptr;
+    TNetConnectDlg* NetConnectDlg1 = nullptr;
+    TNetDisConnectDlg* NetDisConnectDlg1 = nullptr;
+    TPentiumMMX* PentiumMMX1 = nullptr;
 
     void ComponentsCreated() override;
 
@@ -91,9 +104,18 @@ public slots:
     // File-count captions after the pickers' dialogs.
     void Backup1AfterDialog(QObject* Sender, QString* Name, bool* Action);
     void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
+    // Memory and network panels.
+    void FoldPanel4BeforeExpand(QObject* Sender);
+    void SpeedButton5Click(QObject* Sender);
+    void MemDefrag1BeforeDefrag(QObject* Sender);
+    void MemDefrag1Progress(QObject* Sender, int Progress);
+    void MemDefrag1AfterDefrag(QObject* Sender);
+    void SpeedButton1Click(QObject* Sender);
+    void SpeedButton2Click(QObject* Sender);
 
 private:
     template <typename T> void bind(T*& field, const char* name);
+    void refreshMemoryFigures();
 };
 
 // Makes every class that the window description names known to the reader.
