@@ -1,8 +1,8 @@
 #include "sysutil/memdefrag.h"
 
-#include "controls/formreader.h"
 #include "platform/memoryblocks.h"
 #include "platform/memoryinfo.h"
+#include "runtime/classregistry.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,6 @@
 #include "sysutil/netdialogs.h"
 
-#include "controls/formreader.h"
+#include "runtime/classregistry.h"
 #include "sysutil/netdialogwidgets.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 // Common part of the network drive dialogs: the result of the last one shown.
 class TNetDlg : public TComponent {

@@ -1,7 +1,7 @@
 #include "sysutil/pentiummmx.h"
 
-#include "controls/formreader.h"
 #include "platform/processor.h"
+#include "runtime/classregistry.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controls/component.h"
-#include "controls/errors.h"
+#include "runtime/component.h"
+#include "runtime/errors.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "sysutil/singleinstance.h"
 
-#include "controls/formreader.h"
+#include "runtime/classregistry.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -40,8 +40,8 @@ TSingleInstance::TSingleInstance(QObject* owner) : TComponent(owner) {
         previous->Lock().activateHolder();
         // The window is still made and its creation handler still runs; the copy ends as
         // soon as its event loop starts.
-        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                                  Qt::QueuedConnection);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
         return;
     }
     QPointer<QWidget> window = qobject_cast<QWidget*>(owner);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controls/component.h"
 #include "platform/instancelock.h"
+#include "runtime/component.h"
 
 #include <memory>
 
