@@ -51,19 +51,22 @@ std::uint64_t vmSize() {
     return 0;
 }
 
-// Run in a child under a real address-space limit: defragments with the system's own
-// figures and mappings, prints "taken last-progress vm-before vm-after".
-int defragChild() {
+// Run in a child under a real address-space limit (or, with "cgroup", in whatever memory
+// cgroup it was started in): defragments with the system's own figures and mappings, prints
+// "taken last-progress vm-before vm-after total free".
+int defragChild(bool addressLimit) {
     const std::uint64_t before = vmSize();
     rlimit limit{before + 160 * MiB, before + 160 * MiB};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+    if (addressLimit && setrlimit(RLIMIT_AS, &limit) != 0) return 2;
     TMemDefrag d;
     Recorder r;
     wire(d, r);
     d.Defrag(1024);
     const std::uint64_t after = vmSize();
-    printf("%d %s %llu %llu\n", d.LastTaken(), qPrintable(r.events.value(r.events.size() - 2)),
-           static_cast<unsigned long long>(before), static_cast<unsigned long long>(after));
+    printf("%d %s %llu %llu %lld %lld\n", d.LastTaken(),
+           qPrintable(r.events.value(r.events.size() - 2)), static_cast<unsigned long long>(before),
+           static_cast<unsigned long long>(after), static_cast<long long>(d.TotalMemory()),
+           static_cast<long long>(d.FreeMemory()));
     return 0;
 }
 
@@ -213,7 +216,7 @@ private slots:
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
         const QList<QByteArray> out = child.readAllStandardOutput().trimmed().split(' ');
-        QCOMPARE(out.size(), 4);
+        QCOMPARE(out.size(), 6);
         const int taken = out[0].toInt();
         QVERIFY2(taken > 0 && taken < 160, out[0].constData());
         QCOMPARE(out[1], QByteArray("100"));
@@ -281,7 +284,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    if (argc > 1 && qstrcmp(argv[1], "--defrag-child") == 0) return defragChild();
+    if (argc > 1 && qstrcmp(argv[1], "--defrag-child") == 0)
+        return defragChild(argc < 3 || qstrcmp(argv[2], "cgroup") != 0);
     QApplication app(argc, argv);
     TestMemDefrag t;
     return QTest::qExec(&t, argc, argv);
