@@ -1,7 +1,9 @@
 #include "app/form1.h"
 
+#include "app/dblogin.h"
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
+#include "daoengine/engine.h"
 #include "platform/sessionend.h"
 
 #include <QColor>
@@ -24,6 +26,9 @@ void RegisterComponentClasses() {
         RegisterSpinAndSwitchControls();
         RegisterShellFileOp();
         TZipArchiver::Register();
+        tarnwick::daoengine::RegisterEngineClasses();
+        TClassRegistry::Register<TOvDaoDatabase>();
+        InstallDbLoginDialog();
         RegisterMemDefrag();
         RegisterSingleInstance();
         RegisterNetDialogs();
@@ -87,6 +92,7 @@ void TForm1::ComponentsCreated() {
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
+    BIND(OvDaoDatabase1);
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);
@@ -94,6 +100,8 @@ void TForm1::ComponentsCreated() {
 
 void TForm1::FormCreate(QObject*) {
     IniOut1->LoadProperties();
+    // The restored engine version is not applied here: the component keeps its design version.
+    Edit1->setText(OvDaoDatabase1->VersionInfo());
     cgMemory->SetMax(MemDefrag1->TotalMemory());
 }
 
@@ -201,6 +209,11 @@ void TForm1::FilenameEdit1Change(QObject*) {
 
 void TForm1::ComboBox1Change(QObject*) {
     ToggleSwitch2->SetStateOn(false);
+    const QString version = ComboBox1->Text();
+    if (version == QLatin1String("3.5") || version == QLatin1String("3.6")) {
+        OvDaoDatabase1->SetVersion(version);
+        Edit1->setText(OvDaoDatabase1->VersionInfo());
+    }
 }
 
 void TForm1::ToggleSwitch3On(QObject*) {

@@ -8,6 +8,7 @@
 #include "controls/stdctrls.h"
 #include "controls/toggleswitch.h"
 #include "controls/valuespinedit.h"
+#include "dao/ovdaodatabase.h"
 #include "settings/iniout.h"
 #include "sysutil/memdefrag.h"
 #include "sysutil/netdialogs.h"
@@ -63,6 +64,8 @@ public:
     TShellFileOp* ShellFileOp1 = nullptr;
     // Zip archives for the backup job
     TZipArchiver* ZipArchiver1 = nullptr;
+    // Repair and compaction through the DAO engine
+    TOvDaoDatabase* OvDaoDatabase1 = nullptr;
     // Memory figures
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;

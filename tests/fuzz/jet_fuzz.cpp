@@ -1,13 +1,52 @@
-// libFuzzer target: open a database from bytes, check it, and export every table.
+// libFuzzer target: open a database from bytes, check it, export every table, then compact and
+// repair it in a private temporary folder.
 
 #include "jet/check.h"
+#include "jet/compact.h"
 #include "jet/database.h"
 #include "jet/json.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 using namespace tarnwick::jet;
+
+namespace {
+
+// One private folder for the whole run, emptied before each input.
+const std::filesystem::path& workFolder() {
+    static const std::filesystem::path dir = [] {
+        char tmpl[] = "/tmp/tarnwick-fuzz-XXXXXX";
+        const char* made = ::mkdtemp(tmpl);
+        if (!made) std::abort();
+        return std::filesystem::path(made);
+    }();
+    return dir;
+}
+
+void compactAndRepair(const std::uint8_t* data, std::size_t size) {
+    namespace fs = std::filesystem;
+    const fs::path& dir = workFolder();
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        fs::remove(e.path(), ec);
+    const fs::path db = dir / "db.mdb";
+    std::ofstream(db, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    try {
+        (void)compact(db.string(), (dir / "compacted.mdb").string());
+    } catch (const JetError&) {
+    }
+    try {
+        (void)repair(db.string());
+    } catch (const JetError&) {
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Anything past 4 MiB only slows the search down.
@@ -31,5 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const JetError&) {
     }
+    compactAndRepair(data, size);
     return 0;
 }

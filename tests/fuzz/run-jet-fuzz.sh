@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../.."
 secs=${1:-1800}
 out=build-fuzz
 mkdir -p "$out/corpus" tests/fuzz/findings
-srcs=(jet/*.cpp tests/fuzz/jet_fuzz.cpp)
+srcs=(jet/*.cpp platform/posix/*.cpp tests/fuzz/jet_fuzz.cpp)
 clang++-14 -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -fno-omit-frame-pointer "${srcs[@]}" -o "$out/jet_fuzz"
 seeds=../shared/testdata/jet
