@@ -4,8 +4,8 @@
 #include "app/windowtools.h"
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
-#include "controls/windowcontrols.h"
 #include "controls/pickerdialogs.h"
+#include "controls/windowcontrols.h"
 #include "daoengine/engine.h"
 #include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
@@ -45,6 +45,10 @@ void RegisterComponentClasses() {
         TClassRegistry::Register<TOvDaoDatabase>();
         InstallDbLoginDialog();
         RegisterWindowControls();
+        RegisterMemDefrag();
+        RegisterSingleInstance();
+        RegisterNetDialogs();
+        RegisterPentiumMMX();
     });
 }
 
@@ -107,6 +111,11 @@ void TForm1::ComponentsCreated() {
     BIND(LinkImage2);
     BIND(LinkImage3);
     BIND(ZPHint1);
+    BIND(MemDefrag1);
+    BIND(SingleInstance1);
+    BIND(NetConnectDlg1);
+    BIND(NetDisConnectDlg1);
+    BIND(PentiumMMX1);
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
@@ -137,6 +146,7 @@ void TForm1::FormCreate(QObject*) {
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);
     // The restored engine version is not applied here: the component keeps its design version.
     Edit1->setText(OvDaoDatabase1->VersionInfo());
+    cgMemory->SetMax(MemDefrag1->TotalMemory());
 }
 
 void TForm1::FormDestroy(QObject*) {
@@ -173,10 +183,6 @@ void TForm1::FoldPanel3BeforeExpand(QObject*) {
 
 void TForm1::FoldPanel3BeforeCollaps(QObject*) {
     FoldPanel3->lower();
-}
-
-void TForm1::FoldPanel4BeforeExpand(QObject*) {
-    FoldPanel4->raise();
 }
 
 void TForm1::FoldPanel4BeforeCollaps(QObject*) {
@@ -430,6 +436,7 @@ void TForm1::AlarmClock1Alarm(QObject*) {
             try {
                 setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Compacting"),
                           statusRunning);
+                if (CheckBox1->isChecked()) defragmentMemoryFirst();
                 QStringList& files = FilenameEdit1->DialogFilesList();
                 if (files.isEmpty()) files.append(FilenameEdit1->FileName());
                 if (!m_compactEngine)

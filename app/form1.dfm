@@ -509,6 +509,7 @@ object Form1: TForm1
       Width = 110
       Height = 26
       Caption = 'Net Connect'
+      OnClick = SpeedButton1Click
     end
     object SpeedButton2: TSpeedButton
       Left = 6
@@ -517,6 +518,7 @@ object Form1: TForm1
       Height = 26
       Caption = 'Net Disconnect'
       Hint = 'Disconnect Networked Mapped Drive'
+      OnClick = SpeedButton2Click
     end
   end
   object FoldPanel3: TFoldPanel
@@ -640,6 +642,7 @@ object Form1: TForm1
       Width = 138
       Height = 26
       Caption = 'Defrag Memory'
+      OnClick = SpeedButton5Click
     end
   end
   object ZPHint1: TZPHint
@@ -718,5 +721,20 @@ object Form1: TForm1
       'CheckBox2;State;cbUnchecked;Backup;Zip;1;0'
       'FilenameEdit1;DialogFiles;;Compact;dialogfiles;1;0'
       'Backup1;DialogFiles;;Backup;dialogfiles;1;0')
+  end
+  object MemDefrag1: TMemDefrag
+    OnBeforeDefrag = MemDefrag1BeforeDefrag
+    OnProgress = MemDefrag1Progress
+    OnAfterDefrag = MemDefrag1AfterDefrag
+  end
+  object SingleInstance1: TSingleInstance
+  end
+  object NetConnectDlg1: TNetConnectDlg
+  end
+  object NetDisConnectDlg1: TNetDisConnectDlg
+    ResourceType = rtDisk
+  end
+  object PentiumMMX1: TPentiumMMX
+    ErrorEnable = True
   end
 end

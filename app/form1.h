@@ -13,6 +13,10 @@
 #include "controls/zphint.h"
 #include "dao/ovdaodatabase.h"
 #include "settings/iniout.h"
+#include "sysutil/memdefrag.h"
+#include "sysutil/netdialogs.h"
+#include "sysutil/pentiummmx.h"
+#include "sysutil/singleinstance.h"
 
 #include <memory>
 
@@ -92,6 +96,12 @@ public:
     TLinkImage* LinkImage3 = nullptr;
     // The window's hint window
     TZPHint* ZPHint1 = nullptr;
+    // System utilities
+    TMemDefrag* MemDefrag1 = nullptr;
+    TSingleInstance* SingleInstance1 = nullptr;
+    TNetConnectDlg* NetConnectDlg1 = nullptr;
+    TNetDisConnectDlg* NetDisConnectDlg1 = nullptr;
+    TPentiumMMX* PentiumMMX1 = nullptr;
 
     void ComponentsCreated() override;
 
@@ -138,6 +148,13 @@ public slots:
     // File-count captions after the pickers' dialogs.
     void Backup1AfterDialog(QObject* Sender, QString* Name, bool* Action);
     void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
+    // Memory and network panels (FoldPanel4BeforeExpand also refreshes the figures).
+    void SpeedButton5Click(QObject* Sender);
+    void MemDefrag1BeforeDefrag(QObject* Sender);
+    void MemDefrag1Progress(QObject* Sender, int Progress);
+    void MemDefrag1AfterDefrag(QObject* Sender);
+    void SpeedButton1Click(QObject* Sender);
+    void SpeedButton2Click(QObject* Sender);
 
 protected:
     // A close while a file job runs waits until the job has ended.
@@ -154,6 +171,8 @@ private:
     bool m_compactRunning = false;
     bool m_closeWaiting = false;
     bool m_shutdownWaiting = false;
+    void refreshMemoryFigures();
+    void defragmentMemoryFirst();
 };
 
 // Makes every class that the window description names known to the reader.

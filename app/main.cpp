@@ -1,11 +1,15 @@
 #include "app/form1.h"
 #include "controls/graphics.h"
 #include "platform/termination.h"
+#include "sysutil/singleinstance.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // One copy per executable name: a later start brings the first forward and ends.
+    TPreviousInstance previous(
+        TPreviousInstance::DefaultTitle(QCoreApplication::applicationFilePath()));
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     Graphics::InstallFontSubstitutions();
 
@@ -14,6 +18,6 @@ int main(int argc, char** argv) {
     // that everything the window keeps is saved.
     tarnwick::Termination termination;
     QObject::connect(&termination, &tarnwick::Termination::requested, &form, &QWidget::close);
-    form.show();
+    if (!previous.Exists()) form.show();
     return app.exec();
 }
