@@ -6,12 +6,14 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6opengl6-dev libgl-dev
-  libzip-dev zlib1g-dev libdeflate-dev
+  git  # scripts/format.sh lists the sources with git
+  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libgl-dev
+  libzip-dev zlib1g-dev
   # run
   fonts-liberation qt6-qpa-plugins
-  # test and screenshots
-  xvfb xauth imagemagick dbus python3-dbusmock python3
+  # test
+  libgtest-dev  # the Jet engine's tests
+  xvfb xauth dbus python3-dbusmock python3
   mdbtools zip unzip p7zip-full
   xfsprogs  # reflink copies are tested on a small XFS image
   # fuzzing and sanitizers
