@@ -1,10 +1,15 @@
 #include "app/form1.h"
 
-#include "archive/ziplibrary.h"
+#include "app/windowplacement.h"
 #include "controls/formreader.h"
 #include "platform/sessionend.h"
 
 #include <QColor>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 
 #include <mutex>
 
@@ -81,7 +86,28 @@ void TForm1::ComponentsCreated() {
 }
 
 void TForm1::FormCreate(QObject*) {
+    const QSize design = size();
     IniOut1->LoadProperties();
+    KeepOnScreen(design);
+}
+
+// A hand-edited or foreign settings file, or a screen that is gone, must not leave the
+// window where nobody can see it, or so large that it costs gigabytes to draw.
+void TForm1::KeepOnScreen(const QSize& design) {
+    QList<QRect> screens;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        screens.append(primary->availableGeometry());
+    for (QScreen* s : QGuiApplication::screens())
+        if (s != QGuiApplication::primaryScreen()) screens.append(s->availableGeometry());
+    static constexpr int far = 1 << 20; // beyond every screen, far from overflowing a QRect
+    const auto bounded = [](int v) { return std::clamp(v, -far, far); };
+    const QRect placed =
+        PlaceOnScreens(QRect(bounded(Left()), bounded(Top()), bounded(Width()), bounded(Height())),
+                       design, screens);
+    SetWidth(placed.width());
+    SetHeight(placed.height());
+    SetLeft(placed.x());
+    SetTop(placed.y());
 }
 
 void TForm1::FormDestroy(QObject*) {
@@ -154,8 +180,22 @@ void switchOff(TToggleSwitch* sw, TAlarmClock* clock) {
 
 } // namespace
 
+// A switch arms its job only at a time that the edit shows; text that does not read as a time
+// (the edit lets one separator be typed, so "23:45:10" can become "23:4510") turns the switch
+// off again and says what to type.
+std::optional<double> TForm1::TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw) {
+    if (const auto time = TValueSpinEdit::TextToTime(edit->text())) return time;
+    sw->SetStateOn(false);
+    QMessageBox::critical(this, QCoreApplication::applicationName(),
+                          QStringLiteral("\"%1\" is not a time of day!\n\n"
+                                         "Please type a time such as 14:30")
+                              .arg(edit->text()));
+    return std::nullopt;
+}
+
 void TForm1::ToggleSwitch1On(QObject*) {
-    armFileJob(AlarmClock2, ValueSpinEdit1->TimeValue(), Label4);
+    if (const auto time = TimeShown(ValueSpinEdit1, ToggleSwitch1))
+        armFileJob(AlarmClock2, *time, Label4);
 }
 
 void TForm1::ToggleSwitch1Off(QObject*) {
@@ -171,7 +211,8 @@ void TForm1::Backup1Change(QObject*) {
 }
 
 void TForm1::ToggleSwitch2On(QObject*) {
-    armFileJob(AlarmClock1, ValueSpinEdit2->TimeValue(), Label11);
+    if (const auto time = TimeShown(ValueSpinEdit2, ToggleSwitch2))
+        armFileJob(AlarmClock1, *time, Label11);
 }
 
 void TForm1::ToggleSwitch2Off(QObject*) {
@@ -191,8 +232,10 @@ void TForm1::ComboBox1Change(QObject*) {
 }
 
 void TForm1::ToggleSwitch3On(QObject*) {
+    const auto time = TimeShown(ValueSpinEdit3, ToggleSwitch3);
+    if (!time) return;
     AlarmClock3->SetAlarmEnabled(true);
-    AlarmClock3->SetAlarmFromTime(ValueSpinEdit3->TimeValue());
+    AlarmClock3->SetAlarmFromTime(*time);
 }
 
 void TForm1::ToggleSwitch3Off(QObject*) {

@@ -10,6 +10,8 @@
 #include "controls/valuespinedit.h"
 #include "settings/iniout.h"
 
+#include <optional>
+
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
 class TForm1 : public TForm {
@@ -20,7 +22,7 @@ public:
                     QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Clocks: backup, repair and compact, shutdown
+    // Clocks: AlarmClock1 repair and compact, AlarmClock2 backup, AlarmClock3 shutdown
     TAlarmClock* AlarmClock1 = nullptr;
     TAlarmClock* AlarmClock2 = nullptr;
     TAlarmClock* AlarmClock3 = nullptr;
@@ -94,6 +96,8 @@ public slots:
 
 private:
     template <typename T> void bind(T*& field, const char* name);
+    void KeepOnScreen(const QSize& design);
+    std::optional<double> TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw);
 };
 
 // Makes every class that the window description names known to the reader.
