@@ -3,6 +3,7 @@
 #include "archive/ziparchiver.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
+#include "tests/common/platformdoubles.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -285,6 +286,25 @@ private slots:
         QCOMPARE(run("unzip", {"-qq", m_dir->filePath("joined.zip"), "-d", m_dir->filePath("x")}),
                  0);
         QCOMPARE(readFile(m_dir->filePath("x/db.mdb")), readFile(f));
+    }
+
+    // The size of each part comes from the drive's free space as the drive probe tells it,
+    // not from the mount table, which a chroot or container may not show.
+    void spannedPartsFollowTheDrivesFreeSpace() {
+        testutil::FakeDriveProbe drive(false, 120000);
+        auto z = make();
+        z->SetUnattended(true);
+        const QString f = m_dir->filePath("db.mdb");
+        writeFile(f, noise(300000, 6));
+        z->SetMinFreeVolumeSize(1000);
+        z->SetAddOptions(TZipArchiver::AddDiskSpan);
+        z->SetZipFileName(m_dir->filePath("span.zip"));
+        z->SetFSpecArgs({f});
+        z->Add();
+        QCOMPARE(z->AddedCount(), 1);
+        QCOMPARE(files(m_dir->path()), (QStringList{"db.mdb", "span.z01", "span.z02", "span.zip"}));
+        QCOMPARE(QFileInfo(m_dir->filePath("span.z01")).size(), 120000);
+        QCOMPARE(QFileInfo(m_dir->filePath("span.z02")).size(), 120000);
     }
 
     void spannedCopyStopped() {
