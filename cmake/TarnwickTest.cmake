@@ -1,15 +1,16 @@
-# tarnwick_add_test(NAME SOURCES <files> [LIBS <libs>] [LABELS <labels>] [TIMEOUT <s>])
+# tarnwick_add_test(NAME SOURCES <files> [LIBS <libs>] [LABELS <labels>] [TIMEOUT <s>]
+#                   [ARGS <command-line arguments>])
 #
 # One executable per test, run by ctest with the offscreen platform, a fixed
 # locale and private HOME/XDG folders, so no test can reach a real display, the
 # user's settings or the session bus.
 function(tarnwick_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS})
   # Shared helpers: #include "tests/common/..."
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
