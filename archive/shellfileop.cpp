@@ -1,6 +1,6 @@
 #include "archive/shellfileop.h"
 
-#include "controls/formreader.h"
+#include "runtime/classregistry.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controls/component.h"
 #include "platform/shellfileoperation.h"
+#include "runtime/component.h"
 
 #include <QStringList>
 

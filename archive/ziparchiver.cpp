@@ -4,7 +4,7 @@
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
-#include "controls/formreader.h"
+#include "runtime/classregistry.h"
 
 #include "ziplib.h"
 

@@ -3,7 +3,7 @@
 // TZipArchiver: a non-visual component that puts files into zip archives through the zip
 // library, answers the library's callbacks, and reads the directory of the archive it names.
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QByteArray>
 #include <QIcon>

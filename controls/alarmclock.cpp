@@ -1,11 +1,11 @@
 #include "controls/alarmclock.h"
 #include "controls/graphics.h"
 
-#include "controls/errors.h"
 #include "controls/ticktimer.h"
 #include "platform/formatsettings.h"
 #include "platform/systemclockwatch.h"
 #include "platform/timesource.h"
+#include "runtime/errors.h"
 
 #include <QEvent>
 #include <QGuiApplication>

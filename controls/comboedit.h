@@ -3,7 +3,7 @@
 // An edit with a button at its right end that opens something (a dialog, a list); the base of
 // the file and directory pickers.
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QLineEdit>
 #include <QPixmap>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QWidget>
 

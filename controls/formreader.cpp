@@ -1,255 +1,20 @@
 #include "controls/formreader.h"
 
-#include "controls/component.h"
 #include "controls/form.h"
 #include "controls/graphics.h"
+#include "runtime/classregistry.h"
+#include "runtime/component.h"
 
 #include <QAbstractButton>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMetaProperty>
-#include <QMutex>
 #include <QWidget>
-
-// --- class registry
-
-namespace {
-QMutex registryLock;
-QHash<QByteArray, TClassRegistry::Factory>& factories() {
-    static QHash<QByteArray, TClassRegistry::Factory> map;
-    return map;
-}
-} // namespace
-
-void TClassRegistry::Register(const QByteArray& className, Factory factory) {
-    QMutexLocker lock(&registryLock);
-    factories().insert(className, std::move(factory));
-}
-
-QObject* TClassRegistry::Create(const QByteArray& className, QWidget* parent) {
-    Factory f;
-    {
-        QMutexLocker lock(&registryLock);
-        f = factories().value(className);
-    }
-    return f ? f(parent) : nullptr;
-}
-
-bool TClassRegistry::Has(const QByteArray& className) {
-    QMutexLocker lock(&registryLock);
-    return factories().contains(className);
-}
 
 namespace FormDescription {
 
 namespace {
-
-[[noreturn]] void fail(int line, const QString& what) {
-    throw EReadError(
-        QStringLiteral("Window description, line %1: %2").arg(line).arg(what).toStdString());
-}
-
-// --- parser
-
-class Parser {
-public:
-    explicit Parser(const QString& text) : m_text(text) {}
-
-    std::unique_ptr<Object> parseRoot() {
-        skipSpace();
-        auto root = parseObject();
-        skipSpace();
-        if (m_pos < m_text.size()) fail(m_line, QStringLiteral("text after the last 'end'"));
-        return root;
-    }
-
-private:
-    QChar peek(int ahead = 0) const {
-        return m_pos + ahead < m_text.size() ? m_text[m_pos + ahead] : QChar();
-    }
-
-    void skipSpace() {
-        while (m_pos < m_text.size()) {
-            const QChar c = m_text[m_pos];
-            if (c == '\n') {
-                ++m_line;
-                ++m_pos;
-            } else if (c.isSpace()) {
-                ++m_pos;
-            } else if (c == '/' && peek(1) == '/') {
-                while (m_pos < m_text.size() && m_text[m_pos] != '\n')
-                    ++m_pos;
-            } else {
-                break;
-            }
-        }
-    }
-
-    QString identifier() {
-        skipSpace();
-        const int start = m_pos;
-        while (m_pos < m_text.size() &&
-               (m_text[m_pos].isLetterOrNumber() || m_text[m_pos] == '_' || m_text[m_pos] == '.'))
-            ++m_pos;
-        if (start == m_pos) fail(m_line, QStringLiteral("a name was expected"));
-        return m_text.mid(start, m_pos - start);
-    }
-
-    void expect(QChar c) {
-        skipSpace();
-        if (peek() != c) fail(m_line, QStringLiteral("'%1' was expected").arg(c));
-        ++m_pos;
-    }
-
-    std::unique_ptr<Object> parseObject() {
-        auto obj = std::make_unique<Object>();
-        obj->line = m_line;
-        if (identifier().compare(QLatin1String("object"), Qt::CaseInsensitive) != 0)
-            fail(obj->line, QStringLiteral("'object' was expected"));
-        obj->name = identifier().toLatin1();
-        expect(':');
-        obj->className = identifier().toLatin1();
-        for (;;) {
-            skipSpace();
-            if (m_pos >= m_text.size()) fail(m_line, QStringLiteral("'end' is missing"));
-            const int save = m_pos, saveLine = m_line;
-            const QString word = identifier();
-            if (word.compare(QLatin1String("end"), Qt::CaseInsensitive) == 0) return obj;
-            if (word.compare(QLatin1String("object"), Qt::CaseInsensitive) == 0) {
-                m_pos = save;
-                m_line = saveLine;
-                obj->children.push_back(parseObject());
-                continue;
-            }
-            Property prop;
-            prop.line = m_line;
-            prop.name = word.toLatin1();
-            expect('=');
-            prop.value = parseValue();
-            obj->properties.append(std::move(prop));
-        }
-    }
-
-    // A quoted string with '' for a quote, and #nn character codes, in any sequence.
-    QString stringPart() {
-        QString s;
-        for (;;) {
-            const QChar c = peek();
-            if (c == '\'') {
-                ++m_pos;
-                for (;;) {
-                    if (m_pos >= m_text.size() || m_text[m_pos] == '\n')
-                        fail(m_line, QStringLiteral("unterminated string"));
-                    const QChar d = m_text[m_pos++];
-                    if (d == '\'') {
-                        if (peek() == '\'') {
-                            s += '\'';
-                            ++m_pos;
-                            continue;
-                        }
-                        break;
-                    }
-                    s += d;
-                }
-            } else if (c == '#') {
-                ++m_pos;
-                const int start = m_pos;
-                while (peek().isDigit())
-                    ++m_pos;
-                bool ok = false;
-                const uint code = m_text.mid(start, m_pos - start).toUInt(&ok);
-                if (!ok || code > 0xFFFF) fail(m_line, QStringLiteral("bad character code"));
-                s += QChar(char16_t(code));
-            } else {
-                return s;
-            }
-        }
-    }
-
-    QString stringExpr() {
-        QString s = stringPart();
-        for (;;) {
-            const int save = m_pos, saveLine = m_line;
-            skipSpace();
-            if (peek() != '+') {
-                m_pos = save;
-                m_line = saveLine;
-                return s;
-            }
-            ++m_pos;
-            skipSpace();
-            s += stringPart();
-        }
-    }
-
-    Value parseValue() {
-        skipSpace();
-        const QChar c = peek();
-        Value v;
-        if (c == '\'' || c == '#') {
-            v.kind = Value::String;
-            v.value = stringExpr();
-        } else if (c == '[') {
-            ++m_pos;
-            QStringList members;
-            skipSpace();
-            while (peek() != ']') {
-                members << identifier();
-                skipSpace();
-                if (peek() == ',')
-                    ++m_pos;
-                else if (peek() != ']')
-                    fail(m_line, QStringLiteral("',' or ']' was expected"));
-                skipSpace();
-            }
-            ++m_pos;
-            v.kind = Value::Set;
-            v.value = members;
-        } else if (c == '(') {
-            ++m_pos;
-            QStringList items;
-            skipSpace();
-            while (peek() != ')') {
-                if (peek() != '\'' && peek() != '#')
-                    fail(m_line, QStringLiteral("a string was expected"));
-                items << stringExpr();
-                skipSpace();
-            }
-            ++m_pos;
-            v.kind = Value::List;
-            v.value = items;
-        } else if (c == '-' || c == '+' || c.isDigit() || c == '$') {
-            const int start = m_pos;
-            ++m_pos;
-            while (peek().isLetterOrNumber() || peek() == '.')
-                ++m_pos;
-            const QString t = m_text.mid(start, m_pos - start);
-            bool ok = false;
-            if (t.startsWith('$')) {
-                v.kind = Value::Integer;
-                v.value = t.mid(1).toLongLong(&ok, 16);
-            } else if (t.contains('.') || t.contains('e', Qt::CaseInsensitive)) {
-                v.kind = Value::Float;
-                v.value = t.toDouble(&ok);
-            } else {
-                v.kind = Value::Integer;
-                v.value = t.toLongLong(&ok);
-            }
-            if (!ok) fail(m_line, QStringLiteral("bad number '%1'").arg(t));
-        } else {
-            v.kind = Value::Identifier;
-            v.value = identifier();
-        }
-        return v;
-    }
-
-    const QString& m_text;
-    int m_pos = 0;
-    int m_line = 1;
-};
-
-// --- applying values
 
 QString describe(const QObject* obj) {
     return QStringLiteral("%1.%2").arg(QLatin1String(obj->metaObject()->className()),
@@ -341,7 +106,7 @@ void setFont(QWidget* w, const QByteArray& part, const Value& v, int line) {
         f.setStrikeOut(s.contains(QLatin1String("fsStrikeOut")));
     } else if (part == "Color") {
         const auto c = Graphics::ColorFromText(v.value.toString());
-        if (!c) fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
+        if (!c) Fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
         // Not for the disabled look, which must stay greyed.
         QPalette pal = w->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive})
@@ -352,7 +117,7 @@ void setFont(QWidget* w, const QByteArray& part, const Value& v, int line) {
     } else if (part == "Charset") {
         return; // text is Unicode throughout
     } else {
-        fail(line,
+        Fail(line,
              QStringLiteral("%1 has no font property %2").arg(describe(w), QLatin1String(part)));
     }
     w->setFont(f);
@@ -362,7 +127,7 @@ void setFont(QWidget* w, const QByteArray& part, const Value& v, int line) {
 bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
     auto integer = [&] {
         if (v.kind != Value::Integer)
-            fail(line,
+            Fail(line,
                  QStringLiteral("%1.%2 takes a number").arg(describe(w), QLatin1String(name)));
         return v.value.toInt();
     };
@@ -370,7 +135,7 @@ bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
         bool ok = false;
         const bool b = isTrue(v, &ok);
         if (!ok)
-            fail(line,
+            Fail(line,
                  QStringLiteral("%1.%2 takes True or False").arg(describe(w), QLatin1String(name)));
         return b;
     };
@@ -396,7 +161,7 @@ bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
         w->setFocusPolicy(boolean() ? Qt::StrongFocus : Qt::NoFocus);
     else if (name == "Color") {
         const auto c = Graphics::ColorFromText(v.value.toString());
-        if (!c) fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
+        if (!c) Fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
         QPalette pal = w->palette();
         pal.setColor(QPalette::Window, *c);
         pal.setColor(QPalette::Button, *c);
@@ -404,7 +169,7 @@ bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
         w->setAutoFillBackground(true);
     } else if (name == "Cursor") {
         const auto c = Graphics::CursorFromText(v.value.toString());
-        if (!c) fail(line, QStringLiteral("unknown cursor %1").arg(v.value.toString()));
+        if (!c) Fail(line, QStringLiteral("unknown cursor %1").arg(v.value.toString()));
         w->setCursor(*c);
     } else if (name == "Caption" && v.kind == Value::String) {
         if (auto* l = qobject_cast<QLabel*>(w))
@@ -428,7 +193,7 @@ void createChildren(const Object& node, QWidget* container, TForm* form,
     for (const auto& child : node.children) {
         QObject* obj = TClassRegistry::Create(child->className, container);
         if (!obj)
-            fail(child->line,
+            Fail(child->line,
                  QStringLiteral("unknown class %1").arg(QLatin1String(child->className)));
         obj->setObjectName(QString::fromLatin1(child->name));
         if (!obj->isWidgetType()) obj->setParent(form);
@@ -441,7 +206,7 @@ void createChildren(const Object& node, QWidget* container, TForm* form,
             try {
                 SetProperty(obj, p.name, p.value, form);
             } catch (const EReadError& e) {
-                fail(p.line, QString::fromUtf8(e.what()));
+                Fail(p.line, QString::fromUtf8(e.what()));
             }
         }
         auto* w = qobject_cast<QWidget*>(obj);
@@ -450,10 +215,6 @@ void createChildren(const Object& node, QWidget* container, TForm* form,
 }
 
 } // namespace
-
-std::unique_ptr<Object> Parse(const QString& text) {
-    return Parser(text).parseRoot();
-}
 
 void SetProperty(QObject* obj, const QByteArray& name, const Value& value, QObject* handlerOwner) {
     QByteArray propName = name;
@@ -486,7 +247,7 @@ void SetProperty(QObject* obj, const QByteArray& name, const Value& value, QObje
 
 void Apply(const Object& root, TForm* form) {
     if (root.className != form->metaObject()->className())
-        fail(root.line, QStringLiteral("the description is of %1, not %2")
+        Fail(root.line, QStringLiteral("the description is of %1, not %2")
                             .arg(QLatin1String(root.className),
                                  QLatin1String(form->metaObject()->className())));
     form->setObjectName(QString::fromLatin1(root.name));
@@ -496,7 +257,7 @@ void Apply(const Object& root, TForm* form) {
         try {
             SetProperty(form, p.name, p.value, form);
         } catch (const EReadError& e) {
-            fail(p.line, QString::fromUtf8(e.what()));
+            Fail(p.line, QString::fromUtf8(e.what()));
         }
     }
     createChildren(root, form, form, loading);

@@ -4,7 +4,7 @@
 // window description and the settings use. Geometry, hints, colours and fonts that every
 // control shares are set by the description reader on the widget itself.
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QCheckBox>
 #include <QComboBox>

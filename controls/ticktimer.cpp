@@ -1,6 +1,6 @@
 #include "controls/ticktimer.h"
 
-#include "controls/errors.h"
+#include "runtime/errors.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 // every change of its state, by the user or by code, raises OnOn or OnOff once, after the
 // state has changed.
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QImage>
 #include <QWidget>

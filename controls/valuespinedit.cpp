@@ -1,10 +1,10 @@
 #include "controls/valuespinedit.h"
 
-#include "controls/errors.h"
 #include "controls/formreader.h"
 #include "controls/toggleswitch.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
+#include "runtime/errors.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

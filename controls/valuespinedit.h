@@ -6,7 +6,7 @@
 // and hexadecimal values are only remembered while a window description is read in, and the
 // step after loading builds the text from them (raising OnChange when the text changes).
 
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>

@@ -2,6 +2,7 @@
 
 #include "jet/datapage.h"
 #include "jet/format.h"
+#include "jet/indexkey.h"
 #include "jet/longvalue.h"
 
 #include <algorithm>
@@ -66,6 +67,7 @@ public:
             }
             checkTable(e);
         }
+        settleStalePages();
         compareWithGlobalMap();
         report_.reclaimableBytes = 0;
         for (const auto& n : report_.notes)
@@ -203,8 +205,34 @@ private:
     }
 
     struct LiveRow {
-        std::vector<bool> null; // per column position
+        std::vector<bool> null;          // per column position
+        std::vector<std::uint64_t> keys; // per real index: hash of the row's key, 0 if none
     };
+
+    // Keys that could not be encoded from the values, per real index number: how many and why.
+    struct Unkeyed {
+        std::size_t rows = 0;
+        std::string why;
+    };
+    std::map<std::uint32_t, Unkeyed> unkeyed_;
+
+    // Pages an index's usage map lists that its tree no longer reaches, settled against the
+    // global map at the end.
+    struct StalePages {
+        std::string table, index;
+        std::uint32_t mapPage = 0;
+        std::vector<std::uint32_t> pages;
+    };
+    std::vector<StalePages> stale_;
+    std::set<std::uint32_t> stalePages_;
+
+    static std::uint64_t keyHash(const std::vector<std::uint8_t>& key) {
+        std::uint64_t h = 0xcbf29ce484222325ull; // FNV-1a
+        for (auto b : key)
+            h = (h ^ b) * 0x100000001b3ull;
+        h ^= key.size();
+        return h ? h : 1; // 0 marks a key that could not be encoded
+    }
 
     void checkTable(const CatalogEntry& entry) {
         const std::string& name = entry.name;
@@ -253,7 +281,8 @@ private:
         }
 
         // Rows.
-        std::map<std::uint32_t, LiveRow> live; // header RP raw -> null flags
+        std::map<std::uint32_t, LiveRow> live; // header RP raw -> null flags and keys
+        unkeyed_.clear();
         auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
         const std::string dataLabel = "data page of \"" + name + "\"";
         if (owned) {
@@ -287,8 +316,8 @@ private:
                 problem("table definition", name, def.page, {}, msg);
         }
         if (owned)
-            for (const auto& ri : def.realIndexes)
-                checkIndex(def, name, ri, live);
+            for (std::size_t k = 0; k < def.realIndexes.size(); ++k)
+                checkIndex(def, name, def.realIndexes[k], k, live);
     }
 
     void checkRows(const TableDef& def, const std::string& name, std::uint32_t page,
@@ -348,7 +377,18 @@ private:
                     }
                 }
                 // Fixed-size values must have their full size.
-                db_.decodeValues(def, fields, loc.data.page, nullptr);
+                const auto values = db_.decodeValues(def, fields, loc.data.page, nullptr);
+                LiveRow& keyed = live[loc.header.raw()];
+                keyed.keys.assign(def.realIndexes.size(), 0);
+                for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
+                    try {
+                        keyed.keys[k] =
+                            keyHash(encodeIndexKey(db_, def, def.realIndexes[k], values));
+                    } catch (const JetError& e) {
+                        Unkeyed& u = unkeyed_[def.realIndexes[k].number];
+                        if (u.rows++ == 0) u.why = e.detail();
+                    }
+                }
             } catch (const JetError& e) {
                 if (e.structure() == "long value") continue; // reported above
                 problem(e.structure(), name, e.page(), static_cast<unsigned>(i), e.detail());
@@ -357,7 +397,7 @@ private:
     }
 
     void checkIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
-                    const std::map<std::uint32_t, LiveRow>& live) {
+                    std::size_t position, const std::map<std::uint32_t, LiveRow>& live) {
         std::string idxName;
         for (const auto& li : def.indexes)
             if (li.realIndex == ri.number) idxName += (idxName.empty() ? "" : "/") + li.name;
@@ -396,14 +436,24 @@ private:
             } catch (const JetError&) {
             }
         }
-        if (auto map = readMap(ri.usageMap, "index usage map", name)) {
+        if (auto map = readMap(ri.usageMap, "index usage map", name);
+            map && walk.problems.empty()) {
             std::vector<std::uint32_t> reached = walk.pages;
             std::sort(reached.begin(), reached.end());
-            if (reached != map->pages && walk.problems.empty())
+            std::vector<std::uint32_t> listed = map->pages, missing, extra;
+            std::sort(listed.begin(), listed.end());
+            std::set_difference(reached.begin(), reached.end(), listed.begin(), listed.end(),
+                                std::back_inserter(missing));
+            std::set_difference(listed.begin(), listed.end(), reached.begin(), reached.end(),
+                                std::back_inserter(extra));
+            if (!missing.empty())
                 problem("index usage map", name, ri.usageMap.page, {},
-                        "lists pages " + pageList(map->pages) + " but the tree has pages " +
-                            pageList(reached),
+                        "the tree has " + std::to_string(reached.size()) + " pages, " +
+                            std::to_string(missing.size()) +
+                            " of them missing from the map: " + pageList(missing),
                         idxName);
+            // A page freed from the tree but left in the map is leaked space, not damage.
+            if (!extra.empty()) stale_.push_back({name, idxName, ri.usageMap.page, extra});
         }
 
         std::set<std::uint32_t> indexed;
@@ -415,12 +465,28 @@ private:
                             std::to_string(e.page) + " row " + std::to_string(e.row) + ")",
                         idxName);
             const RowPointer rp{e.page, e.row};
-            if (!live.count(rp.raw()))
+            auto row = live.find(rp.raw());
+            if (row == live.end()) {
                 problem("index", name, e.page, e.row, "entry points at a missing or deleted row",
                         idxName);
-            else if (!indexed.insert(rp.raw()).second)
+                continue;
+            }
+            if (!indexed.insert(rp.raw()).second)
                 problem("index", name, e.page, e.row, "row has more than one entry", idxName);
+            if (position < row->second.keys.size() && row->second.keys[position] != 0 &&
+                row->second.keys[position] != keyHash(e.key))
+                problem("index", name, e.page, e.row,
+                        "stored key differs from the key of the row's values", idxName);
         }
+        if (auto u = unkeyed_.find(ri.number); u != unkeyed_.end())
+            add(report_.notes, {"index",
+                                name,
+                                idxName,
+                                {},
+                                {},
+                                "keys of " + std::to_string(u->second.rows) +
+                                    " rows not compared: " + u->second.why,
+                                0});
         if (!walk.problems.empty()) return; // missing rows would only echo the damage above
         for (const auto& [raw, lr] : live) {
             if (indexed.count(raw)) continue;
@@ -433,6 +499,44 @@ private:
             }
             const RowPointer rp = RowPointer::fromRaw(raw);
             problem("index", name, rp.page, rp.row, "live row has no entry in the index", idxName);
+        }
+    }
+
+    // A listed page that something else uses is damage; otherwise the page is leaked, and
+    // wastes its space unless the global map already marks it free.
+    void settleStalePages() {
+        for (const StalePages& s : stale_) {
+            std::vector<std::uint32_t> leaked;
+            std::uint64_t wasted = 0;
+            for (auto p : s.pages) {
+                if (p >= owner_.size()) {
+                    problem("index usage map", s.table, s.mapPage, {},
+                            "lists page " + std::to_string(p) + " beyond the end of the file",
+                            s.index);
+                    continue;
+                }
+                if (!owner_[p].label.empty()) {
+                    problem("index usage map", s.table, s.mapPage, {},
+                            "lists page " + std::to_string(p) + ", which is used as " +
+                                owner_[p].label,
+                            s.index);
+                    continue;
+                }
+                leaked.push_back(p);
+                stalePages_.insert(p);
+                const bool markedFree = global_ && global_->contains(p);
+                if (!markedFree) wasted += file_.pageSize();
+            }
+            if (leaked.empty()) continue;
+            add(report_.notes, {"index usage map",
+                                s.table,
+                                s.index,
+                                s.mapPage,
+                                {},
+                                "lists " + std::to_string(leaked.size()) +
+                                    " pages the tree no longer reaches: " + pageList(leaked) +
+                                    " (" + std::to_string(wasted) + " bytes wasted)",
+                                wasted});
         }
     }
 
@@ -449,7 +553,7 @@ private:
             if (owned && freeBit[p])
                 problem("global usage map", {}, p, {},
                         "page is in use as " + owner_[p].label + " but marked free");
-            else if (!owned && !freeBit[p] &&
+            else if (!owned && !freeBit[p] && !stalePages_.count(p) &&
                      (describable || global_->kind == UsageMap::Kind::Reference))
                 orphans.push_back(p);
         }

@@ -74,6 +74,36 @@ std::string decodeCodePage(Bytes bytes, int codePage) {
     return out;
 }
 
+int encodeCodePage(std::uint32_t cp, int codePage) {
+    if (codePage == 1252) {
+        for (std::size_t i = 0; i < 32; ++i)
+            if (cp1252High[i] == cp) return static_cast<int>(0x80 + i);
+        // Bytes the code page defines otherwise decode elsewhere, undefined ones to themselves.
+        if (cp >= 0x80 && cp < 0xA0) return cp1252High[cp - 0x80] ? -1 : static_cast<int>(cp);
+    }
+    return cp < 0x100 ? static_cast<int>(cp) : -1;
+}
+
+std::u32string utf8ToCodePoints(std::string_view s) {
+    std::u32string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto lead = static_cast<unsigned char>(s[i++]);
+        int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        if (lead >= 0x80 && lead < 0xC0) more = -1;
+        std::uint32_t cp = more == 3 ? lead & 0x07u : more == 2 ? lead & 0x0Fu : lead & 0x1Fu;
+        if (more == 0) cp = lead;
+        for (int k = 0; k < more; ++k) {
+            if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+                more = -1;
+                break;
+            }
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3Fu);
+        }
+        out.push_back(more < 0 ? 0xFFFD : cp);
+    }
+    return out;
+}
+
 std::string decodeUcs2(Bytes bytes) {
     std::string out;
     out.reserve(bytes.size());

@@ -3,6 +3,7 @@
 #include "jet/bytes.h"
 
 #include <string>
+#include <string_view>
 
 namespace tarnwick::jet {
 
@@ -13,6 +14,10 @@ void appendUtf8(std::string& out, std::uint32_t cp);
 // five undefined bytes map to the C1 controls of the same number, as Access does); any other
 // code page falls back to Latin-1.
 std::string decodeCodePage(Bytes bytes, int codePage);
+// The reverse for one code point: its byte in the code page, or -1 when it has none.
+int encodeCodePage(std::uint32_t cp, int codePage);
+// The code points of UTF-8 text; malformed sequences become U+FFFD.
+std::u32string utf8ToCodePoints(std::string_view utf8);
 
 // Jet 4 text: UCS-2 little-endian, or the compressed form that starts with FF FE and switches
 // between one-byte and two-byte characters at each 0x00 byte. Unpaired surrogates become U+FFFD.

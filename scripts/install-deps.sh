@@ -22,6 +22,8 @@ packages=(
   hyperfine
   # clock-driven end-to-end tests
   faketime
+  # jetpeer, the independent Jet peer the Jet tests and benchmarks run
+  default-jre-headless libcommons-lang3-java libcommons-logging-java
 )
 
 missing=()

@@ -1,9 +1,9 @@
 #include "controls/alarmclock.h"
-#include "controls/errors.h"
 #include "controls/ticktimer.h"
 #include "platform/formatsettings.h"
 #include "platform/systemclockwatch.h"
 #include "platform/timesource.h"
+#include "runtime/errors.h"
 
 #include <QApplication>
 #include <QImage>

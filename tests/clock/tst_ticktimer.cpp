@@ -1,8 +1,8 @@
 #include "controls/alarmclock.h"
-#include "controls/errors.h"
 #include "controls/ticktimer.h"
 #include "platform/systemclockwatch.h"
 #include "platform/timesource.h"
+#include "runtime/errors.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

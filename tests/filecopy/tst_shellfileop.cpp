@@ -2,8 +2,8 @@
 // through it.
 
 #include "archive/shellfileop.h"
-#include "controls/formreader.h"
 #include "platform/linuxshellfileoperation.h"
+#include "runtime/classregistry.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "controls/errors.h"
+#include "runtime/errors.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "controls/component.h"
+#include "runtime/component.h"
 
 #include <QTest>
 

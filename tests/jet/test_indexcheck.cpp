@@ -1,0 +1,139 @@
+// `check` on index keys and index usage maps: a stored key that is not its row's key is a
+// problem; a page the map lists but the tree no longer reaches is a note with the space it
+// wastes; a tree page missing from the map is a problem.
+
+#include "corpus.h"
+
+#include "jet/check.h"
+#include "jet/database.h"
+#include "jet/datapage.h"
+#include "jet/index.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarnwick::jet;
+using namespace tarnwick::jet::test;
+using B = std::vector<std::uint8_t>;
+
+namespace {
+
+std::unique_ptr<Database> openBytes(const B& b) {
+    return Database::open(memorySource(b));
+}
+
+std::string describe(const CheckReport& r) {
+    std::string s;
+    for (const auto& p : r.problems)
+        s += "  problem: " + p.text() + "\n";
+    for (const auto& n : r.notes)
+        s += "  note: " + n.text() + "\n";
+    return s;
+}
+
+const Finding* find(const std::vector<Finding>& in, const std::string& structure,
+                    const std::string& text) {
+    for (const auto& f : in)
+        if (f.structure == structure && f.message.find(text) != std::string::npos) return &f;
+    return nullptr;
+}
+
+// Byte offset of a map row in the file.
+std::size_t mapOffset(const Database& db, RowPointer rp) {
+    const DataPage host = readDataPage(db.file(), rp.page, "host");
+    return static_cast<std::size_t>(rp.page) * db.format().pageSize + host.slots[rp.row].start;
+}
+
+void setBit(B& b, std::size_t map, std::uint32_t page, bool on) {
+    const std::uint32_t start = b[map + 1] | b[map + 2] << 8 | b[map + 3] << 16;
+    const std::uint32_t bit = page - start;
+    const auto mask = static_cast<std::uint8_t>(1u << (bit % 8));
+    if (on)
+        b[map + 5 + bit / 8] |= mask;
+    else
+        b[map + 5 + bit / 8] &= static_cast<std::uint8_t>(~mask);
+}
+
+TEST(IndexCheck, StoredKeyMustBeTheRowsKey) {
+    // Table1's first index has one leaf; raising a key byte of its last entry keeps the order,
+    // so only the key comparison sees it.
+    const B good = readAll(corpusDir() / "V2000/indexTestV2000.mdb");
+    auto db = openBytes(good);
+    ASSERT_TRUE(check(*db).sound()) << describe(check(*db));
+    const TableDef& def = db->tableDef(*db->findTable("Table1"));
+    const IndexPage root = readIndexPage(db->file(), def.realIndexes[0].rootPage);
+    ASSERT_TRUE(root.leaf);
+    ASSERT_EQ(root.prefixLength, 0u);
+    const std::size_t lastKeyByte =
+        static_cast<std::size_t>(root.number) * 4096 + 480 + root.usedBytes - 5;
+    B bad = good;
+    ++bad[lastKeyByte];
+    const CheckReport r = check(*openBytes(bad));
+    const Finding* f = find(r.problems, "index", "stored key differs");
+    ASSERT_TRUE(f) << describe(r);
+    EXPECT_EQ(f->table, "Table1");
+    EXPECT_FALSE(f->index.empty());
+    EXPECT_EQ(f->page, root.entries.back().page);
+    EXPECT_EQ(f->row, root.entries.back().row);
+}
+
+TEST(IndexCheck, UsageMapAgainstTree) {
+    const B good = readAll(corpusDir() / "V1997/indexTestV1997.mdb");
+    auto db = openBytes(good);
+    const CheckReport before = check(*db);
+    ASSERT_TRUE(before.sound()) << describe(before);
+    const TableDef& def = db->tableDef(*db->findTable("Table1"));
+    const RealIndex& ri = def.realIndexes[0];
+    const std::size_t indexMap = mapOffset(*db, ri.usageMap);
+    ASSERT_EQ(good[indexMap], 0) << "inline map expected";
+
+    // A page the global map marks free, listed by the index map and no longer marked free: the
+    // page is leaked and counted once.
+    const UsageMap global = db->globalUsageMap();
+    ASSERT_FALSE(global.pages.empty());
+    const std::uint32_t freed = global.pages.front();
+    {
+        B bad = good;
+        setBit(bad, indexMap, freed, true);
+        setBit(bad, mapOffset(*db, {1, 0}), freed, false);
+        const CheckReport r = check(*openBytes(bad));
+        EXPECT_TRUE(r.sound()) << describe(r);
+        const Finding* f = find(r.notes, "index usage map", "no longer reaches");
+        ASSERT_TRUE(f) << describe(r);
+        EXPECT_EQ(f->reclaimableBytes, 2048u);
+        EXPECT_NE(f->message.find(std::to_string(freed)), std::string::npos) << f->message;
+        EXPECT_EQ(r.reclaimableBytes, before.reclaimableBytes + 2048) << describe(r);
+    }
+    // Still marked free in the global map: nothing is wasted.
+    {
+        B bad = good;
+        setBit(bad, indexMap, freed, true);
+        const CheckReport r = check(*openBytes(bad));
+        EXPECT_TRUE(r.sound()) << describe(r);
+        const Finding* f = find(r.notes, "index usage map", "no longer reaches");
+        ASSERT_TRUE(f) << describe(r);
+        EXPECT_EQ(f->reclaimableBytes, 0u);
+    }
+    // A listed page that holds something else is damage.
+    {
+        B bad = good;
+        setBit(bad, indexMap, def.page, true);
+        const CheckReport r = check(*openBytes(bad));
+        EXPECT_TRUE(find(r.problems, "index usage map", "which is used as table definition"))
+            << describe(r);
+    }
+    // The root missing from the map is damage, and the message counts the tree's pages.
+    {
+        B bad = good;
+        setBit(bad, indexMap, ri.rootPage, false);
+        const CheckReport r = check(*openBytes(bad));
+        const Finding* f = find(r.problems, "index usage map", "missing from the map");
+        ASSERT_TRUE(f) << describe(r);
+        EXPECT_NE(f->message.find("the tree has 1 pages"), std::string::npos) << f->message;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return runCorpusTests(argc, argv);
+}

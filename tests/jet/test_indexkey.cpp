@@ -1,0 +1,185 @@
+// Index key segments of single values: each type, both directions, nulls, and text in both
+// General sort orders. Expected bytes follow keys stored in the test databases.
+
+#include "jet/error.h"
+#include "jet/indexkey.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarnwick::jet;
+using B = std::vector<std::uint8_t>;
+
+namespace {
+
+Value integer(ColumnType t, std::int64_t v) {
+    Value x;
+    x.type = t;
+    x.null = false;
+    x.integer = v;
+    return x;
+}
+
+Value real(ColumnType t, double v) {
+    Value x;
+    x.type = t;
+    x.null = false;
+    x.real = v;
+    return x;
+}
+
+Value text(const char* s) {
+    Value x;
+    x.type = ColumnType::Text;
+    x.null = false;
+    x.text = s;
+    return x;
+}
+
+Value bytes(ColumnType t, B b) {
+    Value x;
+    x.type = t;
+    x.null = false;
+    x.bytes = std::move(b);
+    return x;
+}
+
+Value null(ColumnType t) {
+    Value x;
+    x.type = t;
+    return x;
+}
+
+B segment(Version version, const Value& v, bool ascending) {
+    Column c;
+    c.name = "C";
+    c.type = v.type;
+    B key;
+    appendKeySegment(key, version, 1252, c, v, ascending);
+    return key;
+}
+
+TEST(IndexKey, Segments) {
+    using T = ColumnType;
+    const B guid{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+                 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+    struct Case {
+        const char* name;
+        Version version;
+        Value value;
+        bool ascending;
+        B key;
+    } cases[] = {
+        {"null ascending", Version::Jet4, null(T::Long), true, {0x00}},
+        {"null descending", Version::Jet4, null(T::Text), false, {0xFF}},
+        {"byte", Version::Jet4, integer(T::Byte, 0x12), true, {0x7F, 0x12}},
+        {"byte descending", Version::Jet4, integer(T::Byte, 0x12), false, {0x80, 0xED}},
+        {"integer -2", Version::Jet4, integer(T::Integer, -2), true, {0x7F, 0x7F, 0xFE}},
+        {"long 1", Version::Jet4, integer(T::Long, 1), true, {0x7F, 0x80, 0, 0, 1}},
+        {"long 1 descending",
+         Version::Jet4,
+         integer(T::Long, 1),
+         false,
+         {0x80, 0x7F, 0xFF, 0xFF, 0xFE}},
+        {"currency 1.0000",
+         Version::Jet3,
+         integer(T::Currency, 10000),
+         true,
+         {0x7F, 0x80, 0, 0, 0, 0, 0, 0x27, 0x10}},
+        {"boolean true", Version::Jet4, integer(T::Boolean, 1), true, {0x7F, 0x00}},
+        {"boolean false descending", Version::Jet4, integer(T::Boolean, 0), false, {0x80, 0x00}},
+        {"double 1.0",
+         Version::Jet4,
+         real(T::Double, 1.0),
+         true,
+         {0x7F, 0xBF, 0xF0, 0, 0, 0, 0, 0, 0}},
+        {"double -1.0",
+         Version::Jet4,
+         real(T::Double, -1.0),
+         true,
+         {0x7F, 0x40, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+        {"double -1.0 descending",
+         Version::Jet4,
+         real(T::Double, -1.0),
+         false,
+         {0x80, 0xBF, 0xF0, 0, 0, 0, 0, 0, 0}},
+        {"single 2.0", Version::Jet4, real(T::Single, 2.0), true, {0x7F, 0xC0, 0, 0, 0}},
+        {"guid",
+         Version::Jet4,
+         bytes(T::Guid, guid),
+         true,
+         {0x7F, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x09, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
+          0xDD, 0xEE, 0xFF, 0x08}},
+        {"binary of 3 descending",
+         Version::Jet4,
+         bytes(T::Binary, {1, 2, 3}),
+         false,
+         {0x80, 0xFE, 0xFD, 0xFC, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC}},
+        // Jet 3 General 97: codes, then the accent nibbles (A is significant, Ú an accent).
+        {"general 97",
+         Version::Jet3,
+         text("AA\xC3\x9A"
+              "AA"),
+         true,
+         {0x7F, 0x60, 0x60, 0x78, 0x60, 0x60, 0x02, 0x24, 0x00}},
+        {"general 97 descending",
+         Version::Jet3,
+         text("a/a"),
+         false,
+         {0x80, 0x9F, 0xDF, 0x9F, 0xFF}},
+        {"general 97 folds case, drops trailing spaces",
+         Version::Jet3,
+         text("Table1  "),
+         true,
+         {0x7F, 0x77, 0x60, 0x61, 0x6D, 0x66, 0x57, 0x00}},
+        // Jet 4 General Legacy: codes, 01, accents, unprintables by position, 00.
+        {"general legacy",
+         Version::Jet4,
+         text("C0000016"),
+         true,
+         {0x7F, 0x4D, 0x36, 0x36, 0x36, 0x36, 0x36, 0x38, 0x42, 0x01, 0x00}},
+        {"general legacy accent and apostrophe",
+         Version::Jet4,
+         text("\xC3\x84r O'N"),
+         true,
+         {0x7F, 0x4A, 0x69, 0x07, 0x64, 0x62, 0x01, 0x13, 0x01, 0x01, 0x01, 0x80, 0x17, 0x06, 0x80,
+          0x00}},
+        {"general legacy descending",
+         Version::Jet4,
+         text("ab"),
+         false,
+         {0x80, 0xB5, 0xB3, 0xFE, 0xFF, 0x00}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(segment(c.version, c.value, c.ascending), c.key) << c.name;
+}
+
+TEST(IndexKey, WholeKeyAndErrors) {
+    TableDef def;
+    Column a, b;
+    a.name = "Id";
+    a.type = ColumnType::Long;
+    a.number = 0;
+    b.name = "Name";
+    b.type = ColumnType::Text;
+    b.number = 1;
+    def.columns = {a, b};
+    RealIndex idx;
+    idx.columns = {{1, true}, {0, false}};
+    const std::vector<Value> row{integer(ColumnType::Long, 1), text("ab")};
+    EXPECT_EQ(encodeIndexKey(Version::Jet4, 1252, def, idx, row),
+              (B{0x7F, 0x4A, 0x4C, 0x01, 0x00, 0x80, 0x7F, 0xFF, 0xFF, 0xFE}));
+
+    // A character the tables do not know names the column and the value.
+    const std::vector<Value> odd{integer(ColumnType::Long, 1), text("x\xE2\x98\x83")};
+    try {
+        encodeIndexKey(Version::Jet4, 1252, def, idx, odd);
+        ADD_FAILURE() << "snowman encoded";
+    } catch (const JetError& e) {
+        EXPECT_NE(std::string(e.what()).find("column \"Name\""), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("U+2603"), std::string::npos) << e.what();
+    }
+    idx.columns = {{7, true}};
+    EXPECT_THROW(encodeIndexKey(Version::Jet4, 1252, def, idx, row), JetError);
+}
+
+} // namespace
