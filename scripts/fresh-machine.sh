@@ -8,8 +8,10 @@
 #   ROOTFS       where the root file system goes (default: a new folder under /var/tmp);
 #                an existing one from an earlier --keep is reused as it is
 #   --keep       keep the root file system afterwards (it is removed by default)
-#   --ccache DIR share this compiler cache with the builds inside (faster on a busy machine;
-#                the timings are then not those of a machine that never built Tarnwick)
+#   --ccache DIR share this compiler cache with the builds inside, and clone to this
+#                checkout's own path there, so that what this checkout's builds left in the
+#                cache applies (quick on a busy machine; the times are then not those of a
+#                machine that never built Tarnwick)
 set -euo pipefail
 
 keep=0
@@ -19,7 +21,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --keep) keep=1 ;;
     --ccache) cache=$(realpath "$2"); shift ;;
-    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fresh-machine: unknown option $1" >&2; exit 2 ;;
     *) root=$1 ;;
   esac
@@ -108,11 +110,15 @@ bind /sys /sys
 bind /dev /dev
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
-echo "== fresh clone of $(git -C "$repo" rev-parse --short HEAD) into /root/tarnwick"
-rm -rf --one-file-system "$root/root/tarnwick" "$root/root/shared"
-git clone -q "$repo" "$root/root/tarnwick"
+dest=/root/tarnwick
+[ -n "$cache" ] && dest=$repo # the paths the cache's entries were made under
+echo "== fresh clone of $(git -C "$repo" rev-parse --short HEAD) into $dest"
+rm -rf --one-file-system "$root$dest" "$root$(dirname "$dest")/shared"
+mkdir -p "$root$(dirname "$dest")"
+git clone -q "$repo" "$root$dest"
 if [ -d "$shared" ]; then
-  cp -a "$shared" "$root/root/shared" # a copy, not a mount: removal must never reach it
+  # A copy, not a mount: removal must never reach it.
+  cp -a "$shared" "$root$(dirname "$dest")/shared"
 else
   echo "   (no ../shared here: the corpus tests will skip)"
 fi
@@ -122,10 +128,10 @@ if [ -n "$cache" ]; then
   bind "$cache" /root/.ccache-host
   chroot "$root" env -i "${envs[@]}" DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends ccache >/dev/null
-  envs+=(CCACHE_DIR=/root/.ccache-host CCACHE_BASEDIR=/root CCACHE_NOHASHDIR=1
-    CCACHE_COMPILERCHECK=content CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache)
+  envs+=(CCACHE_DIR=/root/.ccache-host "CCACHE_BASEDIR=$(dirname "$dest")"
+    CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-inside() { chroot "$root" env -i "${envs[@]}" bash -c "cd /root/tarnwick && $1"; }
+inside() { chroot "$root" env -i "${envs[@]}" bash -c "cd '$dest' && $1"; }
 
 echo "== scripts/run.sh (no display)"
 t0=$(seconds)

@@ -7,6 +7,7 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -305,6 +306,22 @@ private slots:
         QCOMPARE(files(m_dir->path()), (QStringList{"db.mdb", "span.z01", "span.z02", "span.zip"}));
         QCOMPARE(QFileInfo(m_dir->filePath("span.z01")).size(), 120000);
         QCOMPARE(QFileInfo(m_dir->filePath("span.z02")).size(), 120000);
+    }
+
+    // An archive with ZIP64 records does not fit the 32-bit fields of a spanned set.
+    void spannedCopyRefusesZip64() {
+        auto z = make();
+        z->SetUnattended(true);
+        QByteArray end(22, '\0');
+        qToLittleEndian<quint32>(0x06054B50, end.data());
+        qToLittleEndian<quint16>(0xFFFF, end.data() + 8);
+        qToLittleEndian<quint16>(0xFFFF, end.data() + 10);
+        qToLittleEndian<quint32>(0xFFFFFFFF, end.data() + 16);
+        const QString temp = m_dir->filePath("big.tmp");
+        writeFile(temp, QByteArray(100, 'x') + end);
+        QCOMPARE(z->WriteSpannedArchive(temp, m_dir->filePath("span.zip")), -9);
+        QVERIFY2(z->LastMessage().contains("ZIP64"), qPrintable(z->LastMessage()));
+        QCOMPARE(files(m_dir->path()), QStringList{"big.tmp"});
     }
 
     void spannedCopyStopped() {
