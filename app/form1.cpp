@@ -1,10 +1,15 @@
 #include "app/form1.h"
 
+#include "app/dblogin.h"
 #include "app/windowplacement.h"
 #include "controls/formreader.h"
+#include "controls/windowcontrols.h"
+#include "daoengine/engine.h"
 #include "platform/sessionend.h"
 
 #include <QColor>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -29,6 +34,10 @@ void RegisterComponentClasses() {
         RegisterSpinAndSwitchControls();
         RegisterShellFileOp();
         TZipArchiver::Register();
+        tarnwick::daoengine::RegisterEngineClasses();
+        TClassRegistry::Register<TOvDaoDatabase>();
+        InstallDbLoginDialog();
+        RegisterWindowControls();
     });
 }
 
@@ -77,17 +86,51 @@ void TForm1::ComponentsCreated() {
     BIND(BitBtn2);
     BIND(cgMemory);
     BIND(cgProgress);
+    BIND(Label1);
+    BIND(Label2);
+    BIND(SpeedButton5);
+    BIND(SpeedButton1);
+    BIND(SpeedButton2);
+    BIND(FoldPanel1);
+    BIND(FoldPanel2);
+    BIND(FoldPanel3);
+    BIND(FoldPanel4);
+    BIND(Text1);
+    BIND(LinkImage1);
+    BIND(LinkImage2);
+    BIND(LinkImage3);
+    BIND(ZPHint1);
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
+    BIND(OvDaoDatabase1);
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);
+    resolveDocumentLinks();
+}
+
+// The pictures link to the project's own documents, named relative to the source tree.
+void TForm1::resolveDocumentLinks() {
+#ifdef TARNWICK_DOC_DIR
+    const QDir docs(QStringLiteral(TARNWICK_DOC_DIR));
+    for (TLinkImage* link : {LinkImage1, LinkImage2, LinkImage3}) {
+        if (link->LinkType() != TLinkImage::ltfile || QDir::isAbsolutePath(link->HyperLink()))
+            continue;
+        const QFileInfo doc(docs.filePath(link->HyperLink()));
+        if (doc.isFile()) link->SetHyperLink(doc.absoluteFilePath());
+    }
+#endif
 }
 
 void TForm1::FormCreate(QObject*) {
     const QSize design = size();
     IniOut1->LoadProperties();
+    ZPHint1->SetActive(true);
+    for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
+        panel->SetFoldStatus(TFoldPanel::fsCollapsed);
+    // The restored engine version is not applied here: the component keeps its design version.
+    Edit1->setText(OvDaoDatabase1->VersionInfo());
     KeepOnScreen(design);
 }
 
@@ -120,6 +163,38 @@ void TForm1::BitBtn1Click(QObject*) {
 
 void TForm1::BitBtn2Click(QObject*) {
     RichEdit1->Clear();
+}
+
+void TForm1::FoldPanel1BeforeExpand(QObject*) {
+    FoldPanel1->raise();
+}
+
+void TForm1::FoldPanel1BeforeCollaps(QObject*) {
+    FoldPanel1->lower();
+}
+
+void TForm1::FoldPanel2BeforeExpand(QObject*) {
+    FoldPanel2->raise();
+}
+
+void TForm1::FoldPanel2BeforeCollaps(QObject*) {
+    FoldPanel2->lower();
+}
+
+void TForm1::FoldPanel3BeforeExpand(QObject*) {
+    FoldPanel3->raise();
+}
+
+void TForm1::FoldPanel3BeforeCollaps(QObject*) {
+    FoldPanel3->lower();
+}
+
+void TForm1::FoldPanel4BeforeExpand(QObject*) {
+    FoldPanel4->raise();
+}
+
+void TForm1::FoldPanel4BeforeCollaps(QObject*) {
+    FoldPanel4->lower();
 }
 
 // The picker raises its after-dialog event before it shows the chosen name, so the text it is
@@ -229,6 +304,11 @@ void TForm1::FilenameEdit1Change(QObject*) {
 
 void TForm1::ComboBox1Change(QObject*) {
     ToggleSwitch2->SetStateOn(false);
+    const QString version = ComboBox1->Text();
+    if (version == QLatin1String("3.5") || version == QLatin1String("3.6")) {
+        OvDaoDatabase1->SetVersion(version);
+        Edit1->setText(OvDaoDatabase1->VersionInfo());
+    }
 }
 
 void TForm1::ToggleSwitch3On(QObject*) {

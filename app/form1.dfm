@@ -9,22 +9,35 @@ object Form1: TForm1
   BorderIcons = [biSystemMenu, biMinimize]
   OnCreate = FormCreate
   OnDestroy = FormDestroy
-  object BackupArea: TPanel
+  object BitmapHolder1: TBitmapHolder
+    Bitmap = 'BrushedMetal'
+  end
+  object BitmapHolder2: TBitmapHolder
+    Bitmap = 'Dots'
+  end
+  object BitmapHolder3: TBitmapHolder
+    Bitmap = 'Blueprint'
+  end
+  object BackupArea: TScrewPanel
     Left = 4
     Top = 4
     Width = 264
-    Height = 252
+    Height = 236
+    Color = clBtnFace
+    Margin = 2
+    ScrewSize = 2
+    ShowScrews = True
     BevelInner = bvLowered
     BevelOuter = bvRaised
     object Label4: TLabel
-      Left = 10
-      Top = 8
+      Left = 16
+      Top = 6
       Caption = 'Data Backup Controls'
       Font.Style = [fsBold]
     end
     object AlarmClock2: TAlarmClock
-      Left = 10
-      Top = 30
+      Left = 14
+      Top = 26
       Width = 124
       Height = 28
       Color = clSilver
@@ -40,8 +53,8 @@ object Form1: TForm1
       Hint = 'Current time'
     end
     object ValueSpinEdit1: TValueSpinEdit
-      Left = 10
-      Top = 66
+      Left = 14
+      Top = 62
       Width = 124
       Height = 22
       SpinType = sptTime
@@ -52,37 +65,52 @@ object Form1: TForm1
         'e on position.'
       OnChange = ValueSpinEdit1Change
     end
-    object OffLabel1: TLabel
-      Left = 178
-      Top = 26
-      Caption = 'Off'
-    end
-    object ToggleSwitch1: TToggleSwitch
-      Left = 170
-      Top = 40
-      Width = 34
-      Height = 40
-      TextPosition = tpNone
+    object SwitchHousing1: TScrewPanel
+      Left = 168
+      Top = 22
+      Width = 60
+      Height = 70
+      Color = clBtnFace
+      Margin = 2
+      ScrewSize = 2
+      ShowScrews = True
+      BevelInner = bvLowered
+      BevelOuter = bvRaised
       Hint = 
-        'Turn backup off or on.  The switch '#13#10'must be set at the on position to backup'#13#10'at the ' +
+        'Turn backup off or on.  The switch '#13#10'must be set at the on position to Backup'#13#10'at the ' +
         'set time.'
-      OnOn = ToggleSwitch1On
-      OnOff = ToggleSwitch1Off
-    end
-    object OnLabel1: TLabel
-      Left = 180
-      Top = 81
-      Caption = 'On'
+      object OffLabel1: TLabel
+        Left = 22
+        Top = 4
+        Caption = 'Off'
+      end
+      object ToggleSwitch1: TToggleSwitch
+        Left = 13
+        Top = 16
+        Width = 34
+        Height = 40
+        TextPosition = tpNone
+        Hint = 
+          'Turn backup off or on.  The switch '#13#10'must be set at the on position to backup'#13#10'at the ' +
+          'set time.'
+        OnOn = ToggleSwitch1On
+        OnOff = ToggleSwitch1Off
+      end
+      object OnLabel1: TLabel
+        Left = 23
+        Top = 56
+        Caption = 'On'
+      end
     end
     object Label7: TLabel
-      Left = 10
-      Top = 120
+      Left = 14
+      Top = 104
       Caption = 'File To Backup'
     end
     object Backup1: TFilenameEdit
-      Left = 10
-      Top = 136
-      Width = 244
+      Left = 14
+      Top = 120
+      Width = 236
       Height = 21
       AcceptFiles = True
       DefaultExt = '*.mdb'
@@ -97,14 +125,14 @@ object Form1: TForm1
       OnChange = Backup1Change
     end
     object Label16: TLabel
-      Left = 10
-      Top = 160
+      Left = 14
+      Top = 146
       Caption = 'Backup To:'
     end
     object DirectoryEdit1: TDirectoryEdit
-      Left = 10
-      Top = 176
-      Width = 244
+      Left = 14
+      Top = 162
+      Width = 236
       Height = 21
       AcceptFiles = True
       DialogText = 'Backup To:'
@@ -114,8 +142,8 @@ object Form1: TForm1
       OnChange = Backup1Change
     end
     object CheckBox2: TCheckBox
-      Left = 10
-      Top = 218
+      Left = 14
+      Top = 198
       Width = 110
       Height = 20
       Caption = 'Zip Backup'
@@ -125,8 +153,8 @@ object Form1: TForm1
         #10'File extension is '#39'*.Zip'#39
     end
     object SpeedButton3: TSpeedButton
-      Left = 150
-      Top = 214
+      Left = 146
+      Top = 194
       Width = 104
       Height = 28
       Caption = 'Backup Now'
@@ -134,29 +162,33 @@ object Form1: TForm1
       Enabled = False
     end
   end
-  object CompactArea: TPanel
+  object CompactArea: TScrewPanel
     Left = 271
     Top = 4
     Width = 264
-    Height = 252
+    Height = 236
+    Color = clBtnFace
+    Margin = 2
+    ScrewSize = 2
+    ShowScrews = True
     BevelInner = bvLowered
     BevelOuter = bvRaised
     object Label11: TLabel
-      Left = 10
-      Top = 8
+      Left = 16
+      Top = 6
       Caption = 'Data Repair/Compact Controls'
       Font.Style = [fsBold]
     end
     object Bevel2: TBevel
-      Left = 200
-      Top = 14
-      Width = 56
+      Left = 186
+      Top = 12
+      Width = 62
       Height = 2
       Shape = bsTopLine
     end
     object AlarmClock1: TAlarmClock
-      Left = 10
-      Top = 30
+      Left = 14
+      Top = 26
       Width = 124
       Height = 28
       Color = clSilver
@@ -172,8 +204,8 @@ object Form1: TForm1
       Hint = 'Current time'
     end
     object ValueSpinEdit2: TValueSpinEdit
-      Left = 10
-      Top = 66
+      Left = 14
+      Top = 62
       Width = 124
       Height = 22
       SpinType = sptTime
@@ -183,31 +215,46 @@ object Form1: TForm1
         'Chose you start time.  Remember to'#13#10'turn the switch back to the on position.'
       OnChange = ValueSpinEdit2Change
     end
-    object OffLabel2: TLabel
-      Left = 178
-      Top = 26
-      Caption = 'Off'
-    end
-    object ToggleSwitch2: TToggleSwitch
-      Left = 170
-      Top = 40
-      Width = 34
-      Height = 40
-      TextPosition = tpNone
+    object SwitchHousing2: TScrewPanel
+      Left = 168
+      Top = 22
+      Width = 60
+      Height = 70
+      Color = clBtnFace
+      Margin = 2
+      ScrewSize = 2
+      ShowScrews = True
+      BevelInner = bvLowered
+      BevelOuter = bvRaised
       Hint = 
         'Turn backup off or on.  The switch '#13#10'must be set at the on position to Compact'#13#10'at the' +
         ' set time.'
-      OnOn = ToggleSwitch2On
-      OnOff = ToggleSwitch2Off
-    end
-    object OnLabel2: TLabel
-      Left = 180
-      Top = 81
-      Caption = 'On'
+      object OffLabel2: TLabel
+        Left = 22
+        Top = 4
+        Caption = 'Off'
+      end
+      object ToggleSwitch2: TToggleSwitch
+        Left = 13
+        Top = 16
+        Width = 34
+        Height = 40
+        TextPosition = tpNone
+        Hint = 
+          'Turn backup off or on.  The switch '#13#10'must be set at the on position to Compact'#13#10'at the' +
+          ' set time.'
+        OnOn = ToggleSwitch2On
+        OnOff = ToggleSwitch2Off
+      end
+      object OnLabel2: TLabel
+        Left = 23
+        Top = 56
+        Caption = 'On'
+      end
     end
     object ComboBox1: TComboBox
-      Left = 10
-      Top = 94
+      Left = 14
+      Top = 96
       Width = 56
       Height = 22
       Items.Strings = (
@@ -221,22 +268,22 @@ object Form1: TForm1
         'ngine type!'
     end
     object Edit1: TEdit
-      Left = 72
-      Top = 94
-      Width = 182
+      Left = 76
+      Top = 96
+      Width = 174
       Height = 22
       ReadOnly = True
       TabStop = False
     end
     object Label13: TLabel
-      Left = 10
-      Top = 120
+      Left = 14
+      Top = 124
       Caption = 'File To Repair/Compact'
     end
     object FilenameEdit1: TFilenameEdit
-      Left = 10
-      Top = 136
-      Width = 244
+      Left = 14
+      Top = 140
+      Width = 236
       Height = 21
       AcceptFiles = True
       DefaultExt = '*.mdb'
@@ -250,8 +297,8 @@ object Form1: TForm1
       OnChange = FilenameEdit1Change
     end
     object CheckBox1: TCheckBox
-      Left = 10
-      Top = 218
+      Left = 14
+      Top = 198
       Width = 120
       Height = 20
       Caption = 'Defrag Memory'
@@ -261,8 +308,8 @@ object Form1: TForm1
         'ble Total Free Memory.'
     end
     object SpeedButton4: TSpeedButton
-      Left = 150
-      Top = 214
+      Left = 146
+      Top = 194
       Width = 104
       Height = 28
       Caption = 'Compact Now'
@@ -270,28 +317,42 @@ object Form1: TForm1
       Enabled = False
     end
   end
-  object ShutdownArea: TPanel
+  object ShutdownArea: TScrewPanel
     Left = 4
-    Top = 260
+    Top = 262
     Width = 531
-    Height = 88
+    Height = 70
+    Color = clBtnFace
+    Margin = 2
+    ScrewSize = 2
+    ShowScrews = True
     BevelInner = bvLowered
     BevelOuter = bvRaised
+    object LinkImage2: TLinkImage
+      Left = 14
+      Top = 14
+      Width = 118
+      Height = 40
+      Picture = 'Banner'
+      LinkType = ltfile
+      Hint = 'Read me: what Tarnwick does and how to use it'
+      HyperLink = 'README.md'
+    end
     object Label14: TLabel
-      Left = 10
-      Top = 8
+      Left = 140
+      Top = 16
       Caption = ' Windows/Program'
       Font.Style = [fsBold]
     end
     object Label15: TLabel
-      Left = 10
-      Top = 24
+      Left = 140
+      Top = 32
       Caption = 'Auto Shut Down '
       Font.Style = [fsBold]
     end
     object AlarmClock3: TAlarmClock
-      Left = 150
-      Top = 12
+      Left = 248
+      Top = 6
       Width = 124
       Height = 28
       Color = clSilver
@@ -307,8 +368,8 @@ object Form1: TForm1
       OnAlarm = AlarmClock3Alarm
     end
     object ValueSpinEdit3: TValueSpinEdit
-      Left = 150
-      Top = 50
+      Left = 248
+      Top = 40
       Width = 124
       Height = 22
       SpinType = sptTime
@@ -316,30 +377,10 @@ object Form1: TForm1
       ReturnIsTab = True
       OnChange = ValueSpinEdit3Change
     end
-    object OffLabel3: TLabel
-      Left = 448
-      Top = 10
-      Caption = 'Off'
-    end
-    object ToggleSwitch3: TToggleSwitch
-      Left = 440
-      Top = 24
-      Width = 34
-      Height = 40
-      TextPosition = tpNone
-      Hint = 'Turn the automatic shutdown off or on.'
-      OnOn = ToggleSwitch3On
-      OnOff = ToggleSwitch3Off
-    end
-    object OnLabel3: TLabel
-      Left = 450
-      Top = 65
-      Caption = 'On'
-    end
     object ComboBox2: TComboBox
-      Left = 296
-      Top = 30
-      Width = 110
+      Left = 378
+      Top = 24
+      Width = 92
       Height = 22
       Style = csDropDown
       Sorted = True
@@ -355,27 +396,58 @@ object Form1: TForm1
         'was intended for Friday Backups/Compacts'#13#10'where weekend enter was not expected.'
       OnChange = ComboBox2Change
     end
+    object SwitchHousing3: TScrewPanel
+      Left = 474
+      Top = 2
+      Width = 44
+      Height = 66
+      Color = clBtnFace
+      Margin = 2
+      ScrewSize = 2
+      ShowScrews = True
+      BevelInner = bvLowered
+      BevelOuter = bvRaised
+      object OffLabel3: TLabel
+        Left = 15
+        Top = 1
+        Caption = 'Off'
+      end
+      object ToggleSwitch3: TToggleSwitch
+        Left = 5
+        Top = 13
+        Width = 34
+        Height = 40
+        TextPosition = tpNone
+        Hint = 'Turn the automatic shutdown off or on.'
+        OnOn = ToggleSwitch3On
+        OnOff = ToggleSwitch3Off
+      end
+      object OnLabel3: TLabel
+        Left = 16
+        Top = 52
+        Caption = 'On'
+      end
+    end
   end
-  object LogsArea: TPanel
+  object FoldPanel1: TFoldPanel
     Left = 4
     Top = 4
     Width = 531
-    Height = 252
-    Visible = False
+    Height = 254
+    Caption = 'Action Logs'
+    Hint = 'View messages for Backups and Compacting'
+    FoldPosition = fpLeftBottom
+    BevelOuter = bvRaised
+    BeforeExpand = FoldPanel1BeforeExpand
+    BeforeCollaps = FoldPanel1BeforeCollaps
     object Label8: TLabel
-      Left = 8
+      Left = 6
       Top = 6
       Caption = 'Data Backup Controls'
       Font.Style = [fsBold]
     end
-    object Label9: TLabel
-      Left = 270
-      Top = 6
-      Caption = 'Data Repair/Compact Controls'
-      Font.Style = [fsBold]
-    end
     object BitBtn2: TBitBtn
-      Left = 196
+      Left = 190
       Top = 2
       Width = 62
       Height = 22
@@ -385,8 +457,22 @@ object Form1: TForm1
       Font.Style = [fsBold]
       OnClick = BitBtn2Click
     end
+    object RichEdit1: TRichEdit
+      Left = 4
+      Top = 28
+      Width = 250
+      Height = 218
+      ReadOnly = True
+      ScrollBars = ssVertical
+    end
+    object Label9: TLabel
+      Left = 262
+      Top = 6
+      Caption = 'Data Repair/Compact Controls'
+      Font.Style = [fsBold]
+    end
     object BitBtn1: TBitBtn
-      Left = 462
+      Left = 448
       Top = 2
       Width = 62
       Height = 22
@@ -396,59 +482,177 @@ object Form1: TForm1
       Font.Style = [fsBold]
       OnClick = BitBtn1Click
     end
-    object RichEdit1: TRichEdit
-      Left = 6
-      Top = 28
-      Width = 254
-      Height = 218
-      ReadOnly = True
-      ScrollBars = ssVertical
-    end
     object RichEdit2: TRichEdit
-      Left = 270
+      Left = 260
       Top = 28
-      Width = 254
+      Width = 250
       Height = 218
       ReadOnly = True
     end
   end
-  object MemoryArea: TPanel
+  object FoldPanel2: TFoldPanel
     Left = 4
-    Top = 4
-    Width = 264
-    Height = 120
-    Visible = False
+    Top = 274
+    Width = 140
+    Height = 74
+    Caption = 'Networks'
+    Hint = 'Set Network Drives'
+    FoldPosition = fpLeftBottom
+    BevelOuter = bvRaised
+    BeforeExpand = FoldPanel2BeforeExpand
+    BeforeCollaps = FoldPanel2BeforeCollaps
+    object SpeedButton1: TSpeedButton
+      Left = 6
+      Top = 8
+      Width = 110
+      Height = 26
+      Caption = 'Net Connect'
+    end
+    object SpeedButton2: TSpeedButton
+      Left = 6
+      Top = 40
+      Width = 110
+      Height = 26
+      Caption = 'Net Disconnect'
+      Hint = 'Disconnect Networked Mapped Drive'
+    end
+  end
+  object FoldPanel3: TFoldPanel
+    Left = 148
+    Top = 122
+    Width = 220
+    Height = 226
+    Caption = 'About'
+    Hint = 'Credits and information about this program.'
+    FoldPosition = fpLeftBottom
+    BevelOuter = bvRaised
+    BitmapHolder = BitmapHolder1
+    BeforeExpand = FoldPanel3BeforeExpand
+    BeforeCollaps = FoldPanel3BeforeCollaps
+    object Paneles1: TPaneles
+      Left = 4
+      Top = 4
+      Width = 195
+      Height = 28
+      BevelOuter = bvLowered
+      BitmapHolder = BitmapHolder2
+      object LinkImage1: TLinkImage
+        Left = 6
+        Top = 4
+        Width = 170
+        Height = 20
+        Picture = 'AboutTitle'
+        LinkType = ltfile
+        Hint = 'Open the read-me of Tarnwick'
+        HyperLink = 'README.md'
+      end
+    end
+    object Text1: TRichEdit
+      Left = 4
+      Top = 36
+      Width = 195
+      Height = 136
+      Color = clInfoBk
+      ReadOnly = True
+      ScrollBars = ssVertical
+      Lines.Strings = (
+        'Tarnwick'
+        'Unattended backup, repair and compaction of Access databases, and a timed end of the session.'
+        ''
+        'Written in C++ with Qt 6 for Linux. The Jet database engine, the zip archiver and the window controls are our own.'
+        ''
+        'Thanks to the Qt project, zlib, libdeflate and the Liberation fonts.'
+        ''
+        'Click the title above for the read-me and the picture below for how Tarnwick is built.')
+    end
+    object Paneles2: TPaneles
+      Left = 4
+      Top = 176
+      Width = 195
+      Height = 44
+      BevelOuter = bvLowered
+      BitmapHolder = BitmapHolder3
+      object LinkImage3: TLinkImage
+        Left = 4
+        Top = 2
+        Width = 64
+        Height = 40
+        Picture = 'AboutPicture'
+        LinkType = ltfile
+        Hint = 'How Tarnwick is built'
+        HyperLink = 'docs/architecture.md'
+      end
+      object Label5: TLabel
+        Left = 76
+        Top = 15
+        Caption = 'How Tarnwick is built'
+        Transparent = True
+      end
+    end
+  end
+  object FoldPanel4: TFoldPanel
+    Left = 372
+    Top = 216
+    Width = 163
+    Height = 132
+    Caption = 'Memory Defragmenter'
+    Hint = 'Memory Defrag'
+    FoldPosition = fpRightBottom
+    BevelOuter = bvRaised
+    BeforeExpand = FoldPanel4BeforeExpand
+    BeforeCollaps = FoldPanel4BeforeCollaps
     object Label3: TLabel
-      Left = 8
-      Top = 6
+      Left = 4
+      Top = 4
       Caption = 'Free of Total Memory'
     end
     object Label1: TLabel
-      Left = 8
-      Top = 24
+      Left = 4
+      Top = 20
       Caption = ''
     end
     object cgMemory: TProgressBar
-      Left = 8
-      Top = 42
-      Width = 248
+      Left = 4
+      Top = 38
+      Width = 138
       Height = 14
       Max = 100
     end
     object Label2: TLabel
-      Left = 8
-      Top = 62
+      Left = 4
+      Top = 56
       Caption = ''
       Visible = False
     end
     object cgProgress: TProgressBar
-      Left = 8
-      Top = 80
-      Width = 248
+      Left = 4
+      Top = 72
+      Width = 138
       Height = 14
       Max = 100
       Visible = False
     end
+    object SpeedButton5: TSpeedButton
+      Left = 4
+      Top = 96
+      Width = 138
+      Height = 26
+      Caption = 'Defrag Memory'
+    end
+  end
+  object ZPHint1: TZPHint
+    TransparencyStyle = tsNone
+    HintColor = 14024703
+    HintFont.Charset = DEFAULT_CHARSET
+    HintFont.Color = clBlack
+    HintFont.Height = -13
+    HintFont.Name = 'Arial'
+    HintFont.Style = []
+    HintShortPause = 15
+    Transparency = 25
+  end
+  object wheel1: TWheel
+    Auto = False
   end
   object ShellFileOp1: TShellFileOp
     FilesOnly = True
@@ -464,6 +668,25 @@ object Form1: TForm1
     Unattended = False
     ConfirmErase = False
     AddStoreSuffixes = [assGIF, assPNG, assZ, assZIP, assZOO, assARC, assLZH, assARJ, assTAZ, assTGZ, assLHA, assEXE]
+  end
+  object OvDaoDatabase1: TOvDaoDatabase
+    ComponentVersion = '4.50'
+    Exclusive = True
+    DatabaseType = 'Access'
+    ReadOnly = False
+    LoginPrompt = False
+    UserName = 'Admin'
+    SystemDatabase = 'system.mdb'
+    SaveUserName = True
+    EngineType = 2
+    PrivateEngine = True
+    UsesDynaDao = True
+    Version = '3.6'
+    VersionDetails = '3.6'
+    VersionInfo = '(In Access'#39'2000 mode)'
+    Workspace = 'DaoWorkspace'
+    DefaultCursorDriver = -1
+    QueryTimeout = 60
   end
   object IniOut1: TIniOut
     FileName = '.INI'

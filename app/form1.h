@@ -3,11 +3,15 @@
 #include "archive/shellfileop.h"
 #include "archive/ziparchiver.h"
 #include "controls/alarmclock.h"
+#include "controls/foldpanel.h"
 #include "controls/form.h"
+#include "controls/linkimage.h"
 #include "controls/pickers.h"
 #include "controls/stdctrls.h"
 #include "controls/toggleswitch.h"
 #include "controls/valuespinedit.h"
+#include "controls/zphint.h"
+#include "dao/ovdaodatabase.h"
 #include "settings/iniout.h"
 
 #include <optional>
@@ -61,9 +65,29 @@ public:
     TShellFileOp* ShellFileOp1 = nullptr;
     // Zip archives for the backup job
     TZipArchiver* ZipArchiver1 = nullptr;
+    // Repair and compaction through the DAO engine
+    TOvDaoDatabase* OvDaoDatabase1 = nullptr;
     // Memory figures
+    TLabel* Label1 = nullptr;
+    TLabel* Label2 = nullptr;
     TProgressBar* cgMemory = nullptr;
     TProgressBar* cgProgress = nullptr;
+    TSpeedButton* SpeedButton5 = nullptr;
+    // Network drives
+    TSpeedButton* SpeedButton1 = nullptr;
+    TSpeedButton* SpeedButton2 = nullptr;
+    // Fold panels: logs, networks, about, memory
+    TFoldPanel* FoldPanel1 = nullptr;
+    TFoldPanel* FoldPanel2 = nullptr;
+    TFoldPanel* FoldPanel3 = nullptr;
+    TFoldPanel* FoldPanel4 = nullptr;
+    // About panel and banner
+    TRichEdit* Text1 = nullptr;
+    TLinkImage* LinkImage1 = nullptr;
+    TLinkImage* LinkImage2 = nullptr;
+    TLinkImage* LinkImage3 = nullptr;
+    // The window's hint window
+    TZPHint* ZPHint1 = nullptr;
 
     void ComponentsCreated() override;
 
@@ -88,6 +112,15 @@ public slots:
     void ToggleSwitch3Off(QObject* Sender);
     void ValueSpinEdit3Change(QObject* Sender);
     void ComboBox2Change(QObject* Sender);
+    // An unfolding panel comes to the front over the job areas; a folding one goes behind them.
+    void FoldPanel1BeforeExpand(QObject* Sender);
+    void FoldPanel1BeforeCollaps(QObject* Sender);
+    void FoldPanel2BeforeExpand(QObject* Sender);
+    void FoldPanel2BeforeCollaps(QObject* Sender);
+    void FoldPanel3BeforeExpand(QObject* Sender);
+    void FoldPanel3BeforeCollaps(QObject* Sender);
+    void FoldPanel4BeforeExpand(QObject* Sender);
+    void FoldPanel4BeforeCollaps(QObject* Sender);
     // The shutdown job.
     void AlarmClock3Alarm(QObject* Sender);
     // File-count captions after the pickers' dialogs.
@@ -95,6 +128,7 @@ public slots:
     void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
 
 private:
+    void resolveDocumentLinks();
     template <typename T> void bind(T*& field, const char* name);
     void KeepOnScreen(const QSize& design);
     std::optional<double> TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw);

@@ -1,5 +1,6 @@
 #include "archive/shellfileop.h"
 
+#include "platform/filename.h"
 #include "runtime/classregistry.h"
 
 #include <QFile>
@@ -22,8 +23,8 @@ bool sameFile(const QString& a, const QString& b) {
     if (a == b) return true;
     struct stat sa {};
     struct stat sb {};
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 ||
-        ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+    if (::stat(tarnwick::fileNameToBytes(a).constData(), &sa) != 0 ||
+        ::stat(tarnwick::fileNameToBytes(b).constData(), &sb) != 0)
         return true;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

@@ -4,6 +4,7 @@
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
+#include "platform/filename.h"
 #include "runtime/classregistry.h"
 
 #include "ziplib.h"
@@ -263,7 +264,7 @@ namespace {
 
 QString callbackText(const ZipCallbackData& d) {
     const size_t n = strnlen(d.text, sizeof d.text);
-    QString t = QFile::decodeName(QByteArray(d.text, static_cast<qsizetype>(n)));
+    QString t = tarnwick::fileNameFromBytes(QByteArray(d.text, static_cast<qsizetype>(n)));
     while (!t.isEmpty() && t.back().unicode() <= 0x20)
         t.chop(1);
     // Paths keep this system's separator ('/'); there is nothing to turn round.

@@ -1,11 +1,11 @@
 #include "archive/zipcommand.h"
 
-#include <QFile>
+#include "platform/filename.h"
 
 #include <cstring>
 
 QByteArray ZipText(const QString& s) {
-    return QFile::encodeName(s);
+    return tarnwick::fileNameToBytes(s);
 }
 
 ZipSpecLine ParseZipSpecLine(const QString& line, uint16_t commandRecurse, int32_t commandEncrypt,

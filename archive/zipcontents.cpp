@@ -2,6 +2,7 @@
 #include "archive/ziparchiver.h"
 #include "archive/zipformat.h"
 #include "archive/zipmessages.h"
+#include "platform/filename.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,10 @@
 
 #include <new>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,7 +74,10 @@ void TZipArchiver::ReadContents() {
     m_isSpanned = false;
     m_lastVolume = 0;
     m_archiveComment.clear();
-    if (m_zipFileName.isEmpty() || !QFileInfo(m_zipFileName).isFile()) {
+    struct stat st {};
+    if (m_zipFileName.isEmpty() ||
+        ::stat(tarnwick::fileNameToBytes(m_zipFileName).constData(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
         OnDirUpdate(this);
         return;
     }
@@ -88,9 +96,23 @@ void TZipArchiver::ReadContents() {
     OnDirUpdate(this);
 }
 
+// Opens the archive by its exact bytes, never blocking and only if it is a regular file.
+static bool openArchive(QFile& f, const QString& name) {
+    const int fd = ::open(tarnwick::fileNameToBytes(name).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0) return false;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 void TZipArchiver::readDirectory() {
-    QFile f(m_zipFileName);
-    if (!f.open(QIODevice::ReadOnly)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
+    QFile f;
+    if (!openArchive(f, m_zipFileName)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
     const qint64 size = f.size();
     if (size < 22) throw EZipArchiver(ZipMsg::DirSeekRead, true);
 
@@ -145,7 +167,7 @@ void TZipArchiver::readDirectory() {
         if (!askVolume(dirDisk + 1, thisDisk + 1, QFileInfo(m_zipFileName).absolutePath()))
             throw EZipArchiver(ZipMsg::SpanAborted, false);
         f.close();
-        if (!f.open(QIODevice::ReadOnly)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
+        if (!openArchive(f, m_zipFileName)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
         dirStart = static_cast<qint64>(dirOffset);
     } else {
         dirStart = recordPos - static_cast<qint64>(dirSize);
@@ -200,7 +222,8 @@ void TZipArchiver::readDirectory() {
             d.FileName = QString::fromUtf8(name);
             d.FileComment = QString::fromUtf8(comment);
         } else {
-            d.FileName = QString::fromLocal8Bit(name);
+            // Names as this system's files have them: every byte kept.
+            d.FileName = tarnwick::fileNameFromBytes(name);
             d.FileComment = QString::fromLocal8Bit(comment);
         }
         // Names keep '/', this system's separator.

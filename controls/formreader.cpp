@@ -6,9 +6,11 @@
 #include "runtime/component.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMetaProperty>
 #include <QWidget>
 
@@ -165,6 +167,9 @@ bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
         QPalette pal = w->palette();
         pal.setColor(QPalette::Window, *c);
         pal.setColor(QPalette::Button, *c);
+        // An edit's colour is the background of its text.
+        if (qobject_cast<QAbstractScrollArea*>(w) || qobject_cast<QLineEdit*>(w))
+            pal.setColor(QPalette::Base, *c);
         w->setPalette(pal);
         w->setAutoFillBackground(true);
     } else if (name == "Cursor") {
@@ -186,6 +191,38 @@ bool setCommon(QWidget* w, const QByteArray& name, const Value& v, int line) {
         return false;
     }
     return true;
+}
+
+// A part of a published font property (HintFont.Name); its colour is the sibling property
+// named after it (HintFontColor), as a font here carries no colour.
+bool setFontProperty(QObject* obj, const QByteArray& name, const Value& v) {
+    const qsizetype dot = name.indexOf('.');
+    if (dot < 0) return false;
+    const QByteArray owner = name.left(dot), part = name.mid(dot + 1);
+    const auto p = ComponentModel::FindProperty(obj, owner);
+    if (!p || p->metaType().id() != QMetaType::QFont) return false;
+    if (part == "Color") {
+        const auto c = Graphics::ColorFromText(v.value.toString());
+        const auto colorProperty = ComponentModel::FindProperty(obj, owner + "Color");
+        return c && colorProperty && colorProperty->write(obj, QVariant(*c));
+    }
+    if (part == "Charset") return true; // text is Unicode throughout
+    QFont f = p->read(obj).value<QFont>();
+    if (part == "Name" && v.kind == Value::String)
+        f.setFamily(v.value.toString());
+    else if (part == "Height" && v.kind == Value::Integer)
+        f.setPixelSize(std::max(1, std::abs(v.value.toInt())));
+    else if (part == "Size" && v.kind == Value::Integer)
+        f.setPointSize(std::max(1, v.value.toInt()));
+    else if (part == "Style" && v.kind == Value::Set) {
+        const QStringList st = v.value.toStringList();
+        f.setBold(st.contains(QLatin1String("fsBold")));
+        f.setItalic(st.contains(QLatin1String("fsItalic")));
+        f.setUnderline(st.contains(QLatin1String("fsUnderline")));
+        f.setStrikeOut(st.contains(QLatin1String("fsStrikeOut")));
+    } else
+        return false;
+    return p->write(obj, QVariant(f));
 }
 
 void createChildren(const Object& node, QWidget* container, TForm* form,
@@ -240,6 +277,7 @@ void SetProperty(QObject* obj, const QByteArray& name, const Value& value, QObje
         return;
     }
     if (auto* w = qobject_cast<QWidget*>(obj); w && setCommon(w, name, value, 0)) return;
+    if (setFontProperty(obj, name, value)) return;
     throw EReadError(QStringLiteral("%1 has no property %2")
                          .arg(describe(obj), QLatin1String(name))
                          .toStdString());

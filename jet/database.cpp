@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::uint32_t kCatalogPage = 2;
 constexpr int kMaxForwarding = 16;
+constexpr std::size_t kCachedPagesLimit = 4096;
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -191,6 +192,8 @@ void Database::forEachRawRow(const TableDef& def,
             }
             if (!cb(loc, row)) return;
         }
+        // Nothing of this page is held past here: keep the cache small on large tables.
+        if (file_->cachedPages() > kCachedPagesLimit) file_->releaseCache();
     }
 }
 

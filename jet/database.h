@@ -81,7 +81,8 @@ public:
 
     // Visits each visible row in page and slot order with its location and raw bytes (forwarding
     // followed). Return false from the callback to stop. Throws JetError on the first structure
-    // that cannot be read.
+    // that cannot be read. The bytes are valid during the call only: the page cache is emptied
+    // between pages of large tables.
     void forEachRawRow(const TableDef& def,
                        const std::function<bool(const RowLocation&, Bytes)>& callback) const;
     // As above, with the values decoded (Memo/OLE read completely).

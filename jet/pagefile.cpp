@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnwick::jet {
 
 namespace {
+
+constexpr std::size_t kResidentPages = 4096;
 
 class FileSource final : public ByteSource {
 public:
@@ -39,6 +42,31 @@ private:
     std::uint64_t size_;
 };
 
+class MappedSource final : public ByteSource {
+public:
+    MappedSource(const std::uint8_t* base, std::uint64_t size) : base_(base), size_(size) {}
+    ~MappedSource() override { ::munmap(const_cast<std::uint8_t*>(base_), size_); }
+    MappedSource(const MappedSource&) = delete;
+    MappedSource& operator=(const MappedSource&) = delete;
+
+    std::uint64_t size() const override { return size_; }
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+        if (offset > size_ || out.size() > size_ - offset)
+            throw JetError("file", JetError::noPage,
+                           "cannot read " + std::to_string(out.size()) + " bytes at offset " +
+                               std::to_string(offset) + ": file is shorter");
+        if (!out.empty()) std::memcpy(out.data(), base_ + offset, out.size());
+    }
+    Bytes mapping() const override { return Bytes(base_, size_); }
+    void dropResident() const override {
+        ::madvise(const_cast<std::uint8_t*>(base_), size_, MADV_DONTNEED);
+    }
+
+private:
+    const std::uint8_t* base_;
+    std::uint64_t size_;
+};
+
 class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
@@ -50,6 +78,7 @@ public:
                                std::to_string(offset) + ": file is shorter");
         if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
     }
+    Bytes mapping() const override { return bytes_; }
 
 private:
     std::vector<std::uint8_t> bytes_;
@@ -58,7 +87,8 @@ private:
 } // namespace
 
 std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks: a FIFO or device is refused by the check below, not waited on.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         throw JetError("file", JetError::noPage,
                        "cannot open " + path + ": " + std::strerror(errno));
@@ -68,6 +98,32 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
         throw JetError("file", JetError::noPage, path + " is not a regular file");
     }
     return std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+std::unique_ptr<ByteSource> openFileSource(int fd, const std::string& name) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot read " + name + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(own, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(own);
+        throw JetError("file", JetError::noPage, name + " is not a regular file");
+    }
+    return std::make_unique<FileSource>(own, static_cast<std::uint64_t>(st.st_size));
+}
+
+std::unique_ptr<ByteSource> openMappedSource(int fd, const std::string& name) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        throw JetError("file", JetError::noPage, name + " is not a regular file");
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > 0 && size <= SIZE_MAX) {
+        void* base = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (base != MAP_FAILED)
+            return std::make_unique<MappedSource>(static_cast<const std::uint8_t*>(base), size);
+    }
+    return openFileSource(fd, name);
 }
 
 std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes) {
@@ -98,7 +154,8 @@ PageFile::PageFile(std::unique_ptr<ByteSource> source, Format format, std::uint3
     const std::uint64_t pages = source_->size() / format_.pageSize;
     // Page numbers are 24 bits in row pointers; anything beyond cannot be addressed anyway.
     pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(pages, 0x1000000u));
-    cache_.resize(pageCount_);
+    if (key_ == 0) mapped_ = source_->mapping();
+    if (mapped_.empty()) cache_.resize(pageCount_);
 }
 
 Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
@@ -106,6 +163,15 @@ Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
         throw JetError(structure, number,
                        "page lies beyond the end of the file (" + std::to_string(pageCount_) +
                            " pages)");
+    if (!mapped_.empty()) {
+        // Spans into the mapping stay valid; only the memory behind them is given back.
+        if (++touched_ > kResidentPages) {
+            source_->dropResident();
+            touched_ = 0;
+        }
+        return mapped_.subspan(static_cast<std::size_t>(number) * format_.pageSize,
+                               format_.pageSize);
+    }
     auto& slot = cache_[number];
     if (!slot) {
         auto buf = std::make_unique<std::uint8_t[]>(format_.pageSize);
@@ -119,8 +185,16 @@ Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
             rc4(key, span);
         }
         slot = std::move(buf);
+        ++cached_;
     }
     return Bytes(slot.get(), format_.pageSize);
+}
+
+void PageFile::releaseCache() const {
+    if (cached_ == 0) return;
+    for (auto& slot : cache_)
+        slot.reset();
+    cached_ = 0;
 }
 
 } // namespace tarnwick::jet

@@ -19,10 +19,22 @@ public:
     virtual std::uint64_t size() const = 0;
     // Reads exactly out.size() bytes at offset; throws JetError when it cannot.
     virtual void read(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
+    // The whole content in memory when the source can offer it (a mapped file, a buffer), so
+    // that pages need no copies; empty otherwise.
+    virtual Bytes mapping() const { return {}; }
+    // Lets the system drop what of the mapping it holds in memory; it is read again on use.
+    virtual void dropResident() const {}
 };
 
 // A file opened read-only.
 std::unique_ptr<ByteSource> openFileSource(const std::string& path);
+// A file already open (a locked database, a temporary file); the source reads through its own
+// duplicate of `fd`.
+std::unique_ptr<ByteSource> openFileSource(int fd, const std::string& name);
+// The same, mapped into memory: pages are served without copies and the memory they take is
+// given back as the walk moves on, so a file of any size is read in bounded memory. Only for
+// files nobody truncates meanwhile (a locked database, our own temporary file).
+std::unique_ptr<ByteSource> openMappedSource(int fd, const std::string& name);
 // Bytes held in memory (tests, fuzzing). The source keeps its own copy.
 std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes);
 
@@ -30,7 +42,8 @@ std::unique_ptr<ByteSource> memorySource(std::vector<std::uint8_t> bytes);
 void rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
 
 // Page-level access: fixed-size pages, decoded with the database key when there is one, cached
-// for the life of the object. Every page number is checked against the file size.
+// for the life of the object (or, for mapped sources of plain pages, served from the mapping).
+// Every page number is checked against the file size.
 class PageFile {
 public:
     PageFile(std::unique_ptr<ByteSource> source, Format format, std::uint32_t databaseKey);
@@ -48,12 +61,20 @@ public:
         return ByteReader(page(number, structure), structure, number);
     }
 
+    // Pages held in the cache, and forgetting them all. Spans returned earlier become invalid:
+    // long walks (compaction, verification) call this between units of work holding none.
+    std::size_t cachedPages() const { return cached_; }
+    void releaseCache() const;
+
 private:
     std::unique_ptr<ByteSource> source_;
     Format format_;
     std::uint32_t key_;
     std::uint32_t pageCount_;
     mutable std::vector<std::unique_ptr<std::uint8_t[]>> cache_;
+    mutable std::size_t cached_ = 0;
+    Bytes mapped_;                    // the source's mapping, when pages need no decoding
+    mutable std::size_t touched_ = 0; // mapped pages served since the last drop
 };
 
 } // namespace tarnwick::jet

@@ -198,6 +198,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
         c.name = readName();
 
     r.need(pos, numReal * f.realIndexLength);
+    t.realIndexBlocks = pos;
     for (auto& ri : t.realIndexes) {
         const std::size_t base = pos + (f.jet4() ? 4 : 0);
         for (int k = 0; k < 10; ++k) {
@@ -212,6 +213,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
     }
 
     r.need(pos, numIdx * f.logicalIndexLength);
+    t.logicalIndexBlocks = pos;
     t.indexes.resize(numIdx);
     for (auto& li : t.indexes) {
         const std::size_t base = pos + (f.jet4() ? 4 : 0);
@@ -232,6 +234,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
         li.name = readName();
 
     // Long-value column maps, up to the 0xFFFF terminator.
+    t.longValueBlocks = pos;
     while (true) {
         const std::uint16_t col = r.u16(pos);
         if (col == 0xFFFF) break;
@@ -257,6 +260,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
             r.fail("fixed column \"" + c.name + "\" is " + std::to_string(c.length) +
                    " bytes, its type needs " + std::to_string(size));
     }
+    t.raw = std::move(buf);
     return t;
 }
 

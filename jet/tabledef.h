@@ -109,6 +109,13 @@ struct TableDef {
     std::vector<LogicalIndex> indexes;
     std::vector<LongValueMaps> longValueMaps;
 
+    // The logical definition buffer as stored (first page whole, continuations without their
+    // headers) and where its blocks start, so that a writer can copy it and patch pointers.
+    std::vector<std::uint8_t> raw;
+    std::size_t realIndexBlocks = 0;    // first real-index definition
+    std::size_t logicalIndexBlocks = 0; // first logical-index definition
+    std::size_t longValueBlocks = 0;    // first long-value map entry
+
     const Column* columnByNumber(std::uint16_t number) const;
     const LongValueMaps* longValueMapsFor(std::uint16_t column) const;
     // Fixed area length that every row must carry.

@@ -1,5 +1,7 @@
 #include "platform/atomicfile.h"
 
+#include "platform/posix/durablereplace.h"
+
 #include <QFileInfo>
 
 #include <cerrno>
@@ -15,9 +17,6 @@
 namespace tarnwick {
 
 namespace {
-
-// A temporary file untouched for this long whose writer holds no lock is an orphan.
-constexpr time_t kOrphanAgeSeconds = 10;
 
 QString errnoText(const char* what, const QString& path) {
     return QStringLiteral("%1 %2: %3")
@@ -40,21 +39,9 @@ bool makeFolders(const QString& folder, mode_t mode, QString* error) {
         return false;
     }
     // The umask may have taken bits away; a folder we create gets exactly what was asked.
-    ::chmod(p.constData(), mode);
-    return true;
-}
-
-bool writeAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= n;
+    if (::chmod(p.constData(), mode) != 0) {
+        *error = errnoText("cannot set permissions of folder", folder);
+        return false;
     }
     return true;
 }
@@ -72,25 +59,6 @@ bool readBackEquals(int fd, const QByteArray& data) {
         got += n;
     }
     return got == data.size() && std::memcmp(back.constData(), data.constData(), size_t(got)) == 0;
-}
-
-void removeOrphans(const QString& folder, const QString& prefix) {
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir) return;
-    const QByteArray pre = QFile::encodeName(prefix);
-    const time_t now = ::time(nullptr);
-    while (const dirent* e = ::readdir(dir)) {
-        if (std::strncmp(e->d_name, pre.constData(), size_t(pre.size())) != 0) continue;
-        const int fd = ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) continue;
-        struct stat st {};
-        // A writer keeps its temporary file locked until it is renamed; a dead one cannot.
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kOrphanAgeSeconds &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(::dirfd(dir), e->d_name, 0);
-        ::close(fd);
-    }
-    ::closedir(dir);
 }
 
 } // namespace
@@ -125,62 +93,27 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
     QString& err = error ? *error : ignored;
     err.clear();
 
-    QString target = path;
+    // The folder of the file itself: through a link, that is where the temporary file goes.
     QFileInfo info(path);
-    if (info.isSymLink()) {
-        // Replace what the link points at, not the link (dotfile managers link these files).
-        target = info.symLinkTarget();
-        info = QFileInfo(target);
-    }
-    const QString folder = info.absolutePath();
-    if (!makeFolders(folder, modes.folder, &err)) return false;
+    if (info.isSymLink()) info = QFileInfo(info.symLinkTarget());
+    if (!makeFolders(info.absolutePath(), modes.folder, &err)) return false;
 
-    mode_t mode = modes.file;
-    struct stat old {};
-    if (::stat(QFile::encodeName(target).constData(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) {
-            errno = EISDIR;
-            err = errnoText("not a regular file", target);
-            return false;
-        }
-        mode = old.st_mode & 07777;
-    }
-
-    const QString prefix = atomicTempPrefix(target);
-    removeOrphans(folder, prefix);
-
-    QByteArray tmpl = QFile::encodeName(folder + QLatin1Char('/') + prefix) + "XXXXXX";
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) {
-        err = errnoText("cannot create a temporary file in", folder);
-        return false;
-    }
-    const QString tmpName = QFile::decodeName(tmpl);
-    auto fail = [&](const char* what) {
-        err = errnoText(what, tmpName);
-        ::close(fd);
-        ::unlink(tmpl.constData());
+    posix::ReplaceOptions options;
+    options.newFileMode = modes.file;
+    options.naming.prefix = QFile::encodeName(atomicTempPrefix(info.fileName())).toStdString();
+    options.naming.suffix.clear();
+    posix::DurableReplace file;
+    const auto failed = [&] {
+        err = QFile::decodeName(QByteArray::fromStdString(file.errorMessage()));
         return false;
     };
-    ::flock(fd, LOCK_EX);
-    if (::fchmod(fd, mode) != 0) return fail("cannot set permissions of");
-    if (!writeAll(fd, data)) return fail("cannot write");
-    if (::fsync(fd) != 0) return fail("cannot flush");
-    if (!readBackEquals(fd, data)) {
-        errno = EIO;
-        return fail("read-back differs for");
+    if (!file.open(QFile::encodeName(path).toStdString(), options)) return failed();
+    if (!file.write(data.constData(), size_t(data.size()))) return failed();
+    if (!readBackEquals(file.fd(), data)) {
+        err = QStringLiteral("read-back differs for %1").arg(path);
+        return false;
     }
-    if (::rename(tmpl.constData(), QFile::encodeName(target).constData()) != 0)
-        return fail("cannot rename");
-    ::close(fd);
-
-    const int dfd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
+    return file.commit() || failed();
 }
 
 } // namespace tarnwick

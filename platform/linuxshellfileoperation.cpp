@@ -1,5 +1,9 @@
 #include "platform/linuxshellfileoperation.h"
 
+#include "platform/filename.h"
+#include "platform/posix/durablereplace.h"
+#include "platform/posix/faults.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -26,32 +30,19 @@ namespace tarnwick {
 namespace {
 
 QByteArray encoded(const QString& path) {
-    return QFile::encodeName(path);
+    return fileNameToBytes(path);
 }
 
-// A descriptor that closes itself.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-    int release() {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
+// Creates `folder` and the folders leading to it, by their exact bytes.
+bool makeFolders(const QByteArray& folder) {
+    struct stat st {};
+    if (::stat(folder.constData(), &st) == 0) return S_ISDIR(st.st_mode);
+    const qsizetype slash = folder.lastIndexOf('/');
+    if (slash > 0 && !makeFolders(folder.left(slash))) return false;
+    return ::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST;
+}
 
-private:
-    int m_fd = -1;
-};
+using Fd = posix::UniqueFd;
 
 enum class Method { Reflink, InKernel, ReadWrite };
 
@@ -67,21 +58,15 @@ bool inKernelUnsupported(int err) {
            err == ETXTBSY || err == EPERM;
 }
 
-bool writeAll(int fd, const char* data, ssize_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
+const char* kindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "something else";
 }
 
 // Copies the whole of `in` (positioned at 0) to the empty `out`, then gives `out` the source's
-// permissions and modification time and flushes it. Runs on the worker thread.
+// modification time. Runs on the worker thread.
 DataOutcome copyData(int in, int out, const struct stat& source, qint64 chunk,
                      const std::atomic<bool>& cancel, std::atomic<qint64>& done) {
     DataOutcome result;
@@ -119,8 +104,8 @@ DataOutcome copyData(int in, int out, const struct stat& source, qint64 chunk,
                     n = ::read(in, buffer.data(), buffer.size());
                     if (n < 0 && errno == EINTR) continue;
                     if (n <= 0) break;
-                    if (!writeAll(out, buffer.data(), n)) {
-                        result.error = errno;
+                    if (const int e = posix::writeAll(out, buffer.data(), size_t(n))) {
+                        result.error = e;
                         return result;
                     }
                     ::sync_file_range(out, done.fetch_add(n), n, SYNC_FILE_RANGE_WRITE);
@@ -141,10 +126,9 @@ DataOutcome copyData(int in, int out, const struct stat& source, qint64 chunk,
         }
         if (result.cancelled) return result;
     }
-    ::fchmod(out, source.st_mode & 0777);
+    // The copy keeps the source's time (the backup's age is the database's age).
     const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-    ::futimens(out, times);
-    if (::fsync(out) != 0) result.error = errno;
+    if (::futimens(out, times) != 0) result.error = errno;
     return result;
 }
 
@@ -231,6 +215,7 @@ LinuxShellFileOperation::LinuxShellFileOperation(ShellCopyUi* ui) {
         bool cancelRequested() override { return ui->cancelRequested(); }
         void end() override { ui->end(); }
         Choice askError(const QString& p, const QString& m) override { return ui->askError(p, m); }
+        void notice(const QString& p, const QString& m) override { ui->notice(p, m); }
         ReplaceChoice askReplace(const QString& t) override { return ui->askReplace(t); }
         ShellCopyUi* ui;
     };
@@ -301,7 +286,7 @@ ShellCopyResult LinuxShellFileOperation::copy(const ShellCopyRequest& request) {
     const QString folder = QDir::cleanPath(request.destination);
     Fd dir;
     for (;;) {
-        if (makeDir && !QFileInfo(folder).isDir()) QDir().mkpath(folder);
+        if (makeDir) makeFolders(encoded(folder));
         dir.reset(::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.valid()) break;
         const int err = errno;
@@ -351,7 +336,9 @@ ShellCopyResult LinuxShellFileOperation::copy(const ShellCopyRequest& request) {
         Next next = Next::Retry;
         while (next == Next::Retry) {
             next = Next::Skip;
-            Fd in(::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+            // Never blocks: a FIFO or device is seen for what it is before anything is read.
+            Fd in(
+                ::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
             struct stat st {};
             if (!in.valid() || ::fstat(in.get(), &st) != 0) {
                 next = fail(errno);
@@ -362,7 +349,11 @@ ShellCopyResult LinuxShellFileOperation::copy(const ShellCopyRequest& request) {
                 continue;
             }
             if (!S_ISREG(st.st_mode)) {
-                next = fail(EINVAL);
+                // Not a question anyone can answer differently: said, counted and left.
+                ui->notice(
+                    source,
+                    QStringLiteral("It is %1, not a file; skipped.").arg(kindOf(st.st_mode)));
+                ++result.failures;
                 continue;
             }
 
@@ -397,80 +388,71 @@ ShellCopyResult LinuxShellFileOperation::copy(const ShellCopyRequest& request) {
                 }
             }
 
-            // The data goes to a hidden temporary file beside its final place.
-            QByteArray tempPath = encoded(folder) + "/.tarnwick-XXXXXX.part";
-            Fd out(::mkostemps(tempPath.data(), 5, O_CLOEXEC));
-            if (!out.valid()) {
-                next = fail(errno);
+            // The data goes to a hidden temporary file beside its final place. A copy is never
+            // more readable than its source, and belongs to whoever made it.
+            posix::ReplaceOptions options;
+            options.newFileMode = st.st_mode & 0777;
+            options.keepOwner = false;
+            options.newNameOnly = rename;
+            posix::DurableReplace out;
+            if (!out.openAt(dir.get(), targetName.toStdString(), options)) {
+                if (out.refused()) {
+                    ui->notice(target, QStringLiteral("It is not a file; it was left as it is."));
+                    ++result.failures;
+                    continue;
+                }
+                next = fail(out.errorCode());
                 continue;
             }
-            const QByteArray tempName = tempPath.mid(tempPath.lastIndexOf('/') + 1);
-            const auto discard = [&] {
-                out.reset();
-                ::unlinkat(dir.get(), tempName.constData(), 0);
-            };
+            out.setMode(st.st_mode & 0777);
 
             std::atomic<bool> stop{false};
             std::atomic<qint64> done{0};
             DataOutcome outcome;
             if (cancelled()) stop.store(true);
             const int inFd = in.get();
-            const int outFd = out.get();
             const qint64 chunk = m_chunk;
-            runWithEvents([&] { outcome = copyData(inFd, outFd, st, chunk, stop, done); },
-                          [&] {
-                              if (silent) return;
-                              ui->progress(source, target, doneBefore + done.load());
-                              if (ui->cancelRequested()) stop.store(true);
-                          });
+            runWithEvents(
+                [&] {
+                    outcome = copyData(inFd, out.fd(), st, chunk, stop, done);
+                    if (outcome.error == 0 && !outcome.cancelled && !out.sync())
+                        outcome.error = out.errorCode();
+                },
+                [&] {
+                    if (silent) return;
+                    ui->progress(source, target, doneBefore + done.load());
+                    if (ui->cancelRequested()) stop.store(true);
+                });
             if (outcome.cancelled) {
-                discard();
+                out.discard();
                 result.anyOperationsAborted = true;
                 next = Next::Stop;
                 continue;
             }
-            if (outcome.error == 0 && ::close(out.release()) != 0) outcome.error = errno;
             if (outcome.error != 0) {
-                discard();
+                out.discard();
                 next = fail(outcome.error);
                 continue;
             }
 
             // Into place: a free name when renaming, else replacing the old file atomically.
             QString finalName = name;
-            int err = 0;
+            bool placed = false;
             if (rename) {
-                for (int n = 0;; ++n) {
+                for (int n = 0; n <= 100000; ++n) {
                     finalName = n == 0 ? name : collisionName(name, n);
-                    const QByteArray candidate = encoded(finalName);
-                    if (::renameat2(dir.get(), tempName.constData(), dir.get(),
-                                    candidate.constData(), RENAME_NOREPLACE) == 0) {
-                        err = 0;
-                        break;
-                    }
-                    err = errno;
-                    if (err == EINVAL || err == ENOSYS) {
-                        // No RENAME_NOREPLACE here: a hard link refuses an existing name too.
-                        if (::linkat(dir.get(), tempName.constData(), dir.get(),
-                                     candidate.constData(), 0) == 0) {
-                            ::unlinkat(dir.get(), tempName.constData(), 0);
-                            err = 0;
-                            break;
-                        }
-                        err = errno;
-                    }
-                    if (err != EEXIST || n >= 100000) break;
+                    placed = out.commitAsNew(encoded(finalName).toStdString());
+                    if (placed || out.errorCode() != EEXIST) break;
                 }
-            } else if (::renameat(dir.get(), tempName.constData(), dir.get(),
-                                  encoded(name).constData()) != 0) {
-                err = errno;
+            } else {
+                placed = out.commit();
             }
-            if (err != 0) {
-                ::unlinkat(dir.get(), tempName.constData(), 0);
+            if (!placed) {
+                const int err = out.errorCode();
+                out.discard();
                 next = fail(err);
                 continue;
             }
-            ::fsync(dir.get());
 
             switch (outcome.method) {
             case Method::Reflink:

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,13 +82,29 @@ QString fileSignature(const QString& path) {
 
 // Reads a file store; a missing file is an empty store.
 bool loadFile(const QString& path, IniDocument* doc, QString* error) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+    // Opened without blocking and read only when it is a file: a FIFO in its place must not
+    // stop the program.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT && !QFileInfo(path).isSymLink()) {
             *doc = IniDocument();
             doc->setHeadComment(headComment());
             return true;
         }
+        *error = QStringLiteral("cannot read %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("cannot read %1: not a regular file").arg(path);
+        return false;
+    }
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
         return false;
     }

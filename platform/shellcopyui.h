@@ -31,6 +31,11 @@ public:
     virtual Choice askError(const QString& path, const QString& message) = 0;
     // `target` exists and the request may neither rename nor overwrite silently.
     virtual ReplaceChoice askReplace(const QString& target) = 0;
+    // Something about `path` the user should know that needs no answer (an item skipped).
+    virtual void notice(const QString& path, const QString& message) {
+        Q_UNUSED(path);
+        Q_UNUSED(message);
+    }
 };
 
 // The real windows: a progress dialog with a Cancel button, and message boxes for the

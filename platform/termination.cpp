@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace tarnwick {
 
@@ -23,7 +24,11 @@ void onSignal(int sig) {
 } // namespace
 
 Termination::Termination(QObject* parent) : QObject(parent) {
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        // The signals then end the program as they always do; say why the settings are not saved.
+        qWarning("cannot catch SIGTERM and SIGINT: pipe2: %s", std::strerror(errno));
+        return;
+    }
     m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char b = 0;
@@ -34,14 +39,17 @@ Termination::Termination(QObject* parent) : QObject(parent) {
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, &previousTerm);
-    sigaction(SIGINT, &sa, &previousInt);
+    if (::sigaction(SIGTERM, &sa, &previousTerm) != 0)
+        qWarning("cannot catch SIGTERM: %s", std::strerror(errno));
+    if (::sigaction(SIGINT, &sa, &previousInt) != 0)
+        qWarning("cannot catch SIGINT: %s", std::strerror(errno));
 }
 
 Termination::~Termination() {
     if (!m_notifier) return;
-    sigaction(SIGTERM, &previousTerm, nullptr);
-    sigaction(SIGINT, &previousInt, nullptr);
+    // Restoring what was there before cannot fail for these signals; nothing to do if it did.
+    (void)::sigaction(SIGTERM, &previousTerm, nullptr);
+    (void)::sigaction(SIGINT, &previousInt, nullptr);
     delete m_notifier;
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);

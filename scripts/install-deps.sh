@@ -9,12 +9,16 @@ packages=(
   git  # scripts/format.sh lists the sources with git
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libgl-dev
   libzip-dev zlib1g-dev
+  # the DAO component's ODBC data sources (unixODBC)
+  unixodbc-dev unixodbc
   # run
   fonts-liberation qt6-qpa-plugins
-  # test
+  # test and screenshots
   libgtest-dev  # the Jet engine's tests
-  xvfb xauth dbus python3-dbusmock python3
+  xvfb xauth imagemagick dbus python3-dbusmock python3
+  openbox xdotool x11-utils  # screenshots: a window manager, pointer moves, window geometry
   mdbtools zip unzip p7zip-full
+  libsqliteodbc sqlite3  # an ODBC data source for the DAO component's tests
   xfsprogs  # reflink copies are tested on a small XFS image
   # fuzzing and sanitizers
   clang libclang-rt-14-dev

@@ -50,6 +50,7 @@ private slots:
     void unreadableStoreIsNeverOverwritten();
     void symlinkedStoreStaysALink();
     void orphanedTemporaryFilesAreRemoved();
+    void fifoInPlaceOfTheStore();
     void machineStore();
     void classesRoot();
     void rootsWithoutStore();
@@ -309,6 +310,23 @@ void TestRegistry::orphanedTemporaryFilesAreRemoved() {
     QVERIFY(!QFile::exists(prefix + QStringLiteral("old123")));
     QVERIFY(QFile::exists(prefix + QStringLiteral("new123"))); // may belong to a live writer
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// Neither reading nor saving waits on a FIFO where the store should be, and it stays a FIFO.
+void TestRegistry::fifoInPlaceOfTheStore() {
+    QDir().mkpath(QFileInfo(m_userFile).path());
+    QVERIFY(::mkfifo(QFile::encodeName(m_userFile).constData(), 0600) == 0);
+    {
+        Registry r;
+        QVERIFY(!r.openKey(QStringLiteral("Form"), true) ||
+                !r.writeString(QStringLiteral("left"), QStringLiteral("1")) || !r.flush());
+        QVERIFY2(r.lastError().contains(QStringLiteral("not a regular file")) ||
+                     r.lastError().contains(QStringLiteral("FIFO")),
+                 qPrintable(r.lastError()));
+    }
+    struct stat st {};
+    QVERIFY(::lstat(QFile::encodeName(m_userFile).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+    QVERIFY(::unlink(QFile::encodeName(m_userFile).constData()) == 0);
 }
 
 void TestRegistry::machineStore() {

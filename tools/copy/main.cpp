@@ -2,41 +2,80 @@
 // progress window, collision renaming and error questions.
 
 #include "archive/shellfileop.h"
+#include "platform/filename.h"
 #include "platform/linuxshellfileoperation.h"
+#include "tools/common/output.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-// The progress window as usual, but errors answered from the command line and reported on
-// stderr, for runs without anyone to answer.
-class UnattendedErrors : public tarnwick::QtShellCopyUi {
+constexpr int kWrongUse = 64;
+
+void say(const QString& path, const QString& message) {
+    // A message that names the path already is not prefixed with it again.
+    if (message.contains(path))
+        std::fprintf(stderr, "tarnwick-copy: %s\n", tarnwick::fileNameToBytes(message).constData());
+    else
+        std::fprintf(stderr, "tarnwick-copy: %s: %s\n", tarnwick::fileNameToBytes(path).constData(),
+                     tarnwick::fileNameToBytes(message).constData());
+}
+
+// Errors answered from the command line and reported on stderr, for runs without anyone to
+// answer; with or without the progress window.
+template <typename Base> class Unattended : public Base {
 public:
-    explicit UnattendedErrors(Choice answer) : m_answer(answer) {}
-    Choice askError(const QString& path, const QString& message) override {
-        std::fprintf(stderr, "tarnwick-copy: %s: %s\n", qPrintable(path), qPrintable(message));
+    explicit Unattended(tarnwick::ShellCopyUi::Choice answer) : m_answer(answer) {}
+    tarnwick::ShellCopyUi::Choice askError(const QString& path, const QString& message) override {
+        say(path, message);
         return m_answer;
     }
+    void notice(const QString& path, const QString& message) override { say(path, message); }
 
 private:
-    Choice m_answer;
+    tarnwick::ShellCopyUi::Choice m_answer;
 };
+
+// No window at all: nothing shown, nothing asked.
+class Headless : public tarnwick::ShellCopyUi {
+public:
+    void begin(const QString&, bool, qint64, int) override {}
+    void progress(const QString&, const QString&, qint64) override {}
+    bool cancelRequested() override { return false; }
+    void end() override {}
+    Choice askError(const QString&, const QString&) override { return Skip; }
+    ReplaceChoice askReplace(const QString&) override { return ReplaceNo; }
+};
+
+bool haveDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+int wrongUse(QString why) {
+    if (why.endsWith(QLatin1Char('.'))) why.chop(1);
+    std::fprintf(stderr, "tarnwick-copy: %s (see --help)\n", why.toUtf8().constData());
+    return kWrongUse;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tarnwick-copy"));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Copies files into a folder as Tarnwick's plain backup does.\n"
+                       "Without a display there is no progress window and errors are answered "
+                       "as with --on-error skip.\n"
                        "Exit status: 0 copied, 1 aborted by the user, 2 some files skipped "
                        "after errors, 64 wrong use."));
-    parser.addHelpOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this text."));
     const QCommandLineOption title(
         QStringLiteral("title"), QStringLiteral("Progress window title (empty: file names)."),
         QStringLiteral("text"), QStringLiteral("Backing up Access File.."));
@@ -53,27 +92,40 @@ int main(int argc, char** argv) {
         QStringLiteral("on-error"),
         QStringLiteral("What to do when a file cannot be copied: ask (a dialog), skip or cancel."),
         QStringLiteral("answer"), QStringLiteral("ask"));
-    parser.addOptions({title, silent, overwrite, confirm, makeDir, onError});
+    parser.addOptions({help, title, silent, overwrite, confirm, makeDir, onError});
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("Target folder."));
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to copy."),
                                  QStringLiteral("files..."));
-    parser.process(app);
-    QStringList args = parser.positionalArguments();
-    if (args.size() < 2) {
-        std::fputs(qPrintable(parser.helpText()), stderr);
-        return 64;
-    }
 
-    const QString answer = parser.value(onError);
-    if (answer != QLatin1String("ask") && answer != QLatin1String("skip") &&
-        answer != QLatin1String("cancel")) {
-        std::fputs("tarnwick-copy: --on-error takes ask, skip or cancel\n", stderr);
-        return 64;
+    // Parsed before any application exists: --help and wrong use need no display.
+    QStringList arguments = tarnwick::argumentsFromBytes(argc, argv);
+    arguments.prepend(QStringLiteral("tarnwick-copy"));
+    if (!parser.parse(arguments)) return wrongUse(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toUtf8().constData(), stdout);
+        return tarnwick::cli::finishOutput("tarnwick-copy", 0, kWrongUse);
     }
+    QStringList args = parser.positionalArguments();
+    if (args.size() < 2)
+        return wrongUse(QStringLiteral("a folder and at least one file are needed"));
+    QString answer = parser.value(onError);
+    if (answer != QLatin1String("ask") && answer != QLatin1String("skip") &&
+        answer != QLatin1String("cancel"))
+        return wrongUse(QStringLiteral("--on-error takes ask, skip or cancel"));
+
+    const bool windows = haveDisplay();
+    std::unique_ptr<QCoreApplication> app;
+    if (windows)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwick-copy"));
+    if (!windows && answer == QLatin1String("ask")) answer = QStringLiteral("skip");
+    const auto choice = answer == QLatin1String("skip") ? tarnwick::ShellCopyUi::Skip
+                                                        : tarnwick::ShellCopyUi::Cancel;
     tarnwick::LinuxShellFileOperation unattended([&]() -> std::unique_ptr<tarnwick::ShellCopyUi> {
-        return std::make_unique<UnattendedErrors>(answer == QLatin1String("skip")
-                                                      ? tarnwick::ShellCopyUi::Skip
-                                                      : tarnwick::ShellCopyUi::Cancel);
+        if (windows) return std::make_unique<Unattended<tarnwick::QtShellCopyUi>>(choice);
+        return std::make_unique<Unattended<Headless>>(choice);
     });
 
     TShellFileOp op;
@@ -82,10 +134,14 @@ int main(int argc, char** argv) {
     op.SetNoConfirmation(!parser.isSet(confirm));
     op.SetAutoMakeDir(parser.isSet(makeDir));
     op.SetRenameOnCollision(!parser.isSet(overwrite));
-    op.SetAnimate(!parser.isSet(silent));
+    op.SetAnimate(windows && !parser.isSet(silent));
     op.SetProgressTitle(parser.value(title));
     const QString folder = args.takeFirst();
     op.AddFiles(args);
-    if (op.CopyTo(folder)) return 1;
-    return op.LastFailures() > 0 ? 2 : 0;
+    int status = 0;
+    if (op.CopyTo(folder))
+        status = 1;
+    else if (op.LastFailures() > 0)
+        status = 2;
+    return tarnwick::cli::finishOutput("tarnwick-copy", status, 2);
 }

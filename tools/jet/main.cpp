@@ -3,13 +3,20 @@
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/json.h"
+#include "platform/posix/durablereplace.h"
+#include "platform/posix/uniquefd.h"
+#include "tools/jet/maintain.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace tarnwick::jet;
@@ -20,9 +27,10 @@ constexpr int kOk = 0;
 constexpr int kProblems = 1;
 constexpr int kUnreadable = 2;
 
-const char kHelp[] = R"(Usage: tarnwick-jet COMMAND [OPTIONS] FILE [TABLE]
+const char kHelp[] = R"(Usage: tarnwick-jet COMMAND [OPTIONS] [--] FILE [TABLE]
 
-Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. The file is never changed.
+Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. Only compact and repair
+write; they refuse a database another program holds, and keep the original on any failure.
 
 Commands:
   info FILE                 format, page size, page count, code page, sort order, creation date
@@ -33,15 +41,49 @@ Commands:
                             the same for several tables in one go (all user tables when
                             none is named), each into DIR/TABLE.json (DIR is created)
   check FILE                every structure of the file; problems, then notes
+  compact FILE [--encrypt | --decrypt] [--out NEWFILE]
+                            rebuilds the file without its free space, verified, in place
+                            (or into NEWFILE); --encrypt / --decrypt change the page encoding
+  repair FILE               rebuilds a damaged file keeping every row that reads; does
+                            nothing when check finds no problems
   --help                    this text
+  --                        ends the options: what follows are names
+
+Export files are written whole or not at all, never through a symbolic link, and are not more
+readable than the database.
 
 Exit status: 0 success (check: no problems; notes allowed), 1 problems found or a table that
 does not exist, 2 the file cannot be read or the command line is wrong.
+compact: 0 done, 1 refused or failed with the original untouched, 2 the file cannot be read.
+repair: 0 nothing to repair or repaired with nothing lost, 1 repaired with losses (listed) or
+refused, 2 the file cannot be read.
 )";
 
 int usage(const std::string& why) {
-    std::cerr << "tarnwick-jet: " << why << "\nTry 'tarnwick-jet --help'.\n";
+    std::cerr << "tarnwick-jet: " << why << " (see --help)\n";
     return kUnreadable;
+}
+
+// The first failed write to standard output, said once at the end.
+int stdoutError = 0;
+
+// Standard output, checked: a write that failed (a full disk, a closed pipe) fails the command.
+int finishOutput(int status) {
+    int err = stdoutError;
+    // A stream that failed earlier: errno still holds the failed write's reason.
+    if (!err && !std::cout) err = errno ? errno : EIO;
+    if (!err) {
+        errno = 0;
+        std::cout.flush();
+        if (!std::cout) err = errno ? errno : EIO;
+    }
+    if (!err) {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) err = errno ? errno : EIO;
+    }
+    if (!err) return status;
+    std::cerr << "tarnwick-jet: cannot write to standard output: " << std::strerror(err) << "\n";
+    return status == kOk ? kUnreadable : status;
 }
 
 std::string sortOrderName(int lcid, int version, Version v) {
@@ -127,7 +169,9 @@ int cmdSchema(const Database& db, const char* table) {
     return kOk;
 }
 
-bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
+// Rows of one table as JSON lines, handed to `write` in blocks; false as soon as a write fails.
+bool exportRows(const Database& db, const CatalogEntry& t,
+                const std::function<bool(const std::string&)>& write) {
     const TableDef& def = db.tableDef(t);
     std::string out;
     out.reserve(1 << 16);
@@ -136,12 +180,18 @@ bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
         appendJsonRow(out, def, values);
         out += '\n';
         if (out.size() > (1 << 16)) {
-            ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+            ok = write(out);
             out.clear();
         }
         return ok;
     });
-    ok = ok && std::fwrite(out.data(), 1, out.size(), to) == out.size();
+    return ok && write(out);
+}
+
+bool exportTable(const Database& db, const CatalogEntry& t, std::FILE* to) {
+    const bool ok = exportRows(db, t, [to](const std::string& block) {
+        return std::fwrite(block.data(), 1, block.size(), to) == block.size();
+    });
     return std::fflush(to) == 0 && ok;
 }
 
@@ -151,7 +201,19 @@ int cmdExport(const Database& db, const char* table) {
         std::cerr << "tarnwick-jet: no table \"" << table << "\"\n";
         return kProblems;
     }
-    return exportTable(db, *t, stdout) ? kOk : kUnreadable;
+    if (exportTable(db, *t, stdout)) return kOk;
+    stdoutError = errno;
+    return kUnreadable;
+}
+
+// Rows of one table into a file through the durable replace.
+bool exportTableTo(const Database& db, const CatalogEntry& t,
+                   tarnwick::posix::DurableReplace& out) {
+    return exportRows(db, t,
+                      [&out](const std::string& block) {
+                          return out.write(block.data(), block.size());
+                      }) &&
+           out.commit();
 }
 
 // A table name as a file name: path separators and a leading dot would escape or hide the file.
@@ -163,7 +225,7 @@ std::string fileNameFor(const std::string& table) {
     return n + ".json";
 }
 
-int cmdExportAll(const Database& db, const std::string& dir,
+int cmdExportAll(const Database& db, const std::string& dir, mode_t databaseMode,
                  const std::vector<const char*>& names) {
     std::vector<const CatalogEntry*> tables;
     if (names.empty()) tables = db.tables(false);
@@ -181,34 +243,96 @@ int cmdExportAll(const Database& db, const std::string& dir,
         std::cerr << "tarnwick-jet: cannot create " << dir << ": " << ec.message() << "\n";
         return kUnreadable;
     }
+    const tarnwick::posix::UniqueFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) {
+        std::cerr << "tarnwick-jet: cannot open " << dir << ": " << std::strerror(errno) << "\n";
+        return kUnreadable;
+    }
+    // Never more readable than the database the rows come from.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    tarnwick::posix::ReplaceOptions options;
+    options.newFileMode = 0666 & ~mask & (databaseMode | 0600);
+    options.followSymlink = false;
     for (const auto* t : tables) {
-        const std::string path = dir + "/" + fileNameFor(t->name);
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (!f) {
-            std::cerr << "tarnwick-jet: cannot write " << path << ": " << std::strerror(errno)
-                      << "\n";
-            return kUnreadable;
-        }
-        const bool ok = exportTable(db, *t, f);
-        if (std::fclose(f) != 0 || !ok) {
-            std::cerr << "tarnwick-jet: cannot write " << path << "\n";
+        const std::string name = fileNameFor(t->name);
+        tarnwick::posix::DurableReplace out;
+        options.displayName = dir + "/" + name;
+        if (!out.openAt(folder.get(), name, options) || !exportTableTo(db, *t, out)) {
+            std::cerr << "tarnwick-jet: " << out.errorMessage() << "\n";
             return kUnreadable;
         }
     }
     return kOk;
 }
 
-int cmdCheck(const Database& db) {
+// What the page structures cannot show: a file over the format's size limit, and a file that
+// ends in pages of zeros (cut short or padded when it was written, so their contents are gone).
+std::vector<std::string> fileProblems(const Database& db, const std::string& path) {
+    std::vector<std::string> found;
+    const tarnwick::posix::UniqueFd fd(
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) return found;
+    const bool jet3 = db.header().version == Version::Jet3;
+    const std::uint64_t limit = jet3 ? (1ull << 30) : (1ull << 31);
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (size > limit)
+        found.push_back("the file is " + std::to_string(size) + " bytes, beyond the " +
+                        (jet3 ? "1 GiB limit of Jet 3" : "2 GiB limit of Jet 4"));
+    const std::uint32_t pageSize = db.header().pageSize;
+    const std::uint64_t pages = size / pageSize;
+    std::vector<char> page(pageSize);
+    // Where the file system knows of a hole at the end, its pages are zeros without reading them.
+    std::uint64_t dataEnd = size;
+    for (off_t at = 0;;) {
+        const off_t data = ::lseek(fd.get(), at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) dataEnd = static_cast<std::uint64_t>(at);
+            break;
+        }
+        const off_t hole = ::lseek(fd.get(), data, SEEK_HOLE);
+        if (hole < 0 || static_cast<std::uint64_t>(hole) >= size) break;
+        at = hole;
+    }
+    const std::uint64_t firstHolePage =
+        std::max<std::uint64_t>(1, (dataEnd + pageSize - 1) / pageSize);
+    std::uint64_t zero = pages > firstHolePage ? pages - firstHolePage : 0;
+    for (std::uint64_t p = pages - zero; p-- > 1;) {
+        if (::pread(fd.get(), page.data(), pageSize, static_cast<off_t>(p * pageSize)) !=
+            static_cast<ssize_t>(pageSize))
+            break;
+        bool allZero = true;
+        for (char c : page)
+            if (c != 0) {
+                allZero = false;
+                break;
+            }
+        if (!allZero) break;
+        ++zero;
+    }
+    if (zero > 0)
+        found.push_back("the file ends in " + std::to_string(zero) + " page" +
+                        (zero == 1 ? "" : "s") + " of zeros (from page " +
+                        std::to_string(pages - zero) +
+                        "): it was cut short or padded when it was written");
+    return found;
+}
+
+int cmdCheck(const Database& db, const std::string& path) {
     const CheckReport r = check(db);
+    const std::vector<std::string> more = fileProblems(db, path);
+    for (const auto& p : more)
+        std::cout << "problem: " << p << "\n";
     for (const auto& p : r.problems)
         std::cout << "problem: " << p.text() << "\n";
     for (const auto& n : r.notes)
         std::cout << "note: " << n.text() << "\n";
-    std::cout << r.problems.size() << " problems, " << r.notes.size() << " notes";
+    std::cout << r.problems.size() + more.size() << " problems, " << r.notes.size() << " notes";
     if (r.reclaimableBytes)
         std::cout << ", " << r.reclaimableBytes << " bytes a compaction would reclaim";
     std::cout << "\n";
-    return r.sound() ? kOk : kProblems;
+    return r.sound() && more.empty() ? kOk : kProblems;
 }
 
 } // namespace
@@ -220,13 +344,20 @@ int main(int argc, char** argv) {
     const std::string cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::cout << kHelp;
-        return kOk;
+        return finishOutput(kOk);
     }
+    if (cmd == "compact") return runCompact(argc - 2, argv + 2);
+    if (cmd == "repair") return runRepair(argc - 2, argv + 2);
     bool system = false, json = false;
     const char* outDir = nullptr;
     std::vector<const char*> rest;
+    bool optionsEnded = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (std::strcmp(args[i], "--system") == 0 && cmd == "tables")
+        if (optionsEnded || args[i][0] != '-' || args[i][1] == '\0')
+            rest.push_back(args[i]);
+        else if (std::strcmp(args[i], "--") == 0)
+            optionsEnded = true;
+        else if (std::strcmp(args[i], "--system") == 0 && cmd == "tables")
             system = true;
         else if (std::strcmp(args[i], "--out") == 0 && cmd == "export" && i + 1 < args.size())
             outDir = args[++i];
@@ -234,11 +365,11 @@ int main(int argc, char** argv) {
             json = true;
         else if (std::strcmp(args[i], "--help") == 0) {
             std::cout << kHelp;
-            return kOk;
-        } else if (args[i][0] == '-' && args[i][1] != '\0')
-            return usage(std::string("unknown option ") + args[i]);
+            return finishOutput(kOk);
+        } else if (std::strcmp(args[i], "--out") == 0 && cmd == "export")
+            return usage("--out needs a folder");
         else
-            rest.push_back(args[i]);
+            return usage(std::string("unknown option ") + args[i]);
     }
     const std::size_t minArgs = cmd == "export" && !outDir ? 2 : 1;
     const std::size_t maxArgs = outDir ? args.size() : cmd == "export" || cmd == "schema" ? 2 : 1;
@@ -249,21 +380,29 @@ int main(int argc, char** argv) {
     if (cmd == "export" && !json) return usage("export needs --json");
 
     std::unique_ptr<Database> db;
+    struct stat st {};
     try {
         db = Database::open(rest[0]);
+        if (::stat(rest[0], &st) != 0) st.st_mode = 0600;
     } catch (const std::exception& e) {
-        std::cerr << "tarnwick-jet: " << rest[0] << ": " << e.what() << "\n";
+        // The system's message already names the file; the name is not said twice.
+        const std::string what = e.what();
+        if (what.starts_with("file: "))
+            std::cerr << "tarnwick-jet: " << what.substr(6) << "\n";
+        else
+            std::cerr << "tarnwick-jet: " << rest[0] << ": " << what << "\n";
         return kUnreadable;
     }
     try {
-        if (cmd == "info") return cmdInfo(*db);
-        if (cmd == "tables") return cmdTables(*db, system);
-        if (cmd == "schema") return cmdSchema(*db, rest.size() > 1 ? rest[1] : nullptr);
+        if (cmd == "info") return finishOutput(cmdInfo(*db));
+        if (cmd == "tables") return finishOutput(cmdTables(*db, system));
+        if (cmd == "schema")
+            return finishOutput(cmdSchema(*db, rest.size() > 1 ? rest[1] : nullptr));
         if (cmd == "export" && outDir)
-            return cmdExportAll(*db, outDir,
+            return cmdExportAll(*db, outDir, st.st_mode,
                                 std::vector<const char*>(rest.begin() + 1, rest.end()));
-        if (cmd == "export") return cmdExport(*db, rest[1]);
-        return cmdCheck(*db);
+        if (cmd == "export") return finishOutput(cmdExport(*db, rest[1]));
+        return finishOutput(cmdCheck(*db, rest[0]));
     } catch (const std::exception& e) {
         std::cout.flush();
         std::cerr << "tarnwick-jet: " << rest[0] << ": " << e.what() << "\n";

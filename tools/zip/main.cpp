@@ -2,17 +2,22 @@
 // (level 9, names without paths, the twelve store-only suffixes).
 #include "archive/ziparchiver.h"
 #include "archive/zipmessages.h"
+#include "platform/filename.h"
+#include "tools/common/output.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
 const char* const kHelp =
-    "Usage: tarnwick-zip add [OPTIONS] ARCHIVE FILE...\n"
+    "Usage: tarnwick-zip add [OPTIONS] [--] ARCHIVE FILE...\n"
     "       tarnwick-zip list ARCHIVE\n"
     "\n"
     "add   adds the files to the archive, creating it when needed. Files already in it\n"
@@ -28,8 +33,8 @@ const char* const kHelp =
     "  -v, --verbose        show what is being done\n"
     "  -h, --help           show this text\n"
     "\n"
-    "Names may hold the wildcards * and ?. The exit status is 0 only when every file was\n"
-    "added.\n";
+    "Names may hold the wildcards * and ?; -- ends the options. The exit status is 0 only\n"
+    "when every file was added; 2 means wrong use.\n";
 
 class Reporter : public QObject {
     Q_OBJECT
@@ -39,18 +44,55 @@ public:
 public slots:
     void Message(QObject*, int code, QString text) {
         if (code != 0) warned = true;
-        if (code != 0 || verbose) std::fprintf(stderr, "%s\n", qPrintable(text));
+        if (code != 0 || verbose)
+            std::fprintf(stderr, "%s\n", tarnwick::fileNameToBytes(text).constData());
     }
 };
 
-int usage(const char* problem) {
-    std::fprintf(stderr, "tarnwick-zip: %s\n\n%s", problem, kHelp);
+int usage(const QString& problem) {
+    std::fprintf(stderr, "tarnwick-zip: %s (see --help)\n",
+                 tarnwick::fileNameToBytes(problem).constData());
     return 2;
 }
 
+// The true sizes of an entry: a ZIP64 extra field holds those that do not fit 32 bits.
+void realSizes(const ZipDirEntry& e, quint64* uncompressed, quint64* compressed) {
+    *uncompressed = e.UncompressedSize;
+    *compressed = e.CompressedSize;
+    const QByteArray& x = e.ExtraData;
+    const auto u16 = [&](qsizetype i) { return quint16(quint8(x[i]) | quint8(x[i + 1]) << 8); };
+    const auto u64 = [&](qsizetype i) {
+        quint64 v = 0;
+        for (int k = 7; k >= 0; --k)
+            v = v << 8 | quint8(x[i + k]);
+        return v;
+    };
+    for (qsizetype i = 0; i + 4 <= x.size();) {
+        const quint16 id = u16(i), size = u16(i + 2);
+        qsizetype at = i + 4;
+        const qsizetype end = at + size;
+        if (end > x.size()) break;
+        if (id == 0x0001) {
+            if (e.UncompressedSize == 0xFFFFFFFF && at + 8 <= end) {
+                *uncompressed = u64(at);
+                at += 8;
+            }
+            if (e.CompressedSize == 0xFFFFFFFF && at + 8 <= end) *compressed = u64(at);
+            break;
+        }
+        i = end;
+    }
+}
+
 int list(const QString& archive) {
-    if (!QFileInfo(archive).isFile()) {
-        std::fprintf(stderr, "tarnwick-zip: %s: no such archive\n", qPrintable(archive));
+    struct stat st {};
+    const QByteArray bytes = tarnwick::fileNameToBytes(archive);
+    if (::stat(bytes.constData(), &st) != 0) {
+        std::fprintf(stderr, "tarnwick-zip: %s: %s\n", bytes.constData(), std::strerror(errno));
+        return 1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "tarnwick-zip: %s: not a regular file\n", bytes.constData());
         return 1;
     }
     TZipArchiver z;
@@ -63,14 +105,19 @@ int list(const QString& archive) {
     for (const auto& e : z.Contents()) {
         const QDate d((e.ModDate >> 9) + 1980, (e.ModDate >> 5) & 15, e.ModDate & 31);
         const QTime t(e.ModTime >> 11, (e.ModTime >> 5) & 63, (e.ModTime & 31) * 2);
-        std::printf("%12u %12u %-8s %s %s%s\n", e.UncompressedSize, e.CompressedSize,
+        quint64 uncompressed = 0, compressed = 0;
+        realSizes(e, &uncompressed, &compressed);
+        std::printf("%12llu %12llu %-8s %s %s%s\n", static_cast<unsigned long long>(uncompressed),
+                    static_cast<unsigned long long>(compressed),
                     e.CompressionMethod == 0   ? "stored"
                     : e.CompressionMethod == 8 ? "deflated"
                                                : "other",
                     qPrintable(QDateTime(d, t).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-                    qPrintable(e.FileName), e.Encrypted ? " (encrypted)" : "");
+                    tarnwick::fileNameToBytes(e.FileName).constData(),
+                    e.Encrypted ? " (encrypted)" : "");
     }
-    if (!z.ArchiveComment().isEmpty()) std::printf("comment: %s\n", qPrintable(z.ArchiveComment()));
+    if (!z.ArchiveComment().isEmpty())
+        std::printf("comment: %s\n", z.ArchiveComment().toUtf8().constData());
     return 0;
 }
 
@@ -79,18 +126,23 @@ int list(const QString& archive) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick-zip"));
-    QStringList args = app.arguments().mid(1);
-    if (args.isEmpty()) return usage("no command given");
-    if (args.contains("-h") || args.contains("--help")) {
+    QStringList args = tarnwick::argumentsFromBytes(argc, argv);
+    if (args.isEmpty()) return usage(QStringLiteral("no command given"));
+    const qsizetype dashes = args.indexOf(QStringLiteral("--"));
+    const QStringList leading = dashes < 0 ? args : args.mid(0, dashes);
+    if (leading.contains("-h") || leading.contains("--help")) {
         std::fputs(kHelp, stdout);
-        return 0;
+        return tarnwick::cli::finishOutput("tarnwick-zip", 0, 2);
     }
     const QString command = args.takeFirst();
     if (command == QLatin1String("list")) {
-        if (args.size() != 1) return usage("list takes one archive");
-        return list(args.first());
+        if (!args.isEmpty() && args.first() == QLatin1String("--")) args.removeFirst();
+        if (args.size() != 1) return usage(QStringLiteral("list takes one archive"));
+        if (args.first().startsWith('-') && dashes < 0)
+            return usage(QStringLiteral("unknown option ") + args.first());
+        return tarnwick::cli::finishOutput("tarnwick-zip", list(args.first()), 1);
     }
-    if (command != QLatin1String("add")) return usage("unknown command");
+    if (command != QLatin1String("add")) return usage(QStringLiteral("unknown command ") + command);
 
     TZipArchiver z;
     z.SetUnattended(true);
@@ -102,50 +154,55 @@ int main(int argc, char** argv) {
     QStringList files;
     QString archive;
     bool wildcards = false;
+    bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString a = args[i];
         auto value = [&]() -> QString { return i + 1 < args.size() ? args[++i] : QString(); };
-        if (a == "-l" || a == "--level") {
+        const bool option = !optionsEnded && a.startsWith('-') && a.size() > 1;
+        if (option && a == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (option && (a == "-l" || a == "--level")) {
             bool ok = false;
             const int level = value().toInt(&ok);
-            if (!ok || level < 0 || level > 9) return usage("the level is a number from 0 to 9");
+            if (!ok || level < 0 || level > 9)
+                return usage(QStringLiteral("the level is a number from 0 to 9"));
             z.SetAddCompLevel(level);
-        } else if (a == "-p" || a == "--password") {
+        } else if (option && (a == "-p" || a == "--password")) {
             const QString pw = value();
-            if (pw.isEmpty()) return usage("the password is empty");
+            if (pw.isEmpty()) return usage(QStringLiteral("the password is empty"));
             z.SetPassword(pw);
             options |= TZipArchiver::AddEncrypt;
-        } else if (a == "-r" || a == "--recurse") {
+        } else if (option && (a == "-r" || a == "--recurse")) {
             options |= TZipArchiver::AddRecurseDirs;
-        } else if (a == "--paths") {
+        } else if (option && a == "--paths") {
             options |= TZipArchiver::AddDirNames;
-        } else if (a == "--temp-dir") {
+        } else if (option && a == "--temp-dir") {
             z.SetTempDir(value());
-        } else if (a == "-v" || a == "--verbose") {
+        } else if (option && (a == "-v" || a == "--verbose")) {
             z.SetVerbose(true);
             r.verbose = true;
-        } else if (a.startsWith('-') && a.size() > 1) {
-            return usage("unknown option");
+        } else if (option) {
+            return usage(QStringLiteral("unknown option ") + a);
         } else if (archive.isEmpty()) {
             archive = a;
         } else {
-            files << QFileInfo(a).absoluteFilePath();
+            files << tarnwick::absoluteFileName(a);
             wildcards = wildcards || a.contains('*') || a.contains('?');
         }
     }
     if (archive.isEmpty() || files.isEmpty())
-        return usage("add needs an archive and at least one file");
+        return usage(QStringLiteral("add needs an archive and at least one file"));
     z.SetAddOptions(options);
-    z.SetZipFileName(QFileInfo(archive).absoluteFilePath());
+    z.SetZipFileName(tarnwick::absoluteFileName(archive));
     z.SetFSpecArgs(files);
     z.Add();
     const int added = z.AddedCount();
     std::fprintf(stderr, "%d file%s added to %s\n", added, added == 1 ? "" : "s",
-                 qPrintable(archive));
+                 tarnwick::fileNameToBytes(archive).constData());
     const bool complete =
         added > 0 && !r.warned &&
         (wildcards || options.testFlag(TZipArchiver::AddRecurseDirs) || added == files.size());
-    return complete ? 0 : 1;
+    return tarnwick::cli::finishOutput("tarnwick-zip", complete ? 0 : 1, 1);
 }
 
 #include "main.moc"

@@ -6,6 +6,8 @@
 // -d: where to extract (else the archive's default folder, else the current one);
 // -o / -n: overwrite existing files always / never (else as the archive says; asking
 // needs a terminal, without one existing files are kept); -l: list only.
+#include "platform/posix/durablereplace.h"
+
 #include <zip.h>
 
 #include <cerrno>
@@ -26,6 +28,20 @@ struct Settings {
     int overwrite = 0; // 0 confirm, 1 always, 2 never
     std::string caption, defaultDir, commandLine, message;
 };
+
+// The permissions an entry was stored with (never more than the extracting user allows), or the
+// usual ones for a new file.
+mode_t entryMode(zip_t* za, zip_int64_t index) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(za, static_cast<zip_uint64_t>(index), 0, &system,
+                                         &attributes) == 0 &&
+        system == ZIP_OPSYS_UNIX && (attributes >> 16) != 0)
+        return (attributes >> 16) & 0666 & ~mask;
+    return 0666 & ~mask;
+}
 
 bool readAt(int fd, uint64_t pos, void* buf, size_t len) {
     return pread(fd, buf, len, static_cast<off_t>(pos)) == static_cast<ssize_t>(len);
@@ -181,27 +197,34 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        // Written beside the target and renamed into place only when complete.
-        std::string tmp = out + ".XXXXXX";
-        const int o = mkstemp(tmp.data());
-        bool ok = o >= 0;
+        // Written beside the target and renamed into place only when complete; a link, FIFO
+        // or device where the file goes is left alone.
+        tarnwick::posix::ReplaceOptions options;
+        options.newFileMode = entryMode(za, i);
+        options.followSymlink = false;
+        tarnwick::posix::DurableReplace file;
+        bool ok = file.open(out, options);
+        if (ok) file.setMode(options.newFileMode);
         while (ok) {
             const zip_int64_t r = zip_fread(zf, buf.data(), buf.size());
             if (r < 0) ok = false;
             if (r <= 0) break;
-            ok = write(o, buf.data(), static_cast<size_t>(r)) == r;
+            ok = file.write(buf.data(), static_cast<size_t>(r));
         }
         ok = zip_fclose(zf) == 0 && ok;
-        if (o >= 0) {
-            ok = fchmod(o, 0644) == 0 && fsync(o) == 0 && ok;
-            close(o);
+        if (ok) {
+            const struct timespec times[2] = {{st.mtime, 0}, {st.mtime, 0}};
+            if (::futimens(file.fd(), times) != 0)
+                std::fprintf(stderr, "Cannot keep the time of %s: %s\n", out.c_str(),
+                             std::strerror(errno));
         }
-        if (ok && rename(tmp.c_str(), out.c_str()) == 0) {
-            struct timeval tv[2] = {{st.mtime, 0}, {st.mtime, 0}};
-            utimes(out.c_str(), tv);
-        } else {
-            unlink(tmp.c_str());
-            std::fprintf(stderr, "Cannot extract %s\n", name.c_str());
+        if (!ok || !file.commit()) {
+            file.discard();
+            if (!file.errorMessage().empty())
+                std::fprintf(stderr, "Cannot extract %s: %s\n", name.c_str(),
+                             file.errorMessage().c_str());
+            else
+                std::fprintf(stderr, "Cannot extract %s\n", name.c_str());
             ++failures;
         }
     }

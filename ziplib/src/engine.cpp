@@ -5,6 +5,8 @@
 #include "reporter.h"
 #include "sources.h"
 
+#include "platform/posix/updatelock.h"
+
 #include <zip.h>
 
 #include <algorithm>
@@ -192,9 +194,21 @@ int32_t Run::go() {
         if (!collect(job, rep, items)) return 0;
     }
 
+    // One update of an archive at a time: a second run waits here rather than losing ours.
+    tarnwick::posix::UpdateLock lock;
+    if (!lock.lock(job.archive)) {
+        fail(ZIPLIB_E_OPEN, "Could not open the archive: " + lock.error());
+        return 0;
+    }
+
+    // Group and other may read the archive only where they may read every file going in.
+    mode_t privacy = 0777;
+    for (const auto& c : items)
+        if (!c.isDir) privacy &= c.st.st_mode | 0700;
+
     zip_error_t err;
     zip_error_init(&err);
-    zip_source_t* sink = createArchiveSink(job.archive, job.tempDir, &err);
+    zip_source_t* sink = createArchiveSink(job.archive, job.tempDir, privacy, &err);
     if (!sink) {
         fail(codeFor(&err), "Could not open the archive " + job.archive + ": " + describe(&err));
         zip_error_fini(&err);
@@ -377,7 +391,9 @@ int32_t Run::go() {
         times[0].tv_sec = latest;
         times[0].tv_nsec = 0;
         times[1] = times[0];
-        utimensat(AT_FDCWD, job.archive.c_str(), times, 0);
+        if (utimensat(AT_FDCWD, job.archive.c_str(), times, 0) != 0)
+            rep.message(ZIPLIB_E_WRITE,
+                        "Could not set the time of " + job.archive + ": " + std::strerror(errno));
     }
     rep.call(ZIPLIB_ACTION_END_BATCH, 0, 0, "");
     return count;

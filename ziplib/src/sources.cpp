@@ -3,8 +3,12 @@
 #include "pdeflate.h"
 #include "reporter.h"
 
+#include "platform/posix/durablereplace.h"
+#include "platform/posix/faults.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -60,9 +64,16 @@ struct FileSource {
             zip_error_set(&error, ZIP_ER_CANCELLED, 0);
             return -1;
         }
-        fd = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Never blocks: what was a file when collected may be a FIFO by now.
+        fd = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) {
             zip_error_set(&error, ZIP_ER_OPEN, errno);
+            return -1;
+        }
+        struct stat now {};
+        if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+            zip_error_set(&error, ZIP_ER_OPEN, S_ISREG(now.st_mode) ? errno : EINVAL);
+            closeFile();
             return -1;
         }
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -170,25 +181,38 @@ struct FileSource {
 struct ArchiveSink {
     std::string path;
     std::string tempDir;
+    mode_t privacy;
     zip_error_t error;
     bool exists = false;
     struct stat st {};
     int rfd = -1;
     uint64_t offset = 0;
-    int wfd = -1;
-    std::string tmp;
+    tarnwick::posix::UniqueFd scratch; // the temporary folder, when one was given
+    std::unique_ptr<tarnwick::posix::DurableReplace> out;
 
     // Bytes in front of the archive proper (a self-extractor): kept as they are, and
     // hidden from libzip, which sees a plain archive.
     uint64_t prefix = 0;
 
-    ArchiveSink(std::string p, std::string t) : path(std::move(p)), tempDir(std::move(t)) {
+    ArchiveSink(std::string p, std::string t, mode_t m)
+        : path(std::move(p)), tempDir(std::move(t)), privacy(m) {
         zip_error_init(&error);
-        exists = ::stat(path.c_str(), &st) == 0;
+        exists = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
         if (exists) prefix = findPrefix();
     }
+    // Opens the archive for reading; never blocks, and only ever reads a regular file.
+    int openArchive() const {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        struct stat now {};
+        if (fd >= 0 && (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode))) {
+            ::close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        return fd;
+    }
     uint64_t findPrefix() const {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = openArchive();
         if (fd < 0) return 0;
         const uint64_t size = static_cast<uint64_t>(st.st_size);
         const uint64_t span = std::min<uint64_t>(size, 22 + 65535);
@@ -233,115 +257,70 @@ struct ArchiveSink {
         return result;
     }
     ~ArchiveSink() {
-        dropTemp();
+        out.reset();
         if (rfd >= 0) ::close(rfd);
         zip_error_fini(&error);
     }
-    void dropTemp() {
-        if (wfd >= 0) ::close(wfd);
-        wfd = -1;
-        if (!tmp.empty()) ::unlink(tmp.c_str());
-        tmp.clear();
-    }
-    std::string dirOf(const std::string& p) const {
-        const auto slash = p.rfind('/');
-        if (slash == std::string::npos) return ".";
-        return slash == 0 ? "/" : p.substr(0, slash);
-    }
-    static bool makeTemp(const std::string& dir, std::string& name, int& fd) {
-        std::string templ = dir + (dir.ends_with('/') ? "" : "/") + "zipXXXXXX";
-        fd = mkostemp(templ.data(), O_CLOEXEC);
-        if (fd < 0) return false;
-        name = templ;
-        return true;
-    }
+    int wfd() const { return out ? out->fd() : -1; }
     bool copyPrefix() {
-        const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int in = openArchive();
         if (in < 0) return false;
         std::string buf(1 << 16, '\0');
         uint64_t done = 0;
-        bool ok = true;
-        while (ok && done < prefix) {
+        int err = 0;
+        while (err == 0 && done < prefix) {
             const ssize_t r = ::pread(in, buf.data(), std::min<uint64_t>(buf.size(), prefix - done),
                                       static_cast<off_t>(done));
             if (r <= 0) {
-                ok = false;
+                err = r < 0 ? errno : EIO;
                 break;
             }
-            ok = writeAll(wfd, buf.data(), static_cast<size_t>(r));
+            err = tarnwick::posix::writeAll(wfd(), buf.data(), static_cast<size_t>(r));
             done += static_cast<uint64_t>(r);
         }
         ::close(in);
-        return ok;
+        errno = err;
+        return err == 0;
     }
-    static bool writeAll(int fd, const void* data, size_t len) {
-        auto* p = static_cast<const char*>(data);
-        while (len > 0) {
-            const ssize_t w = ::write(fd, p, len);
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            p += w;
-            len -= static_cast<size_t>(w);
-        }
-        return true;
-    }
+    // A new archive is never more readable than the files in it; an existing one keeps its
+    // permissions unless new contents are more private than it.
     mode_t newMode() const {
-        if (exists) return st.st_mode & 07777;
+        if (exists) return (st.st_mode & 07777) & (privacy | 07700);
         const mode_t mask = umask(0);
         umask(mask);
-        return 0666 & ~mask;
+        return 0666 & ~mask & (privacy | 0700);
     }
-    static void syncDir(const std::string& dir) {
-        const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (d >= 0) {
-            fsync(d);
-            ::close(d);
+    bool beginWrite() {
+        tarnwick::posix::ReplaceOptions options;
+        options.newFileMode = newMode();
+        if (!tempDir.empty()) {
+            // An unusable temporary folder is not a reason to fail: the archive's own is used.
+            scratch.reset(::open(tempDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            options.scratchFolderFd = scratch.get();
         }
+        out = std::make_unique<tarnwick::posix::DurableReplace>();
+        if (!out->open(path, options)) {
+            const int e = out->errorCode();
+            zip_error_set(&error, out->refused() ? ZIP_ER_INVAL : ZIP_ER_TMPOPEN, e);
+            out.reset();
+            return false;
+        }
+        out->setMode(newMode());
+        return true;
     }
-    // Copies a finished temporary file next to the archive when it lies on another file system.
-    bool copyAcross(std::string& beside) {
-        int out;
-        if (!makeTemp(dirOf(path), beside, out)) return false;
-        const int in = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
-        bool ok = in >= 0;
-        char buf[1 << 16];
-        while (ok) {
-            const ssize_t r = ::read(in, buf, sizeof buf);
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) {
-                ok = r == 0;
-                break;
-            }
-            ok = writeAll(out, buf, static_cast<size_t>(r));
-        }
-        const int saved = errno;
-        if (in >= 0) ::close(in);
-        ok = ok && fchmod(out, newMode()) == 0 && fsync(out) == 0;
-        ok = (::close(out) == 0) && ok;
-        if (!ok) {
-            ::unlink(beside.c_str());
-            errno = saved ? saved : EIO;
-        }
-        return ok;
-    }
-
     zip_int64_t commit() {
-        if (fchmod(wfd, newMode()) != 0 || fsync(wfd) != 0) {
-            zip_error_set(&error, ZIP_ER_WRITE, errno);
+        if (!out->sync()) {
+            zip_error_set(&error, ZIP_ER_WRITE, out->errorCode());
             return -1;
         }
-        if (::close(wfd) != 0) {
-            wfd = -1;
-            zip_error_set(&error, ZIP_ER_WRITE, errno);
-            return -1;
-        }
-        wfd = -1;
         // Checked before it replaces anything: the new archive must open as a consistent zip.
         zip_error_t cerr;
         zip_error_init(&cerr);
-        zip_source_t* csrc = zip_source_file_create(tmp.c_str(), prefix, 0, &cerr);
+        const int dupFd = ::fcntl(wfd(), F_DUPFD_CLOEXEC, 0);
+        FILE* f = dupFd >= 0 ? ::fdopen(dupFd, "rb") : nullptr;
+        if (!f && dupFd >= 0) ::close(dupFd);
+        zip_source_t* csrc = f ? zip_source_filep_create(f, prefix, -1, &cerr) : nullptr;
+        if (!csrc && f) std::fclose(f);
         zip_t* check =
             csrc ? zip_open_from_source(csrc, ZIP_RDONLY | ZIP_CHECKCONS, &cerr) : nullptr;
         zip_error_fini(&cerr);
@@ -351,26 +330,13 @@ struct ArchiveSink {
             return -1;
         }
         zip_discard(check);
-        if (::rename(tmp.c_str(), path.c_str()) != 0) {
-            if (errno != EXDEV) {
-                zip_error_set(&error, ZIP_ER_RENAME, errno);
-                return -1;
-            }
-            std::string beside;
-            if (!copyAcross(beside)) {
-                zip_error_set(&error, ZIP_ER_WRITE, errno);
-                return -1;
-            }
-            if (::rename(beside.c_str(), path.c_str()) != 0) {
-                const int e = errno;
-                ::unlink(beside.c_str());
-                zip_error_set(&error, ZIP_ER_RENAME, e);
-                return -1;
-            }
-            ::unlink(tmp.c_str());
+        if (!out->commit()) {
+            const std::string& why = out->errorMessage();
+            zip_error_set(&error, why.starts_with("cannot move") ? ZIP_ER_RENAME : ZIP_ER_WRITE,
+                          out->errorCode());
+            return -1;
         }
-        tmp.clear();
-        syncDir(dirOf(path));
+        out.reset();
         exists = ::stat(path.c_str(), &st) == 0;
         return 0;
     }
@@ -378,7 +344,7 @@ struct ArchiveSink {
     zip_int64_t call(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
         switch (cmd) {
         case ZIP_SOURCE_OPEN:
-            rfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            rfd = openArchive();
             if (rfd < 0) {
                 zip_error_set(&error, ZIP_ER_OPEN, errno);
                 return -1;
@@ -428,24 +394,17 @@ struct ArchiveSink {
             return sizeof(zip_stat_t);
         }
         case ZIP_SOURCE_BEGIN_WRITE: {
-            std::string dir = tempDir.empty() ? dirOf(path) : tempDir;
-            if (!makeTemp(dir, tmp, wfd)) {
-                // An unusable temporary folder is not a reason to fail: use the archive's own.
-                if (tempDir.empty() || !makeTemp(dirOf(path), tmp, wfd)) {
-                    zip_error_set(&error, ZIP_ER_TMPOPEN, errno);
-                    return -1;
-                }
-            }
+            if (!beginWrite()) return -1;
             if (prefix > 0 && !copyPrefix()) {
                 zip_error_set(&error, ZIP_ER_WRITE, errno);
-                dropTemp();
+                out.reset();
                 return -1;
             }
             return 0;
         }
         case ZIP_SOURCE_WRITE:
-            if (!writeAll(wfd, data, len)) {
-                zip_error_set(&error, ZIP_ER_WRITE, errno);
+            if (const int e = tarnwick::posix::writeAll(wfd(), data, len)) {
+                zip_error_set(&error, ZIP_ER_WRITE, e);
                 return -1;
             }
             return static_cast<zip_int64_t>(len);
@@ -454,14 +413,14 @@ struct ArchiveSink {
             if (!args) return -1;
             const off_t to =
                 args->whence == SEEK_SET ? static_cast<off_t>(prefix) + args->offset : args->offset;
-            if (::lseek(wfd, to, args->whence) < 0) {
+            if (::lseek(wfd(), to, args->whence) < 0) {
                 zip_error_set(&error, ZIP_ER_SEEK, errno);
                 return -1;
             }
             return 0;
         }
         case ZIP_SOURCE_TELL_WRITE: {
-            const off_t o = ::lseek(wfd, 0, SEEK_CUR);
+            const off_t o = ::lseek(wfd(), 0, SEEK_CUR);
             if (o < 0) {
                 zip_error_set(&error, ZIP_ER_TELL, errno);
                 return -1;
@@ -470,11 +429,11 @@ struct ArchiveSink {
         }
         case ZIP_SOURCE_COMMIT_WRITE: {
             const zip_int64_t r = commit();
-            if (r != 0) dropTemp();
+            if (r != 0) out.reset();
             return r;
         }
         case ZIP_SOURCE_ROLLBACK_WRITE:
-            dropTemp();
+            out.reset();
             return 0;
         case ZIP_SOURCE_REMOVE:
             if (::unlink(path.c_str()) != 0) {
@@ -522,9 +481,9 @@ zip_source_t* createFileSource(const FileInput& in, DeflatePool& pool, Reporter&
     return src;
 }
 
-zip_source_t* createArchiveSink(const std::string& path, const std::string& tempDir,
+zip_source_t* createArchiveSink(const std::string& path, const std::string& tempDir, mode_t privacy,
                                 zip_error_t* error) {
-    auto* s = new ArchiveSink(path, tempDir);
+    auto* s = new ArchiveSink(path, tempDir, privacy);
     zip_source_t* src = zip_source_function_create(&ArchiveSink::callback, s, error);
     if (!src) delete s;
     return src;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <sys/types.h>
 
 namespace ziplib {
 
@@ -28,8 +29,9 @@ zip_source_t* createFileSource(const FileInput& in, DeflatePool& pool, Reporter&
                                zip_error_t* error);
 
 // Creates the archive source for `path`; temporary files go to `tempDir` when given,
-// else beside the archive.
-zip_source_t* createArchiveSink(const std::string& path, const std::string& tempDir,
+// else beside the archive. `privacy` holds the group and other permission bits every new
+// content allows (a bit missing from any source file is missing from the archive).
+zip_source_t* createArchiveSink(const std::string& path, const std::string& tempDir, mode_t privacy,
                                 zip_error_t* error);
 
 } // namespace ziplib

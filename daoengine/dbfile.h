@@ -1,0 +1,47 @@
+#pragma once
+
+#include "jet/format.h"
+
+#include <QString>
+
+namespace tarnwick::daoengine {
+
+// The engine's messages about database files, in one place so callers and tests agree.
+namespace message {
+QString notFound(const QString& path);
+QString notDatabase(const QString& path, const QString& why);
+QString formatNotRecognised(const QString& path);
+QString inUse(const QString& path);
+QString wrongPassword(const QString& path);
+} // namespace message
+
+// Reads the format of a database file without blocking on anything that is not a regular file.
+// Throws EOleException with one of the messages above.
+jet::Version probeDatabaseFile(const QString& path);
+
+// Refuses Jet 4 files to the 3.5 engine.
+void requireEngineReads(int engineMinor, jet::Version version, const QString& path);
+
+// A whole-file lock held while a database is open: exclusive (write lock, so the file must be
+// writable) for an exclusive open, shared otherwise; an exclusive holder and everyone else, the
+// engine's compaction and repair included, exclude each other.
+class FileLock {
+public:
+    FileLock() = default;
+    FileLock(const QString& path, bool exclusive); // throws EOleException (in use, not found)
+    ~FileLock();
+    FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    void release();
+
+private:
+    int m_fd = -1;
+};
+
+// The value of a "key=value" part of a connect text (";pwd=secret;UID=x"), matched without
+// regard to case; "" when absent.
+QString connectValue(const QString& connect, const QString& key);
+
+} // namespace tarnwick::daoengine

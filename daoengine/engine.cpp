@@ -1,0 +1,158 @@
+#include "daoengine/engine.h"
+
+#include "automation/classregistry.h"
+#include "daoengine/collection.h"
+#include "daoengine/dbfile.h"
+#include "daoengine/workspace.h"
+#include "jet/compact.h"
+#include "jet/database.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace tarnwick::daoengine {
+
+using namespace automation;
+
+namespace {
+
+QVariant collection(Dispatch& slot) {
+    if (!slot) slot = Collection::make();
+    return ToVariant(slot);
+}
+
+std::string fileName(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QString jetText(const std::exception& e) {
+    return QString::fromUtf8(e.what());
+}
+
+// The sort order a destination locale text asks for (";LANGID=0x0409;CP=1252;COUNTRY=0"),
+// 0 when it asks for none.
+int localeSortOrder(const QString& locale) {
+    if (locale.trimmed().isEmpty()) return 0;
+    const QString id = connectValue(locale, QStringLiteral("LANGID")).trimmed();
+    bool ok = false;
+    const int code = id.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                         ? id.mid(2).toInt(&ok, 16)
+                         : id.toInt(&ok, 10);
+    if (!ok || code <= 0)
+        throw EOleException(QStringLiteral("The locale text \"%1\" is not valid.").arg(locale));
+    return code;
+}
+
+} // namespace
+
+void DBEngine::SetDefaultType(int type) {
+    if (type != useJet && type != useOdbc)
+        throw EOleException(QStringLiteral("%1 is not a workspace type.").arg(type));
+    m_type = type;
+}
+
+QString DBEngine::Version() const {
+    return m_minor == 5 ? QStringLiteral("3.51") : QStringLiteral("3.6");
+}
+
+QVariant DBEngine::CreateWorkspace(QVariant name, QVariant user, QVariant password, QVariant type) {
+    const QString u = IsMissing(user) ? m_user : ArgText(user);
+    const QString p = IsMissing(password) ? m_password : ArgText(password);
+    const int t = IsMissing(type) ? m_type : type.toInt();
+    if (t != useJet && t != useOdbc)
+        throw EOleException(QStringLiteral("%1 is not a workspace type.").arg(t));
+    if (u.compare(QLatin1String("admin"), Qt::CaseInsensitive) != 0 || !p.isEmpty())
+        throw EOleException(QStringLiteral("Not a valid account name or password."));
+    return ToVariant(std::make_shared<Workspace>(m_minor, ArgText(name), u, t));
+}
+
+QVariant DBEngine::Workspaces() {
+    return collection(m_workspaces);
+}
+
+QVariant DBEngine::Errors() {
+    return collection(m_errors);
+}
+
+QVariant DBEngine::Properties() {
+    return collection(m_properties);
+}
+
+void DBEngine::Idle(QVariant) {
+    // Nothing is cached between calls, so there is nothing to write back or release.
+}
+
+void DBEngine::RepairDatabase(QVariant name) {
+    const QString file = ArgText(name);
+    requireEngineReads(m_minor, probeDatabaseFile(file), file);
+    try {
+        jet::repair(fileName(file));
+    } catch (const jet::DatabaseInUse&) {
+        throw EOleException(message::inUse(file));
+    } catch (const jet::JetError& e) {
+        throw EOleException(
+            QStringLiteral("%1 cannot be repaired: %2").arg(native(file), jetText(e)));
+    }
+}
+
+void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant locale,
+                               QVariant options, QVariant connect) {
+    const QString from = ArgText(source);
+    const QString to = ArgText(destination);
+    const jet::Version version = probeDatabaseFile(from);
+    requireEngineReads(m_minor, version, from);
+    if (to.isEmpty())
+        throw EOleException(
+            QStringLiteral("No destination is given for compacting %1.").arg(native(from)));
+    if (QFileInfo(to).exists() || QFileInfo(to).isSymLink())
+        throw EOleException(QStringLiteral("The destination %1 already exists.").arg(native(to)));
+
+    const int o = IsMissing(options) ? 0 : options.toInt();
+    jet::CompactOptions co;
+    if (o & 4)
+        co.encoding = jet::PageEncoding::Decrypt;
+    else if (o & 2)
+        co.encoding = jet::PageEncoding::Encrypt;
+    co.formatVersion = o & ~6;
+    if (m_minor == 5 && co.formatVersion == 64)
+        throw EOleException(
+            QStringLiteral("The 3.5 engine cannot write Jet 4 (Access 2000) files."));
+    const QString password = connectValue(ArgText(connect), QStringLiteral("PWD"));
+    co.password = password.toStdString();
+    try {
+        const std::unique_ptr<jet::Database> db = jet::Database::open(fileName(from));
+        if (!db->header().password.empty() && !jet::passwordMatches(db->header(), co.password))
+            throw EOleException(message::wrongPassword(from));
+        const int order = IsMissing(locale) ? 0 : localeSortOrder(ArgText(locale));
+        co.sortOrder = order == db->header().sortOrder ? 0 : order;
+    } catch (const jet::JetError& e) {
+        throw EOleException(QStringLiteral("%1 cannot be read: %2").arg(native(from), jetText(e)));
+    }
+    try {
+        jet::compact(fileName(from), fileName(to), co);
+    } catch (const jet::DatabaseInUse&) {
+        throw EOleException(message::inUse(from));
+    } catch (const jet::JetError& e) {
+        throw EOleException(
+            QStringLiteral("%1 cannot be compacted: %2").arg(native(from), jetText(e)));
+    }
+}
+
+QStringList EngineProgIds() {
+    return {QStringLiteral("DAO.PrivateDBEngine.35"), QStringLiteral("DAO.DBEngine.35"),
+            QStringLiteral("DAO.PrivateDBEngine.36"), QStringLiteral("DAO.DBEngine.36")};
+}
+
+void RegisterEngineClasses() {
+    for (const QString& id : EngineProgIds()) {
+        const int minor = id.endsWith(QLatin1String("35")) ? 5 : 6;
+        RegisterClass(id, [minor] { return std::make_shared<DBEngine>(minor); });
+    }
+}
+
+} // namespace tarnwick::daoengine

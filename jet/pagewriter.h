@@ -1,0 +1,51 @@
+#pragma once
+
+#include "jet/bytes.h"
+#include "jet/format.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnwick::jet {
+
+// The output side of a rebuild: hands out page numbers in file order and writes finished pages,
+// encoded with the database key when there is one. Consecutive pages are gathered and written in
+// large runs. Every failed write throws JetError naming the output file.
+class PageWriter {
+public:
+    // Creates `path`, which must not exist, readable and writable by the owner only.
+    PageWriter(const std::string& path, const Format& format, std::uint32_t databaseKey);
+    // Writes into a file already open for writing (not owned; `name` is for messages).
+    PageWriter(int fd, const std::string& name, const Format& format, std::uint32_t databaseKey);
+    ~PageWriter();
+    PageWriter(const PageWriter&) = delete;
+    PageWriter& operator=(const PageWriter&) = delete;
+
+    const Format& format() const { return format_; }
+    std::uint32_t pageSize() const { return format_.pageSize; }
+    // Reserves `count` consecutive page numbers and returns the first.
+    std::uint32_t allocate(std::uint32_t count = 1);
+    std::uint32_t pageCount() const { return next_; }
+    // Writes a whole page (pageSize bytes); page 0 is written as given, others are encoded.
+    void write(std::uint32_t page, std::vector<std::uint8_t> bytes);
+    // Writes what is gathered, checks that every allocated page was written and syncs the file.
+    void finish();
+    int fd() const { return fd_; }
+
+private:
+    void flush();
+    void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t len);
+
+    std::string path_;
+    Format format_;
+    std::uint32_t key_;
+    int fd_ = -1;
+    bool ownsFd_ = true;
+    std::uint32_t next_ = 0;
+    std::uint64_t written_ = 0; // pages written, to prove none was left out
+    std::uint32_t runStart_ = 0;
+    std::vector<std::uint8_t> run_;
+};
+
+} // namespace tarnwick::jet

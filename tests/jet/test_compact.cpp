@@ -1,0 +1,589 @@
+// Compaction and repair of copies of the test databases, in a private temporary folder: every
+// output checks clean and holds the source's rows; the original survives every failure.
+
+#include "corpus.h"
+#include "putbytes.h"
+
+#include "jet/check.h"
+#include "jet/compact.h"
+#include "jet/database.h"
+#include "jet/datapage.h"
+#include "jet/json.h"
+#include "platform/posix/tempfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace tarnwick::jet;
+using namespace tarnwick::jet::test;
+namespace fs = std::filesystem;
+using B = std::vector<std::uint8_t>;
+using Rows = std::map<std::string, std::vector<std::string>>;
+
+namespace {
+
+// User-table rows as export lines, sorted; tables that cannot be read are left out when
+// `tolerant`, so that a damaged file's readable rows can be listed.
+Rows userRows(const std::string& path, bool tolerant = false) {
+    Rows rows;
+    auto db = Database::open(path);
+    for (const auto* t : db->tables(false)) {
+        std::vector<std::string> lines;
+        try {
+            const TableDef& def = db->tableDef(*t);
+            db->forEachRow(def, [&](const RowLocation&, const std::vector<Value>& v) {
+                std::string line;
+                appendJsonRow(line, def, v);
+                lines.push_back(std::move(line));
+                return true;
+            });
+        } catch (const JetError&) {
+            if (!tolerant) throw;
+        }
+        std::sort(lines.begin(), lines.end());
+        rows[t->name] = std::move(lines);
+    }
+    return rows;
+}
+
+std::string run(const std::string& cmd, int* status = nullptr, bool withErrors = false) {
+    FILE* p = ::popen((cmd + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+    std::string text;
+    char buf[4096];
+    std::size_t n;
+    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
+    const int st = p ? ::pclose(p) : -1;
+    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return text;
+}
+
+std::vector<std::string> sortedLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto nl = text.find('\n', at);
+        out.push_back(text.substr(at, nl - at));
+        at = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool haveMdbJson() {
+    int status = 0;
+    run("command -v mdb-json", &status);
+    return status == 0;
+}
+
+class Compact : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarnwick-compact-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string copy(const fs::path& from, const std::string& name) {
+        const fs::path to = dir_ / name;
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+        return to.string();
+    }
+    std::string write(const std::string& name, const B& bytes) {
+        const auto p = dir_ / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return p.string();
+    }
+    // Names in the folder other than those given: temporary files left behind.
+    std::vector<std::string> strays(const std::vector<std::string>& expected) {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir_))
+            if (std::find(expected.begin(), expected.end(), e.path().filename().string()) ==
+                expected.end())
+                out.push_back(e.path().filename().string());
+        return out;
+    }
+    fs::path dir_;
+};
+
+TEST_F(Compact, EveryCorpusFileShrinksChecksCleanAndKeepsItsRows) {
+    const bool mdbJson = haveMdbJson();
+    for (const auto& src : corpusFiles()) {
+        SCOPED_TRACE(src.string());
+        const std::string out = (dir_ / "out.mdb").string(), again = (dir_ / "again.mdb").string();
+        fs::remove(out);
+        fs::remove(again);
+        const CompactReport r = compact(src.string(), out);
+        EXPECT_LE(fs::file_size(out), fs::file_size(src));
+        EXPECT_EQ(r.sizeAfter, fs::file_size(out));
+        if (src.parent_path().filename() == "generated") {
+            EXPECT_LE(fs::file_size(out) * 10, fs::file_size(src) * 8);
+        }
+        const CheckReport c = check(*Database::open(out));
+        EXPECT_TRUE(c.sound()) << (c.problems.empty() ? "" : c.problems.front().text());
+        const Rows rows = userRows(src.string());
+        EXPECT_EQ(userRows(out), rows);
+        if (mdbJson)
+            for (const auto& [table, lines] : rows) {
+                const auto a = sortedLines(run("mdb-json '" + src.string() + "' '" + table + "'"));
+                const auto b = sortedLines(run("mdb-json '" + out + "' '" + table + "'"));
+                EXPECT_EQ(a, b) << "mdb-json, table " << table;
+            }
+        // A compacted file compacts to the same size and rows.
+        compact(out, again);
+        EXPECT_EQ(fs::file_size(again), fs::file_size(out));
+        EXPECT_EQ(userRows(again), rows);
+    }
+}
+
+TEST_F(Compact, EncryptThenDecryptRoundTrips) {
+    for (const char* rel : {"V1997/testV1997.mdb", "V2000/test2V2000.mdb"}) {
+        SCOPED_TRACE(rel);
+        const std::string src = (corpusDir() / rel).string();
+        const std::string plain = (dir_ / "plain.mdb").string(), enc = (dir_ / "enc.mdb").string(),
+                          dec = (dir_ / "dec.mdb").string();
+        for (const auto& p : {plain, enc, dec})
+            fs::remove(p);
+        CompactOptions encrypt, decrypt;
+        encrypt.encoding = PageEncoding::Encrypt;
+        decrypt.encoding = PageEncoding::Decrypt;
+        compact(src, plain);
+        compact(src, enc, encrypt);
+        auto db = Database::open(enc);
+        EXPECT_NE(db->header().databaseKey, 0u);
+        EXPECT_TRUE(check(*db).sound());
+        EXPECT_EQ(userRows(enc), userRows(src));
+        EXPECT_NE(readAll(enc), readAll(plain));
+        compact(enc, dec, decrypt);
+        EXPECT_EQ(Database::open(dec)->header().databaseKey, 0u);
+        EXPECT_EQ(readAll(dec), readAll(plain)); // the rebuild is deterministic
+    }
+}
+
+TEST_F(Compact, UnsupportedOptionsAreRefusedBeforeWriting) {
+    const std::string src = (corpusDir() / "V2000/testV2000.mdb").string();
+    const std::string out = (dir_ / "out.mdb").string();
+    CompactOptions sort;
+    sort.sortOrder = 1053;
+    CompactOptions format;
+    format.formatVersion = 2;
+    CompactOptions password;
+    password.password = "secret";
+    for (const auto& o : {sort, format, password}) {
+        EXPECT_THROW(compact(src, out, o), JetError);
+        EXPECT_FALSE(fs::exists(out));
+    }
+    const std::string taken = write("taken.mdb", {1, 2, 3});
+    EXPECT_THROW(compact(src, taken), JetError);
+    EXPECT_EQ(readAll(taken), (B{1, 2, 3}));
+}
+
+// Each kind of damage the checker names, repaired into a clean file keeping every row that was
+// readable; losses reported and the damaged original kept.
+TEST_F(Compact, RepairSalvagesEachDamageKind) {
+    struct Case {
+        const char* name;
+        const char* file;
+        std::function<void(B&, const Database&)> damage;
+    } cases[] = {
+        {"long-value chain cut short", "V1997/testV1997.mdb",
+         [](B& b, const Database& db) {
+             const DataPage seg = readDataPage(db.file(), 46, "page");
+             put32(b, 46 * 2048 + seg.slots[0].start, 0);
+         }},
+        {"index leaf overwritten", "V1997/compIndexTestV1997.mdb",
+         [](B& b, const Database&) { b[38 * 2048] = 0x09; }},
+        {"row column count", "V2000/testV2000.mdb",
+         [](B& b, const Database& db) {
+             const TableDef& def = db.tableDef(*db.findTable("Table1"));
+             const auto page = db.usageMap(def.ownedMap, "map").pages.front();
+             const DataPage dp = readDataPage(db.file(), page, "page");
+             put16(b, page * 4096 + dp.slots[0].start, 0xFFFF);
+         }},
+        {"owned map emptied", "V2000/indexTestV2000.mdb",
+         [](B& b, const Database& db) {
+             const TableDef& def = db.tableDef(*db.findTable("Table1"));
+             const DataPage host = readDataPage(db.file(), def.ownedMap.page, "host");
+             const std::size_t at = def.ownedMap.page * 4096 + host.slots[def.ownedMap.row].start;
+             std::fill(b.begin() + static_cast<std::ptrdiff_t>(at + 5),
+                       b.begin() + static_cast<std::ptrdiff_t>(at + 69), 0);
+         }},
+        {"definition length beyond the file", "V2000/testV2000.mdb",
+         [](B& b, const Database& db) {
+             put32(b, db.findTable("Table2")->tablePage() * 4096 + 8, 0x7FFFFFF0);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& e : fs::directory_iterator(dir_))
+            fs::remove(e.path());
+        B bytes = readAll(corpusDir() / c.file);
+        {
+            auto db = Database::open(memorySource(bytes));
+            c.damage(bytes, *db);
+        }
+        const std::string path = write("db.mdb", bytes);
+        const Rows before = userRows(path, true);
+        ASSERT_FALSE(check(*Database::open(path)).sound());
+        const RepairReport r = repair(path);
+        EXPECT_TRUE(r.repaired);
+        const CheckReport after = check(*Database::open(path));
+        EXPECT_TRUE(after.sound()) << (after.problems.empty() ? "" : after.problems.front().text());
+        const Rows now = userRows(path);
+        for (const auto& [table, lines] : before) {
+            if (!now.count(table)) {
+                EXPECT_TRUE(r.lost) << table << " dropped silently";
+                continue;
+            }
+            for (const auto& line : lines)
+                EXPECT_TRUE(std::binary_search(now.at(table).begin(), now.at(table).end(), line))
+                    << "readable row lost from " << table << ": " << line;
+        }
+        if (r.lost) {
+            EXPECT_FALSE(r.lines.empty());
+            ASSERT_FALSE(r.keptOriginal.empty());
+            EXPECT_NE(r.keptOriginal.find(".damaged-"), std::string::npos);
+            EXPECT_EQ(readAll(r.keptOriginal), bytes);
+        }
+    }
+    // A sound file is not written at all.
+    for (const auto& e : fs::directory_iterator(dir_))
+        fs::remove(e.path());
+    const std::string sound = copy(corpusDir() / "V2000/testV2000.mdb", "sound.mdb");
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, sound.c_str(), old, 0), 0);
+    const RepairReport r = repair(sound);
+    EXPECT_FALSE(r.repaired);
+    struct stat st {};
+    ASSERT_EQ(::stat(sound.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(readAll(sound), readAll(corpusDir() / "V2000/testV2000.mdb"));
+    EXPECT_EQ(strays({"sound.mdb"}), std::vector<std::string>{});
+}
+
+// Random damage: repair never crashes, leaves a file that checks clean, and keeps every row of
+// each table that was wholly readable before.
+TEST_F(Compact, RepairOfRandomDamage) {
+    std::mt19937 rng(11);
+    for (const char* rel : {"V1997/indexTestV1997.mdb", "V2000/overflowTestV2000.mdb"}) {
+        const B good = readAll(corpusDir() / rel);
+        for (int round = 0; round < 15; ++round) {
+            SCOPED_TRACE(std::string(rel) + " round " + std::to_string(round));
+            for (const auto& e : fs::directory_iterator(dir_))
+                fs::remove(e.path());
+            B bad = good;
+            const std::size_t pageSize = bad[0x14] ? 4096 : 2048;
+            for (int k = 0; k < 6; ++k) {
+                const std::size_t page = 2 + rng() % (bad.size() / pageSize - 2); // not the header
+                bad[page * pageSize + rng() % pageSize] = static_cast<std::uint8_t>(rng());
+            }
+            const std::string path = write("db.mdb", bad);
+            Rows before;
+            try {
+                before = userRows(path, true);
+            } catch (const JetError&) {
+                continue; // the catalog itself is gone
+            }
+            RepairReport r;
+            try {
+                r = repair(path);
+            } catch (const JetError&) {
+                EXPECT_EQ(readAll(path), bad); // refused: untouched
+                continue;
+            }
+            EXPECT_TRUE(check(*Database::open(path)).sound());
+            const Rows now = userRows(path, true);
+            for (const auto& [table, lines] : before) {
+                if (lines.empty() || !now.count(table)) continue;
+                for (const auto& line : lines)
+                    EXPECT_TRUE(
+                        std::binary_search(now.at(table).begin(), now.at(table).end(), line))
+                        << table << ": " << line;
+            }
+        }
+    }
+}
+
+// A minimal POSIX access ACL: owner rw, user 65534 r, group r, mask r, other none.
+B aclWithEntry() {
+    B acl(4 + 5 * 8);
+    put32(acl, 0, 2);
+    const std::uint16_t tags[] = {0x01, 0x02, 0x04, 0x10, 0x20};
+    const std::uint16_t perms[] = {6, 4, 4, 4, 0};
+    for (int i = 0; i < 5; ++i) {
+        put16(acl, 4 + 8 * i, tags[i]);
+        put16(acl, 6 + 8 * i, perms[i]);
+        put32(acl, 8 + 8 * i, tags[i] == 0x02 ? 65534 : 0xFFFFFFFF);
+    }
+    return acl;
+}
+
+B xattr(const std::string& path, const char* name) {
+    const ssize_t n = ::getxattr(path.c_str(), name, nullptr, 0);
+    if (n < 0) return {};
+    B v(static_cast<std::size_t>(n));
+    ::getxattr(path.c_str(), name, v.data(), v.size());
+    return v;
+}
+
+TEST_F(Compact, InPlaceKeepsModeGroupAclAndAttributes) {
+    const std::string db = copy(corpusDir() / "generated/gen2000-s101-3m.mdb", "db.mdb");
+    ASSERT_EQ(::chmod(db.c_str(), 0640), 0);
+    const bool otherGroup = ::chown(db.c_str(), static_cast<uid_t>(-1), 65534) == 0;
+    const B acl = aclWithEntry();
+    if (::setxattr(db.c_str(), "user.tarnwick-test", "kept", 4, 0) != 0 ||
+        ::setxattr(db.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes or ACLs";
+    struct stat before {};
+    ASSERT_EQ(::stat(db.c_str(), &before), 0);
+    const Rows rows = userRows(db);
+
+    const CompactReport r = compactInPlace(db);
+    EXPECT_FALSE(r.alreadyCompact);
+    EXPECT_LT(r.sizeAfter, r.sizeBefore);
+    struct stat after {};
+    ASSERT_EQ(::stat(db.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    if (otherGroup) {
+        EXPECT_EQ(after.st_gid, 65534u);
+    }
+    EXPECT_EQ(xattr(db, "user.tarnwick-test"), (B{'k', 'e', 'p', 't'}));
+    EXPECT_EQ(xattr(db, "system.posix_acl_access"), acl);
+    EXPECT_EQ(userRows(db), rows);
+    EXPECT_EQ(strays({"db.mdb"}), std::vector<std::string>{});
+
+    // Compacting again wins nothing: the file is left as it is.
+    const B bytes = readAll(db);
+    const CompactReport again = compactInPlace(db);
+    EXPECT_TRUE(again.alreadyCompact);
+    struct stat third {};
+    ASSERT_EQ(::stat(db.c_str(), &third), 0);
+    EXPECT_EQ(third.st_ino, after.st_ino);
+    EXPECT_EQ(readAll(db), bytes);
+}
+
+// A helper process holding an fcntl lock on `path` until told to go.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& path) {
+        int ready[2], go[2];
+        if (::pipe(ready) != 0 || ::pipe(go) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(go[1]);
+            ::close(ready[0]);
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+            struct flock fl {};
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            fl.l_start = 0x10000000; // a byte range, as file servers lock for their clients
+            fl.l_len = 1;
+            const char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0 ? 'y' : 'n';
+            (void)!::write(ready[1], &ok, 1);
+            char c;
+            (void)!::read(go[0], &c, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(go[0]);
+        go_ = go[1];
+        char c = 'n';
+        locked_ = ::read(ready[0], &c, 1) == 1 && c == 'y';
+        ::close(ready[0]);
+    }
+    ~LockHolder() {
+        ::close(go_);
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+    bool locked() const { return locked_; }
+
+private:
+    pid_t pid_ = -1;
+    int go_ = -1;
+    bool locked_ = false;
+};
+
+TEST_F(Compact, HeldDatabaseIsRefusedAndLeftAlone) {
+    const std::string db = copy(corpusDir() / "generated/gen2000-s101-3m.mdb", "db.mdb");
+    const B bytes = readAll(db);
+    const std::string ldb = (dir_ / "db.ldb").string();
+    for (const std::string& held : {db, ldb}) {
+        SCOPED_TRACE(held);
+        LockHolder holder(held);
+        ASSERT_TRUE(holder.locked());
+        try {
+            compactInPlace(db);
+            ADD_FAILURE() << "compacted a database in use";
+        } catch (const DatabaseInUse& e) {
+            EXPECT_NE(std::string(e.what()).find("the database is in use"), std::string::npos);
+        }
+        EXPECT_THROW(repair(db), DatabaseInUse);
+        EXPECT_EQ(readAll(db), bytes);
+    }
+    EXPECT_TRUE(fs::exists(ldb)); // a lock file is never removed
+    EXPECT_EQ(strays({"db.mdb", "db.ldb"}), std::vector<std::string>{});
+}
+
+TEST_F(Compact, TemporaryFileOfAKilledRunIsRemovedNextTime) {
+    const std::string db = copy(corpusDir() / "generated/gen2000-s101-3m.mdb", "db.mdb");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A run that dies right after creating its temporary file.
+        const int folder = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+        std::string name;
+        tarnwick::posix::createTemp(folder, {}, &name);
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_EQ(strays({"db.mdb"}).size(), 1u);
+    compactInPlace(db);
+    EXPECT_EQ(strays({"db.mdb"}), std::vector<std::string>{});
+}
+
+// Runs `body` in a child with a private mount namespace holding a small tmpfs at `dir`; the
+// child's exit status says how it went (77: no namespace to be had here).
+int inPrivateTmpfs(const fs::path& dir, const std::string& options,
+                   const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0) {
+            const uid_t uid = ::getuid();
+            const gid_t gid = ::getgid();
+            if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(77);
+            auto put = [](const char* file, const std::string& text) {
+                const int fd = ::open(file, O_WRONLY);
+                const bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) ==
+                                               static_cast<ssize_t>(text.size());
+                if (fd >= 0) ::close(fd);
+                return ok;
+            };
+            put("/proc/self/setgroups", "deny");
+            if (!put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+                !put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+                ::_exit(77);
+        }
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
+            ::_exit(77);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Compact, FullDiskAndReadOnlyFolderLeaveTheOriginal) {
+    const fs::path src = corpusDir() / "generated/gen2000-s101-3m.mdb";
+    const auto size = fs::file_size(src);
+    const fs::path mnt = dir_ / "mnt";
+    fs::create_directory(mnt);
+    // Each body: 0 passed; 1 failed (message on stderr).
+    auto attempt = [&](bool readOnly) {
+        return [&, readOnly]() -> int {
+            const fs::path db = mnt / "db.mdb";
+            fs::copy_file(src, db);
+            const B bytes = readAll(db);
+            if (readOnly &&
+                ::mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                return 77;
+            try {
+                compactInPlace(db.string());
+                std::fprintf(stderr, "compaction succeeded where it cannot\n");
+                return 1;
+            } catch (const JetError& e) {
+                std::fprintf(stderr, "refused as expected: %s\n", e.what());
+            }
+            if (readAll(db) != bytes) return std::fprintf(stderr, "original changed\n"), 1;
+            for (const auto& e : fs::directory_iterator(mnt))
+                if (e.path().filename() != "db.mdb")
+                    return std::fprintf(stderr, "left %s\n", e.path().c_str()), 1;
+            return 0;
+        };
+    };
+    const std::string full = "size=" + std::to_string(size + size / 4);
+    int status = inPrivateTmpfs(mnt, full, attempt(false));
+    if (status == 77) GTEST_SKIP() << "no private mount namespace for a small tmpfs here";
+    EXPECT_EQ(status, 0) << "full disk";
+    EXPECT_EQ(inPrivateTmpfs(mnt, "size=16m", attempt(true)), 0) << "read-only folder";
+}
+
+TEST_F(Compact, ReplaceDatabaseTakesOnlyAVerifiedReplacement) {
+    const std::string db = copy(corpusDir() / "V2000/indexTestV2000.mdb", "db.mdb");
+    const std::string other = copy(corpusDir() / "V2000/delTestV2000.mdb", "other.mdb");
+    const std::string good = (dir_ / "good.mdb").string(), wrong = (dir_ / "wrong.mdb").string();
+    compact(db, good);
+    compact(other, wrong);
+    const B original = readAll(db);
+    EXPECT_THROW(replaceDatabase(db, wrong), JetError); // other rows: refused
+    EXPECT_EQ(readAll(db), original);
+    EXPECT_FALSE(fs::exists(wrong));
+    const B compacted = readAll(good);
+    replaceDatabase(db, good);
+    EXPECT_EQ(readAll(db), compacted);
+    EXPECT_FALSE(fs::exists(good));
+    EXPECT_EQ(strays({"db.mdb", "other.mdb"}), std::vector<std::string>{});
+}
+
+TEST_F(Compact, CommandLineExitCodes) {
+    const std::string tool = TARNWICK_JET_TOOL;
+    const std::string src = copy(corpusDir() / "V1997/testV1997.mdb", "db.mdb");
+    const std::string out = (dir_ / "out.mdb").string();
+    int status = -1;
+    struct Case {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"compact " + src + " --out " + out, 0, "size after"},
+        {"compact " + src + " --encrypt --decrypt", 2, ""},
+        {"compact " + (dir_ / "missing.mdb").string(), 2, ""},
+        {"compact " + write("junk.mdb", B(4096, 7)), 2, ""},
+        {"repair " + src, 0, "nothing to repair"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = run(tool + " " + c.args, &status, true);
+        EXPECT_EQ(status, c.status) << c.args << "\n" << text;
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.args << "\n" << text;
+    }
+    {
+        LockHolder holder((dir_ / "db.ldb").string());
+        ASSERT_TRUE(holder.locked());
+        const std::string text = run(tool + " compact " + src, &status, true);
+        EXPECT_EQ(status, 1) << text;
+        EXPECT_NE(text.find("the database is in use"), std::string::npos) << text;
+    }
+    B bytes = readAll(src);
+    const std::size_t seg = 46 * 2048 + (le16(&bytes[46 * 2048 + 10]) & 0x1FFF);
+    put32(bytes, seg, 0); // a long-value chain cut short: repaired with a loss
+    const std::string damaged = write("damaged.mdb", bytes);
+    const std::string text = run(tool + " repair " + damaged, &status, true);
+    EXPECT_EQ(status, 1) << text;
+    EXPECT_NE(text.find("table \"MSysObjects\""), std::string::npos) << text;
+    EXPECT_NE(text.find(".damaged-"), std::string::npos) << text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return runCorpusTests(argc, argv);
+}

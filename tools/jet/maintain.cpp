@@ -1,0 +1,119 @@
+// tarnwick-jet compact / repair: the commands that write a database.
+
+#include "tools/jet/maintain.h"
+
+#include "jet/compact.h"
+
+#include <cstring>
+#include <iostream>
+#include <string>
+
+using namespace tarnwick::jet;
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kUnreadable = 2;
+
+int usage(const std::string& why) {
+    std::cerr << "tarnwick-jet: " << why << "\nTry 'tarnwick-jet --help'.\n";
+    return kUnreadable;
+}
+
+// A file that cannot be opened or parsed at all is "cannot be read"; anything later is a
+// refusal or failure with the original untouched.
+bool unreadable(const JetError& e) {
+    return e.structure() == "file" || e.structure() == "database definition page" ||
+           (e.structure() == "table definition" && e.page() == 2) || e.structure() == "catalog";
+}
+
+// A report that could not be written (a full disk, a closed pipe) fails a command that succeeded.
+int finish(int status) {
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "tarnwick-jet: cannot write to standard output\n";
+        return status == kDone ? kRefused : status;
+    }
+    return status;
+}
+
+} // namespace
+
+int runCompact(int argc, const char* const* argv) {
+    CompactOptions options;
+    const char* file = nullptr;
+    const char* out = nullptr;
+    bool encrypt = false, decrypt = false, optionsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (!optionsEnded && a == "--")
+            optionsEnded = true;
+        else if (optionsEnded || a.empty() || a[0] != '-') {
+            if (file) return usage("compact takes one database file");
+            file = argv[i];
+        } else if (a == "--encrypt")
+            encrypt = true;
+        else if (a == "--decrypt")
+            decrypt = true;
+        else if (a == "--out") {
+            if (i + 1 >= argc) return usage("--out needs a file name");
+            out = argv[++i];
+        } else
+            return usage("unknown option " + a);
+    }
+    if (!file) return usage("compact needs a database file");
+    if (encrypt && decrypt) return usage("--encrypt and --decrypt exclude each other");
+    options.encoding = encrypt   ? PageEncoding::Encrypt
+                       : decrypt ? PageEncoding::Decrypt
+                                 : PageEncoding::Keep;
+    try {
+        const CompactReport r = out ? compact(file, out, options) : compactInPlace(file, options);
+        for (const auto& line : r.lines)
+            std::cout << line << "\n";
+        if (r.alreadyCompact) std::cout << file << ": already compact, left as it was\n";
+        return finish(kDone);
+    } catch (const DatabaseInUse& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
+        return kRefused;
+    } catch (const JetError& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
+        return unreadable(e) ? kUnreadable : kRefused;
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
+        return kRefused;
+    }
+}
+
+int runRepair(int argc, const char* const* argv) {
+    const char* file = nullptr;
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && argv[i][0] == '-' && argv[i][1] != '\0')
+            return usage(std::string("unknown option ") + argv[i]);
+        if (file) return usage("repair takes one database file");
+        file = argv[i];
+    }
+    if (!file) return usage("repair needs a database file");
+    try {
+        const RepairReport r = repair(file);
+        for (const auto& line : r.lines)
+            std::cout << line << "\n";
+        if (!r.repaired) std::cout << file << ": nothing to repair\n";
+        if (r.lost) std::cout << "the damaged original was kept as " << r.keptOriginal << "\n";
+        return finish(r.lost ? kRefused : kDone);
+    } catch (const DatabaseInUse& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
+        return kRefused;
+    } catch (const JetError& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
+        return unreadable(e) ? kUnreadable : kRefused;
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
+        return kRefused;
+    }
+}
