@@ -2,17 +2,30 @@
 
 #include "app/dblogin.h"
 #include "app/windowplacement.h"
+#include "app/windowtools.h"
+#include "archive/ziplibrary.h"
 #include "controls/formreader.h"
+#include "controls/pickerdialogs.h"
 #include "controls/windowcontrols.h"
 #include "daoengine/engine.h"
+#include "jobs/backupjob.h"
+#include "jobs/compactjob.h"
+#include "jobs/daocompact.h"
+#include "jobs/report.h"
+#include "jobs/runningjob.h"
+#include "platform/formatsettings.h"
 #include "platform/sessionend.h"
+#include "platform/timesource.h"
+#include "runtime/errors.h"
 
+#include <QCloseEvent>
 #include <QColor>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -38,6 +51,10 @@ void RegisterComponentClasses() {
         TClassRegistry::Register<TOvDaoDatabase>();
         InstallDbLoginDialog();
         RegisterWindowControls();
+        RegisterMemDefrag();
+        RegisterSingleInstance();
+        RegisterNetDialogs();
+        RegisterPentiumMMX();
     });
 }
 
@@ -100,6 +117,11 @@ void TForm1::ComponentsCreated() {
     BIND(LinkImage2);
     BIND(LinkImage3);
     BIND(ZPHint1);
+    BIND(MemDefrag1);
+    BIND(SingleInstance1);
+    BIND(NetConnectDlg1);
+    BIND(NetDisConnectDlg1);
+    BIND(PentiumMMX1);
     BIND(IniOut1);
     BIND(ShellFileOp1);
     BIND(ZipArchiver1);
@@ -131,6 +153,7 @@ void TForm1::FormCreate(QObject*) {
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);
     // The restored engine version is not applied here: the component keeps its design version.
     Edit1->setText(OvDaoDatabase1->VersionInfo());
+    cgMemory->SetMax(MemDefrag1->TotalMemory());
     KeepOnScreen(design);
 }
 
@@ -189,10 +212,6 @@ void TForm1::FoldPanel3BeforeCollaps(QObject*) {
     FoldPanel3->lower();
 }
 
-void TForm1::FoldPanel4BeforeExpand(QObject*) {
-    FoldPanel4->raise();
-}
-
 void TForm1::FoldPanel4BeforeCollaps(QObject*) {
     FoldPanel4->lower();
 }
@@ -221,7 +240,8 @@ void TForm1::FilenameEdit1AfterDialog(QObject*, QString* Name, bool* Action) {
 
 namespace {
 
-const QColor statusIdle(0, 0, 0), statusArmed(255, 0, 0);
+const QColor statusIdle(0, 0, 0), statusArmed(255, 0, 0), statusRunning(0, 0, 255),
+    statusFailed(0, 255, 0);
 
 void setStatus(TLabel* label, const QString& caption, const QColor& color) {
     label->SetCaption(caption);
@@ -331,10 +351,169 @@ void TForm1::ComboBox2Change(QObject*) {
 }
 
 void TForm1::AlarmClock3Alarm(QObject*) {
+    if (FileJobRunning()) {
+        m_shutdownWaiting = true; // runs when the file job has ended
+        return;
+    }
     using tarnwick::SessionEndKind;
     const SessionEndKind kind = tarnwick::sessionEndKindForText(ComboBox2->Text());
     if (kind == SessionEndKind::ProgramOnly)
         close(); // the window closes as the user would close it, so the settings are saved
     else if (kind != SessionEndKind::None)
         tarnwick::SessionEnd::current().request(kind);
+}
+
+namespace {
+
+QString timestampNow() {
+    return tarnwick::FormatSettings::current().timestamp(tarnwick::TimeSource::current().now());
+}
+
+// Sets a flag for as long as a job runs, whatever way it ends.
+class Running {
+public:
+    explicit Running(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~Running() { m_flag = false; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+void TForm1::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
+    m_compactEngine = std::move(engine);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (FileJobRunning()) {
+        m_closeWaiting = true;
+        event->ignore();
+        return;
+    }
+    TForm::closeEvent(event);
+}
+
+void TForm1::fileJobEnded() {
+    if (FileJobRunning()) return;
+    if (m_shutdownWaiting) {
+        m_shutdownWaiting = false;
+        QTimer::singleShot(0, this, [this] { AlarmClock3Alarm(AlarmClock3); });
+    }
+    if (m_closeWaiting) {
+        m_closeWaiting = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TForm1::AlarmClock2Alarm(QObject*) {
+    namespace jobs = tarnwick::jobs;
+    if (m_backupRunning) return; // pressed again while the copy or archiver lets events in
+    if (Backup1->FileName().isEmpty()) {
+        tarnwick::PickerDialogs::Current().ShowError(
+            this, QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
+                                 "\"*.mdb\" to backup"));
+        return;
+    }
+    {
+        Running running(m_backupRunning);
+        jobs::RunningJob job(QStringLiteral("backup"), QStringLiteral("Backing up databases"));
+        if (!job.started()) {
+            const QString line =
+                QStringLiteral("Backup not started: %1  ").arg(job.error()) + timestampNow();
+            RichEdit1->AddLine(line);
+            jobs::logLine(line, true);
+            jobs::reportFailure(QStringLiteral("Tarnwick backup not started"), {job.error()});
+        } else {
+            setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
+            repaint();
+            WindowBackupTools tools(ShellFileOp1, ZipArchiver1);
+            const bool zip = CheckBox2->isChecked();
+            const jobs::BackupResult result = jobs::runBackup(
+                {Backup1->FileName(), Backup1->DialogFiles(), DirectoryEdit1->text(), zip}, tools);
+            const bool failed = result.outcome == jobs::BackupResult::Failed;
+            if (!result.line.isEmpty()) {
+                RichEdit1->AddLine(result.line);
+                jobs::logLine(result.line, failed);
+            }
+            if (failed) {
+                // No compaction follows a failed backup.
+                ToggleSwitch2->setEnabled(false);
+                setStatus(Label4, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
+                jobs::reportFailure(QStringLiteral("Tarnwick backup failed"), result.problems);
+            } else if (ToggleSwitch1->StateOn()) {
+                setStatus(Label4, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
+                if (zip) UnloadZipLibrary(ZipArchiver1);
+            } else {
+                setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
+            }
+        }
+    }
+    fileJobEnded();
+}
+
+void TForm1::AlarmClock1Alarm(QObject*) {
+    namespace jobs = tarnwick::jobs;
+    if (m_compactRunning) return;
+    if (FilenameEdit1->text().isEmpty() || ComboBox1->Text().isEmpty()) {
+        tarnwick::PickerDialogs::Current().ShowError(
+            this, QStringLiteral("Either a file or Jet Engine was not selected!"));
+        return;
+    }
+    {
+        Running running(m_compactRunning);
+        jobs::RunningJob job(QStringLiteral("compact"), QStringLiteral("Compacting databases"));
+        auto addLine = [this](const QString& line, bool failure) {
+            RichEdit2->AddLine(line);
+            jobs::logLine(line, failure);
+        };
+        if (!job.started()) {
+            addLine(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) +
+                        timestampNow() + QStringLiteral("\n\r"),
+                    true);
+            jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction not started"),
+                                {job.error()});
+        } else {
+            jobs::CompactResult result;
+            try {
+                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Compacting"),
+                          statusRunning);
+                if (CheckBox1->isChecked()) defragmentMemoryFirst();
+                QStringList& files = FilenameEdit1->DialogFilesList();
+                if (files.isEmpty()) files.append(FilenameEdit1->FileName());
+                if (!m_compactEngine)
+                    m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*OvDaoDatabase1);
+                jobs::CompactCallbacks callbacks;
+                callbacks.line = [&](const QString& line) {
+                    addLine(line, line.contains(QLatin1String("Unsuccessful")) ||
+                                      line.contains(QLatin1String("not started")));
+                };
+                callbacks.processing = [this](const QString& path) {
+                    Bevel2->hide();
+                    Label11->SetCaption(QStringLiteral("Data Repair/Compact ") + path);
+                    Label11->repaint();
+                };
+                result = jobs::runCompact({files, ComboBox1->Text()}, *m_compactEngine, callbacks);
+            } catch (...) {
+                result.broken = true;
+                result.problems << tarnwick::ExceptionMessage(std::current_exception());
+                addLine(
+                    QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(ComboBox1->Text()) +
+                        timestampNow() + QStringLiteral("\n\r"),
+                    true);
+            }
+            Bevel2->show();
+            if (ToggleSwitch2->StateOn())
+                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Actived"),
+                          statusArmed);
+            else
+                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls"), statusIdle);
+            if (!result.ok())
+                jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction failed"),
+                                    result.problems);
+        }
+    }
+    fileJobEnded();
 }

@@ -51,6 +51,7 @@ object Form1: TForm1
       TwelveHour = True
       AlarmEnabled = True
       Hint = 'Current time'
+      OnAlarm = AlarmClock2Alarm
     end
     object ValueSpinEdit1: TValueSpinEdit
       Left = 14
@@ -159,7 +160,7 @@ object Form1: TForm1
       Height = 28
       Caption = 'Backup Now'
       Hint = 'Backup files right now!'
-      Enabled = False
+      OnClick = AlarmClock2Alarm
     end
   end
   object CompactArea: TScrewPanel
@@ -202,6 +203,7 @@ object Form1: TForm1
       TwelveHour = True
       AlarmEnabled = True
       Hint = 'Current time'
+      OnAlarm = AlarmClock1Alarm
     end
     object ValueSpinEdit2: TValueSpinEdit
       Left = 14
@@ -314,7 +316,7 @@ object Form1: TForm1
       Height = 28
       Caption = 'Compact Now'
       Hint = 'Repair/Compact files right now!'
-      Enabled = False
+      OnClick = AlarmClock1Alarm
     end
   end
   object ShutdownArea: TScrewPanel
@@ -507,6 +509,7 @@ object Form1: TForm1
       Width = 110
       Height = 26
       Caption = 'Net Connect'
+      OnClick = SpeedButton1Click
     end
     object SpeedButton2: TSpeedButton
       Left = 6
@@ -515,6 +518,7 @@ object Form1: TForm1
       Height = 26
       Caption = 'Net Disconnect'
       Hint = 'Disconnect Networked Mapped Drive'
+      OnClick = SpeedButton2Click
     end
   end
   object FoldPanel3: TFoldPanel
@@ -638,6 +642,7 @@ object Form1: TForm1
       Width = 138
       Height = 26
       Caption = 'Defrag Memory'
+      OnClick = SpeedButton5Click
     end
   end
   object ZPHint1: TZPHint
@@ -716,5 +721,20 @@ object Form1: TForm1
       'CheckBox2;State;cbUnchecked;Backup;Zip;1;0'
       'FilenameEdit1;DialogFiles;;Compact;dialogfiles;1;0'
       'Backup1;DialogFiles;;Backup;dialogfiles;1;0')
+  end
+  object MemDefrag1: TMemDefrag
+    OnBeforeDefrag = MemDefrag1BeforeDefrag
+    OnProgress = MemDefrag1Progress
+    OnAfterDefrag = MemDefrag1AfterDefrag
+  end
+  object SingleInstance1: TSingleInstance
+  end
+  object NetConnectDlg1: TNetConnectDlg
+  end
+  object NetDisConnectDlg1: TNetDisConnectDlg
+    ResourceType = rtDisk
+  end
+  object PentiumMMX1: TPentiumMMX
+    ErrorEnable = True
   end
 end

@@ -13,6 +13,16 @@
 #include "controls/zphint.h"
 #include "dao/ovdaodatabase.h"
 #include "settings/iniout.h"
+#include "sysutil/memdefrag.h"
+#include "sysutil/netdialogs.h"
+#include "sysutil/pentiummmx.h"
+#include "sysutil/singleinstance.h"
+
+#include <memory>
+
+namespace tarnwick::jobs {
+class CompactEngine;
+}
 
 #include <optional>
 
@@ -88,8 +98,19 @@ public:
     TLinkImage* LinkImage3 = nullptr;
     // The window's hint window
     TZPHint* ZPHint1 = nullptr;
+    // System utilities
+    TMemDefrag* MemDefrag1 = nullptr;
+    TSingleInstance* SingleInstance1 = nullptr;
+    TNetConnectDlg* NetConnectDlg1 = nullptr;
+    TNetDisConnectDlg* NetDisConnectDlg1 = nullptr;
+    TPentiumMMX* PentiumMMX1 = nullptr;
 
     void ComponentsCreated() override;
+
+    // The engine the repair-and-compact job runs (tests put a fake one in).
+    void SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine);
+    // True while the backup or the repair-and-compact job runs.
+    bool FileJobRunning() const { return m_backupRunning || m_compactRunning; }
 
 public slots:
     void FormCreate(QObject* Sender);
@@ -121,15 +142,39 @@ public slots:
     void FoldPanel3BeforeCollaps(QObject* Sender);
     void FoldPanel4BeforeExpand(QObject* Sender);
     void FoldPanel4BeforeCollaps(QObject* Sender);
+    // The file jobs, at their alarms and from "Backup Now" / "Compact Now".
+    void AlarmClock2Alarm(QObject* Sender);
+    void AlarmClock1Alarm(QObject* Sender);
     // The shutdown job.
     void AlarmClock3Alarm(QObject* Sender);
     // File-count captions after the pickers' dialogs.
     void Backup1AfterDialog(QObject* Sender, QString* Name, bool* Action);
     void FilenameEdit1AfterDialog(QObject* Sender, QString* Name, bool* Action);
+    // Memory and network panels (FoldPanel4BeforeExpand also refreshes the figures).
+    void SpeedButton5Click(QObject* Sender);
+    void MemDefrag1BeforeDefrag(QObject* Sender);
+    void MemDefrag1Progress(QObject* Sender, int Progress);
+    void MemDefrag1AfterDefrag(QObject* Sender);
+    void SpeedButton1Click(QObject* Sender);
+    void SpeedButton2Click(QObject* Sender);
+
+protected:
+    // A close while a file job runs waits until the job has ended.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void resolveDocumentLinks();
     template <typename T> void bind(T*& field, const char* name);
+    // Runs what waited for a file job: a close or the shutdown job.
+    void fileJobEnded();
+
+    std::unique_ptr<tarnwick::jobs::CompactEngine> m_compactEngine;
+    bool m_backupRunning = false;
+    bool m_compactRunning = false;
+    bool m_closeWaiting = false;
+    bool m_shutdownWaiting = false;
+    void refreshMemoryFigures();
+    void defragmentMemoryFirst();
     void KeepOnScreen(const QSize& design);
     std::optional<double> TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw);
 };

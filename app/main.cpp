@@ -1,11 +1,15 @@
 #include "app/form1.h"
 #include "controls/graphics.h"
 #include "platform/termination.h"
+#include "sysutil/singleinstance.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // One copy per executable name: a later start brings the first forward and ends.
+    TPreviousInstance previous(
+        TPreviousInstance::DefaultTitle(QCoreApplication::applicationFilePath()));
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     // A desktop logout or a service stop ends programs this way. Caught before the window is
     // built, so that a signal during start-up waits for the event loop and then closes the
@@ -15,6 +19,6 @@ int main(int argc, char** argv) {
 
     TForm1 form;
     QObject::connect(&termination, &tarnwick::Termination::requested, &form, &QWidget::close);
-    form.show();
+    if (!previous.Exists()) form.show();
     return app.exec();
 }

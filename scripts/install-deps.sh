@@ -9,10 +9,12 @@ packages=(
   git  # scripts/format.sh lists the sources with git
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libgl-dev
   libzip-dev zlib1g-dev
+  libglib2.0-dev  # GIO, for network shares through GVfs
   # the DAO component's ODBC data sources (unixODBC)
   unixodbc-dev unixodbc
   # run
   fonts-liberation qt6-qpa-plugins
+  gvfs gvfs-backends gvfs-fuse  # network shares (smb, sftp, ftp, dav) mounted per user
   # test and screenshots
   libgtest-dev  # the Jet engine's tests
   xvfb xauth imagemagick dbus python3-dbusmock python3
@@ -20,6 +22,8 @@ packages=(
   mdbtools zip unzip p7zip-full
   libsqliteodbc sqlite3  # an ODBC data source for the DAO component's tests
   xfsprogs  # reflink copies are tested on a small XFS image
+  samba  # a private SMB server for the network share tests
+  openbox xdotool x11-utils  # a window manager and X tools for the single-instance test
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # benchmarks

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -15,4 +17,9 @@ inline void usePrivateHome() {
     qputenv("XDG_CONFIG_DIRS", home + "/etc-xdg");
     qputenv("XDG_DATA_HOME", home + "/data");
     qputenv("XDG_CACHE_HOME", home + "/cache");
+    // Locks and sockets of programs the test starts stay private too.
+    QDir().mkpath(dir.path() + "/runtime");
+    QFile::setPermissions(dir.path() + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", home + "/runtime");
 }

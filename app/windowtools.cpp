@@ -1,0 +1,53 @@
+#include "app/windowtools.h"
+
+#include "archive/shellfileop.h"
+#include "archive/ziparchiver.h"
+#include "archive/ziplibrary.h"
+
+namespace {
+
+// Passes the request on and keeps the paths written, which the component does not return.
+class Recording : public tarnwick::ShellFileOperation {
+public:
+    tarnwick::ShellCopyResult copy(const tarnwick::ShellCopyRequest& request) override {
+        last = tarnwick::ShellFileOperation::current().copy(request);
+        return last;
+    }
+    tarnwick::ShellCopyResult last;
+};
+
+} // namespace
+
+WindowBackupTools::CopyResult WindowBackupTools::copyFiles(const QStringList& files,
+                                                           const QString& folder) {
+    Recording recording;
+    m_copier->SetOperation(&recording);
+    m_copier->AddFiles(files);
+    CopyResult result;
+    try {
+        result.aborted = m_copier->CopyTo(folder);
+    } catch (...) {
+        m_copier->SetOperation(nullptr);
+        throw;
+    }
+    m_copier->SetOperation(nullptr);
+    result.written = recording.last.written;
+    result.failures = recording.last.failures;
+    return result;
+}
+
+QStringList WindowBackupTools::zipFile(const QString& file, const QString& archive) {
+    LoadZipLibrary(m_archiver);
+    m_archiver->SetFSpecArgs({});
+    m_archiver->SetZipFileName(archive);
+    m_archiver->SetFSpecArgs({file});
+    // The archiver keeps its last message and code; a new one is about this file.
+    const QString before = m_archiver->LastMessage();
+    const int code = m_archiver->FullErrorCode();
+    m_archiver->Add();
+    if (m_archiver->AddedCount() < 1 || m_archiver->LastMessage() != before ||
+        m_archiver->FullErrorCode() != code)
+        return {m_archiver->LastMessage().isEmpty() ? QStringLiteral("the archiver added nothing")
+                                                    : m_archiver->LastMessage()};
+    return {};
+}

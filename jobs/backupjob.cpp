@@ -1,0 +1,133 @@
+#include "jobs/backupjob.h"
+
+#include "jobs/verify.h"
+#include "platform/formatsettings.h"
+#include "platform/timesource.h"
+
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace tarnwick::jobs {
+
+namespace {
+
+QString now() {
+    return FormatSettings::current().timestamp(TimeSource::current().now());
+}
+
+bool isRegularFile(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Names anything, a dangling link included.
+bool pathTaken(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+void zipAll(const QStringList& files, const QString& folder, BackupTools& tools,
+            BackupResult& result) {
+    // The last picked file first, each archive named with the time it was made at.
+    for (qsizetype i = files.size() - 1; i >= 0; --i) {
+        const QString& file = files[i];
+        if (!isRegularFile(file)) {
+            result.problems << file + QStringLiteral(": the file is missing");
+            continue;
+        }
+        const QString archive =
+            freeArchivePath(joinFolder(folder, archiveName(file, TimeSource::current().now())));
+        const QStringList messages = tools.zipFile(file, archive);
+        for (const QString& m : messages)
+            result.problems << file + QStringLiteral(": ") + m;
+        if (!messages.isEmpty()) continue;
+        if (const QString wrong = checkArchive(archive, file); !wrong.isEmpty())
+            result.problems << archive + QStringLiteral(": ") + wrong;
+        else
+            result.made << archive;
+    }
+}
+
+// Every source must have a copy with its bytes among those written.
+void checkCopies(const QStringList& files, const BackupTools::CopyResult& copy,
+                 BackupResult& result) {
+    QStringList unmatched = copy.written;
+    for (const QString& file : files) {
+        bool found = false;
+        for (qsizetype i = 0; i < unmatched.size() && !found; ++i) {
+            // The copy may have another name (a collision is renamed); its bytes decide.
+            if (compareFiles(file, unmatched[i]).isEmpty()) {
+                result.made << unmatched.takeAt(i);
+                found = true;
+            }
+        }
+        if (!found) result.problems << file + QStringLiteral(": no identical copy was made");
+    }
+}
+
+} // namespace
+
+QString archiveName(const QString& file, const QDateTime& when) {
+    QString base = QFileInfo(file).fileName();
+    base.chop(4);
+    return base + u' ' +
+           FormatSettings::current()
+               .withSeparators(QStringLiteral("-"), QStringLiteral("-"))
+               .timestamp(when) +
+           QStringLiteral(".Zip");
+}
+
+QString joinFolder(const QString& folder, const QString& name) {
+    if (folder.endsWith(u'/') || folder.endsWith(u'\\')) return folder + name;
+    return folder + u'/' + name;
+}
+
+QString freeArchivePath(const QString& path) {
+    if (!pathTaken(path)) return path;
+    const QString stem = path.endsWith(QLatin1String(".Zip")) ? path.chopped(4) : path;
+    for (int n = 2;; ++n) {
+        const QString candidate = stem + QStringLiteral(" (%1).Zip").arg(n);
+        if (!pathTaken(candidate)) return candidate;
+    }
+}
+
+BackupResult runBackup(const BackupRequest& request, BackupTools& tools) {
+    BackupResult result;
+    const qsizetype n = request.dialogFiles.size();
+    const QStringList files = n > 1 ? request.dialogFiles : QStringList{request.fileName};
+    try {
+        if (request.folder.trimmed().isEmpty()) {
+            result.problems << QStringLiteral("no backup folder is set");
+        } else if (request.zip) {
+            zipAll(files, request.folder, tools, result);
+        } else {
+            const BackupTools::CopyResult copy = tools.copyFiles(files, request.folder);
+            if (copy.aborted) {
+                result.outcome = BackupResult::Aborted;
+                return result;
+            }
+            checkCopies(files, copy, result);
+        }
+    } catch (const std::exception& e) {
+        result.problems << QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        result.problems << QStringLiteral("unknown error");
+    }
+    const QString s = now();
+    if (!result.problems.isEmpty()) {
+        result.outcome = BackupResult::Failed;
+        result.line = QStringLiteral("Backup Unsuccessful  ") + s;
+        return result;
+    }
+    result.outcome = BackupResult::Succeeded;
+    if (request.zip)
+        result.line = n > 1 ? QStringLiteral("Backup Successfully Zipped %1 Files  ").arg(n) + s
+                            : QStringLiteral("Backup Successfully Zipped 1 File  ") + s;
+    else
+        result.line = n > 1 ? QStringLiteral("Backup Successful! for %1 Files  ").arg(n) + s
+                            : QStringLiteral("Backup Successful  ") + s;
+    return result;
+}
+
+} // namespace tarnwick::jobs

@@ -1,0 +1,125 @@
+#include "jobs/compactjob.h"
+
+#include "jobs/inuse.h"
+#include "platform/formatsettings.h"
+#include "platform/timesource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnwick::jobs {
+
+namespace {
+
+QString now() {
+    return FormatSettings::current().timestamp(TimeSource::current().now());
+}
+
+// Each line is followed by a line feed and a carriage return.
+const QString kEnd = QStringLiteral("\n\r");
+
+QString startLine(const QString& v, const QString& p) {
+    return QStringLiteral("Repair/Compact %1 was started for %2 at  ").arg(v, p) + now() + kEnd;
+}
+QString successLine(const QString& v, const QString& p) {
+    return QStringLiteral("Repair/Compact %1 was Completed Successful for %2 at  ").arg(v, p) +
+           now() + kEnd;
+}
+QString failureLine(const QString& v, const QString& p) {
+    return QStringLiteral("Repair/Compact %1 was Unsuccessful for %2  ").arg(v, p) + now() + kEnd;
+}
+
+// Removes a stale lock file; a link or anything but a regular file is left alone.
+void removeLockFile(const QString& lock) {
+    const QByteArray name = QFile::encodeName(lock);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        if (::unlink(name.constData()) == 0 || errno == ENOENT) return;
+    }
+}
+
+} // namespace
+
+QString lockFileOf(const QString& database) {
+    const QFileInfo info(database);
+    QString base = info.fileName();
+    base.chop(4);
+    const QDir dir = info.dir();
+    const QString lower = dir.filePath(base + QStringLiteral(".ldb"));
+    if (QFileInfo::exists(lower)) return lower;
+    return dir.filePath(base + QStringLiteral(".LDB"));
+}
+
+CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
+                         const CompactCallbacks& callbacks) {
+    CompactResult result;
+    const QString& v = request.version;
+    auto log = [&](const QString& line) {
+        if (callbacks.line) callbacks.line(line);
+    };
+    if (v != QLatin1String("3.6") && v != QLatin1String("3.5")) {
+        result.unknownVersion = true;
+        result.problems << QStringLiteral("unknown engine version %1").arg(v);
+        log(QStringLiteral("Repair/Compact was not started: the Jet Engine version '%1' is "
+                           "unknown  ")
+                .arg(v) +
+            now() + kEnd);
+        return result;
+    }
+    QString current;
+    try {
+        for (qsizetype i = request.files.size() - 1; i >= 0; --i) {
+            current = request.files[i];
+            const QString& p = current;
+            if (callbacks.processing) callbacks.processing(p);
+            const QString lock = lockFileOf(p);
+            if (fileInUse(p) || fileInUse(lock)) {
+                // Another program has it open: neither the database nor its lock file is touched.
+                log(startLine(v, p));
+                log(failureLine(v, p));
+                result.problems << p + QStringLiteral(": the database is in use");
+                ++result.failed;
+                continue;
+            }
+            removeLockFile(lock);
+            engine.SetDatabase(p);
+            log(startLine(v, p));
+            bool done = false;
+            try {
+                engine.SetExclusive(true);
+                if (v == QLatin1String("3.5")) {
+                    engine.RepairDatabaseFile(p, QString());
+                    engine.CompactDatabaseFile(p, QString());
+                } else {
+                    engine.CompactDatabaseFileWithOptions(p, QString(), false, false, 0, QString());
+                }
+                done = true;
+            } catch (const std::exception& e) {
+                result.problems << p + QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
+            } catch (...) {
+                result.problems << p + QStringLiteral(": unknown error");
+            }
+            log(done ? successLine(v, p) : failureLine(v, p));
+            ++(done ? result.succeeded : result.failed);
+        }
+    } catch (...) {
+        result.broken = true;
+        result.problems << current + QStringLiteral(": the run ended early");
+        try {
+            log(current.isEmpty()
+                    ? QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(v) + now() + kEnd
+                    : failureLine(v, current));
+        } catch (...) {
+            // The log itself failed; the result still says so.
+        }
+    }
+    return result;
+}
+
+} // namespace tarnwick::jobs

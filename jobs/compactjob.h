@@ -1,0 +1,53 @@
+#pragma once
+
+// The repair-and-compact job: runs the engine over each picked database, last picked first,
+// skipping any database that another process holds, and logs a start line and an outcome line
+// for each.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace tarnwick::jobs {
+
+// The database component's operations the job uses. Each throws when the engine fails.
+class CompactEngine {
+public:
+    virtual ~CompactEngine() = default;
+    virtual void SetDatabase(const QString& path) = 0;
+    virtual void SetExclusive(bool exclusive) = 0;
+    virtual void RepairDatabaseFile(const QString& path, const QString& password) = 0;
+    virtual void CompactDatabaseFile(const QString& path, const QString& password) = 0;
+    virtual void CompactDatabaseFileWithOptions(const QString& path, const QString& locale,
+                                                bool encrypt, bool decrypt, int version,
+                                                const QString& password) = 0;
+};
+
+struct CompactRequest {
+    QStringList files; // processed from the last to the first
+    QString version;   // "3.6" or "3.5"
+};
+
+struct CompactCallbacks {
+    std::function<void(const QString& line)> line;       // each log line, as it happens
+    std::function<void(const QString& path)> processing; // before each database
+};
+
+struct CompactResult {
+    int succeeded = 0;
+    int failed = 0;
+    bool unknownVersion = false;
+    bool broken = false;  // the run ended early on an error outside one database
+    QStringList problems; // why, database by database
+    bool ok() const { return failed == 0 && !unknownVersion && !broken; }
+};
+
+// The lock file of `database`: beside it, named after it without its last four characters,
+// with ".LDB" (or an existing ".ldb").
+QString lockFileOf(const QString& database);
+
+CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
+                         const CompactCallbacks& callbacks);
+
+} // namespace tarnwick::jobs

@@ -1,0 +1,79 @@
+#include "jobs/verify.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <zip.h>
+
+#include <memory>
+
+namespace tarnwick::jobs {
+
+namespace {
+
+constexpr qint64 kChunk = 1 << 20;
+
+struct ArchiveCloser {
+    void operator()(zip_t* z) const { zip_discard(z); }
+};
+struct EntryCloser {
+    void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+
+} // namespace
+
+QString checkArchive(const QString& archive, const QString& source) {
+    int error = 0;
+    std::unique_ptr<zip_t, ArchiveCloser> z(
+        zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    if (!z) {
+        zip_error_t e;
+        zip_error_init_with_code(&e, error);
+        const QString why = QString::fromUtf8(zip_error_strerror(&e));
+        zip_error_fini(&e);
+        return QStringLiteral("the archive cannot be opened (%1)").arg(why);
+    }
+    QFile original(source);
+    if (!original.open(QIODevice::ReadOnly))
+        return QStringLiteral("the source cannot be read (%1)").arg(original.errorString());
+    const QString wanted = QFileInfo(source).fileName();
+    bool found = false;
+    const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+    QByteArray buffer(kChunk, Qt::Uninitialized);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const QString name = QString::fromUtf8(zip_get_name(z.get(), i, ZIP_FL_ENC_GUESS));
+        const bool isSource = !found && QFileInfo(name).fileName() == wanted;
+        // Reading an entry to its end makes the library check its CRC.
+        std::unique_ptr<zip_file_t, EntryCloser> f(zip_fopen_index(z.get(), i, 0));
+        if (!f) return QStringLiteral("entry %1 cannot be read").arg(name);
+        if (isSource) original.seek(0);
+        bool same = isSource;
+        for (;;) {
+            const zip_int64_t got = zip_fread(f.get(), buffer.data(), kChunk);
+            if (got < 0)
+                return QStringLiteral("entry %1 is damaged (%2)")
+                    .arg(name, QString::fromUtf8(zip_error_strerror(zip_file_get_error(f.get()))));
+            if (got == 0) break;
+            if (same) same = original.read(got) == QByteArrayView(buffer.constData(), got);
+        }
+        if (same && original.atEnd()) found = true;
+    }
+    if (!found) return QStringLiteral("no entry holds the bytes of %1").arg(source);
+    return {};
+}
+
+QString compareFiles(const QString& source, const QString& copy) {
+    QFile a(source), b(copy);
+    if (!a.open(QIODevice::ReadOnly)) return QStringLiteral("%1 cannot be read").arg(source);
+    if (!b.open(QIODevice::ReadOnly)) return QStringLiteral("%1 cannot be read").arg(copy);
+    if (a.size() != b.size()) return QStringLiteral("%1 has another size").arg(copy);
+    while (!a.atEnd()) {
+        const QByteArray x = a.read(kChunk), y = b.read(kChunk);
+        if (x.isEmpty() && a.error() != QFileDevice::NoError)
+            return QStringLiteral("%1 cannot be read").arg(source);
+        if (x != y) return QStringLiteral("%1 differs from %2").arg(copy, source);
+    }
+    return {};
+}
+
+} // namespace tarnwick::jobs

@@ -1,0 +1,15 @@
+#pragma once
+
+// Checks that a backup holds what it should, reading it back from disk.
+
+#include <QString>
+
+namespace tarnwick::jobs {
+
+// Empty when `archive` opens as a zip archive, every entry reads back with a matching CRC, and
+// one entry named after `source` holds exactly its bytes; otherwise what is wrong.
+QString checkArchive(const QString& archive, const QString& source);
+// Empty when `copy` has exactly the bytes of `source`; otherwise what differs.
+QString compareFiles(const QString& source, const QString& copy);
+
+} // namespace tarnwick::jobs

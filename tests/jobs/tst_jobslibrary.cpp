@@ -1,0 +1,303 @@
+// The job library on its own: names, failure cases, the compact job's order, lines and
+// skipping, and the job lock.
+#include "jobs/backupjob.h"
+#include "jobs/compactjob.h"
+#include "jobs/inuse.h"
+#include "jobs/joblock.h"
+#include "jobs/plaintools.h"
+#include "jobs/verify.h"
+#include "platform/formatsettings.h"
+#include "platform/timesource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/common/privatehome.h"
+
+using namespace tarnwick;
+using namespace tarnwick::jobs;
+
+namespace {
+
+void write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Real tools with faults to order.
+class FaultyTools : public PlainBackupTools {
+public:
+    QStringList zipMessages;   // reported by the archiver
+    bool spoilArchive = false; // the archive ends up damaged
+    bool abort = false;
+    bool spoilCopy = false;
+    CopyResult copyFiles(const QStringList& files, const QString& folder) override {
+        CopyResult r = PlainBackupTools::copyFiles(files, folder);
+        r.aborted = abort;
+        if (spoilCopy && !r.written.isEmpty()) write(r.written.first(), "other bytes");
+        return r;
+    }
+    QStringList zipFile(const QString& file, const QString& archive) override {
+        if (!zipMessages.isEmpty()) return zipMessages;
+        QStringList m = PlainBackupTools::zipFile(file, archive);
+        if (spoilArchive) {
+            QFile f(archive);
+            if (!f.open(QIODevice::ReadWrite)) return {"cannot spoil"};
+            f.seek(40);
+            f.write("XXXXXXXX");
+        }
+        return m;
+    }
+};
+
+class FakeEngine : public CompactEngine {
+public:
+    QStringList calls;
+    QString failOn;
+    bool throwOutside = false;
+    void SetDatabase(const QString& p) override {
+        if (throwOutside) throw std::runtime_error("outside");
+        calls << "Database " + QFileInfo(p).fileName();
+    }
+    void SetExclusive(bool) override {}
+    void RepairDatabaseFile(const QString& p, const QString&) override { op("Repair", p); }
+    void CompactDatabaseFile(const QString& p, const QString&) override { op("Compact", p); }
+    void CompactDatabaseFileWithOptions(const QString& p, const QString& locale, bool e, bool d,
+                                        int v, const QString& pw) override {
+        QVERIFY(locale.isEmpty() && !e && !d && v == 0 && pw.isEmpty());
+        op("CompactWithOptions", p);
+    }
+
+private:
+    void op(const char* what, const QString& p) {
+        calls << QString::fromLatin1(what) + ' ' + QFileInfo(p).fileName();
+        if (!failOn.isEmpty() && p.endsWith(failOn)) throw std::runtime_error("engine failed");
+    }
+};
+
+// Holds a whole-file lock on a path through its own open file, as another program would.
+class Holder {
+public:
+    explicit Holder(const QString& path) {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+        if (m_fd >= 0) ::flock(m_fd, LOCK_EX);
+    }
+    ~Holder() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace
+
+class TestJobsLibrary : public QObject {
+    Q_OBJECT
+    ManualTimeSource clock{QDateTime(QDate(2026, 12, 6), QTime(10, 18, 10))};
+    FormatSettings us;
+    QTemporaryDir tmp;
+
+    QString path(const QString& name) const { return tmp.filePath(name); }
+
+private slots:
+    void initTestCase() {
+        usePrivateHome();
+        us.shortDateFormat = "M/d/yyyy";
+        us.longTimeFormat = "h:mm:ss AP";
+        FormatSettings::install(&us);
+        TimeSource::install(&clock);
+        QVERIFY(tmp.isValid());
+        QVERIFY(QDir(tmp.path()).mkpath("a") && QDir(tmp.path()).mkpath("b") &&
+                QDir(tmp.path()).mkpath("out"));
+    }
+    void cleanupTestCase() {
+        FormatSettings::install(nullptr);
+        TimeSource::install(nullptr);
+    }
+
+    void names_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("database") << "/d/Sales.mdb"
+                                  << "Sales 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("short name") << "/d/a.mdb"
+                                    << "a 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("four characters") << "/d/.mdb"
+                                         << " 12-6-2026 10-18-10 AM.Zip";
+    }
+    void names() {
+        QFETCH(QString, file);
+        QFETCH(QString, name);
+        QCOMPARE(archiveName(file, clock.now()), name);
+        // The program's own separators stay as they were.
+        QCOMPARE(FormatSettings::current().timestamp(clock.now()),
+                 QStringLiteral("12/6/2026 10:18:10 AM"));
+        QCOMPARE(joinFolder("/x/out", name), "/x/out/" + name);
+        QCOMPARE(joinFolder("/x/out/", name), "/x/out/" + name);
+    }
+
+    // Same name from two folders in the same second: two archives, neither replaced.
+    void sameNameGetsItsOwnArchive() {
+        write(path("a/Sales.mdb"), "first database");
+        write(path("b/Sales.mdb"), "second database");
+        PlainBackupTools tools;
+        const BackupResult r = runBackup(
+            {path("b/Sales.mdb"), {path("a/Sales.mdb"), path("b/Sales.mdb")}, path("out"), true},
+            tools);
+        QCOMPARE(r.outcome, BackupResult::Succeeded);
+        QCOMPARE(r.line,
+                 QStringLiteral("Backup Successfully Zipped 2 Files  12/6/2026 10:18:10 AM"));
+        const QString first = path("out/Sales 12-6-2026 10-18-10 AM.Zip");
+        const QString second = path("out/Sales 12-6-2026 10-18-10 AM (2).Zip");
+        QCOMPARE(r.made, QStringList({first, second}));
+        QVERIFY(checkArchive(first, path("b/Sales.mdb")).isEmpty());
+        QVERIFY(checkArchive(second, path("a/Sales.mdb")).isEmpty());
+        QVERIFY(!checkArchive(second, path("b/Sales.mdb")).isEmpty());
+    }
+
+    void failures_data() {
+        QTest::addColumn<bool>("zip");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("archiver message") << true << "message";
+        QTest::newRow("damaged archive") << true << "spoil";
+        QTest::newRow("vanished source") << true << "missing";
+        QTest::newRow("vanished source, copy") << false << "missing";
+        QTest::newRow("copy differs") << false << "spoil";
+        QTest::newRow("no folder") << false << "nofolder";
+    }
+    void failures() {
+        QFETCH(bool, zip);
+        QFETCH(QString, fault);
+        write(path("a/Data.mdb"), QByteArray(100000, 'd'));
+        QDir(path("out")).removeRecursively();
+        QVERIFY(QDir().mkpath(path("out")));
+        FaultyTools tools;
+        if (fault == "message") tools.zipMessages = {"Skipped: Data.mdb"};
+        tools.spoilArchive = tools.spoilCopy = fault == "spoil";
+        const QString file = fault == "missing" ? path("a/Gone.mdb") : path("a/Data.mdb");
+        const QString folder = fault == "nofolder" ? QString() : path("out");
+        const BackupResult r = runBackup({file, {}, folder, zip}, tools);
+        QCOMPARE(r.outcome, BackupResult::Failed);
+        QCOMPARE(r.line, QStringLiteral("Backup Unsuccessful  12/6/2026 10:18:10 AM"));
+        QVERIFY(!r.problems.isEmpty());
+    }
+
+    void abortLogsNothing() {
+        write(path("a/Data.mdb"), "d");
+        FaultyTools tools;
+        tools.abort = true;
+        const BackupResult r = runBackup({path("a/Data.mdb"), {}, path("out"), false}, tools);
+        QCOMPARE(r.outcome, BackupResult::Aborted);
+        QVERIFY(r.line.isEmpty());
+    }
+
+    void compact_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("3.6") << "3.6" << QStringList{"Database c.mdb", "CompactWithOptions c.mdb",
+                                                     "Database b.mdb", "CompactWithOptions b.mdb",
+                                                     "Database a.mdb", "CompactWithOptions a.mdb"};
+        QTest::newRow("3.5") << "3.5"
+                             << QStringList{"Database c.mdb", "Repair c.mdb", "Compact c.mdb",
+                                            "Database b.mdb", "Repair b.mdb", "Compact b.mdb",
+                                            "Database a.mdb", "Repair a.mdb", "Compact a.mdb"};
+    }
+    // Last picked first; a database another program holds is skipped, untouched, with its
+    // start and failure lines; a stale lock file beside a database is removed.
+    void compact() {
+        QFETCH(QString, version);
+        QFETCH(QStringList, calls);
+        QStringList files;
+        for (const char* n : {"a.mdb", "b.mdb", "c.mdb", "held.mdb"}) {
+            write(path(n), "db");
+            files << path(n);
+        }
+        files.move(3, 1); // a, held, b, c
+        write(path("a.LDB"), "stale");
+        write(path("held.ldb"), "lock");
+        FakeEngine engine;
+        QStringList lines;
+        QStringList shown;
+        Holder holder(path("held.ldb"));
+        const CompactResult r = runCompact(
+            {files, version}, engine,
+            {[&](const QString& l) { lines << l; }, [&](const QString& p) { shown << p; }});
+        QCOMPARE(engine.calls, calls);
+        QCOMPARE(shown.size(), 4);
+        QVERIFY(!QFile::exists(path("a.LDB")));
+        QVERIFY(QFile::exists(path("held.ldb")));
+        QCOMPARE(r.succeeded, 3);
+        QCOMPARE(r.failed, 1);
+        const QString s = "  12/6/2026 10:18:10 AM\n\r";
+        QCOMPARE(lines.size(), 8);
+        QCOMPARE(lines[0],
+                 "Repair/Compact " + version + " was started for " + path("c.mdb") + " at" + s);
+        QCOMPARE(lines[1], "Repair/Compact " + version + " was Completed Successful for " +
+                               path("c.mdb") + " at" + s);
+        QCOMPARE(lines[4],
+                 "Repair/Compact " + version + " was started for " + path("held.mdb") + " at" + s);
+        QCOMPARE(lines[5],
+                 "Repair/Compact " + version + " was Unsuccessful for " + path("held.mdb") + s);
+    }
+
+    void compactFailures() {
+        write(path("a.mdb"), "db");
+        write(path("b.mdb"), "db");
+        QStringList lines;
+        auto collect = [&](const QString& l) { lines << l; };
+        FakeEngine engine;
+        engine.failOn = "b.mdb";
+        CompactResult r =
+            runCompact({{path("a.mdb"), path("b.mdb")}, "3.6"}, engine, {collect, {}});
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.succeeded, 1);
+        QVERIFY(lines[1].startsWith("Repair/Compact 3.6 was Unsuccessful for " + path("b.mdb")));
+
+        lines.clear();
+        r = runCompact({{path("a.mdb")}, "4.0"}, engine, {collect, {}});
+        QVERIFY(r.unknownVersion && !r.ok());
+        QCOMPARE(lines, QStringList{"Repair/Compact was not started: the Jet Engine version '4.0' "
+                                    "is unknown  12/6/2026 10:18:10 AM\n\r"});
+
+        lines.clear();
+        engine.throwOutside = true;
+        r = runCompact({{path("a.mdb")}, "3.5"}, engine, {collect, {}});
+        QVERIFY(r.broken);
+        QCOMPARE(lines.last(), "Repair/Compact 3.5 was Unsuccessful for " + path("a.mdb") +
+                                   "  12/6/2026 10:18:10 AM\n\r");
+    }
+
+    void inUseProbe() {
+        write(path("probe"), "x");
+        QVERIFY(!fileInUse(path("probe")));
+        QVERIFY(!fileInUse(path("nothing here")));
+        {
+            Holder h(path("probe"));
+            QVERIFY(fileInUse(path("probe")));
+        }
+        QVERIFY(!fileInUse(path("probe")));
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
+        QVERIFY(!fileInUse(path("fifo"))); // returns at once
+    }
+
+    void jobLockExcludesASecondRun() {
+        JobLock first("backup"), second("backup"), other("compact");
+        QVERIFY2(first.tryLock(), qPrintable(first.error()));
+        QVERIFY(!second.tryLock());
+        QCOMPARE(second.error(), QStringLiteral("the job is already running"));
+        QVERIFY(other.tryLock());
+        QVERIFY(!second.lock(300));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobsLibrary)
+#include "tst_jobslibrary.moc"

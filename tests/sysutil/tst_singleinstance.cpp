@@ -1,0 +1,230 @@
+// The single-instance guard with real processes: the program itself as the second copy.
+#include "sysutil/singleinstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <csignal>
+
+#include "tests/common/privatehome.h"
+
+namespace {
+
+QString runtimeDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+// Starts a copy of the program (or of a renamed copy of it) with this test's private folders.
+void start(QProcess& p, const QString& program = QStringLiteral(TARNWICK_BINARY)) {
+    p.setProgram(program);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start();
+    QVERIFY(p.waitForStarted());
+}
+
+// Whether the process has its SIGTERM handler in place, i.e. has come far enough to end
+// cleanly on it.
+bool catchesSigterm(const QProcess& p) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(p.processId()));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1));
+    return false;
+}
+
+// Ends a helper (X server, window manager) or, once it can end cleanly, a copy of the program.
+void endCleanly(QProcess& p, bool program = true) {
+    if (p.state() == QProcess::NotRunning) return;
+    if (program)
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(p) || p.state() == QProcess::NotRunning, 30000);
+    p.terminate();
+    if (!p.waitForFinished(20000)) p.kill();
+    p.waitForFinished(5000);
+}
+
+// A later start ends with 0 at once.
+void secondStartEnds() {
+    QProcess second;
+    start(second);
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+}
+
+// Output of a short X tool run, or empty.
+QByteArray run(const QString& tool, const QStringList& args, const QProcessEnvironment& env) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(tool, args);
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return p.readAllStandardOutput();
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { usePrivateHome(); }
+
+    void defaultTitle_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("plain") << "/usr/bin/tarnwick"
+                               << "Tarnwick";
+        QTest::newRow("dots and capitals") << "/opt/NIGHTJOB.EXE"
+                                           << "Nightjob";
+        QTest::newRow("two dots") << "tarn.wick.bin"
+                                  << "Tarn";
+    }
+    void defaultTitle() {
+        QFETCH(QString, path);
+        QFETCH(QString, title);
+        QCOMPARE(TPreviousInstance::DefaultTitle(path), title);
+    }
+
+    // This test is the first copy; the program started second brings its window forward from
+    // minimised, then from behind another window, and ends with 0 each time.
+    void secondStartBringsTheFirstForward() {
+        TPreviousInstance first(QStringLiteral("Tarnwick"));
+        QVERIFY(!first.Exists());
+        QWidget window;
+        TSingleInstance guard(&window);
+        window.show();
+        window.showMinimized();
+        QTRY_VERIFY(window.isMinimized());
+        secondStartEnds();
+        QTRY_VERIFY(!window.isMinimized());
+        QVERIFY(window.isVisible());
+
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        secondStartEnds();
+        QTRY_VERIFY(window.isActiveWindow());
+    }
+
+    // A copy killed outright leaves its lock and socket behind; the next start takes them over.
+    void crashedCopysLockIsTakenOver() {
+        QProcess crashed;
+        start(crashed);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtimeDir() + "/Tarnwick.lock"), 30000);
+        crashed.kill();
+        QVERIFY(crashed.waitForFinished(10000));
+        QVERIFY(QFile::exists(runtimeDir() + "/Tarnwick.lock"));
+
+        QProcess next;
+        start(next);
+        // Once it is up it holds the name: a third start ends while it keeps running.
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSigterm(next), 30000);
+        secondStartEnds();
+        QCOMPARE(next.state(), QProcess::Running);
+        endCleanly(next);
+        QCOMPARE(next.exitCode(), 0);
+        QVERIFY(!QFile::exists(runtimeDir() + "/Tarnwick.lock"));
+    }
+
+    void differentNamesBothRun() {
+        QTemporaryDir dir;
+        const QString renamed = dir.filePath("nightjob");
+        QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BINARY), renamed));
+        QProcess a, b;
+        start(a);
+        start(b, renamed);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtimeDir() + "/Tarnwick.lock") &&
+                                     QFile::exists(runtimeDir() + "/Nightjob.lock"),
+                                 30000);
+        QCOMPARE(a.state(), QProcess::Running);
+        QCOMPARE(b.state(), QProcess::Running);
+        endCleanly(a);
+        endCleanly(b);
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+    }
+
+    // Under a real X server with a window manager: the second start restores the minimised
+    // first copy and raises it over another window, as the window manager sees it.
+    void realWindowUnderWindowManager() {
+        for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
+        QProcess xvfb;
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning, 30000);
+        const QByteArray display = ":" + xvfb.readLine().trimmed();
+        QVERIFY2(display.size() > 1, "Xvfb did not start");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess wm;
+        wm.setProcessEnvironment(env);
+        wm.start("openbox", {"--sm-disable"});
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).contains("window id"),
+            wm.readAllStandardError().constData(), 30000);
+
+        auto windowOf = [&](const QString& name) {
+            return run("xdotool", {"search", "--onlyvisible", "--name", name}, env)
+                .trimmed()
+                .split('\n')
+                .value(0);
+        };
+        auto topmost = [&] {
+            const QByteArray stacking =
+                run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}, env).trimmed();
+            return stacking.mid(stacking.lastIndexOf(' ') + 1).toULongLong(nullptr, 16);
+        };
+        auto startOn = [&](QProcess& p, const QString& program) {
+            p.setProcessEnvironment(env);
+            start(p, program);
+        };
+        QProcess first, other;
+        startOn(first, QStringLiteral(TARNWICK_BINARY));
+        QByteArray id;
+        QTRY_VERIFY_WITH_TIMEOUT(!(id = windowOf("^Tarnwick Unattented")).isEmpty(), 30000);
+
+        // Asked again until the window manager, which may not manage the window yet, obeys.
+        auto minimise = [&] {
+            run("xdotool", {"windowminimize", id}, env);
+            return run("xprop", {"-id", id, "WM_STATE"}, env).contains("Iconic");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(minimise(), 30000);
+        QProcess second;
+        startOn(second, QStringLiteral(TARNWICK_BINARY));
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(run("xprop", {"-id", id, "WM_STATE"}, env).contains("Normal"),
+                                 30000);
+
+        // Another program's window goes over it; the next start brings it back on top.
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BINARY), dir.filePath("nightjob")));
+        startOn(other, dir.filePath("nightjob"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            windowOf("^Tarnwick Unattented").size() > 0 && topmost() != id.toULongLong(), 30000);
+        QProcess third;
+        startOn(third, QStringLiteral(TARNWICK_BINARY));
+        QVERIFY(third.waitForFinished(30000));
+        QCOMPARE(third.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(topmost() == id.toULongLong(), 30000);
+
+        endCleanly(first);
+        endCleanly(other);
+        endCleanly(wm, false);
+        endCleanly(xvfb, false);
+    }
+};
+
+QTEST_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
