@@ -147,7 +147,7 @@ private slots:
     void disabledButtonsLookDisabled() {
         TForm1 form;
         for (TSpeedButton* b : {form.SpeedButton3, form.SpeedButton4}) {
-            QVERIFY(!b->isEnabled());
+            b->setEnabled(false); // as while a job runs
             const QImage disabled = b->grab().toImage();
             b->setEnabled(true);
             const QImage enabled = b->grab().toImage();
