@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/dblogin.h"
+#include "app/windowplacement.h"
 #include "app/windowtools.h"
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
@@ -21,7 +22,12 @@
 #include <QColor>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <mutex>
 
@@ -140,6 +146,7 @@ void TForm1::resolveDocumentLinks() {
 }
 
 void TForm1::FormCreate(QObject*) {
+    const QSize design = size();
     IniOut1->LoadProperties();
     ZPHint1->SetActive(true);
     for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
@@ -147,6 +154,26 @@ void TForm1::FormCreate(QObject*) {
     // The restored engine version is not applied here: the component keeps its design version.
     Edit1->setText(OvDaoDatabase1->VersionInfo());
     cgMemory->SetMax(MemDefrag1->TotalMemory());
+    KeepOnScreen(design);
+}
+
+// A hand-edited or foreign settings file, or a screen that is gone, must not leave the
+// window where nobody can see it, or so large that it costs gigabytes to draw.
+void TForm1::KeepOnScreen(const QSize& design) {
+    QList<QRect> screens;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        screens.append(primary->availableGeometry());
+    for (QScreen* s : QGuiApplication::screens())
+        if (s != QGuiApplication::primaryScreen()) screens.append(s->availableGeometry());
+    static constexpr int far = 1 << 20; // beyond every screen, far from overflowing a QRect
+    const auto bounded = [](int v) { return std::clamp(v, -far, far); };
+    const QRect placed =
+        PlaceOnScreens(QRect(bounded(Left()), bounded(Top()), bounded(Width()), bounded(Height())),
+                       design, screens);
+    SetWidth(placed.width());
+    SetHeight(placed.height());
+    SetLeft(placed.x());
+    SetTop(placed.y());
 }
 
 void TForm1::FormDestroy(QObject*) {
@@ -248,8 +275,22 @@ void switchOff(TToggleSwitch* sw, TAlarmClock* clock) {
 
 } // namespace
 
+// A switch arms its job only at a time that the edit shows; text that does not read as a time
+// (the edit lets one separator be typed, so "23:45:10" can become "23:4510") turns the switch
+// off again and says what to type.
+std::optional<double> TForm1::TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw) {
+    if (const auto time = TValueSpinEdit::TextToTime(edit->text())) return time;
+    sw->SetStateOn(false);
+    QMessageBox::critical(this, QCoreApplication::applicationName(),
+                          QStringLiteral("\"%1\" is not a time of day!\n\n"
+                                         "Please type a time such as 14:30")
+                              .arg(edit->text()));
+    return std::nullopt;
+}
+
 void TForm1::ToggleSwitch1On(QObject*) {
-    armFileJob(AlarmClock2, ValueSpinEdit1->TimeValue(), Label4);
+    if (const auto time = TimeShown(ValueSpinEdit1, ToggleSwitch1))
+        armFileJob(AlarmClock2, *time, Label4);
 }
 
 void TForm1::ToggleSwitch1Off(QObject*) {
@@ -265,7 +306,8 @@ void TForm1::Backup1Change(QObject*) {
 }
 
 void TForm1::ToggleSwitch2On(QObject*) {
-    armFileJob(AlarmClock1, ValueSpinEdit2->TimeValue(), Label11);
+    if (const auto time = TimeShown(ValueSpinEdit2, ToggleSwitch2))
+        armFileJob(AlarmClock1, *time, Label11);
 }
 
 void TForm1::ToggleSwitch2Off(QObject*) {
@@ -290,8 +332,10 @@ void TForm1::ComboBox1Change(QObject*) {
 }
 
 void TForm1::ToggleSwitch3On(QObject*) {
+    const auto time = TimeShown(ValueSpinEdit3, ToggleSwitch3);
+    if (!time) return;
     AlarmClock3->SetAlarmEnabled(true);
-    AlarmClock3->SetAlarmFromTime(ValueSpinEdit3->TimeValue());
+    AlarmClock3->SetAlarmFromTime(*time);
 }
 
 void TForm1::ToggleSwitch3Off(QObject*) {

@@ -24,6 +24,8 @@ namespace tarnwick::jobs {
 class CompactEngine;
 }
 
+#include <optional>
+
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
 class TForm1 : public TForm {
@@ -34,7 +36,7 @@ public:
                     QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Clocks: backup, repair and compact, shutdown
+    // Clocks: AlarmClock1 repair and compact, AlarmClock2 backup, AlarmClock3 shutdown
     TAlarmClock* AlarmClock1 = nullptr;
     TAlarmClock* AlarmClock2 = nullptr;
     TAlarmClock* AlarmClock3 = nullptr;
@@ -173,6 +175,8 @@ private:
     bool m_shutdownWaiting = false;
     void refreshMemoryFigures();
     void defragmentMemoryFirst();
+    void KeepOnScreen(const QSize& design);
+    std::optional<double> TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw);
 };
 
 // Makes every class that the window description names known to the reader.

@@ -11,12 +11,13 @@ int main(int argc, char** argv) {
     TPreviousInstance previous(
         TPreviousInstance::DefaultTitle(QCoreApplication::applicationFilePath()));
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    // A desktop logout or a service stop ends programs this way. Caught before the window is
+    // built, so that a signal during start-up waits for the event loop and then closes the
+    // window as the user would, saving everything it keeps.
+    tarnwick::Termination termination;
     Graphics::InstallFontSubstitutions();
 
     TForm1 form;
-    // A desktop logout or a service stop ends programs this way; close as the user would, so
-    // that everything the window keeps is saved.
-    tarnwick::Termination termination;
     QObject::connect(&termination, &tarnwick::Termination::requested, &form, &QWidget::close);
     if (!previous.Exists()) form.show();
     return app.exec();

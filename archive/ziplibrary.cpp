@@ -2,6 +2,7 @@
 
 #include "archive/ziparchiver.h"
 #include "archive/zipmessages.h"
+#include "platform/sharedlibrary.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -10,8 +11,6 @@
 #ifndef TARNWICK_LIB_DIR
 #define TARNWICK_LIB_DIR ""
 #endif
-
-#include <dlfcn.h>
 
 namespace ZipLibrary {
 
@@ -62,11 +61,12 @@ void LoadZipLibrary(TZipArchiver* component) {
         candidates << inDir;
     else
         candidates = ZipLibrary::SystemSearch();
-    // The Windows error mode has no counterpart: dlopen shows no dialogs.
+    // The Windows error mode has no counterpart: loading shows no dialogs.
+    auto& loader = tarnwick::SharedLibraryLoader::Current();
     try {
         void* h = nullptr;
         for (const auto& path : candidates) {
-            h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+            h = loader.Open(path);
             if (h) break;
         }
         if (!h) {
@@ -77,8 +77,8 @@ void LoadZipLibrary(TZipArchiver* component) {
         s.handle = h;
         if (component && component->Trace())
             component->ShowZipMessage(ZipMsg::LibraryLoaded, QString());
-        s.exec = reinterpret_cast<ZipLibExecFn>(dlsym(h, "ZipLibExec"));
-        s.version = reinterpret_cast<GetZipLibVersionFn>(dlsym(h, "GetZipLibVersion"));
+        s.exec = reinterpret_cast<ZipLibExecFn>(loader.Symbol(h, "ZipLibExec"));
+        s.version = reinterpret_cast<GetZipLibVersionFn>(loader.Symbol(h, "GetZipLibVersion"));
         if (!s.exec && component) component->ShowZipMessage(ZipMsg::NoZipLibExec, QString());
         if (!s.version && component)
             component->ShowZipMessage(ZipMsg::NoGetZipLibVersion, QString());
@@ -89,10 +89,9 @@ void LoadZipLibrary(TZipArchiver* component) {
 
 void UnloadZipLibrary(TZipArchiver*) {
     auto& s = ZipLibrary::state();
-    if (s.handle) {
-        dlclose(s.handle);
-        s.handle = nullptr;
-    }
+    if (s.handle) tarnwick::SharedLibraryLoader::Current().Close(s.handle);
+    // The entry points went with the library: nothing may call them any more.
+    s = {};
 }
 
 int ZipLibraryVersion(TZipArchiver* component) {

@@ -5,15 +5,16 @@
 #include "archive/ziparchiver.h"
 #include "archive/zipformat.h"
 #include "archive/zipmessages.h"
+#include "platform/driveprobe.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 #include <QtEndian>
 
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -22,19 +23,7 @@ using namespace ZipFormat;
 constexpr qint64 kPiece = 8192;
 
 bool isRemovable(const QString& dir) {
-    const QStorageInfo info(dir);
-    QString dev = QString::fromLocal8Bit(info.device());
-    if (!dev.startsWith(QLatin1String("/dev/"))) return false;
-    dev = dev.mid(5);
-    // sdb1 -> sdb, mmcblk0p1 -> mmcblk0
-    QString base = dev;
-    while (!base.isEmpty() && base.back().isDigit() &&
-           QFileInfo::exists(QStringLiteral("/sys/block/") + base) == false)
-        base.chop(1);
-    if (base.endsWith(QLatin1Char('p')) && !QFileInfo::exists(QStringLiteral("/sys/block/") + base))
-        base.chop(1);
-    QFile f(QStringLiteral("/sys/block/") + base + QStringLiteral("/removable"));
-    return f.open(QIODevice::ReadOnly) && f.readAll().trimmed() == "1";
+    return tarnwick::DriveProbe::Current().IsRemovable(dir);
 }
 
 QString fmt(int number, const QString& arg) {
@@ -93,13 +82,20 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             if (b.size() != len) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
             return b;
         };
-        // The temporary archive is our own library's: end record without ZIP64.
+        // Our library writes ZIP64 records for an archive over 4 GiB or 65,535 entries. A
+        // spanned set has 16-bit volume numbers and 32-bit offsets only, so such an archive
+        // is refused here rather than copied with its sizes cut short.
         const qint64 endPos = FindEndRecord(in, size);
         if (endPos < 0) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
         const QByteArray end = readAt(endPos, 22);
         const int count = qFromLittleEndian<quint16>(end.constData() + 10);
         const qint64 dirSize = qFromLittleEndian<quint32>(end.constData() + 12);
         const qint64 dirOffset = qFromLittleEndian<quint32>(end.constData() + 16);
+        constexpr char tooLarge[] =
+            "the archive is over 4 GiB or holds over 65,535 files (ZIP64), which a set of "
+            "disks cannot hold";
+        if (count == 0xFFFF || dirSize == 0xFFFFFFFF || dirOffset == 0xFFFFFFFF)
+            throw std::runtime_error(tooLarge);
         const QByteArray comment =
             readAt(endPos + 22, qFromLittleEndian<quint16>(end.constData() + 20));
         const QByteArray dir = readAt(dirOffset, dirSize);
@@ -116,6 +112,8 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             e.dirHeader = dir.mid(p, len);
             e.localOffset = qFromLittleEndian<quint32>(h + 42);
             e.compressedSize = qFromLittleEndian<quint32>(h + 20);
+            if (e.localOffset == 0xFFFFFFFF || e.compressedSize == 0xFFFFFFFF)
+                throw std::runtime_error(tooLarge);
             e.descriptor = qFromLittleEndian<quint16>(h + 8) & 8;
             e.name = QString::fromUtf8(dir.mid(p + 46, qFromLittleEndian<quint16>(h + 28)));
             entries.append(e);
@@ -139,7 +137,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             if (m_addOptions.testFlag(AddDiskSpanErase))
                 ShowZipMessage(ZipMsg::SpanNoFormat, QString());
             for (;;) {
-                qint64 free = QStorageInfo(folder).bytesAvailable();
+                qint64 free = tarnwick::DriveProbe::Current().FreeBytes(folder);
                 if (m_maxVolumeSize > 0) free = std::min<qint64>(free, m_maxVolumeSize);
                 if (v == 0) free -= m_keepFreeOnDisk1;
                 if (free >= m_minFreeVolumeSize) {

@@ -1,19 +1,21 @@
 # tarnwick_add_test(NAME SOURCES <files> [LIBS <libs>] [LABELS <labels>] [TIMEOUT <s>]
-#                   [WRAPPER <script>])
+#                   [WRAPPER <script>] [ARGS <command-line arguments>])
 #
 # One executable per test, run by ctest with the offscreen platform, a fixed
 # locale and private HOME/XDG folders, so no test can reach a real display, the
 # user's settings or the session bus. A WRAPPER script gets the test program as its argument
 # (to set up servers around it) and exits 77 to report the test as skipped.
 function(tarnwick_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT;WRAPPER" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;WRAPPER" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS})
+  # Shared helpers: #include "tests/common/..."
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(T_WRAPPER)
-    add_test(NAME ${name} COMMAND ${T_WRAPPER} $<TARGET_FILE:${name}>)
+    add_test(NAME ${name} COMMAND ${T_WRAPPER} $<TARGET_FILE:${name}> ${T_ARGS})
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   else()
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

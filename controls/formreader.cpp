@@ -109,9 +109,11 @@ void setFont(QWidget* w, const QByteArray& part, const Value& v, int line) {
     } else if (part == "Color") {
         const auto c = Graphics::ColorFromText(v.value.toString());
         if (!c) Fail(line, QStringLiteral("unknown colour %1").arg(v.value.toString()));
+        // Not for the disabled look, which must stay greyed.
         QPalette pal = w->palette();
-        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            pal.setColor(role, *c);
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                pal.setColor(group, role, *c);
         w->setPalette(pal);
         return;
     } else if (part == "Charset") {

@@ -252,7 +252,6 @@ private:
         std::map<std::uint16_t, std::set<std::uint32_t>> lvPages; // column number -> listed pages
         for (const auto& lv : def.longValueMaps) {
             const Column* col = def.columnByNumber(lv.column);
-            const std::string label = "long-value pages of column " + std::to_string(lv.column);
             auto owned = readMap(lv.owned, "long-value usage map", name);
             if (!owned) continue;
             auto& set = lvPages[lv.column];

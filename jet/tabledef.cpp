@@ -181,7 +181,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
         }
         pos += f.columnLength;
     }
-    auto readName = [&](const char* what) {
+    auto readName = [&] {
         std::size_t len;
         if (f.jet4()) {
             len = r.u16(pos);
@@ -191,12 +191,11 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
             pos += 1;
         }
         Bytes raw = r.slice(pos, len);
-        (void)what;
         pos += len;
         return f.jet4() ? decodeUcs2(raw) : decodeCodePage(raw, codePage);
     };
     for (auto& c : t.columns)
-        c.name = readName("column name");
+        c.name = readName();
 
     r.need(pos, numReal * f.realIndexLength);
     t.realIndexBlocks = pos;
@@ -232,7 +231,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
         pos += f.logicalIndexLength;
     }
     for (auto& li : t.indexes)
-        li.name = readName("index name");
+        li.name = readName();
 
     // Long-value column maps, up to the 0xFFFF terminator.
     t.longValueBlocks = pos;

@@ -1,7 +1,9 @@
 #pragma once
 
-// The program's exception classes. Every error a component raises derives from Exception and
-// carries the message the user sees.
+// Exception and the errors derived from it: a value that cannot be converted, a resource that
+// ran out. Not every error derives from it: EReadError, EComboEditError and EInOutError derive
+// from std::runtime_error, EZipArchiver from std::exception. All carry the message the user
+// sees in what(); catch std::exception to catch them all.
 
 #include <QString>
 

@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6opengl6-dev libgl-dev
-  libzip-dev zlib1g-dev libdeflate-dev
+  git  # scripts/format.sh lists the sources with git
+  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libgl-dev
+  libzip-dev zlib1g-dev
   libglib2.0-dev  # GIO, for network shares through GVfs
   # the DAO component's ODBC data sources (unixODBC)
   unixodbc-dev unixodbc
@@ -15,6 +16,7 @@ packages=(
   fonts-liberation qt6-qpa-plugins
   gvfs gvfs-backends gvfs-fuse  # network shares (smb, sftp, ftp, dav) mounted per user
   # test and screenshots
+  libgtest-dev  # the Jet engine's tests
   xvfb xauth imagemagick dbus python3-dbusmock python3
   openbox xdotool x11-utils  # screenshots: a window manager, pointer moves, window geometry
   mdbtools zip unzip p7zip-full

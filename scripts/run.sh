@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh build
+# The same build as scripts/test.sh makes, so that running both builds only once.
+scripts/build.sh build -DTARNWICK_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<MSG
 Tarnwick is a desktop program, and this session has no display (neither DISPLAY nor

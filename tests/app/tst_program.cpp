@@ -1,6 +1,7 @@
 // The real program, started as a user or the desktop would start it.
 #include "platform/inidocument.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -9,6 +10,65 @@
 #include <QTest>
 
 #include <csignal>
+
+namespace {
+
+// A field of /proc/PID/status as a number, e.g. the caught-signal mask "SigCgt" (hex).
+quint64 statusField(qint64 pid, const QByteArray& name, int base) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(name + ':'))
+            return line.mid(name.size() + 1).trimmed().toULongLong(nullptr, base);
+    return 0;
+}
+
+// CPU time used so far, in clock ticks.
+quint64 cpuTicks(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray s = f.readAll();
+    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toULongLong() + fields[12].toULongLong() : 0;
+}
+
+// The program's readiness for a signal: its handler is installed, which happens before the
+// window is built. However loaded the machine, no fixed wait.
+bool waitUntilCatching(QProcess& p, int sig) {
+    const QDeadlineTimer deadline(120000);
+    while (!deadline.hasExpired() && p.state() == QProcess::Running) {
+        if (statusField(p.processId(), "SigCgt", 16) & (quint64(1) << (sig - 1))) return true;
+        QTest::qWait(5);
+    }
+    return false;
+}
+
+// Start-up is over when the program stops using the processor for a while.
+bool waitUntilIdle(QProcess& p) {
+    const QDeadlineTimer deadline(120000);
+    quint64 last = cpuTicks(p.processId());
+    int quiet = 0;
+    while (!deadline.hasExpired() && p.state() == QProcess::Running) {
+        QTest::qWait(50);
+        const quint64 now = cpuTicks(p.processId());
+        quiet = now == last ? quiet + 1 : 0;
+        last = now;
+        if (quiet >= 6) return true;
+    }
+    return false;
+}
+
+// The clock-faking library that the faketime command preloads.
+QString fakeTimeLibrary() {
+    if (QStandardPaths::findExecutable("faketime").isEmpty()) return {};
+    for (const QString& dir : {QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime"),
+                               QStringLiteral("/usr/lib/aarch64-linux-gnu/faketime"),
+                               QStringLiteral("/usr/lib/faketime")})
+        if (QFile::exists(dir + "/libfaketime.so.1")) return dir + "/libfaketime.so.1";
+    return {};
+}
+
+} // namespace
 
 class TestProgram : public QObject {
     Q_OBJECT
@@ -24,10 +84,10 @@ class TestProgram : public QObject {
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start();
         QVERIFY(p.waitForStarted());
-        QTest::qWait(700);
-        QCOMPARE(p.state(), QProcess::Running);
+        // At once: the signal meets the program while it builds its window.
+        QVERIFY(waitUntilCatching(p, sig));
         ::kill(pid_t(p.processId()), sig);
-        QVERIFY(p.waitForFinished(10000));
+        QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
     }
@@ -87,8 +147,9 @@ private slots:
 
     void programOnlyClosesAtItsTimeAndSaves() {
         // The shutdown switch survives a restart only with its time at midnight, so the
-        // program is started just before midnight on a faked clock.
-        const QString faketime = QStandardPaths::findExecutable("faketime");
+        // program runs on a faked clock: an hour before midnight while it starts, however
+        // long that takes, then just before midnight.
+        const QString faketime = fakeTimeLibrary();
         if (faketime.isEmpty())
             QSKIP("faketime is not installed (scripts/install-deps.sh installs it)");
         QTemporaryDir home;
@@ -99,18 +160,33 @@ private slots:
         doc.setValue("Messages", "Backup", "kept");
         QVERIFY(QDir().mkpath(home.path() + "/config/Tarnwick"));
         writeStore(home.path(), doc);
+        const QString clockFile = home.path() + "/faketime";
+        const auto setClock = [&](QTime t) {
+            const qint64 offset = QDateTime(QDate(2026, 12, 4), t).toSecsSinceEpoch() -
+                                  QDateTime::currentSecsSinceEpoch();
+            QFile f(clockFile);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QByteArray::number(offset).prepend(offset < 0 ? "" : "+") + "s\n");
+        };
+        setClock(QTime(23, 0));
 
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home.path());
         env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        env.insert("LD_PRELOAD", faketime);
+        env.insert("FAKETIME_TIMESTAMP_FILE", clockFile);
+        env.insert("FAKETIME_CACHE_DURATION", "1");      // read again every second
         env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1"); // timers keep real time
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(faketime, {"2026-12-04 23:59:57", QStringLiteral(TARNWICK_BINARY)});
+        p.start(QStringLiteral(TARNWICK_BINARY));
         QVERIFY(p.waitForStarted());
-        QVERIFY2(p.waitForFinished(30000), "the program did not close at its shutdown time");
+        QVERIFY(waitUntilCatching(p, SIGTERM));
+        QVERIFY(waitUntilIdle(p));
+        setClock(QTime(23, 59, 58));
+        QVERIFY2(p.waitForFinished(120000), "the program did not close at its shutdown time");
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         const tarnwick::IniDocument after = readStore(home.path());
@@ -121,23 +197,32 @@ private slots:
 
     void terminationSignalsCloseTheWindowNormally_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<bool>("duringStartUp");
+        QTest::newRow("SIGTERM during start-up") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT during start-up") << int(SIGINT) << true;
+        QTest::newRow("SIGTERM when running") << int(SIGTERM) << false;
+        QTest::newRow("SIGINT when running") << int(SIGINT) << false;
     }
     void terminationSignalsCloseTheWindowNormally() {
         QFETCH(int, signal);
+        QFETCH(bool, duringStartUp);
+        QTemporaryDir home;
         QProcess p;
         p.setProgram(QStringLiteral(TARNWICK_BINARY));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start();
         QVERIFY(p.waitForStarted());
-        // Give it time to build its window and enter the event loop.
-        QTest::qWait(700);
-        QCOMPARE(p.state(), QProcess::Running);
+        QVERIFY(waitUntilCatching(p, signal));
+        if (!duringStartUp) QVERIFY(waitUntilIdle(p));
         ::kill(pid_t(p.processId()), signal);
-        QVERIFY(p.waitForFinished(10000));
+        QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(readStore(home.path()).keyExists("Form"), "the window's settings were not saved");
     }
 };
 

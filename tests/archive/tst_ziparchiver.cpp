@@ -3,9 +3,11 @@
 #include "archive/ziparchiver.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
+#include "tests/common/platformdoubles.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -285,6 +287,41 @@ private slots:
         QCOMPARE(run("unzip", {"-qq", m_dir->filePath("joined.zip"), "-d", m_dir->filePath("x")}),
                  0);
         QCOMPARE(readFile(m_dir->filePath("x/db.mdb")), readFile(f));
+    }
+
+    // The size of each part comes from the drive's free space as the drive probe tells it,
+    // not from the mount table, which a chroot or container may not show.
+    void spannedPartsFollowTheDrivesFreeSpace() {
+        testutil::FakeDriveProbe drive(false, 120000);
+        auto z = make();
+        z->SetUnattended(true);
+        const QString f = m_dir->filePath("db.mdb");
+        writeFile(f, noise(300000, 6));
+        z->SetMinFreeVolumeSize(1000);
+        z->SetAddOptions(TZipArchiver::AddDiskSpan);
+        z->SetZipFileName(m_dir->filePath("span.zip"));
+        z->SetFSpecArgs({f});
+        z->Add();
+        QCOMPARE(z->AddedCount(), 1);
+        QCOMPARE(files(m_dir->path()), (QStringList{"db.mdb", "span.z01", "span.z02", "span.zip"}));
+        QCOMPARE(QFileInfo(m_dir->filePath("span.z01")).size(), 120000);
+        QCOMPARE(QFileInfo(m_dir->filePath("span.z02")).size(), 120000);
+    }
+
+    // An archive with ZIP64 records does not fit the 32-bit fields of a spanned set.
+    void spannedCopyRefusesZip64() {
+        auto z = make();
+        z->SetUnattended(true);
+        QByteArray end(22, '\0');
+        qToLittleEndian<quint32>(0x06054B50, end.data());
+        qToLittleEndian<quint16>(0xFFFF, end.data() + 8);
+        qToLittleEndian<quint16>(0xFFFF, end.data() + 10);
+        qToLittleEndian<quint32>(0xFFFFFFFF, end.data() + 16);
+        const QString temp = m_dir->filePath("big.tmp");
+        writeFile(temp, QByteArray(100, 'x') + end);
+        QCOMPARE(z->WriteSpannedArchive(temp, m_dir->filePath("span.zip")), -9);
+        QVERIFY2(z->LastMessage().contains("ZIP64"), qPrintable(z->LastMessage()));
+        QCOMPARE(files(m_dir->path()), QStringList{"big.tmp"});
     }
 
     void spannedCopyStopped() {

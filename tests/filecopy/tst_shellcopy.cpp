@@ -2,6 +2,7 @@
 // file systems that are read-only or full.
 
 #include "platform/linuxshellfileoperation.h"
+#include "tests/common/tmpfs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -45,28 +46,6 @@ QByteArray readFile(const QString& path) {
 QStringList entries(const QString& dir) {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
-
-// A small tmpfs for the duration of a test; invalid when this process may not mount.
-class TmpfsMount {
-public:
-    TmpfsMount(const QString& where, const char* options) : m_where(QFile::encodeName(where)) {
-        QDir().mkpath(where);
-        m_ok = ::mount("tarnwick-test", m_where.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                       options) == 0;
-    }
-    ~TmpfsMount() {
-        if (m_ok) ::umount2(m_where.constData(), MNT_DETACH);
-    }
-    bool ok() const { return m_ok; }
-    bool makeReadOnly() {
-        return ::mount(nullptr, m_where.constData(), nullptr,
-                       MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
-    }
-
-private:
-    QByteArray m_where;
-    bool m_ok = false;
-};
 
 constexpr unsigned mainWindowFlags =
     fofFilesOnly | fofNoConfirmation | fofSimpleProgress | fofRenameOnCollision;
@@ -324,7 +303,7 @@ void TestShellCopy::wildcardHonoursFilesOnly() {
 
 void TestShellCopy::readOnlyTargetFolder() {
     const QString mnt = m_tmp.filePath(QStringLiteral("ro"));
-    TmpfsMount fs(mnt, "size=1m");
+    testutil::TmpfsMount fs(mnt, "size=1m");
     if (!fs.ok()) QSKIP("cannot mount a tmpfs here (needs root)");
     if (!fs.makeReadOnly()) QSKIP("cannot remount the tmpfs read-only");
     writeFile(m_src + QStringLiteral("/a.mdb"), "a");
@@ -342,7 +321,7 @@ void TestShellCopy::readOnlyTargetFolder() {
 
 void TestShellCopy::nearlyFullFileSystem() {
     const QString mnt = m_tmp.filePath(QStringLiteral("full"));
-    TmpfsMount fs(mnt, "size=1m");
+    testutil::TmpfsMount fs(mnt, "size=1m");
     if (!fs.ok()) QSKIP("cannot mount a tmpfs here (needs root)");
     writeFile(mnt + QStringLiteral("/already.there"), pattern(600 * 1024, 'x'));
     const QString big = m_src + QStringLiteral("/big.mdb");

@@ -2,10 +2,11 @@
 // that was there before, or leaving a temporary file behind.
 #include "ziptestutil.h"
 
+#include "tests/common/tmpfs.h"
+#include "tests/common/unprivileged.h"
+
 #include <QTemporaryDir>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace ziptest;
@@ -93,12 +94,8 @@ private slots:
     void fullFileSystem() {
         const QString mnt = m_dir->filePath("small");
         QDir().mkpath(mnt);
-        if (::mount("tmpfs", mnt.toLocal8Bit().constData(), "tmpfs", 0, "size=1m") != 0)
-            QSKIP("cannot mount a small tmpfs here (needs root)");
-        struct Unmount {
-            QString path;
-            ~Unmount() { ::umount2(path.toLocal8Bit().constData(), MNT_DETACH); }
-        } unmount{mnt};
+        testutil::TmpfsMount fs(mnt, "size=1m");
+        if (!fs.ok()) QSKIP("cannot mount a small tmpfs here (needs root)");
         const QString zip = makeOldArchive(mnt);
         const QByteArray before = readAll(zip);
         const QString src = m_dir->filePath("big.mdb");
@@ -142,20 +139,9 @@ private:
         return zip;
     }
 
-    // Root reads every file, so the library runs in a child that gave up root.
+    // Root reads every file, so the library runs as a user who gave up root.
     int runAsUnprivileged(Command& c) {
-        if (::geteuid() != 0) return c.run();
-        ::chmod(m_dir->path().toLocal8Bit().constData(), 0777);
-        for (const auto& f : dirList(m_dir->path()))
-            if (f != "locked.mdb") ::chmod(m_dir->filePath(f).toLocal8Bit().constData(), 0666);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
-            ::_exit(c.run());
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return testutil::runUnprivileged([&] { return c.run(); }, {m_dir->path()});
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;

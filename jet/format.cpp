@@ -1,1 +1,0 @@
-#include "jet/format.h"

@@ -1,0 +1,162 @@
+// The window stays usable whatever the settings file holds or the user types: it is never
+// placed where nobody sees it, a switch never arms at a time other than the one shown, and
+// disabled buttons look disabled.
+#include "app/form1.h"
+#include "app/windowplacement.h"
+#include "controls/graphics.h"
+#include "platform/registry.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/common/privatehome.h"
+
+namespace {
+
+void store(const QString& section, const QString& key, const QString& value) {
+    tarnwick::Registry reg;
+    QVERIFY(reg.openKey(section, true));
+    QVERIFY(reg.writeString(key, value));
+    QVERIFY(reg.flush());
+}
+
+// Closes every message box that opens while it lives and keeps its text.
+struct MessageBoxes {
+    QStringList texts;
+    QTimer timer;
+    MessageBoxes() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts.append(box->text());
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer.start(10);
+    }
+};
+
+} // namespace
+
+class TestWindowGuards : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        usePrivateHome();
+        Graphics::InstallFontSubstitutions();
+    }
+    void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
+
+    void placement_data() {
+        QTest::addColumn<QRect>("restored");
+        QTest::addColumn<QList<QRect>>("screens");
+        QTest::addColumn<QRect>("placed");
+        const QRect hd(0, 0, 1920, 1040), right(1920, 0, 1280, 1024);
+        QTest::newRow("on screen")
+            << QRect(100, 80, 539, 380) << QList{hd} << QRect(100, 80, 539, 380);
+        QTest::newRow("off every screen")
+            << QRect(50000, -30000, 539, 380) << QList{hd} << QRect(1381, 0, 539, 380);
+        QTest::newRow("0 x 0") << QRect(10, 10, 0, 0) << QList{hd} << QRect(10, 10, 560, 400);
+        QTest::newRow("negative size")
+            << QRect(10, 10, -5, -1) << QList{hd} << QRect(10, 10, 560, 400);
+        QTest::newRow("100000 x 100000") << QRect(0, 0, 100000, 100000) << QList{hd} << hd;
+        QTest::newRow("hanging over the edge")
+            << QRect(1800, 900, 539, 380) << QList{hd} << QRect(1381, 660, 539, 380);
+        QTest::newRow("on the second screen")
+            << QRect(2000, 100, 539, 380) << QList{hd, right} << QRect(2000, 100, 539, 380);
+        QTest::newRow("second screen gone")
+            << QRect(2000, 100, 539, 380) << QList{hd} << QRect(1381, 100, 539, 380);
+        QTest::newRow("screen smaller than the window")
+            << QRect(0, 0, 539, 380) << QList{QRect(0, 0, 320, 240)} << QRect(0, 0, 320, 240);
+    }
+    void placement() {
+        QFETCH(QRect, restored);
+        QFETCH(QList<QRect>, screens);
+        QFETCH(QRect, placed);
+        QCOMPARE(PlaceOnScreens(restored, QSize(560, 400), screens), placed);
+    }
+
+    void restoredGeometryIsKeptOnScreen_data() {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<int>("size");
+        QTest::newRow("off every screen") << -50000 << 70000 << 400;
+        QTest::newRow("0 x 0") << 0 << 0 << 0;
+        QTest::newRow("100000 x 100000") << 0 << 0 << 100000;
+    }
+    void restoredGeometryIsKeptOnScreen() {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        QFETCH(int, size);
+        for (const char* key : {"Width", "Height", "Width2", "Height2"})
+            store("Form", key, QString::number(size));
+        store("Form", "left", QString::number(left));
+        store("Form", "Top", QString::number(top));
+        TForm1 form;
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(form.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                       .arg(form.x())
+                                                                       .arg(form.y())
+                                                                       .arg(form.width())
+                                                                       .arg(form.height())));
+        QVERIFY(form.width() >= 100 && form.height() >= 100);
+    }
+
+    void unreadableTimeDoesNotArm_data() {
+        QTest::addColumn<int>("job");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("armedAt"); // < 0: not armed
+        for (int job : {1, 2, 3}) {
+            QTest::addRow("job %d, 23:4510", job) << job << "23:4510" << -1.0;
+            QTest::addRow("job %d, empty", job) << job << "" << -1.0;
+            QTest::addRow("job %d, 14:30", job) << job << "14:30" << 14.5 / 24;
+        }
+    }
+    void unreadableTimeDoesNotArm() {
+        QFETCH(int, job);
+        QFETCH(QString, text);
+        QFETCH(double, armedAt);
+        TForm1 form;
+        TValueSpinEdit* edit[] = {form.ValueSpinEdit1, form.ValueSpinEdit2, form.ValueSpinEdit3};
+        TToggleSwitch* sw[] = {form.ToggleSwitch1, form.ToggleSwitch2, form.ToggleSwitch3};
+        TAlarmClock* clock[] = {form.AlarmClock2, form.AlarmClock1, form.AlarmClock3};
+        edit[job - 1]->setText(text);
+        MessageBoxes boxes;
+        sw[job - 1]->SetStateOn(true);
+        if (armedAt >= 0) {
+            QVERIFY(boxes.texts.isEmpty());
+            QVERIFY(sw[job - 1]->StateOn());
+            QVERIFY(clock[job - 1]->AlarmEnabled());
+            QVERIFY(qAbs(clock[job - 1]->AlarmTime() - armedAt) < 1e-9);
+            return;
+        }
+        QVERIFY(!sw[job - 1]->StateOn());
+        QVERIFY(!clock[job - 1]->AlarmEnabled());
+        QCOMPARE(edit[job - 1]->text(), text); // what the user typed stays to be mended
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts[0].contains(QStringLiteral("\"%1\"").arg(text)) &&
+                     boxes.texts[0].contains(QStringLiteral("14:30")),
+                 qPrintable(boxes.texts[0]));
+        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
+        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls"));
+    }
+
+    void disabledButtonsLookDisabled() {
+        TForm1 form;
+        for (TSpeedButton* b : {form.SpeedButton3, form.SpeedButton4}) {
+            b->setEnabled(false); // as while a job runs
+            const QImage disabled = b->grab().toImage();
+            b->setEnabled(true);
+            const QImage enabled = b->grab().toImage();
+            QVERIFY2(disabled != enabled, qPrintable(b->text()));
+            QVERIFY(b->palette().color(QPalette::Disabled, QPalette::ButtonText) !=
+                    b->palette().color(QPalette::Active, QPalette::ButtonText));
+        }
+    }
+};
+
+QTEST_MAIN(TestWindowGuards)
+#include "tst_windowguards.moc"

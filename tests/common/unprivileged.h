@@ -1,0 +1,91 @@
+#pragma once
+
+// Root reads and writes every file, so a test of permissions proves nothing when it runs as
+// root, as it does in CI. These helpers run a test body in a forked child that has given up
+// root, so the same suite covers what an ordinary user meets.
+
+#include <QDirIterator>
+#include <QFile>
+#include <QStringList>
+#include <QTest>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testutil {
+
+// The account the child becomes: "nobody", which every Debian system has.
+constexpr uid_t unprivilegedUid = 65534;
+constexpr gid_t unprivilegedGid = 65534;
+
+inline bool isRoot() {
+    return ::geteuid() == 0;
+}
+
+// Gives the folders (and everything below them, links not followed) to `uid`/`gid`.
+inline bool chownTree(const QStringList& folders, uid_t uid, gid_t gid) {
+    bool ok = true;
+    for (const QString& folder : folders) {
+        ok &= ::lchown(QFile::encodeName(folder).constData(), uid, gid) == 0;
+        QDirIterator it(folder,
+                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            ok &= ::lchown(QFile::encodeName(it.next()).constData(), uid, gid) == 0;
+    }
+    return ok;
+}
+
+// Runs `body` as an unprivileged user and returns its result, or -1 when the child could not
+// drop root or did not end normally. `handOver` folders belong to that user while the body
+// runs and to this process's user afterwards, so the test can check and remove what it made.
+// Not root: runs `body` here.
+inline int runUnprivileged(const std::function<int()>& body, const QStringList& handOver = {}) {
+    if (!isRoot()) return body();
+    if (!chownTree(handOver, unprivilegedUid, unprivilegedGid)) return -1;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Supplementary groups first: root's group would still open group-readable files.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(unprivilegedGid) != 0 ||
+            ::setuid(unprivilegedUid) != 0 || ::setuid(0) == 0)
+            ::_exit(126);
+        const int result = body();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(result); // no destructors: the parent owns the temporary folders
+    }
+    int status = 0;
+    pid_t waited;
+    do
+        waited = ::waitpid(pid, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    chownTree(handOver, ::geteuid(), ::getegid());
+    if (waited != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// The same for a body of QVERIFY/QCOMPARE checks: true when none of them failed. The child's
+// failures are printed by the child; the caller fails the test on false:
+//   QVERIFY(testutil::runTestUnprivileged([&] { QVERIFY(!canRead(file)); }, {dir}));
+inline bool runTestUnprivileged(const std::function<void()>& body,
+                                const QStringList& handOver = {}) {
+    if (!isRoot()) {
+        body();
+        return !QTest::currentTestFailed();
+    }
+    return runUnprivileged(
+               [&] {
+                   body();
+                   return QTest::currentTestFailed() ? 1 : 0;
+               },
+               handOver) == 0;
+}
+
+} // namespace testutil
