@@ -170,9 +170,17 @@ private slots:
         QProcess wm;
         wm.setProcessEnvironment(env);
         wm.start("openbox", {"--sm-disable"});
+        // Says why when the window manager never announces itself (seen once under load).
+        auto wmState = [&] {
+            return QByteArray(wm.state() == QProcess::Running ? "openbox running"
+                                                              : "openbox ended with status ") +
+                   (wm.state() == QProcess::Running ? QByteArray()
+                                                    : QByteArray::number(wm.exitCode())) +
+                   ", display " + display + ": " + wm.readAllStandardError();
+        };
         QTRY_VERIFY2_WITH_TIMEOUT(
             run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).contains("window id"),
-            wm.readAllStandardError().constData(), 30000);
+            wmState().constData(), 60000);
 
         auto windowOf = [&](const QString& name) {
             return run("xdotool", {"search", "--onlyvisible", "--name", name}, env)
