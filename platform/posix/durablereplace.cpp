@@ -16,6 +16,15 @@ namespace tarnwick::posix {
 
 namespace {
 
+// Gives `fd` the owner and group of `target` as far as we are allowed: a user who may not give
+// files away keeps at least the group where it can. Returns 0 or an errno other than EPERM.
+int giveOwner(int fd, const struct stat& target) {
+    if (target.st_uid == ::geteuid() && target.st_gid == ::getegid()) return 0;
+    if (::fchown(fd, target.st_uid, target.st_gid) == 0) return 0;
+    if (::fchown(fd, uid_t(-1), target.st_gid) == 0 || errno == EPERM) return 0;
+    return errno;
+}
+
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -146,12 +155,9 @@ bool DurableReplace::sync() {
     if (!m_temp) return fail(EBADF, "cannot write", m_display);
     if (m_prepared) return true;
     // An existing file's owner stays; without the right to give files away, what can be kept is.
-    if (m_existed && m_options.keepOwner &&
-        (m_target.st_uid != ::geteuid() || m_target.st_gid != ::getegid())) {
-        if (::fchown(m_temp.get(), m_target.st_uid, m_target.st_gid) != 0 &&
-            ::fchown(m_temp.get(), uid_t(-1), m_target.st_gid) != 0 && errno != EPERM)
-            return fail(errno, "cannot set the owner of", m_display);
-    }
+    if (m_existed && m_options.keepOwner)
+        if (const int e = giveOwner(m_temp.get(), m_target))
+            return fail(e, "cannot set the owner of", m_display);
     if (::fchmod(m_temp.get(), m_mode) != 0)
         return fail(errno, "cannot set the permissions of", m_display);
     if (const int e = syncFile(m_temp.get())) return fail(e, "cannot flush", m_display);
@@ -182,7 +188,8 @@ bool DurableReplace::moveAcross(const std::string& name, unsigned flags) {
     }
     if (::fchmod(beside.get(), m_mode) != 0) return drop(errno, "cannot set the permissions of");
     if (m_existed && m_options.keepOwner)
-        (void)::fchown(beside.get(), m_target.st_uid, m_target.st_gid);
+        if (const int e = giveOwner(beside.get(), m_target))
+            return drop(e, "cannot set the owner of");
     if (const int e = syncFile(beside.get())) return drop(e, "cannot flush");
     if (const int e = beside.close()) return drop(e, "cannot write");
     if (const int e =
