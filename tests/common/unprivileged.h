@@ -6,6 +6,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTest>
 
@@ -41,9 +42,30 @@ inline bool chownTree(const QStringList& folders, uid_t uid, gid_t gid) {
     return ok;
 }
 
+// Exit status of a child that could not reach a handed-over folder (see runUnprivileged).
+constexpr int unreachableFolderStatus = 125;
+
+// The first folder on the way to `path`, `path` included, that this process may not pass
+// through; empty when there is none.
+inline QByteArray blockedOnTheWayTo(const QString& path) {
+    QByteArray way = "/";
+    if (::access(way.constData(), X_OK) != 0) return way;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (const QString& part :
+         QDir::cleanPath(absolute).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (!way.endsWith('/')) way += '/';
+        way += QFile::encodeName(part);
+        if (::access(way.constData(), X_OK) != 0) return way;
+    }
+    return {};
+}
+
 // Runs `body` as an unprivileged user and returns its result, or -1 when the child could not
 // drop root or did not end normally. `handOver` folders belong to that user while the body
 // runs and to this process's user afterwards, so the test can check and remove what it made.
+// When a folder above one of them is closed to others (a private TMPDIR, a root file system
+// made by mktemp -d), every read would fail and every "cannot read" check pass for the wrong
+// reason: the child then names the folder in the way and ends with unreachableFolderStatus.
 // Not root: runs `body` here.
 inline int runUnprivileged(const std::function<int()>& body, const QStringList& handOver = {}) {
     if (!isRoot()) return body();
@@ -56,6 +78,19 @@ inline int runUnprivileged(const std::function<int()>& body, const QStringList& 
         if (::setgroups(0, nullptr) != 0 || ::setgid(unprivilegedGid) != 0 ||
             ::setuid(unprivilegedUid) != 0 || ::setuid(0) == 0)
             ::_exit(126);
+        for (const QString& folder : handOver) {
+            const QByteArray blocked = blockedOnTheWayTo(folder);
+            if (blocked.isEmpty()) continue;
+            struct stat st {};
+            const unsigned mode = ::stat(blocked.constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+            std::fprintf(stderr,
+                         "the unprivileged user (uid %u) cannot reach %s: it may not pass "
+                         "through %s (mode %04o)\n",
+                         unsigned(unprivilegedUid), QFile::encodeName(folder).constData(),
+                         blocked.constData(), mode);
+            std::fflush(stderr);
+            ::_exit(unreachableFolderStatus);
+        }
         const int result = body();
         std::fflush(stdout);
         std::fflush(stderr);
