@@ -56,6 +56,9 @@ mirror=$(host_mirror | head -n 1)
 
 if [ -z "$root" ]; then
   root=$(mktemp -d /var/tmp/tarnwick-fresh.XXXXXX)
+  # mktemp makes it 0700; as the chroot's "/" that would shut every other user out of
+  # everything, and the tests that give up root would fail for a reason no machine has.
+  chmod 0755 "$root"
 fi
 root=$(realpath "$root")
 mounted=()
@@ -96,7 +99,8 @@ if [ ! -x "$root/usr/bin/apt-get" ]; then
   debootstrap --variant=minbase bookworm "$root" ${mirror:+"$mirror"} >"$root.debootstrap.log" 2>&1 ||
     { tail -n 30 "$root.debootstrap.log" >&2; exit 1; }
   rm -f "$root.debootstrap.log"
-  echo "   took $(took "$t0" "$(seconds)")"
+  debootstrap_time=$(took "$t0" "$(seconds)")
+  echo "   took $debootstrap_time"
 fi
 
 bind() { # bind SOURCE TARGET-IN-ROOT
@@ -105,6 +109,12 @@ bind() { # bind SOURCE TARGET-IN-ROOT
   mount --make-rslave "$root$2"
   mounted+=("$root$2")
 }
+# The chroot's "/" a mount point of its own, as a machine's root always is: tests that take a
+# private mount namespace make "/" private first, which needs a mount there. Private, so
+# nothing mounted inside reaches this machine.
+mount --bind "$root" "$root"
+mounted+=("$root")
+mount --make-private "$root"
 bind /proc /proc
 bind /sys /sys
 bind /dev /dev
@@ -154,6 +164,7 @@ set -e
 test_time=$(took "$t0" "$(seconds)")
 
 echo "== times on the fresh root file system"
+[ -n "${debootstrap_time:-}" ] && echo "debootstrap     $debootstrap_time"
 echo "scripts/run.sh  $run_time (said there is no display, as it should)"
 echo "scripts/test.sh $test_time (exit $test_status)"
 if [ "$test_status" -ne 0 ]; then
