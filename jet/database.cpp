@@ -198,8 +198,8 @@ void Database::forEachRawRow(const TableDef& def,
 }
 
 std::vector<Value> Database::decodeValues(const TableDef& def, const std::vector<RawField>& fields,
-                                          std::uint32_t page,
-                                          std::vector<RowPointer>* lvRows) const {
+                                          std::uint32_t page, std::vector<RowPointer>* lvRows,
+                                          const std::vector<bool>* only) const {
     std::vector<Value> out(def.columns.size());
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const Column& c = def.columns[i];
@@ -217,6 +217,10 @@ std::vector<Value> Database::decodeValues(const TableDef& def, const std::vector
             throw JetError("data page", page,
                            "column \"" + c.name + "\" holds " + std::to_string(f.data.size()) +
                                " bytes, " + typeName(c.type) + " needs " + std::to_string(need));
+        }
+        if (only && !(*only)[i]) {
+            v.null = true;
+            continue;
         }
         switch (c.type) {
         case ColumnType::Boolean:

@@ -15,6 +15,13 @@
 
 namespace tarnwick::jet {
 
+SourceRows RebuildResult::digests() const {
+    SourceRows out{tableIds, {}};
+    for (const auto& t : tables)
+        out.tables[t.name] = t.digest;
+    return out;
+}
+
 bool RebuildResult::lost() const {
     if (!droppedTables.empty()) return true;
     for (const auto& t : tables)
@@ -45,16 +52,6 @@ std::uint32_t tdefPagesFor(const Format& f, std::size_t length) {
 }
 
 // Columns that hold catalog ids, by table name: rewritten through the id mapping.
-std::vector<std::string> idColumnsOf(const std::string& table) {
-    if (table == "MSysObjects") return {"Id", "ParentId"};
-    if (table == "MSysACEs") return {"ObjectId"};
-    if (table == "MSysNavPaneObjectIDs") return {"Id"};
-    if (table == "MSysNavPaneGroupToObjects") return {"ObjectID"};
-    if (table == "MSysNavPaneGroups") return {"ObjectID"};
-    if (table == "MSysNavPaneGroupCategories") return {"SelectedObjectID"};
-    return {};
-}
-
 // The key segment of a non-null Long: start byte, big-endian with the sign bit flipped.
 std::vector<std::uint8_t> longKeySegment(std::int32_t v, bool ascending) {
     const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
@@ -315,9 +312,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
 
     // Columns whose ids follow the mapping, and long-value columns with their writers.
     std::set<std::uint16_t> idColumns;
-    for (const auto& cname : idColumnsOf(name))
-        for (const auto& c : def.columns)
-            if (c.name == cname && c.type == ColumnType::Long) idColumns.insert(c.number);
+    for (const auto& c : def.columns)
+        if (c.type == ColumnType::Long && holdsObjectIds(name, c.name)) idColumns.insert(c.number);
+    RowDigester digester(name, def, result_.tableIds);
     std::vector<std::unique_ptr<LongValueColumn>> lvs;
     std::map<std::uint16_t, LongValueColumn*> lvByColumn;
     for (const auto& c : def.columns)
@@ -422,6 +419,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 return; // the catalog row of a table that could not be salvaged
         }
         std::vector<std::pair<std::int32_t, std::int32_t>> changes;
+        // What the digest sees: the stored fields, long columns with their whole value.
+        std::vector<RawField> digested = fields;
+        std::vector<std::vector<std::uint8_t>> longValues(fields.size());
         for (std::size_t i = 0; i < def.columns.size(); ++i) {
             const Column& c = def.columns[i];
             const RawField& fld = fields[i];
@@ -439,7 +439,15 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             }
             if (!c.isLong()) continue;
             const LongValueRef ref = parseLongValueRef(fld.data, "long value", at.page);
-            if (ref.kind == LongValueKind::Inline) continue;
+            if (ref.kind == LongValueKind::Inline) {
+                try {
+                    longValues[i] = readLongValue(src_.file(), fld.data, at.page);
+                } catch (const JetError&) {
+                    if (!options_.salvage) throw;
+                }
+                digested[i].data = longValues[i];
+                continue;
+            }
             std::vector<std::uint8_t> value;
             try {
                 value = readLongValue(src_.file(), fld.data, at.page);
@@ -456,8 +464,11 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             }
             const auto newDef = writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
             std::memcpy(row.data() + off, newDef.data(), newDef.size());
+            longValues[i] = std::move(value);
+            digested[i].data = longValues[i];
         }
         const std::uint32_t placed = placeRow(header, row);
+        digester.add(digested);
         if (!changes.empty()) idChanges[header.raw()] = std::move(changes);
         for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
@@ -520,6 +531,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
               std::max<std::size_t>(64, rowBytes / std::max<std::uint64_t>(report.rows, 1) + 2));
     for (auto& lv : lvs)
         flushLongValues(*lv);
+    report.digest = digester.digest();
 
     // Indexes, from the source's entries mapped to the new row places.
     std::vector<BuiltIndex> built;
