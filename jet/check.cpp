@@ -301,6 +301,7 @@ private:
         std::vector<std::uint32_t> longValueLabels;         // per column: owner label of its pages
     };
     TableShape shape_;
+    std::vector<Value> values_; // one row's, reused
 
     void shapeTable(const TableDef& def, const std::string& name) {
         shape_ = {};
@@ -482,8 +483,8 @@ private:
                 }
                 // Every fixed-size value must have its full size; the indexed ones are decoded
                 // for their keys.
-                const auto values =
-                    db_.decodeValues(def, fields, loc.data.page, nullptr, &shape.indexed);
+                std::vector<Value>& values = values_;
+                db_.decodeValues(def, fields, loc.data.page, values, nullptr, &shape.indexed);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
                     try {
                         live.keys[at * live.indexes + k] =

@@ -96,6 +96,10 @@ public:
                                     std::uint32_t page,
                                     std::vector<RowPointer>* longValueRows = nullptr,
                                     const std::vector<bool>* only = nullptr) const;
+    // As above, into `out`, whose storage is reused.
+    void decodeValues(const TableDef& def, const std::vector<RawField>& fields, std::uint32_t page,
+                      std::vector<Value>& out, std::vector<RowPointer>* longValueRows = nullptr,
+                      const std::vector<bool>* only = nullptr) const;
     std::vector<Value> decodeRow(const TableDef& def, Bytes row, const RowLocation& where,
                                  std::vector<RowPointer>* longValueRows = nullptr) const;
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -399,13 +400,14 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     const Version version = f_.version;
     const int codePage = src_.header().codePage;
 
+    std::vector<Value> values; // one row's, reused
     auto copyRow = [&](RowPointer header, RowPointer at, Bytes stored) {
         std::vector<std::uint8_t> row(stored.begin(), stored.end());
         const auto fields = splitRow(f_, def, stored, "data page", at.page, at.row);
         std::vector<RawField> keyFields(fields.size());
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (indexed[i]) keyFields[i] = fields[i];
-        std::vector<Value> values = src_.decodeValues(def, keyFields, at.page);
+        src_.decodeValues(def, keyFields, at.page, values);
         for (std::size_t i = 0; i < values.size(); ++i)
             if (!values[i].null && idColumns.count(def.columns[i].number)) {
                 auto it = result_.tableIds.find(static_cast<std::uint32_t>(values[i].integer));
@@ -533,7 +535,21 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         flushLongValues(*lv);
     report.digest = digester.digest();
 
-    // Indexes, from the source's entries mapped to the new row places.
+    // Indexes: the entries encoded from the rows, sorted two indexes at a time (the sorts are
+    // much of a large table's rebuild and need nothing but their own entries), or else the
+    // source's entries mapped to the new row places.
+    {
+        std::vector<std::vector<IndexEntry>*> sorts;
+        for (auto& ki : keyed)
+            if (ki.encoded) sorts.push_back(&ki.entries);
+        auto sortEvery = [&sorts](std::size_t first) {
+            for (std::size_t i = first; i < sorts.size(); i += 2)
+                sortIndexEntries(*sorts[i]);
+        };
+        auto odd = std::async(std::launch::async, sortEvery, 1);
+        sortEvery(0);
+        odd.get();
+    }
     std::vector<BuiltIndex> built;
     for (const auto& ri : def.realIndexes) {
         std::string label;
@@ -542,8 +558,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         const std::string what = "index \"" + label + "\" of table \"" + name + "\"";
         KeyedIndex& ki = keyed[ri.number];
         if (ki.encoded) {
-            std::sort(ki.entries.begin(), ki.entries.end(),
-                      [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
             built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};
             continue;
@@ -618,8 +632,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         walk = {};
         if (unsound.empty())
             report.notes.push_back(what + " was rebuilt from its stored keys: " + ki.why);
-        std::sort(entries.begin(), entries.end(),
-                  [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
+        sortIndexEntries(entries);
         built.push_back(buildIndex(out_, t.newPage, std::move(entries)));
         src_.file().releaseCache();
     }
