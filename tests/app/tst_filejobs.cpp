@@ -46,7 +46,7 @@ public:
 
 class QuietZipUi : public TZipArchiverUi {
 public:
-    void ShowMessage(QWidget*, const QString& text) override { messages << text; }
+    void ShowMessage(QObject*, const QString& text) override { messages << text; }
     void ProcessEvents() override {
         if (during) during();
     }

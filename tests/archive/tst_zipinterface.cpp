@@ -50,16 +50,13 @@ struct FakeUi : TZipArchiverUi {
     QStringList shown;
     QStringList passwords; // replies, in order
     QStringList prompts;
-    void ShowMessage(QWidget*, const QString& text) override { shown << text; }
-    QString AskPassword(QWidget*, const QString&, const QString& prompt, const QString&,
+    void ShowMessage(QObject*, const QString& text) override { shown << text; }
+    QString AskPassword(QObject*, const QString&, const QString& prompt, const QString&,
                         const QString&) override {
         prompts << prompt;
         return passwords.isEmpty() ? QString() : passwords.takeFirst();
     }
-    QMessageBox::StandardButton Ask(QWidget*, const QString&, const QString&,
-                                    QMessageBox::StandardButtons) override {
-        return QMessageBox::Cancel;
-    }
+    Button Ask(QObject*, const QString&, const QString&, unsigned) override { return Cancel; }
     void ProcessEvents() override { ++processed; }
     int processed = 0;
 };
