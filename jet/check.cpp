@@ -6,8 +6,11 @@
 #include "jet/longvalue.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
+#include <unordered_map>
+#include <utility>
 
 namespace tarnwick::jet {
 
@@ -44,10 +47,35 @@ std::string pageList(const std::vector<std::uint32_t>& pages) {
     return s;
 }
 
+// A word-at-a-time hash of an index key; 0 is kept for keys that could not be encoded.
+std::uint64_t keyHash(Bytes key) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ key.size();
+    auto mix = [&h](std::uint64_t w) {
+        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= key.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, key.data() + i, 8);
+        mix(w);
+    }
+    if (i < key.size()) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, key.data() + i, key.size() - i);
+        mix(w);
+    }
+    h = (h ^ (h >> 29)) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 32;
+    return h ? h : 1;
+}
+
 class Checker {
 public:
-    explicit Checker(const Database& db) : db_(db), file_(db.file()), f_(db.format()) {
+    Checker(const Database& db, const RowVisitor& visit)
+        : db_(db), file_(db.file()), f_(db.format()), visit_(visit) {
         owner_.resize(file_.pageCount());
+        labels_.emplace_back();
     }
 
     CheckReport run() {
@@ -76,16 +104,20 @@ public:
     }
 
 private:
+    // Owners are named by labels kept once each: a large file has a great many pages.
     struct Owner {
-        std::string label;
-        bool shared = false; // usage-map host pages carry several tables' maps
+        std::uint32_t label = 0; // 0: nothing claimed the page
+        bool shared = false;     // usage-map host pages carry several tables' maps
     };
 
     const Database& db_;
     const PageFile& file_;
     const Format& f_;
+    const RowVisitor& visit_;
     CheckReport report_;
     std::vector<Owner> owner_;
+    std::vector<std::string> labels_;
+    std::unordered_map<std::string, std::uint32_t> labelIds_;
     std::optional<UsageMap> global_;
     std::map<std::string, std::size_t> counts_;
 
@@ -108,19 +140,29 @@ private:
             {std::move(structure), std::move(table), {}, page, {}, std::move(message), bytes});
     }
 
+    std::uint32_t labelId(const std::string& label) {
+        auto [it, added] = labelIds_.try_emplace(label, static_cast<std::uint32_t>(labels_.size()));
+        if (added) labels_.push_back(label);
+        return it->second;
+    }
+    const std::string& ownerOf(std::uint32_t page) const { return labels_[owner_[page].label]; }
+
     void claim(std::uint32_t page, const std::string& label, bool shared = false) {
+        claim(page, labelId(label), shared);
+    }
+    void claim(std::uint32_t page, std::uint32_t label, bool shared = false) {
         if (page >= owner_.size()) {
-            problem(label, {}, page, {}, "page lies beyond the end of the file");
+            problem(labels_[label], {}, page, {}, "page lies beyond the end of the file");
             return;
         }
         Owner& o = owner_[page];
-        if (o.label.empty()) {
+        if (o.label == 0) {
             o = {label, shared};
             return;
         }
         if (o.label == label && (shared || o.shared)) return;
         problem("page ownership", {}, page, {},
-                "page is used both as " + o.label + " and as " + label);
+                "page is used both as " + labels_[o.label] + " and as " + labels_[label]);
     }
 
     void readGlobalMap() {
@@ -204,9 +246,35 @@ private:
         }
     }
 
-    struct LiveRow {
-        std::vector<bool> null;          // per column position
-        std::vector<std::uint64_t> keys; // per real index: hash of the row's key, 0 if none
+    // The live rows of the table being checked, in reading order, with per real index the
+    // hash of each row's key (0: it could not be encoded) and whether the row leaves all of
+    // the index's columns null. Rows are found by page, then slot.
+    struct LiveRows {
+        std::size_t indexes = 0;
+        std::vector<std::uint32_t> raw; // header row pointers
+        std::vector<std::uint64_t> keys;
+        std::vector<std::uint8_t> allNull;
+        std::vector<std::uint32_t> pageFirst; // per page: first row, npos when none
+        std::vector<std::uint16_t> pageRows;
+        static constexpr std::uint32_t npos = 0xFFFFFFFFu;
+
+        std::size_t size() const { return raw.size(); }
+        std::uint32_t add(RowPointer header) {
+            if (pageFirst[header.page] == npos)
+                pageFirst[header.page] = static_cast<std::uint32_t>(raw.size());
+            ++pageRows[header.page];
+            raw.push_back(header.raw());
+            keys.resize(keys.size() + indexes, 0);
+            allNull.resize(allNull.size() + indexes, 0);
+            return static_cast<std::uint32_t>(raw.size() - 1);
+        }
+        std::uint32_t find(RowPointer rp) const {
+            if (rp.page >= pageFirst.size() || pageFirst[rp.page] == npos) return npos;
+            const std::uint32_t first = pageFirst[rp.page];
+            for (std::uint32_t i = first; i < first + pageRows[rp.page]; ++i)
+                if (raw[i] == rp.raw()) return i;
+            return npos;
+        }
     };
 
     // Keys that could not be encoded from the values, per real index number: how many and why.
@@ -226,12 +294,32 @@ private:
     std::vector<StalePages> stale_;
     std::set<std::uint32_t> stalePages_;
 
-    static std::uint64_t keyHash(const std::vector<std::uint8_t>& key) {
-        std::uint64_t h = 0xcbf29ce484222325ull; // FNV-1a
-        for (auto b : key)
-            h = (h ^ b) * 0x100000001b3ull;
-        h ^= key.size();
-        return h ? h : 1; // 0 marks a key that could not be encoded
+    // What the rows of the table being checked need, worked out once per table.
+    struct TableShape {
+        std::vector<bool> indexed;                          // per column: part of some index
+        std::vector<std::vector<std::size_t>> indexColumns; // per real index: column positions
+        std::vector<std::uint32_t> longValueLabels;         // per column: owner label of its pages
+    };
+    TableShape shape_;
+    std::vector<Value> values_; // one row's, reused
+
+    void shapeTable(const TableDef& def, const std::string& name) {
+        shape_ = {};
+        shape_.indexed.assign(def.columns.size(), false);
+        shape_.longValueLabels.assign(def.columns.size(), 0);
+        for (const auto& ri : def.realIndexes) {
+            auto& positions = shape_.indexColumns.emplace_back();
+            for (const auto& ic : ri.columns)
+                for (std::size_t c = 0; c < def.columns.size(); ++c)
+                    if (def.columns[c].number == ic.column) {
+                        positions.push_back(c);
+                        shape_.indexed[c] = true;
+                    }
+        }
+        for (std::size_t c = 0; c < def.columns.size(); ++c)
+            if (def.columns[c].isLong())
+                shape_.longValueLabels[c] =
+                    labelId("long-value page of \"" + name + "\"." + def.columns[c].name);
     }
 
     void checkTable(const CatalogEntry& entry) {
@@ -246,6 +334,7 @@ private:
         const TableDef& def = *defp;
         for (auto p : def.pages)
             claim(p, "table definition of \"" + name + "\"");
+        shapeTable(def, name);
         if (f_.jet4()) checkDefinitionFreeSpace(def, name);
 
         // Long-value column maps first, so rows can be checked against them.
@@ -281,10 +370,13 @@ private:
         }
 
         // Rows.
-        std::map<std::uint32_t, LiveRow> live; // header RP raw -> null flags and keys
+        LiveRows live;
+        live.indexes = def.realIndexes.size();
+        live.pageFirst.assign(file_.pageCount(), LiveRows::npos);
+        live.pageRows.assign(file_.pageCount(), 0);
         unkeyed_.clear();
         auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
-        const std::string dataLabel = "data page of \"" + name + "\"";
+        const std::uint32_t dataLabel = labelId("data page of \"" + name + "\"");
         if (owned) {
             for (auto p : owned->pages) {
                 const Bytes raw = file_.page(p);
@@ -296,7 +388,7 @@ private:
                     continue;
                 }
                 claim(p, dataLabel);
-                checkRows(def, name, p, live, lvPages);
+                checkRows(entry, def, p, live, lvPages);
             }
         }
         if (!def.freeMap.isNull()) {
@@ -320,9 +412,10 @@ private:
                 checkIndex(def, name, def.realIndexes[k], k, live);
     }
 
-    void checkRows(const TableDef& def, const std::string& name, std::uint32_t page,
-                   std::map<std::uint32_t, LiveRow>& live,
+    void checkRows(const CatalogEntry& entry, const TableDef& def, std::uint32_t page,
+                   LiveRows& live,
                    const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages) {
+        const std::string& name = entry.name;
         DataPage dp;
         try {
             dp = readDataPage(file_, page, "data page");
@@ -335,6 +428,9 @@ private:
             problem("data page", name, page, {},
                     "free-space figure " + std::to_string(dp.freeSpace) +
                         " disagrees with the page (" + std::to_string(computed) + " bytes free)");
+        const TableShape& shape = shape_;
+        std::vector<RowPointer> lvRows;
+        std::vector<std::vector<std::uint8_t>> longValues(visit_ ? def.columns.size() : 0);
         for (std::size_t i = 0; i < dp.slots.size(); ++i) {
             const RowSlot& s = dp.slots[i];
             if (!s.valid) {
@@ -348,19 +444,21 @@ private:
             loc.data = loc.header;
             try {
                 Bytes row = s.isForward() ? db_.resolveRow(def, loc.header, &loc.data) : dp.row(i);
-                std::vector<RowPointer> lvRows;
                 auto fields = splitRow(f_, def, row, "data page", loc.data.page, loc.data.row);
-                LiveRow lr;
-                lr.null.resize(def.columns.size());
-                for (std::size_t c = 0; c < fields.size(); ++c)
-                    lr.null[c] = !fields[c].present;
-                live[loc.header.raw()] = std::move(lr);
+                const std::uint32_t at = live.add(loc.header);
+                for (std::size_t k = 0; k < shape.indexColumns.size(); ++k) {
+                    bool allNull = true;
+                    for (std::size_t c : shape.indexColumns[k])
+                        if (fields[c].present) allNull = false;
+                    live.allNull[at * live.indexes + k] = allNull;
+                }
                 for (std::size_t c = 0; c < def.columns.size(); ++c) {
                     const Column& col = def.columns[c];
                     if (!col.isLong() || !fields[c].present) continue;
                     lvRows.clear();
                     try {
-                        readLongValue(file_, fields[c].data, loc.data.page, &lvRows);
+                        auto value = readLongValue(file_, fields[c].data, loc.data.page, &lvRows);
+                        if (visit_) longValues[c] = std::move(value);
                     } catch (const JetError& e) {
                         problem("long value", name, e.page(), static_cast<unsigned>(i),
                                 "column \"" + col.name + "\" of the row at " +
@@ -369,20 +467,27 @@ private:
                     }
                     auto listed = lvPages.find(col.number);
                     for (const auto& rp : lvRows) {
-                        claim(rp.page, "long-value page of \"" + name + "\"." + col.name, true);
+                        claim(rp.page, shape.longValueLabels[c], true);
                         if (listed == lvPages.end() || !listed->second.count(rp.page))
                             problem("long-value usage map", name, rp.page, {},
                                     "page holds part of column \"" + col.name +
                                         "\" but is missing from the column's usage map");
                     }
                 }
-                // Fixed-size values must have their full size.
-                const auto values = db_.decodeValues(def, fields, loc.data.page, nullptr);
-                LiveRow& keyed = live[loc.header.raw()];
-                keyed.keys.assign(def.realIndexes.size(), 0);
+                if (visit_) {
+                    auto whole = fields;
+                    for (std::size_t c = 0; c < def.columns.size(); ++c)
+                        if (def.columns[c].isLong() && whole[c].present)
+                            whole[c].data = longValues[c];
+                    visit_(entry, def, whole);
+                }
+                // Every fixed-size value must have its full size; the indexed ones are decoded
+                // for their keys.
+                std::vector<Value>& values = values_;
+                db_.decodeValues(def, fields, loc.data.page, values, nullptr, &shape.indexed);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
                     try {
-                        keyed.keys[k] =
+                        live.keys[at * live.indexes + k] =
                             keyHash(encodeIndexKey(db_, def, def.realIndexes[k], values));
                     } catch (const JetError& e) {
                         Unkeyed& u = unkeyed_[def.realIndexes[k].number];
@@ -397,7 +502,7 @@ private:
     }
 
     void checkIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
-                    std::size_t position, const std::map<std::uint32_t, LiveRow>& live) {
+                    std::size_t position, const LiveRows& live) {
         std::string idxName;
         for (const auto& li : def.indexes)
             if (li.realIndex == ri.number) idxName += (idxName.empty() ? "" : "/") + li.name;
@@ -456,7 +561,7 @@ private:
             if (!extra.empty()) stale_.push_back({name, idxName, ri.usageMap.page, extra});
         }
 
-        std::set<std::uint32_t> indexed;
+        std::vector<std::uint8_t> indexed(live.size());
         for (std::size_t i = 0; i < walk.entries.size(); ++i) {
             const IndexEntry& e = walk.entries[i];
             if (i > 0 && walk.entries[i - 1].compare(e) >= 0)
@@ -464,17 +569,16 @@ private:
                         "entries out of order at entry " + std::to_string(i) + " (row page " +
                             std::to_string(e.page) + " row " + std::to_string(e.row) + ")",
                         idxName);
-            const RowPointer rp{e.page, e.row};
-            auto row = live.find(rp.raw());
-            if (row == live.end()) {
+            const std::uint32_t row = live.find({e.page, e.row});
+            if (row == LiveRows::npos) {
                 problem("index", name, e.page, e.row, "entry points at a missing or deleted row",
                         idxName);
                 continue;
             }
-            if (!indexed.insert(rp.raw()).second)
+            if (std::exchange(indexed[row], 1))
                 problem("index", name, e.page, e.row, "row has more than one entry", idxName);
-            if (position < row->second.keys.size() && row->second.keys[position] != 0 &&
-                row->second.keys[position] != keyHash(e.key))
+            const std::uint64_t key = live.keys[row * live.indexes + position];
+            if (key != 0 && key != keyHash(e.key))
                 problem("index", name, e.page, e.row,
                         "stored key differs from the key of the row's values", idxName);
         }
@@ -488,16 +592,11 @@ private:
                                     " rows not compared: " + u->second.why,
                                 0});
         if (!walk.problems.empty()) return; // missing rows would only echo the damage above
-        for (const auto& [raw, lr] : live) {
-            if (indexed.count(raw)) continue;
-            if (ri.flags & idxflag::ignoreNulls) {
-                bool allNull = true;
-                for (const auto& ic : ri.columns)
-                    for (std::size_t c = 0; c < def.columns.size(); ++c)
-                        if (def.columns[c].number == ic.column && !lr.null[c]) allNull = false;
-                if (allNull) continue;
-            }
-            const RowPointer rp = RowPointer::fromRaw(raw);
+        for (std::size_t row = 0; row < live.size(); ++row) {
+            if (indexed[row]) continue;
+            if ((ri.flags & idxflag::ignoreNulls) && live.allNull[row * live.indexes + position])
+                continue;
+            const RowPointer rp = RowPointer::fromRaw(live.raw[row]);
             problem("index", name, rp.page, rp.row, "live row has no entry in the index", idxName);
         }
     }
@@ -515,10 +614,9 @@ private:
                             s.index);
                     continue;
                 }
-                if (!owner_[p].label.empty()) {
+                if (owner_[p].label != 0) {
                     problem("index usage map", s.table, s.mapPage, {},
-                            "lists page " + std::to_string(p) + ", which is used as " +
-                                owner_[p].label,
+                            "lists page " + std::to_string(p) + ", which is used as " + ownerOf(p),
                             s.index);
                     continue;
                 }
@@ -547,12 +645,12 @@ private:
             freeBit[p] = true;
         std::vector<std::uint32_t> orphans;
         for (std::uint32_t p = 0; p < file_.pageCount(); ++p) {
-            const bool owned = !owner_[p].label.empty();
+            const bool owned = owner_[p].label != 0;
             // Pages the map cannot describe are taken as in use.
             const bool describable = p >= global_->start && p < global_->capacityEnd;
             if (owned && freeBit[p])
                 problem("global usage map", {}, p, {},
-                        "page is in use as " + owner_[p].label + " but marked free");
+                        "page is in use as " + ownerOf(p) + " but marked free");
             else if (!owned && !freeBit[p] && !stalePages_.count(p) &&
                      (describable || global_->kind == UsageMap::Kind::Reference))
                 orphans.push_back(p);
@@ -567,8 +665,8 @@ private:
 
 } // namespace
 
-CheckReport check(const Database& db) {
-    return Checker(db).run();
+CheckReport check(const Database& db, const RowVisitor& visit) {
+    return Checker(db, visit).run();
 }
 
 } // namespace tarnwick::jet

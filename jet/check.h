@@ -3,6 +3,7 @@
 #include "jet/database.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,8 +30,13 @@ struct CheckReport {
     bool sound() const { return problems.empty(); }
 };
 
+// Sees every live row as `check` reads it: its table, and its fields with long columns carrying
+// their whole value.
+using RowVisitor =
+    std::function<void(const CatalogEntry&, const TableDef&, const std::vector<RawField>&)>;
+
 // Walks every structure reachable from the catalog and reports what disagrees. Never throws for
 // damage in the file; each unreadable structure becomes a problem and the walk goes on.
-CheckReport check(const Database& db);
+CheckReport check(const Database& db, const RowVisitor& visit = {});
 
 } // namespace tarnwick::jet

@@ -97,7 +97,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         }
         ::close(fd);
         auto rebuilt = Database::open(std::move(written));
-        verifyRebuilt(db, *rebuilt);
+        verifyRebuilt(db, *rebuilt, r.digests());
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
         std::uint64_t rows = 0;
@@ -214,9 +214,11 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     report.pagesBefore = db->file().pageCount();
     RebuildOptions ro;
     ro.databaseKey = keyFor(db->header(), options.encoding);
+    SourceRows sourceRows;
     {
         PageWriter out(temp.fd(), file, db->format(), ro.databaseKey);
         RebuildResult r = rebuildDatabase(*db, out, ro);
+        sourceRows = r.digests();
         std::uint64_t rows = 0;
         for (const auto& t : r.tables) {
             rows += t.rows;
@@ -228,7 +230,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     db->file().releaseCache();
     {
         auto rebuilt = Database::open(openMappedSource(temp.fd(), file + " (new)"));
-        verifyRebuilt(*db, *rebuilt);
+        verifyRebuilt(*db, *rebuilt, sourceRows);
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
     }

@@ -198,14 +198,29 @@ void Database::forEachRawRow(const TableDef& def,
 }
 
 std::vector<Value> Database::decodeValues(const TableDef& def, const std::vector<RawField>& fields,
-                                          std::uint32_t page,
-                                          std::vector<RowPointer>* lvRows) const {
-    std::vector<Value> out(def.columns.size());
+                                          std::uint32_t page, std::vector<RowPointer>* lvRows,
+                                          const std::vector<bool>* only) const {
+    std::vector<Value> out;
+    decodeValues(def, fields, page, out, lvRows, only);
+    return out;
+}
+
+void Database::decodeValues(const TableDef& def, const std::vector<RawField>& fields,
+                            std::uint32_t page, std::vector<Value>& out,
+                            std::vector<RowPointer>* lvRows, const std::vector<bool>* only) const {
+    out.resize(def.columns.size());
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const Column& c = def.columns[i];
         const RawField& f = fields[i];
         Value& v = out[i];
+        // Cleared in place, so that a caller's buffer keeps its storage from row to row.
         v.type = c.type;
+        v.null = true;
+        v.integer = 0;
+        v.real = 0;
+        v.text.clear();
+        v.bytes.clear();
+        v.scale = 0;
         if (!f.present) continue;
         v.null = false;
         const std::size_t need = fixedSizeOf(c.type);
@@ -217,6 +232,10 @@ std::vector<Value> Database::decodeValues(const TableDef& def, const std::vector
             throw JetError("data page", page,
                            "column \"" + c.name + "\" holds " + std::to_string(f.data.size()) +
                                " bytes, " + typeName(c.type) + " needs " + std::to_string(need));
+        }
+        if (only && !(*only)[i]) {
+            v.null = true;
+            continue;
         }
         switch (c.type) {
         case ColumnType::Boolean:
@@ -264,7 +283,6 @@ std::vector<Value> Database::decodeValues(const TableDef& def, const std::vector
             break;
         }
     }
-    return out;
 }
 
 std::vector<Value> Database::decodeRow(const TableDef& def, Bytes row, const RowLocation& where,

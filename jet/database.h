@@ -90,10 +90,16 @@ public:
         const TableDef& def,
         const std::function<bool(const RowLocation&, const std::vector<Value>&)>& callback) const;
 
-    // Converts split fields to values; `page` is used in error messages.
+    // Converts split fields to values; `page` is used in error messages. With `only`, columns
+    // outside it are checked for their size but left null.
     std::vector<Value> decodeValues(const TableDef& def, const std::vector<RawField>& fields,
                                     std::uint32_t page,
-                                    std::vector<RowPointer>* longValueRows = nullptr) const;
+                                    std::vector<RowPointer>* longValueRows = nullptr,
+                                    const std::vector<bool>* only = nullptr) const;
+    // As above, into `out`, whose storage is reused.
+    void decodeValues(const TableDef& def, const std::vector<RawField>& fields, std::uint32_t page,
+                      std::vector<Value>& out, std::vector<RowPointer>* longValueRows = nullptr,
+                      const std::vector<bool>* only = nullptr) const;
     std::vector<Value> decodeRow(const TableDef& def, Bytes row, const RowLocation& where,
                                  std::vector<RowPointer>* longValueRows = nullptr) const;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <utility>
 
 namespace tarnwick::jet {
 
@@ -23,6 +24,47 @@ int IndexEntry::compare(const IndexEntry& o) const {
     if (page != o.page) return page < o.page ? -1 : 1;
     if (row != o.row) return row < o.row ? -1 : 1;
     return 0;
+}
+
+void sortIndexEntries(std::vector<IndexEntry>& entries) {
+    // Most comparisons are settled by the first eight key bytes, read big-endian and padded
+    // with zeros (where the padding decides, the shorter key is a prefix of the other), and by
+    // the row for keys that short, without touching the keys themselves.
+    struct Item {
+        std::uint64_t prefix;
+        std::uint64_t where; // key length, page, row
+        std::uint32_t at;
+    };
+    std::vector<Item> items(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& e = entries[i];
+        std::uint64_t p = 0;
+        for (std::size_t b = 0; b < 8; ++b)
+            p = p << 8 | (b < e.key.size() ? e.key[b] : 0);
+        const std::uint64_t length = std::min<std::size_t>(e.key.size(), 0xFF);
+        items[i] = {p, length << 56 | std::uint64_t{e.page} << 8 | e.row,
+                    static_cast<std::uint32_t>(i)};
+    }
+    std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
+        if (x.prefix != y.prefix) return x.prefix < y.prefix;
+        if (x.where >> 56 <= 8 && y.where >> 56 <= 8) return x.where < y.where;
+        return entries[x.at].compare(entries[y.at]) < 0;
+    });
+    // Entry i takes entries[items[i].at]: moved along each cycle of that permutation, in place.
+    constexpr std::uint32_t moved = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].at == moved) continue;
+        IndexEntry first = std::move(entries[i]);
+        for (std::size_t to = i;;) {
+            const std::size_t from = std::exchange(items[to].at, moved);
+            if (from == i) {
+                entries[to] = std::move(first);
+                break;
+            }
+            entries[to] = std::move(entries[from]);
+            to = from;
+        }
+    }
 }
 
 std::uint32_t IndexPage::computedFreeSpace(const Format& f) const {

@@ -19,6 +19,9 @@ struct IndexEntry {
     int compare(const IndexEntry& other) const;
 };
 
+// Sorts entries into index order (`compare`).
+void sortIndexEntries(std::vector<IndexEntry>& entries);
+
 // One decoded index page.
 struct IndexPage {
     std::uint32_t number = 0;

@@ -9,11 +9,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace tarnwick::jet {
+
+SourceRows RebuildResult::digests() const {
+    SourceRows out{tableIds, {}};
+    for (const auto& t : tables)
+        out.tables[t.name] = t.digest;
+    return out;
+}
 
 bool RebuildResult::lost() const {
     if (!droppedTables.empty()) return true;
@@ -45,16 +53,6 @@ std::uint32_t tdefPagesFor(const Format& f, std::size_t length) {
 }
 
 // Columns that hold catalog ids, by table name: rewritten through the id mapping.
-std::vector<std::string> idColumnsOf(const std::string& table) {
-    if (table == "MSysObjects") return {"Id", "ParentId"};
-    if (table == "MSysACEs") return {"ObjectId"};
-    if (table == "MSysNavPaneObjectIDs") return {"Id"};
-    if (table == "MSysNavPaneGroupToObjects") return {"ObjectID"};
-    if (table == "MSysNavPaneGroups") return {"ObjectID"};
-    if (table == "MSysNavPaneGroupCategories") return {"SelectedObjectID"};
-    return {};
-}
-
 // The key segment of a non-null Long: start byte, big-endian with the sign bit flipped.
 std::vector<std::uint8_t> longKeySegment(std::int32_t v, bool ascending) {
     const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
@@ -315,9 +313,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
 
     // Columns whose ids follow the mapping, and long-value columns with their writers.
     std::set<std::uint16_t> idColumns;
-    for (const auto& cname : idColumnsOf(name))
-        for (const auto& c : def.columns)
-            if (c.name == cname && c.type == ColumnType::Long) idColumns.insert(c.number);
+    for (const auto& c : def.columns)
+        if (c.type == ColumnType::Long && holdsObjectIds(name, c.name)) idColumns.insert(c.number);
+    RowDigester digester(name, def, result_.tableIds);
     std::vector<std::unique_ptr<LongValueColumn>> lvs;
     std::map<std::uint16_t, LongValueColumn*> lvByColumn;
     for (const auto& c : def.columns)
@@ -402,13 +400,14 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     const Version version = f_.version;
     const int codePage = src_.header().codePage;
 
+    std::vector<Value> values; // one row's, reused
     auto copyRow = [&](RowPointer header, RowPointer at, Bytes stored) {
         std::vector<std::uint8_t> row(stored.begin(), stored.end());
         const auto fields = splitRow(f_, def, stored, "data page", at.page, at.row);
         std::vector<RawField> keyFields(fields.size());
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (indexed[i]) keyFields[i] = fields[i];
-        std::vector<Value> values = src_.decodeValues(def, keyFields, at.page);
+        src_.decodeValues(def, keyFields, at.page, values);
         for (std::size_t i = 0; i < values.size(); ++i)
             if (!values[i].null && idColumns.count(def.columns[i].number)) {
                 auto it = result_.tableIds.find(static_cast<std::uint32_t>(values[i].integer));
@@ -422,6 +421,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 return; // the catalog row of a table that could not be salvaged
         }
         std::vector<std::pair<std::int32_t, std::int32_t>> changes;
+        // What the digest sees: the stored fields, long columns with their whole value.
+        std::vector<RawField> digested = fields;
+        std::vector<std::vector<std::uint8_t>> longValues(fields.size());
         for (std::size_t i = 0; i < def.columns.size(); ++i) {
             const Column& c = def.columns[i];
             const RawField& fld = fields[i];
@@ -439,7 +441,15 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             }
             if (!c.isLong()) continue;
             const LongValueRef ref = parseLongValueRef(fld.data, "long value", at.page);
-            if (ref.kind == LongValueKind::Inline) continue;
+            if (ref.kind == LongValueKind::Inline) {
+                try {
+                    longValues[i] = readLongValue(src_.file(), fld.data, at.page);
+                } catch (const JetError&) {
+                    if (!options_.salvage) throw;
+                }
+                digested[i].data = longValues[i];
+                continue;
+            }
             std::vector<std::uint8_t> value;
             try {
                 value = readLongValue(src_.file(), fld.data, at.page);
@@ -456,8 +466,11 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             }
             const auto newDef = writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
             std::memcpy(row.data() + off, newDef.data(), newDef.size());
+            longValues[i] = std::move(value);
+            digested[i].data = longValues[i];
         }
         const std::uint32_t placed = placeRow(header, row);
+        digester.add(digested);
         if (!changes.empty()) idChanges[header.raw()] = std::move(changes);
         for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
@@ -520,8 +533,23 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
               std::max<std::size_t>(64, rowBytes / std::max<std::uint64_t>(report.rows, 1) + 2));
     for (auto& lv : lvs)
         flushLongValues(*lv);
+    report.digest = digester.digest();
 
-    // Indexes, from the source's entries mapped to the new row places.
+    // Indexes: the entries encoded from the rows, sorted two indexes at a time (the sorts are
+    // much of a large table's rebuild and need nothing but their own entries), or else the
+    // source's entries mapped to the new row places.
+    {
+        std::vector<std::vector<IndexEntry>*> sorts;
+        for (auto& ki : keyed)
+            if (ki.encoded) sorts.push_back(&ki.entries);
+        auto sortEvery = [&sorts](std::size_t first) {
+            for (std::size_t i = first; i < sorts.size(); i += 2)
+                sortIndexEntries(*sorts[i]);
+        };
+        auto odd = std::async(std::launch::async, sortEvery, 1);
+        sortEvery(0);
+        odd.get();
+    }
     std::vector<BuiltIndex> built;
     for (const auto& ri : def.realIndexes) {
         std::string label;
@@ -530,8 +558,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         const std::string what = "index \"" + label + "\" of table \"" + name + "\"";
         KeyedIndex& ki = keyed[ri.number];
         if (ki.encoded) {
-            std::sort(ki.entries.begin(), ki.entries.end(),
-                      [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
             built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};
             continue;
@@ -606,8 +632,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         walk = {};
         if (unsound.empty())
             report.notes.push_back(what + " was rebuilt from its stored keys: " + ki.why);
-        std::sort(entries.begin(), entries.end(),
-                  [](const IndexEntry& a, const IndexEntry& b) { return a.compare(b) < 0; });
+        sortIndexEntries(entries);
         built.push_back(buildIndex(out_, t.newPage, std::move(entries)));
         src_.file().releaseCache();
     }

@@ -2,6 +2,7 @@
 
 #include "jet/database.h"
 #include "jet/pagewriter.h"
+#include "jet/rowdigest.h"
 
 #include <cstdint>
 #include <map>
@@ -19,6 +20,7 @@ struct TableRebuild {
     std::uint64_t rowsLost = 0, longValuesLost = 0;
     std::vector<std::string> losses;
     std::vector<std::string> notes; // e.g. an index rebuilt from its stored keys
+    RowDigest digest;               // the rows carried over, as read from the source
 };
 
 struct RebuildResult {
@@ -27,6 +29,8 @@ struct RebuildResult {
     std::vector<std::string> droppedTables; // salvage: tables whose definition could not be read
     std::uint32_t pages = 0;
     bool lost() const;
+    // The digests of the rows read, for verifying the new file.
+    SourceRows digests() const;
 };
 
 struct RebuildOptions {

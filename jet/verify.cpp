@@ -1,124 +1,132 @@
 #include "jet/verify.h"
 
 #include "jet/check.h"
+#include "jet/longvalue.h"
 
-#include <algorithm>
-#include <functional>
+#include <utility>
 
 namespace tarnwick::jet {
 
 namespace {
 
-bool holdsIds(const std::string& table, const std::string& column) {
-    if (table == "MSysObjects") return column == "Id" || column == "ParentId";
-    if (table == "MSysACEs") return column == "ObjectId";
-    if (table == "MSysNavPaneObjectIDs") return column == "Id";
-    if (table == "MSysNavPaneGroupToObjects" || table == "MSysNavPaneGroups")
-        return column == "ObjectID";
-    if (table == "MSysNavPaneGroupCategories") return column == "SelectedObjectID";
-    return false;
-}
+const std::string kStructure = "verification";
 
-// A 64-bit hash of a row's values, streaming over each value's type, nullness and content.
-class RowHash {
+// Digests rows as they come, one digester per table.
+class Digests {
 public:
-    void bytes(const void* data, std::size_t n) {
-        const auto* p = static_cast<const std::uint8_t*>(data);
-        for (std::size_t i = 0; i < n; ++i)
-            h_ = (h_ ^ p[i]) * 0x100000001B3ull;
+    explicit Digests(TableIdMap renumber = {}) : renumber_(std::move(renumber)) {}
+    Digests(const Digests&) = delete; // the digesters point at `renumber_`
+
+    void add(const CatalogEntry& table, const TableDef& def, const std::vector<RawField>& row) {
+        auto it = digesters_.find(table.name);
+        if (it == digesters_.end())
+            it = digesters_.emplace(table.name, RowDigester(table.name, def, renumber_)).first;
+        it->second.add(row);
     }
-    template <typename T> void value(T v) { bytes(&v, sizeof v); }
-    void add(const Value& v) {
-        value(static_cast<std::uint8_t>(v.type));
-        value(static_cast<std::uint8_t>(v.null));
-        if (v.null) return;
-        value(v.integer);
-        value(v.real);
-        value(v.text.size());
-        bytes(v.text.data(), v.text.size());
-        value(v.bytes.size());
-        bytes(v.bytes.data(), v.bytes.size());
-        value(v.scale);
-    }
-    std::uint64_t done() const {
-        std::uint64_t z = h_ + 0x9E3779B97F4A7C15ull;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
+    std::map<std::string, RowDigest> result() const {
+        std::map<std::string, RowDigest> out;
+        for (const auto& [name, d] : digesters_)
+            out[name] = d.digest();
+        return out;
     }
 
 private:
-    std::uint64_t h_ = 0xCBF29CE484222325ull;
+    const TableIdMap renumber_;
+    std::map<std::string, RowDigester> digesters_;
 };
+
+void requireSound(const CheckReport& report) {
+    if (!report.sound())
+        throw JetError(kStructure, JetError::noPage,
+                       "the new file has " + std::to_string(report.problems.size()) +
+                           " problems, the first: " + report.problems.front().text());
+}
+
+RowDigest digestOf(const std::map<std::string, RowDigest>& digests, const std::string& table) {
+    auto it = digests.find(table);
+    return it == digests.end() ? RowDigest{} : it->second;
+}
 
 } // namespace
 
-std::vector<std::uint64_t> rowFingerprints(const Database& db, const CatalogEntry& table,
-                                           const std::map<std::int64_t, std::int64_t>& idMap) {
-    const TableDef& def = db.tableDef(table);
-    std::vector<bool> mapped(def.columns.size());
-    for (std::size_t i = 0; i < def.columns.size(); ++i)
-        mapped[i] =
-            def.columns[i].type == ColumnType::Long && holdsIds(table.name, def.columns[i].name);
-    std::vector<std::uint64_t> out;
-    db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
-        RowHash h;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            if (mapped[i] && !values[i].null) {
-                Value v = values[i];
-                auto it = idMap.find(v.integer);
-                if (it != idMap.end()) v.integer = it->second;
-                h.add(v);
-            } else {
-                h.add(values[i]);
-            }
-        }
-        out.push_back(h.done());
-        return true;
-    });
-    std::sort(out.begin(), out.end());
-    return out;
+SourceRows tableDigests(const Database& db, const TableIdMap& renumber) {
+    Digests digests(renumber);
+    for (const CatalogEntry* t : db.tables(true)) {
+        const TableDef& def = db.tableDef(*t);
+        db.forEachRawRow(def, [&](const RowLocation& loc, Bytes stored) {
+            auto fields =
+                splitRow(db.format(), def, stored, "data page", loc.data.page, loc.data.row);
+            std::vector<std::vector<std::uint8_t>> longValues(fields.size());
+            for (std::size_t c = 0; c < fields.size(); ++c)
+                if (def.columns[c].isLong() && fields[c].present) {
+                    longValues[c] = readLongValue(db.file(), fields[c].data, loc.data.page);
+                    fields[c].data = longValues[c];
+                }
+            digests.add(*t, def, fields);
+            return true;
+        });
+        db.file().releaseCache();
+    }
+    return {renumber, digests.result()};
 }
 
-void verifyRebuilt(const Database& source, const Database& rebuilt, bool rowsToo) {
-    const std::string structure = "verification";
-    const CheckReport report = check(rebuilt);
-    if (!report.sound())
-        throw JetError(structure, JetError::noPage,
-                       "the new file has " + std::to_string(report.problems.size()) +
-                           " problems, the first: " + report.problems.front().text());
-    rebuilt.file().releaseCache();
-    if (!rowsToo) return;
+namespace {
 
-    // Tables are matched by name; their ids may differ.
-    std::map<std::int64_t, std::int64_t> ids;
-    std::vector<std::pair<const CatalogEntry*, const CatalogEntry*>> pairs;
+// The new file's id for each source table, matched by name.
+TableIdMap matchTables(const Database& source, const Database& rebuilt) {
+    TableIdMap ids;
     for (const CatalogEntry* t : source.tables(true)) {
         const CatalogEntry* match = nullptr;
         for (const CatalogEntry* n : rebuilt.tables(true))
             if (n->name == t->name) match = n;
         if (!match)
-            throw JetError(structure, JetError::noPage,
+            throw JetError(kStructure, JetError::noPage,
                            "table \"" + t->name + "\" is missing from the new file");
-        ids[t->id] = match->id;
-        pairs.emplace_back(t, match);
+        ids[t->tablePage()] = match->tablePage();
     }
-    if (rebuilt.tables(true).size() != pairs.size())
-        throw JetError(structure, JetError::noPage, "the new file has tables the source has not");
-    for (const auto& [from, to] : pairs) {
-        const auto a = rowFingerprints(source, *from, ids);
-        source.file().releaseCache();
-        const auto b = rowFingerprints(rebuilt, *to, {});
-        rebuilt.file().releaseCache();
-        if (a.size() != b.size())
-            throw JetError(structure, JetError::noPage,
-                           "table \"" + from->name + "\" has " + std::to_string(b.size()) +
-                               " rows in the new file, " + std::to_string(a.size()) +
+    if (rebuilt.tables(true).size() != ids.size())
+        throw JetError(kStructure, JetError::noPage, "the new file has tables the source has not");
+    return ids;
+}
+
+} // namespace
+
+void verifyRebuilt(const Database& source, const Database& rebuilt, const SourceRows& sourceRows) {
+    const TableIdMap ids = matchTables(source, rebuilt);
+    for (const auto& [from, to] : ids) {
+        auto it = sourceRows.renumber.find(from);
+        if ((it == sourceRows.renumber.end() ? from : it->second) != to)
+            throw JetError(kStructure, JetError::noPage,
+                           "a table's id in the new file is not the one its rows refer to");
+    }
+    Digests digests;
+    const CheckReport report =
+        check(rebuilt, [&](const CatalogEntry& t, const TableDef& def,
+                           const std::vector<RawField>& row) { digests.add(t, def, row); });
+    rebuilt.file().releaseCache();
+    requireSound(report);
+    const auto newRows = digests.result();
+    for (const CatalogEntry* t : source.tables(true)) {
+        const RowDigest a = digestOf(sourceRows.tables, t->name), b = digestOf(newRows, t->name);
+        if (a.rows != b.rows)
+            throw JetError(kStructure, JetError::noPage,
+                           "table \"" + t->name + "\" has " + std::to_string(b.rows) +
+                               " rows in the new file, " + std::to_string(a.rows) +
                                " in the source");
         if (a != b)
-            throw JetError(structure, JetError::noPage,
-                           "table \"" + from->name + "\" holds different rows in the new file");
+            throw JetError(kStructure, JetError::noPage,
+                           "table \"" + t->name + "\" holds different rows in the new file");
     }
+}
+
+void verifyRebuilt(const Database& source, const Database& rebuilt, bool rowsToo) {
+    if (rowsToo) {
+        verifyRebuilt(source, rebuilt, tableDigests(source, matchTables(source, rebuilt)));
+        return;
+    }
+    const CheckReport report = check(rebuilt);
+    rebuilt.file().releaseCache();
+    requireSound(report);
 }
 
 } // namespace tarnwick::jet

@@ -1,21 +1,23 @@
 #pragma once
 
 #include "jet/database.h"
+#include "jet/rowdigest.h"
 
+#include <map>
 #include <string>
-#include <vector>
 
 namespace tarnwick::jet {
 
-// Proves a rebuilt file from what is on disk: `check` finds no problems (index walks equal
-// their rows among them) and, unless `rowsToo` is false, every table holds the same rows as the
-// source (values compared order-free, table ids through the mapping by table name). Throws
-// JetError naming the first difference.
-void verifyRebuilt(const Database& source, const Database& rebuilt, bool rowsToo = true);
+// Reads every table of `db` and digests its rows, renumbering ids by `renumber`.
+SourceRows tableDigests(const Database& db, const TableIdMap& renumber);
 
-// Order-free fingerprints of one table's rows; `idMap` renumbers table ids in the catalog and
-// permission tables. Exposed for the tests.
-std::vector<std::uint64_t> rowFingerprints(const Database& db, const CatalogEntry& table,
-                                           const std::map<std::int64_t, std::int64_t>& idMap);
+// Proves a rebuilt file from what is on disk: `check` finds no problems (index walks equal
+// their rows among them), each table has the new id the digests were renumbered with, and
+// every table holds the same rows as the source, whose digests were taken as the rebuild read
+// it. Throws JetError naming the first difference.
+void verifyRebuilt(const Database& source, const Database& rebuilt, const SourceRows& sourceRows);
+
+// As above, reading the source's rows from `source`; with `rowsToo` false only `check` runs.
+void verifyRebuilt(const Database& source, const Database& rebuilt, bool rowsToo = true);
 
 } // namespace tarnwick::jet

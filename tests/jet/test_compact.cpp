@@ -14,10 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <sched.h>
 #include <sys/mount.h>
@@ -537,6 +539,51 @@ TEST_F(Compact, ReplaceDatabaseTakesOnlyAVerifiedReplacement) {
     EXPECT_THROW(replaceDatabase(db, wrong), JetError); // other rows: refused
     EXPECT_EQ(readAll(db), original);
     EXPECT_FALSE(fs::exists(wrong));
+
+    // One character changed in a value no index covers: the file still checks clean, but its
+    // rows are not the source's.
+    const std::string altered = (dir_ / "altered.mdb").string();
+    compact(db, altered);
+    std::optional<std::size_t> at;
+    {
+        auto a = Database::open(altered);
+        for (const auto* t : a->tables(false)) {
+            const TableDef& def = a->tableDef(*t);
+            for (std::size_t c = 0; c < def.columns.size() && !at; ++c) {
+                bool indexed = false;
+                for (const auto& ri : def.realIndexes)
+                    for (const auto& ic : ri.columns)
+                        indexed |= ic.column == def.columns[c].number;
+                if (def.columns[c].type != ColumnType::Text || indexed) continue;
+                a->forEachRawRow(def, [&](const RowLocation& loc, Bytes row) {
+                    const auto f = splitRow(a->format(), def, row, "row", loc.data.page, 0);
+                    // A letter of the text, compressed or not, becomes another letter.
+                    if (!f[c].present || f[c].data.size() < 4 || !std::isalpha(f[c].data[2]))
+                        return true;
+                    const Bytes page = a->file().page(loc.data.page);
+                    if (f[c].data.data() < page.data() ||
+                        f[c].data.data() >= page.data() + page.size())
+                        return true;
+                    at = std::size_t{loc.data.page} * a->file().pageSize() +
+                         static_cast<std::size_t>(f[c].data.data() + 2 - page.data());
+                    return false;
+                });
+            }
+        }
+    }
+    ASSERT_TRUE(at) << "no unindexed text value found";
+    B bytes = readAll(altered);
+    bytes[*at] ^= 1;
+    write("altered.mdb", bytes);
+    EXPECT_TRUE(check(*Database::open(altered)).sound());
+    try {
+        replaceDatabase(db, altered);
+        ADD_FAILURE() << "an altered row was taken";
+    } catch (const JetError& e) {
+        EXPECT_NE(std::string(e.what()).find("holds different rows"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(readAll(db), original);
     const B compacted = readAll(good);
     replaceDatabase(db, good);
     EXPECT_EQ(readAll(db), compacted);
