@@ -46,7 +46,7 @@ public:
 private:
     static std::uint64_t load(const std::uint8_t* p, std::size_t n) {
         std::uint64_t w = 0;
-        std::memcpy(&w, p, n);
+        if (n) std::memcpy(&w, p, n); // an empty value may have no storage at all
         return w;
     }
     static std::uint64_t fold(std::uint64_t x, std::uint64_t y) {
