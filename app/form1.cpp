@@ -2,7 +2,7 @@
 
 #include "app/dblogin.h"
 #include "app/windowplacement.h"
-#include "app/windowtools.h"
+#include "archive/archiverdialogs.h"
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
 #include "controls/pickerdialogs.h"
@@ -10,10 +10,12 @@
 #include "daoengine/engine.h"
 #include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
+#include "jobs/componenttools.h"
 #include "jobs/daocompact.h"
 #include "jobs/report.h"
 #include "jobs/runningjob.h"
 #include "platform/formatsettings.h"
+#include "platform/qtshellcopyui.h"
 #include "platform/sessionend.h"
 #include "platform/timesource.h"
 #include "runtime/errors.h"
@@ -47,6 +49,9 @@ void RegisterComponentClasses() {
         RegisterSpinAndSwitchControls();
         RegisterShellFileOp();
         TZipArchiver::Register();
+        // The copy and the archiver show their windows only in the window's process.
+        InstallZipArchiverDialogs();
+        tarnwick::installQtShellCopyUi();
         tarnwick::daoengine::RegisterEngineClasses();
         TClassRegistry::Register<TOvDaoDatabase>();
         InstallDbLoginDialog();
@@ -429,7 +434,7 @@ void TForm1::AlarmClock2Alarm(QObject*) {
         } else {
             setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
             repaint();
-            WindowBackupTools tools(ShellFileOp1, ZipArchiver1);
+            jobs::ComponentBackupTools tools(ShellFileOp1, ZipArchiver1);
             const bool zip = CheckBox2->isChecked();
             const jobs::BackupResult result = jobs::runBackup(
                 {Backup1->FileName(), Backup1->DialogFiles(), DirectoryEdit1->text(), zip}, tools);
@@ -438,6 +443,8 @@ void TForm1::AlarmClock2Alarm(QObject*) {
                 RichEdit1->AddLine(result.line);
                 jobs::logLine(result.line, failed);
             }
+            for (const QString& w : result.warnings)
+                jobs::logLine(QStringLiteral("Warning: ") + w, true);
             if (failed) {
                 // No compaction follows a failed backup.
                 ToggleSwitch2->setEnabled(false);

@@ -4,9 +4,6 @@
 
 #include <QApplication>
 
-#include <algorithm>
-#include <limits>
-
 void TForm1::refreshMemoryFigures() {
     cgMemory->SetPosition(MemDefrag1->FreeMemory());
     // Byte counts beyond 2 GiB are shown as they are, not cut to 32 bits.
@@ -18,19 +15,11 @@ void TForm1::FoldPanel4BeforeExpand(QObject* Sender) {
     refreshMemoryFigures();
 }
 
-namespace {
-// The size the defragmenter is asked for: all of memory, in whole mebibytes.
-int wholeMemoryMiB(const TMemDefrag& defrag) {
-    return static_cast<int>(
-        std::min<qint64>(defrag.TotalMemory() / 1048576, std::numeric_limits<int>::max()));
-}
-} // namespace
-
 // Before a compaction: the memory panel unfolds (refreshing its figures) so the user sees the run.
 void TForm1::defragmentMemoryFirst() {
     FoldPanel4->Expand();
     FoldPanel4->raise();
-    MemDefrag1->Defrag(wholeMemoryMiB(*MemDefrag1));
+    MemDefrag1->DefragAll();
     FoldPanel4->Collapse();
     FoldPanel4->lower();
     repaint();
@@ -38,7 +27,7 @@ void TForm1::defragmentMemoryFirst() {
 
 void TForm1::SpeedButton5Click(QObject*) {
     refreshMemoryFigures();
-    MemDefrag1->Defrag(wholeMemoryMiB(*MemDefrag1));
+    MemDefrag1->DefragAll();
     QApplication::processEvents();
     cgMemory->SetPosition(MemDefrag1->FreeMemory());
 }

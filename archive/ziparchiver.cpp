@@ -1,6 +1,5 @@
 #include "archive/ziparchiver.h"
 
-#include "archive/passworddialog.h"
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
@@ -9,15 +8,13 @@
 
 #include "ziplib.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QSet>
 #include <QTemporaryFile>
-#include <QWidget>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -33,41 +30,46 @@ QSet<const TZipArchiver*>& liveArchivers() {
 
 // ---- the user interface seam ----
 
-void TZipArchiverUi::ShowMessage(QWidget* owner, const QString& text) {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
-    QMessageBox::information(owner, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+void TZipArchiverUi::ShowMessage(QObject*, const QString&) {}
+
+QString TZipArchiverUi::AskPassword(QObject*, const QString&, const QString&, const QString&,
+                                    const QString&) {
+    return {};
 }
 
-QString TZipArchiverUi::AskPassword(QWidget* owner, const QString& title, const QString& prompt,
-                                    const QString& ok, const QString& cancel) {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
-    TPasswordDlg dlg(owner, title, prompt, ok, cancel);
-    return dlg.exec() == QDialog::Accepted ? dlg.Password() : QString();
-}
-
-QMessageBox::StandardButton TZipArchiverUi::Ask(QWidget* owner, const QString& title,
-                                                const QString& text,
-                                                QMessageBox::StandardButtons buttons) {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return QMessageBox::Cancel;
-    return QMessageBox::question(owner, title, text, buttons);
+TZipArchiverUi::Button TZipArchiverUi::Ask(QObject*, const QString&, const QString&,
+                                           unsigned buttons) {
+    // Nobody to ask: stop rather than go on or overwrite.
+    if (buttons & Cancel) return Cancel;
+    if (buttons & No) return No;
+    return Cancel;
 }
 
 void TZipArchiverUi::ProcessEvents() {
     if (QCoreApplication::instance()) QCoreApplication::processEvents();
 }
 
+void TZipArchiverUi::SetBusy(bool) {}
+
+namespace {
+std::atomic<TZipArchiverUi*> installedUi{nullptr};
+}
+
 TZipArchiverUi& TZipArchiverUi::Default() {
-    static TZipArchiverUi ui;
-    return ui;
+    if (TZipArchiverUi* ui = installedUi.load(std::memory_order_acquire)) return *ui;
+    static TZipArchiverUi unattended;
+    return unattended;
+}
+
+void TZipArchiverUi::SetDefault(TZipArchiverUi* ui) {
+    installedUi.store(ui, std::memory_order_release);
 }
 
 // ---- construction ----
 
-TZipArchiver::TZipArchiver(QObject* owner) : TComponent(owner), m_ui(&TZipArchiverUi::Default()) {
+TZipArchiver::TZipArchiver(QObject* owner) : TComponent(owner), m_ownerWindow(owner) {
     m_addStoreSuffixes = AddStoreExts(assGIF | assPNG | assZ | assZIP | assZOO | assARC | assLZH |
                                       assARJ | assTAZ | assTGZ | assLHA);
-    // The application's own top-level window, taken once.
-    if (auto* w = qobject_cast<QWidget*>(owner)) m_ownerWindow = w->window();
     liveArchivers().insert(this);
 }
 
@@ -115,12 +117,12 @@ void TZipArchiver::ShowZipMessage(int number, const QString& extra) {
     const QString text = ZipMessageText(number) + extra;
     m_lastMessage = text;
     m_errorCode = number;
-    if (!m_unattended) m_ui->ShowMessage(m_ownerWindow, text);
+    if (!m_unattended) Ui().ShowMessage(m_ownerWindow, text);
     OnMessage(this, 0, text);
 }
 
 void TZipArchiver::ShowZipException(const EZipArchiver& e) {
-    if (e.Display() && !m_unattended) m_ui->ShowMessage(m_ownerWindow, e.Message());
+    if (e.Display() && !m_unattended) Ui().ShowMessage(m_ownerWindow, e.Message());
     m_errorCode = e.Number();
     m_lastMessage = e.Message();
     OnMessage(this, 0, e.Message());
@@ -378,7 +380,7 @@ int32_t TZipArchiver::callback(ZipCallbackData& d) {
         break; // unknown actions only get the cancel check below
     }
     const bool cancel = m_cancel;
-    m_ui->ProcessEvents();
+    Ui().ProcessEvents();
     return cancel ? -1 : 0;
 }
 
@@ -392,9 +394,9 @@ QString TZipArchiver::askPasswordOnce(int promptNumber) {
         ZipMsg::PasswordTitle,
         QStringLiteral(
             "The message table is probably not linked to the executable\nMissing String ID is: "));
-    return m_ui->AskPassword(m_ownerWindow, title, textOr(promptNumber, QString()),
-                             textOr(ZipMsg::PasswordOk, QString()),
-                             textOr(ZipMsg::PasswordCancel, QString()));
+    return Ui().AskPassword(m_ownerWindow, title, textOr(promptNumber, QString()),
+                            textOr(ZipMsg::PasswordOk, QString()),
+                            textOr(ZipMsg::PasswordCancel, QString()));
 }
 
 QString TZipArchiver::askPassword(bool confirm) {

@@ -6,16 +6,14 @@
 #include "runtime/component.h"
 
 #include <QByteArray>
-#include <QIcon>
 #include <QList>
-#include <QMessageBox>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <functional>
 
-class QWidget;
 struct ZipCallbackData;
 
 namespace ZipTypes {
@@ -63,23 +61,31 @@ T_DECLARE_EVENT(TZipGetNextDiskEvent, QObject*, int, int, QString, bool*)
 T_DECLARE_EVENT(TZipStatusDiskEvent, QObject*, int, QString, int, int*)
 T_DECLARE_EVENT(TZipFileCommentEvent, QObject*, QString, QString*, bool*)
 
-// What the archiver shows the user. Tests install their own answers.
+// What the archiver shows the user. The base class is what an unattended run does: nothing is
+// shown (the message stays in LastMessage and goes to OnMessage), no password is given, and
+// every question gets its safe answer (Cancel, else No). The window installs its dialogs
+// (archive/archiverdialogs.h); tests install their own answers.
 class TZipArchiverUi {
 public:
+    enum Button { Ok = 0x1, Cancel = 0x2, Yes = 0x4, No = 0x8, Retry = 0x10 };
+
     virtual ~TZipArchiverUi() = default;
-    // A modal box with one OK button.
-    virtual void ShowMessage(QWidget* owner, const QString& text);
+    // A modal box with one OK button. `owner` is the archiver's owner (may be null).
+    virtual void ShowMessage(QObject* owner, const QString& text);
     // The password dialog; returns the typed text, or empty for Cancel.
-    virtual QString AskPassword(QWidget* owner, const QString& title, const QString& prompt,
+    virtual QString AskPassword(QObject* owner, const QString& title, const QString& prompt,
                                 const QString& ok, const QString& cancel);
-    // A question box; returns the button pressed.
-    virtual QMessageBox::StandardButton Ask(QWidget* owner, const QString& title,
-                                            const QString& text,
-                                            QMessageBox::StandardButtons buttons);
+    // A question offering `buttons` (Button bits); returns the one pressed.
+    virtual Button Ask(QObject* owner, const QString& title, const QString& text, unsigned buttons);
     // Lets the window and its buttons work while the library runs.
     virtual void ProcessEvents();
+    // The archive's directory is being read (a wait cursor in the window).
+    virtual void SetBusy(bool busy);
 
+    // The installed user interface, or the unattended one.
     static TZipArchiverUi& Default();
+    // Installs `ui` (not owned) for every archiver without one of its own; null: unattended.
+    static void SetDefault(TZipArchiverUi* ui);
 };
 
 class TZipArchiver : public TComponent {
@@ -172,7 +178,7 @@ public:
     Q_PROPERTY(CodePageOpts CodePage READ CodePage WRITE SetCodePage)
     Q_PROPERTY(DeleteOpts HowToDelete READ HowToDelete WRITE SetHowToDelete)
     Q_PROPERTY(QString VersionInfo READ VersionInfo WRITE SetVersionInfo)
-    Q_PROPERTY(QIcon SFXIcon READ SFXIcon WRITE SetSFXIcon)
+    Q_PROPERTY(QVariant SFXIcon READ SFXIcon WRITE SetSFXIcon)
     Q_PROPERTY(AddStoreExts AddStoreSuffixes READ AddStoreSuffixes WRITE SetAddStoreSuffixes)
     Q_PROPERTY(uint PasswordReqCount READ PasswordReqCount WRITE SetPasswordReqCount)
     Q_PROPERTY(QStringList FSpecArgsExcl READ FSpecArgsExcl WRITE SetFSpecArgsExcl)
@@ -252,8 +258,9 @@ public:
     void SetHowToDelete(DeleteOpts v) { m_howToDelete = v; }
     QString VersionInfo() const { return QStringLiteral("1.60 L"); }
     void SetVersionInfo(const QString&) {} // read-only: the value is ignored
-    QIcon SFXIcon() const { return m_sfxIcon; }
-    void SetSFXIcon(const QIcon& v) { m_sfxIcon = v; }
+    // The window's icon value, kept as it is: the archiver itself needs no GUI library.
+    QVariant SFXIcon() const { return m_sfxIcon; }
+    void SetSFXIcon(const QVariant& v) { m_sfxIcon = v; }
     AddStoreExts AddStoreSuffixes() const { return m_addStoreSuffixes; }
     void SetAddStoreSuffixes(AddStoreExts v) { m_addStoreSuffixes = v; }
     uint PasswordReqCount() const { return m_passwordReqCount; }
@@ -293,7 +300,8 @@ public:
     int SkippedDirCount() const { return m_skippedDirCount; }
     int BatchTotalSize() const { return m_batchTotalSize; }
     QString ArchiveComment() const { return m_archiveComment; }
-    QWidget* OwnerWindow() const { return m_ownerWindow; }
+    // What the archiver's boxes belong to: its owner (the window), or null.
+    QObject* OwnerWindow() const { return m_ownerWindow; }
     qint64 FirstEntryOffset() const { return m_firstEntryOffset; }
     bool IsSpanned() const { return m_isSpanned; }
     int LastVolume() const { return m_lastVolume; }
@@ -315,9 +323,9 @@ public:
     // The store-only suffix list the library gets (".gif:.png:...").
     static QString AddExtLookup(AddStoreExts suffixes);
 
-    // Where the component shows things; not owned. Null restores the default.
-    void SetUi(TZipArchiverUi* ui) { m_ui = ui ? ui : &TZipArchiverUi::Default(); }
-    TZipArchiverUi& Ui() const { return *m_ui; }
+    // Where the component shows things; not owned. Null restores the process default.
+    void SetUi(TZipArchiverUi* ui) { m_ui = ui; }
+    TZipArchiverUi& Ui() const { return m_ui ? *m_ui : TZipArchiverUi::Default(); }
 
     // The library's callback; public so tests can drive it with records of their own.
     static int32_t ZipCallback(ZipCallbackData* data);
@@ -355,7 +363,7 @@ private:
     bool m_confirmErase = true;
     CodePageOpts m_codePage = cpAuto;
     DeleteOpts m_howToDelete = htdAllowUndo;
-    QIcon m_sfxIcon;
+    QVariant m_sfxIcon;
     AddStoreExts m_addStoreSuffixes;
     uint m_passwordReqCount = 1;
     QStringList m_fSpecArgsExcl;
@@ -372,12 +380,12 @@ private:
     int m_skippedDirCount = 0;
     int m_batchTotalSize = 0;
     QString m_archiveComment;
-    QWidget* m_ownerWindow = nullptr;
+    QObject* m_ownerWindow = nullptr;
     qint64 m_firstEntryOffset = 0;
     bool m_isSpanned = false;
     int m_lastVolume = 0;
     bool m_inCallback = false;
-    TZipArchiverUi* m_ui;
+    TZipArchiverUi* m_ui = nullptr;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(TZipArchiver::AddOpts)

@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QtEndian>
 
 #include <new>
@@ -81,8 +80,7 @@ void TZipArchiver::ReadContents() {
         OnDirUpdate(this);
         return;
     }
-    const bool gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
-    if (gui) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    Ui().SetBusy(true);
     try {
         readDirectory();
     } catch (const EZipArchiver& e) {
@@ -92,7 +90,7 @@ void TZipArchiver::ReadContents() {
     } catch (const std::exception& e) {
         ShowZipMessage(ZipMsg::DirOther, QString::fromLocal8Bit(e.what()));
     }
-    if (gui) QGuiApplication::restoreOverrideCursor();
+    Ui().SetBusy(false);
     OnDirUpdate(this);
 }
 

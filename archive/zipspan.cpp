@@ -62,8 +62,8 @@ bool TZipArchiver::askVolume(int volume, int total, const QString& drive) {
                    : total > 0                  ? fmt(ZipMsg::SpanInsertOf, volume, total)
                                                 : fmt(ZipMsg::SpanInsert, volume);
     text += fmt(ZipMsg::SpanInDrive, drive).replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return m_ui->Ask(m_ownerWindow, QCoreApplication::applicationName(), text,
-                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    return Ui().Ask(m_ownerWindow, QCoreApplication::applicationName(), text,
+                    TZipArchiverUi::Ok | TZipArchiverUi::Cancel) == TZipArchiverUi::Ok;
 }
 
 int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& targetName) {
@@ -144,9 +144,10 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
                     room = free;
                     break;
                 }
-                if (m_ui->Ask(m_ownerWindow, QCoreApplication::applicationName(),
-                              ZipMessageText(ZipMsg::SpanNoRoom),
-                              QMessageBox::Retry | QMessageBox::Cancel) != QMessageBox::Retry)
+                if (Ui().Ask(m_ownerWindow, QCoreApplication::applicationName(),
+                             ZipMessageText(ZipMsg::SpanNoRoom),
+                             TZipArchiverUi::Retry | TZipArchiverUi::Cancel) !=
+                    TZipArchiverUi::Retry)
                     throw EZipArchiver(ZipMsg::SpanAborted, false);
             }
             // The name is settled when the volume is closed; write under a working name.
@@ -165,10 +166,10 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
                     OnStatusDisk(this, volume, name, 1, &action);
                 } else {
                     const auto b =
-                        m_ui->Ask(m_ownerWindow, QStringLiteral("Confirm"),
-                                  fmt(ZipMsg::SpanOverwriteFile, name),
-                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-                    action = b == QMessageBox::Yes ? 0 : 1;
+                        Ui().Ask(m_ownerWindow, QStringLiteral("Confirm"),
+                                 fmt(ZipMsg::SpanOverwriteFile, name),
+                                 TZipArchiverUi::Yes | TZipArchiverUi::No | TZipArchiverUi::Cancel);
+                    action = b == TZipArchiverUi::Yes ? 0 : 1;
                 }
                 if (action != 0) {
                     QFile::remove(out.fileName());
@@ -197,7 +198,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
                     throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
                 done += n;
                 onVolume += n;
-                m_ui->ProcessEvents();
+                Ui().ProcessEvents();
             }
         };
 

@@ -103,6 +103,7 @@ BackupResult runBackup(const BackupRequest& request, BackupTools& tools) {
             zipAll(files, request.folder, tools, result);
         } else {
             const BackupTools::CopyResult copy = tools.copyFiles(files, request.folder);
+            result.warnings << copy.warnings;
             if (copy.aborted) {
                 result.outcome = BackupResult::Aborted;
                 return result;

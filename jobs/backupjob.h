@@ -10,13 +10,14 @@
 namespace tarnwick::jobs {
 
 // How files get copied and archived: the window's copy (progress window, questions) and
-// archiver, or plain ones without a desktop.
+// archiver, or the same components unattended (jobs/componenttools.h, jobs/unattendedtools.h).
 class BackupTools {
 public:
     struct CopyResult {
         bool aborted = false; // the user cancelled some part of the copy
         QStringList written;  // full paths of the copies made
         int failures = 0;     // files left out after an error the user skipped
+        QStringList warnings; // what copies that were made left behind, "path: what"
     };
     virtual ~BackupTools() = default;
     virtual CopyResult copyFiles(const QStringList& files, const QString& folder) = 0;
@@ -38,6 +39,7 @@ struct BackupResult {
     QString line;         // the log line; empty when aborted
     QStringList problems; // why it failed, file by file (for the system log and notifications)
     QStringList made;     // archives or copies made
+    QStringList warnings; // worth logging, but the files named in `made` are sound
 };
 
 // The archive's name for `file` at `when`: the name without its last four characters, a blank,

@@ -20,6 +20,8 @@ public:
     bool lock(int ms);
     void unlock();
     bool isHeld() const { return m_held; }
+    // The lock file is open: a failed tryLock means another run holds it.
+    bool isOpen() const { return m_fd >= 0; }
     QString error() const { return m_error; }
     QString path() const { return m_path; }
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace tarnwick::jobs {
@@ -14,8 +15,10 @@ namespace tarnwick::jobs {
 // wait for it.
 class RunningJob {
 public:
-    // `job` is "backup" or "compact"; waits up to `waitMs` for another run to end.
-    RunningJob(const QString& job, const QString& why, int waitMs = 0);
+    // `job` is "backup" or "compact"; waits up to `waitMs` for another run to end, calling
+    // `waiting` first when it has to.
+    RunningJob(const QString& job, const QString& why, int waitMs = 0,
+               const std::function<void()>& waiting = {});
     bool started() const { return m_lock.isHeld(); }
     QString error() const { return m_lock.error(); }
     bool inhibiting() const { return m_inhibitor && m_inhibitor->isHeld(); }

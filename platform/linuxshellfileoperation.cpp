@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -201,8 +202,29 @@ template <typename Work> void runWithEvents(Work work, const std::function<void(
 
 } // namespace
 
+namespace {
+std::mutex defaultUiMutex;
+LinuxShellFileOperation::UiFactory& defaultUi() {
+    static LinuxShellFileOperation::UiFactory factory;
+    return factory;
+}
+} // namespace
+
+void LinuxShellFileOperation::setDefaultUi(UiFactory factory) {
+    const std::lock_guard lock(defaultUiMutex);
+    defaultUi() = std::move(factory);
+}
+
 LinuxShellFileOperation::LinuxShellFileOperation()
-    : m_factory([] { return std::make_unique<QtShellCopyUi>(); }) {}
+    : m_factory([]() -> std::unique_ptr<ShellCopyUi> {
+          UiFactory factory;
+          {
+              const std::lock_guard lock(defaultUiMutex);
+              factory = defaultUi();
+          }
+          if (factory) return factory();
+          return std::make_unique<UnattendedShellCopyUi>();
+      }) {}
 
 LinuxShellFileOperation::LinuxShellFileOperation(ShellCopyUi* ui) {
     // Hands the same object out for every request without taking it over.
@@ -466,6 +488,10 @@ ShellCopyResult LinuxShellFileOperation::copy(const ShellCopyRequest& request) {
                 break;
             }
             result.written << folder + QLatin1Char('/') + finalName;
+            // The copy is sound, but a second name of it may have stayed behind: say so.
+            if (!out.warning().empty())
+                result.warnings << target + QStringLiteral(": ") +
+                                       QString::fromStdString(out.warning());
             doneBefore += done.load();
             if (!silent) ui->progress(source, target, doneBefore);
         }

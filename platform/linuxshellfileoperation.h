@@ -21,13 +21,17 @@ class LinuxShellFileOperation : public ShellFileOperation {
 public:
     using UiFactory = std::function<std::unique_ptr<ShellCopyUi>()>;
 
-    // Real progress window and message boxes.
+    // The process's default user interface (setDefaultUi), asked for at each request.
     LinuxShellFileOperation();
     // One user interface (not owned) for every request; for tests and tools.
     explicit LinuxShellFileOperation(ShellCopyUi* ui);
     explicit LinuxShellFileOperation(UiFactory factory);
 
     ShellCopyResult copy(const ShellCopyRequest& request) override;
+
+    // The user interface of operations made without one: the window installs its progress
+    // window and message boxes; until then (and after an empty factory) nobody is asked.
+    static void setDefaultUi(UiFactory factory);
 
     // Bytes moved per step; the user's Cancel is honoured between steps.
     void setChunkSize(qint64 bytes) { m_chunk = bytes > 0 ? bytes : m_chunk; }

@@ -1,12 +1,9 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
-
-class QProgressDialog;
 
 namespace tarnwick {
 
@@ -38,28 +35,20 @@ public:
     }
 };
 
-// The real windows: a progress dialog with a Cancel button, and message boxes for the
-// questions.
-class QtShellCopyUi : public ShellCopyUi {
+// No one to ask, as in a headless run: no progress window, a failing item is skipped (and
+// counted as a failure by the copy), an existing file is never replaced. What would have been
+// asked or shown is kept as lines, to be logged.
+class UnattendedShellCopyUi : public ShellCopyUi {
 public:
-    QtShellCopyUi();
-    ~QtShellCopyUi() override;
-
-    void begin(const QString& title, bool showNames, qint64 totalBytes, int totalFiles) override;
-    void progress(const QString& source, const QString& target, qint64 doneBytes) override;
-    bool cancelRequested() override;
-    void end() override;
+    void begin(const QString&, bool, qint64, int) override {}
+    void progress(const QString&, const QString&, qint64) override {}
+    bool cancelRequested() override { return false; }
+    void end() override {}
     Choice askError(const QString& path, const QString& message) override;
     ReplaceChoice askReplace(const QString& target) override;
+    void notice(const QString& path, const QString& message) override;
 
-    // The progress window while one is shown (for tests that press its buttons).
-    QProgressDialog* dialog() const;
-
-private:
-    QPointer<QProgressDialog> m_dialog;
-    bool m_showNames = true;
-    qint64 m_total = 0;
-    bool m_cancelled = false;
+    QStringList lines; // "path: message", in order
 };
 
 // Test double: answers from a script and records what it was shown.

@@ -29,6 +29,7 @@ struct ShellCopyResult {
     bool anyOperationsAborted = false; // the user cancelled some part of the copy
     int failures = 0;                  // items that were skipped after an error
     QStringList written;               // full paths of the copies made, in order
+    QStringList warnings; // what a copy that was made left behind ("path: what"), to be logged
 };
 
 // The desktop's copy operation: copies files into a folder, showing progress and asking the

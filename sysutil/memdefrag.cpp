@@ -91,6 +91,11 @@ void TMemDefrag::Defrag(int Amount) {
     m_onAfter(this);
 }
 
+void TMemDefrag::DefragAll() {
+    Defrag(static_cast<int>(
+        std::min<qint64>(m_total / qint64(BlockSize), std::numeric_limits<int>::max())));
+}
+
 void RegisterMemDefrag() {
     TClassRegistry::Register<TMemDefrag>();
 }

@@ -34,6 +34,8 @@ public:
     // Takes up to Amount blocks of one mebibyte (at most MaxBlocks, and no more than the safety
     // cap allows) and releases them in the order taken. A call during a run returns at once.
     void Defrag(int Amount);
+    // Defrag asked for the whole of memory, as the window's button and the compact job do.
+    void DefragAll();
     // Blocks taken by the last run.
     int LastTaken() const { return m_lastTaken; }
 

@@ -64,6 +64,7 @@ bool DurableReplace::openAt(int folderFd, const std::string& path, const Replace
     m_display = options.displayName.empty() ? path : options.displayName;
     m_error = 0;
     m_message.clear();
+    m_warning.clear();
     m_existed = false;
     m_prepared = false;
     m_refused = false;
@@ -203,8 +204,14 @@ bool DurableReplace::moveAcross(const std::string& name, unsigned flags) {
         return drop(e, "cannot move into place");
     }
     cleanup.disarm();
-    ::unlinkat(m_scratchFd, m_tempName.c_str(), 0);
+    dropTempName(m_scratchFd, m_tempName);
     return true;
+}
+
+void DurableReplace::dropTempName(int folderFd, const std::string& name) {
+    if (const int e = unlinkAt(folderFd, name.c_str()))
+        m_warning =
+            "cannot remove the temporary file " + name + " of " + m_display + ": " + errorText(e);
 }
 
 bool DurableReplace::finish(const std::string& name, unsigned flags) {
@@ -214,7 +221,7 @@ bool DurableReplace::finish(const std::string& name, unsigned flags) {
         // No RENAME_NOREPLACE on this file system: a hard link refuses an existing name too.
         e = ::linkat(m_scratchFd, m_tempName.c_str(), m_folder.get(), name.c_str(), 0) == 0 ? 0
                                                                                             : errno;
-        if (e == 0) ::unlinkat(m_scratchFd, m_tempName.c_str(), 0);
+        if (e == 0) dropTempName(m_scratchFd, m_tempName);
     }
     if (e == EXDEV) {
         if (!moveAcross(name, flags)) return false;

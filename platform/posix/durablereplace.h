@@ -77,6 +77,9 @@ public:
     bool refused() const { return m_refused; }
     // One line: what failed, on which file, and the system's reason.
     const std::string& errorMessage() const { return m_message; }
+    // Set when a commit succeeded but left something behind (a second name of the data that
+    // could not be removed): one line naming it and the reason. The new file itself is sound.
+    const std::string& warning() const { return m_warning; }
     // The final file, resolved through a followed link.
     const std::string& targetName() const { return m_name; }
     const std::string& tempName() const { return m_tempName; }
@@ -85,6 +88,8 @@ private:
     bool fail(int err, const std::string& what, const std::string& path, bool withReason = true);
     bool finish(const std::string& name, unsigned flags);
     bool moveAcross(const std::string& name, unsigned flags);
+    // Removes the temporary name once the data has its final one; a failure is a warning.
+    void dropTempName(int folderFd, const std::string& name);
 
     std::string m_display; // the path as given, for messages
     UniqueFd m_folder;     // the target's folder
@@ -101,6 +106,7 @@ private:
     mode_t m_mode = 0600;
     int m_error = 0;
     std::string m_message;
+    std::string m_warning;
 };
 
 } // namespace tarnwick::posix

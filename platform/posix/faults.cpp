@@ -78,6 +78,11 @@ int renameAt(int fromFolder, const char* from, int toFolder, const char* to, uns
     return ::renameat2(fromFolder, from, toFolder, to, flags) == 0 ? 0 : errno;
 }
 
+int unlinkAt(int folder, const char* name) {
+    if (const int e = injected(FaultPoint::Unlink)) return e;
+    return ::unlinkat(folder, name, 0) == 0 ? 0 : errno;
+}
+
 const char* errorText(int err) {
     return std::strerror(err);
 }

@@ -7,7 +7,7 @@
 namespace tarnwick::posix {
 
 // The steps of a durable write a test can make fail, as a test file system would.
-enum class FaultPoint { Write, Sync, Rename, FolderSync };
+enum class FaultPoint { Write, Sync, Rename, FolderSync, Unlink };
 
 // Test seam: called before each step; returns the errno the step fails with, or 0 to let it run.
 // Process-wide; an empty function turns injection off.
@@ -19,6 +19,7 @@ int pwriteAll(int fd, const void* data, size_t size, off_t offset);
 int syncFile(int fd);
 int syncFolder(int folderFd);
 int renameAt(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags = 0);
+int unlinkAt(int folder, const char* name);
 
 // errno as text, without Qt.
 const char* errorText(int err);

@@ -1,6 +1,7 @@
 // The backup and repair-and-compact jobs through the real window, clocks faked: names, lines,
 // labels and colours, failures, and what waits for a running job.
 #include "app/form1.h"
+#include "archive/archiverdialogs.h"
 #include "controls/pickerdialogs.h"
 #include "jobs/compactjob.h"
 #include "platform/formatsettings.h"
@@ -46,7 +47,7 @@ public:
 
 class QuietZipUi : public TZipArchiverUi {
 public:
-    void ShowMessage(QWidget*, const QString& text) override { messages << text; }
+    void ShowMessage(QObject*, const QString& text) override { messages << text; }
     void ProcessEvents() override {
         if (during) during();
     }
@@ -170,6 +171,8 @@ private slots:
         const QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second"),
                                    file("c/Three.mdb", QByteArray(300000, 't'))};
         TForm1 form;
+        // Without a test's answers the window's archiver asks through the window's boxes.
+        QVERIFY(dynamic_cast<TZipArchiverDialogs*>(&form.ZipArchiver1->Ui()));
         QuietZipUi zipUi;
         form.ZipArchiver1->SetUi(&zipUi);
         prepareBackup(form, files, true);

@@ -14,16 +14,13 @@ namespace {
 
 struct QuietUi : TZipArchiverUi {
     QStringList shown;
-    QMessageBox::StandardButton answer = QMessageBox::Yes;
-    void ShowMessage(QWidget*, const QString& text) override { shown << text; }
-    QString AskPassword(QWidget*, const QString&, const QString&, const QString&,
+    Button answer = Yes;
+    void ShowMessage(QObject*, const QString& text) override { shown << text; }
+    QString AskPassword(QObject*, const QString&, const QString&, const QString&,
                         const QString&) override {
         return {};
     }
-    QMessageBox::StandardButton Ask(QWidget*, const QString&, const QString&,
-                                    QMessageBox::StandardButtons) override {
-        return answer;
-    }
+    Button Ask(QObject*, const QString&, const QString&, unsigned) override { return answer; }
     void ProcessEvents() override {}
 };
 

@@ -1,14 +1,18 @@
 // The boundary between the archiver and the zip library: loading, the command record in
 // both forms, the file pattern lines, the callback and its answers, the messages.
 // A stand-in library hands each command back to the test.
+#include "archive/archiverdialogs.h"
 #include "archive/passworddialog.h"
 #include "archive/ziparchiver.h"
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <QtTest>
 
@@ -50,16 +54,13 @@ struct FakeUi : TZipArchiverUi {
     QStringList shown;
     QStringList passwords; // replies, in order
     QStringList prompts;
-    void ShowMessage(QWidget*, const QString& text) override { shown << text; }
-    QString AskPassword(QWidget*, const QString&, const QString& prompt, const QString&,
+    void ShowMessage(QObject*, const QString& text) override { shown << text; }
+    QString AskPassword(QObject*, const QString&, const QString& prompt, const QString&,
                         const QString&) override {
         prompts << prompt;
         return passwords.isEmpty() ? QString() : passwords.takeFirst();
     }
-    QMessageBox::StandardButton Ask(QWidget*, const QString&, const QString&,
-                                    QMessageBox::StandardButtons) override {
-        return QMessageBox::Cancel;
-    }
+    Button Ask(QObject*, const QString&, const QString&, unsigned) override { return Cancel; }
     void ProcessEvents() override { ++processed; }
     int processed = 0;
 };
@@ -531,6 +532,38 @@ private slots:
         QCOMPARE(d.size, reply.isEmpty() ? 0 : 3);
         if (message) QCOMPARE(z->ErrorCode(), message);
         QVERIFY(z->Password().isEmpty()); // typed passwords are not kept
+    }
+
+    // An archiver without its own user interface uses the process's: none (nobody is asked, no
+    // password is given) until the window installs its dialogs.
+    void processUserInterface_data() {
+        QTest::addColumn<bool>("dialogs");
+        QTest::newRow("nothing installed") << false;
+        QTest::newRow("the window's dialogs") << true;
+    }
+    void processUserInterface() {
+        QFETCH(bool, dialogs);
+        if (dialogs) InstallZipArchiverDialogs();
+        auto z = makeArchiver();
+        z->SetUi(nullptr);
+        QStringList shown;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                shown << dlg->windowTitle();
+                dlg->reject();
+            }
+        });
+        closer.start(10);
+        ZipCallbackData d{};
+        d.caller = z.get();
+        d.action = 8; // password
+        QCOMPARE(TZipArchiver::ZipCallback(&d), 0);
+        TZipArchiverUi::SetDefault(nullptr);
+        QCOMPARE(d.code, 0); // no password
+        QCOMPARE(shown.size(), dialogs ? 1 : 0);
+        QCOMPARE(TZipArchiverUi().Ask(nullptr, "t", "q", TZipArchiverUi::Yes | TZipArchiverUi::No),
+                 TZipArchiverUi::No);
     }
 
     void missingLibrary() {

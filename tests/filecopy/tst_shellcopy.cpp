@@ -2,6 +2,7 @@
 // file systems that are read-only or full.
 
 #include "platform/linuxshellfileoperation.h"
+#include "platform/qtshellcopyui.h"
 #include "tests/common/tmpfs.h"
 
 #include <QApplication>
@@ -454,7 +455,7 @@ void TestShellCopy::realErrorBoxSkips() {
             if (b->text() == QStringLiteral("Skip")) b->click();
     });
     presser.start();
-    LinuxShellFileOperation op;
+    LinuxShellFileOperation op([] { return std::make_unique<QtShellCopyUi>(); });
     const ShellCopyResult r =
         op.copy({{m_src + "/a.mdb", m_src + "/gone.mdb"}, m_dst, mainWindowFlags, QString()});
     presser.stop();

@@ -2,11 +2,13 @@
 // skipping, and the job lock.
 #include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
+#include "jobs/headless.h"
 #include "jobs/inuse.h"
 #include "jobs/joblock.h"
-#include "jobs/plaintools.h"
+#include "jobs/unattendedtools.h"
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
+#include "platform/posix/faults.h"
 #include "platform/timesource.h"
 
 #include <QDir>
@@ -20,6 +22,7 @@
 #include <unistd.h>
 
 #include "tests/common/privatehome.h"
+#include "tests/sysutil/doubles.h"
 
 using namespace tarnwick;
 using namespace tarnwick::jobs;
@@ -32,22 +35,22 @@ void write(const QString& path, const QByteArray& bytes) {
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
-// Real tools with faults to order.
-class FaultyTools : public PlainBackupTools {
+// The headless run's tools with faults to order.
+class FaultyTools : public UnattendedBackupTools {
 public:
     QStringList zipMessages;   // reported by the archiver
     bool spoilArchive = false; // the archive ends up damaged
     bool abort = false;
     bool spoilCopy = false;
     CopyResult copyFiles(const QStringList& files, const QString& folder) override {
-        CopyResult r = PlainBackupTools::copyFiles(files, folder);
+        CopyResult r = UnattendedBackupTools::copyFiles(files, folder);
         r.aborted = abort;
         if (spoilCopy && !r.written.isEmpty()) write(r.written.first(), "other bytes");
         return r;
     }
     QStringList zipFile(const QString& file, const QString& archive) override {
         if (!zipMessages.isEmpty()) return zipMessages;
-        QStringList m = PlainBackupTools::zipFile(file, archive);
+        QStringList m = UnattendedBackupTools::zipFile(file, archive);
         if (spoilArchive) {
             QFile f(archive);
             if (!f.open(QIODevice::ReadWrite)) return {"cannot spoil"};
@@ -149,7 +152,7 @@ private slots:
     void sameNameGetsItsOwnArchive() {
         write(path("a/Sales.mdb"), "first database");
         write(path("b/Sales.mdb"), "second database");
-        PlainBackupTools tools;
+        UnattendedBackupTools tools;
         const BackupResult r = runBackup(
             {path("b/Sales.mdb"), {path("a/Sales.mdb"), path("b/Sales.mdb")}, path("out"), true},
             tools);
@@ -287,6 +290,52 @@ private slots:
         QVERIFY(!fileInUse(path("probe")));
         QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
         QVERIFY(!fileInUse(path("fifo"))); // returns at once
+    }
+
+    // A copy that is sound but whose temporary second name could not be removed: the backup
+    // succeeds, and the file left behind is named as a warning, not passed over.
+    void strayTemporaryFileIsReported() {
+        write(path("a/Kept.mdb"), "kept database");
+        QDir(path("out")).removeRecursively();
+        QVERIFY(QDir().mkpath(path("out")));
+        // No RENAME_NOREPLACE (so the copy is linked into place), and no removing afterwards.
+        posix::setFaultInjector([](posix::FaultPoint p) {
+            return p == posix::FaultPoint::Rename   ? EINVAL
+                   : p == posix::FaultPoint::Unlink ? EPERM
+                                                    : 0;
+        });
+        UnattendedBackupTools tools;
+        const BackupResult r = runBackup({path("a/Kept.mdb"), {}, path("out"), false}, tools);
+        posix::setFaultInjector({});
+        QCOMPARE(r.outcome, BackupResult::Succeeded);
+        QCOMPARE(r.made, QStringList{path("out/Kept.mdb")});
+        QCOMPARE(r.warnings.size(), 1);
+        QVERIFY2(r.warnings[0].contains("cannot remove the temporary file"),
+                 qPrintable(r.warnings[0]));
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    // The headless compact frees memory first exactly when the saved settings ask for it.
+    void headlessCompactDefragsWhenAsked_data() {
+        QTest::addColumn<bool>("defrag");
+        QTest::newRow("asked") << true;
+        QTest::newRow("not asked") << false;
+    }
+    void headlessCompactDefragsWhenAsked() {
+        QFETCH(bool, defrag);
+        FakeMemoryInfo memory(8ull << 30, 4ull << 30);
+        FakeMemoryBlocks blocks;
+        Installed<MemoryInfo, FakeMemoryInfo> i(memory);
+        Installed<MemoryBlocks, FakeMemoryBlocks> b(blocks);
+        write(path("d.mdb"), "db");
+        SavedSettings s;
+        s.compact = {{path("d.mdb")}, "3.6"};
+        s.defragMemory = defrag;
+        FakeEngine engine;
+        QCOMPARE(runCompactHeadless(s, 0, &engine), int(HeadlessOk));
+        QCOMPARE(engine.calls.size(), 2);
+        QCOMPARE(blocks.taken.empty(), !defrag);
+        QCOMPARE(blocks.released.size(), blocks.taken.size());
     }
 
     void jobLockExcludesASecondRun() {

@@ -1,8 +1,8 @@
 // tarnwick-run: the jobs with the saved settings and no window; exit codes, overlapping runs,
 // and no GUI library linked.
-#include "jobs/joblock.h"
 #include "platform/registry.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +10,11 @@
 #include <QTest>
 
 #include "tests/common/privatehome.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestRunner : public QObject {
     Q_OBJECT
@@ -90,19 +95,71 @@ private slots:
         QVERIFY(output.contains("Repair/Compact 3.6 was Unsuccessful for "));
     }
 
-    // A run of the same job elsewhere: reported at once, or waited for.
+    // Two runs of the same job: while the first one runs, a second one reports that the job
+    // is already running, and one with --wait says it waits and runs after the first one. The
+    // first run is held deterministically: its standard output is a FIFO with a one-page buffer
+    // that the test reads only when it lets the run go on, and its lines are longer than that.
     void overlappingRuns() {
-        tarnwick::jobs::JobLock other("backup");
-        QVERIFY(other.tryLock());
+        QStringList databases;
+        for (int i = 0; i < 12; ++i)
+            databases << file(QString(200, QChar('a' + i)) + ".mdb", "not a database");
+        store("Compact", "dialogfiles", databases.join('|'));
+        store("Compact", "Version", "3.6");
+
+        const QByteArray fifo = QFile::encodeName(tmp.filePath("first.out"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        QVERIFY(::fcntl(reader, F_SETPIPE_SZ, 4096) > 0);
+        const auto readable = [reader] {
+            pollfd p{reader, POLLIN, 0};
+            return ::poll(&p, 1, 100) > 0 && (p.revents & POLLIN);
+        };
+
+        QProcess first;
+        first.setStandardOutputFile(QFile::decodeName(fifo));
+        first.start(QStringLiteral(TARNWICK_RUN), {"compact"});
+        QVERIFY(first.waitForStarted());
+        // Its first line comes once it holds the job; it cannot end before the test reads.
+        QTRY_VERIFY_WITH_TIMEOUT(readable(), 60000);
+
         QByteArray output;
-        QCOMPARE(run({"backup"}, &output), 75);
-        QVERIFY(output.startsWith("Backup not started: the job is already running  "));
-        std::unique_ptr<QProcess> waiting(start({"backup", "--wait", "100"}));
-        QVERIFY(waiting->waitForStarted());
-        QVERIFY(!waiting->waitForFinished(500)); // still waiting for the lock
-        other.unlock();
-        QVERIFY(waiting->waitForFinished(120000));
-        QCOMPARE(waiting->exitCode(), 1); // One.mdb is gone since the last case
+        QCOMPARE(run({"compact"}, &output), 75);
+        QVERIFY2(output.startsWith("Repair/Compact not started: the job is already running  "),
+                 output.constData());
+
+        QProcess waiting;
+        waiting.start(QStringLiteral(TARNWICK_RUN), {"compact", "--wait", "300"});
+        QVERIFY(waiting.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += waiting.readAllStandardError()).contains("waiting up to"),
+                                 60000);
+        QCOMPARE(waiting.state(), QProcess::Running);
+
+        // Lets the first run go on to its end.
+        QByteArray firstOutput;
+        const auto drain = [&] {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::read(reader, buffer, sizeof buffer)) > 0)
+                firstOutput.append(buffer, n);
+            return n == 0; // every writer is gone
+        };
+        for (QDeadlineTimer deadline(120000); !deadline.hasExpired();) {
+            if (drain()) break;
+            if (first.waitForFinished(50)) {
+                drain();
+                break;
+            }
+        }
+        ::close(reader);
+        QVERIFY(first.state() == QProcess::NotRunning || first.waitForFinished(120000));
+        QCOMPARE(first.exitCode(), 1); // none of them is a database
+        QCOMPARE(firstOutput.count("was started for "), 12);
+        QVERIFY(waiting.waitForFinished(120000));
+        QCOMPARE(waiting.exitCode(), 1);
+        QCOMPARE(waiting.readAllStandardOutput().count("was started for "), 12);
+        store("Compact", "dialogfiles", "");
     }
 };
 

@@ -4,6 +4,7 @@
 #include "archive/shellfileop.h"
 #include "platform/filename.h"
 #include "platform/linuxshellfileoperation.h"
+#include "platform/qtshellcopyui.h"
 #include "tools/common/output.h"
 
 #include <QApplication>

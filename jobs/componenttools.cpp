@@ -1,26 +1,32 @@
-#include "app/windowtools.h"
+#include "jobs/componenttools.h"
 
 #include "archive/shellfileop.h"
 #include "archive/ziparchiver.h"
 #include "archive/ziplibrary.h"
 
+namespace tarnwick::jobs {
+
 namespace {
 
-// Passes the request on and keeps the paths written, which the component does not return.
-class Recording : public tarnwick::ShellFileOperation {
+// Passes the request on and keeps the result, which the component does not return.
+class Recording : public ShellFileOperation {
 public:
-    tarnwick::ShellCopyResult copy(const tarnwick::ShellCopyRequest& request) override {
-        last = tarnwick::ShellFileOperation::current().copy(request);
+    explicit Recording(ShellFileOperation& inner) : m_inner(inner) {}
+    ShellCopyResult copy(const ShellCopyRequest& request) override {
+        last = m_inner.copy(request);
         return last;
     }
-    tarnwick::ShellCopyResult last;
+    ShellCopyResult last;
+
+private:
+    ShellFileOperation& m_inner;
 };
 
 } // namespace
 
-WindowBackupTools::CopyResult WindowBackupTools::copyFiles(const QStringList& files,
-                                                           const QString& folder) {
-    Recording recording;
+BackupTools::CopyResult ComponentBackupTools::copyFiles(const QStringList& files,
+                                                        const QString& folder) {
+    Recording recording(m_operation ? *m_operation : ShellFileOperation::current());
     m_copier->SetOperation(&recording);
     m_copier->AddFiles(files);
     CopyResult result;
@@ -33,10 +39,11 @@ WindowBackupTools::CopyResult WindowBackupTools::copyFiles(const QStringList& fi
     m_copier->SetOperation(nullptr);
     result.written = recording.last.written;
     result.failures = recording.last.failures;
+    result.warnings = recording.last.warnings;
     return result;
 }
 
-QStringList WindowBackupTools::zipFile(const QString& file, const QString& archive) {
+QStringList ComponentBackupTools::zipFile(const QString& file, const QString& archive) {
     LoadZipLibrary(m_archiver);
     m_archiver->SetFSpecArgs({});
     m_archiver->SetZipFileName(archive);
@@ -51,3 +58,5 @@ QStringList WindowBackupTools::zipFile(const QString& file, const QString& archi
                                                     : m_archiver->LastMessage()};
     return {};
 }
+
+} // namespace tarnwick::jobs
