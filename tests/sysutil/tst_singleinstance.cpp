@@ -183,13 +183,18 @@ private slots:
         QProcess wm;
         wm.setProcessEnvironment(env);
         wm.start("openbox", {"--sm-disable"});
-        // Says why when the window manager never announces itself (seen once under load).
+        // Says why when the window manager never announces itself (seen under load). Openbox
+        // writes its messages to a log in the cache folder, not to its standard error.
         auto wmState = [&] {
+            QFile log(qEnvironmentVariable("XDG_CACHE_HOME") + "/openbox/openbox.log");
+            const QByteArray logged = log.open(QIODevice::ReadOnly) ? log.readAll() : "no log";
             return QByteArray(wm.state() == QProcess::Running ? "openbox running"
                                                               : "openbox ended with status ") +
                    (wm.state() == QProcess::Running ? QByteArray()
                                                     : QByteArray::number(wm.exitCode())) +
-                   ", display " + display + ": " + wm.readAllStandardError();
+                   ", display " + display + ": " + wm.readAllStandardError() + logged.trimmed() +
+                   "; Xvfb " + (xvfb.state() == QProcess::Running ? "running" : "ended") + ": " +
+                   xvfb.readAllStandardError().right(2000).trimmed();
         };
         QTRY_VERIFY2_WITH_TIMEOUT(
             run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).contains("window id"),
