@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -160,22 +159,10 @@ private slots:
         for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
-        // A display number drawn at random: X servers in a chroot on this machine share our
-        // abstract sockets but not our lock files, so the first free number may be theirs.
         QProcess xvfb;
-        QByteArray display;
-        for (int attempt = 0; attempt < 20 && display.isEmpty(); ++attempt) {
-            const QString number =
-                QString::number(100 + QRandomGenerator::global()->bounded(30000));
-            xvfb.start("Xvfb", {":" + number, "-displayfd", "1", "-screen", "0", "1024x768x24",
-                                "-nolisten", "tcp"});
-            QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning,
-                                     30000);
-            if (xvfb.canReadLine())
-                display = ":" + xvfb.readLine().trimmed();
-            else
-                xvfb.waitForFinished();
-        }
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning, 30000);
+        const QByteArray display = ":" + xvfb.readLine().trimmed();
         QVERIFY2(display.size() > 1, "Xvfb did not start");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", display);
