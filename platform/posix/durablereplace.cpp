@@ -132,14 +132,13 @@ bool DurableReplace::openAt(int folderFd, const std::string& path, const Replace
         sweepOrphans(m_folder.get(), m_options.naming);
         if (m_scratchFd != m_folder.get()) sweepOrphans(m_scratchFd, m_options.naming);
     }
-    m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName);
+    m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName, &m_cleanup);
     if (!m_temp && m_scratchFd != m_folder.get()) {
         // An unusable scratch folder is no reason to fail: the target's own folder will do.
         m_scratchFd = m_folder.get();
-        m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName);
+        m_temp = createTemp(m_scratchFd, m_options.naming, &m_tempName, &m_cleanup);
     }
     if (!m_temp) return fail(errno, "cannot create a temporary file beside", m_display);
-    m_cleanup.arm(m_scratchFd, m_tempName);
     return true;
 }
 
@@ -169,9 +168,9 @@ bool DurableReplace::sync() {
 bool DurableReplace::moveAcross(const std::string& name, unsigned flags) {
     // The scratch file lies on another file system: copy it beside the target, then move that.
     std::string besideName;
-    UniqueFd beside = createTemp(m_folder.get(), m_options.naming, &besideName);
+    SignalCleanup cleanup;
+    UniqueFd beside = createTemp(m_folder.get(), m_options.naming, &besideName, &cleanup);
     if (!beside) return fail(errno, "cannot create a temporary file beside", m_display);
-    SignalCleanup cleanup(m_folder.get(), besideName);
     const auto drop = [&](int err, const char* what) {
         ::unlinkat(m_folder.get(), besideName.c_str(), 0);
         return fail(err, what, m_display);

@@ -76,9 +76,26 @@ void installHandlers() {
 
 } // namespace
 
-UniqueFd createTemp(int folderFd, const TempNaming& naming, std::string* name) {
+UniqueFd createTemp(int folderFd, const TempNaming& naming, std::string* name,
+                    SignalCleanup* cleanup) {
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937 random{std::random_device{}()};
+    // The cleaning signals wait from before the file exists until it is armed.
+    struct HeldSignals {
+        bool held = false;
+        sigset_t old;
+        explicit HeldSignals(bool hold) {
+            if (!hold) return;
+            sigset_t set;
+            sigemptyset(&set);
+            for (int sig : {SIGINT, SIGTERM, SIGHUP})
+                sigaddset(&set, sig);
+            held = ::pthread_sigmask(SIG_BLOCK, &set, &old) == 0;
+        }
+        ~HeldSignals() {
+            if (held) ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        }
+    } heldSignals(cleanup != nullptr);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = naming.prefix + std::to_string(::getpid()) + '-';
         for (int i = 0; i < 6; ++i)
@@ -97,6 +114,7 @@ UniqueFd createTemp(int folderFd, const TempNaming& naming, std::string* name) {
             errno = err;
             return {};
         }
+        if (cleanup) cleanup->arm(folderFd, candidate);
         *name = std::move(candidate);
         return fd;
     }

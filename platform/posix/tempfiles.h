@@ -15,9 +15,13 @@ struct TempNaming {
     std::string suffix = ".part";
 };
 
+class SignalCleanup;
+
 // Creates and locks a new temporary file in `folderFd`. Returns the descriptor, its name in
-// `name`; on failure an invalid descriptor with errno set.
-UniqueFd createTemp(int folderFd, const TempNaming& naming, std::string* name);
+// `name`; on failure an invalid descriptor with errno set. With `cleanup`, the file is armed
+// there before a signal can end the process, so that no signal finds it in place unarmed.
+UniqueFd createTemp(int folderFd, const TempNaming& naming, std::string* name,
+                    SignalCleanup* cleanup = nullptr);
 
 // Removes the temporary files in `folderFd` that a run of ours left behind when it was killed:
 // named by `naming`, regular, owned by us, unlocked, and written by a process that is gone (or,
