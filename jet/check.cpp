@@ -301,7 +301,8 @@ private:
         std::vector<std::uint32_t> longValueLabels;         // per column: owner label of its pages
     };
     TableShape shape_;
-    std::vector<Value> values_; // one row's, reused
+    std::vector<Value> values_;     // one row's, reused
+    std::vector<RawField> visited_; // one row's fields as the visitor sees them, reused
 
     void shapeTable(const TableDef& def, const std::string& name) {
         shape_ = {};
@@ -475,7 +476,8 @@ private:
                     }
                 }
                 if (visit_) {
-                    auto whole = fields;
+                    std::vector<RawField>& whole = visited_;
+                    whole.assign(fields.begin(), fields.end());
                     for (std::size_t c = 0; c < def.columns.size(); ++c)
                         if (def.columns[c].isLong() && whole[c].present)
                             whole[c].data = longValues[c];

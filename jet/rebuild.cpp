@@ -400,7 +400,10 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     const Version version = f_.version;
     const int codePage = src_.header().codePage;
 
-    std::vector<Value> values; // one row's, reused
+    // One row's values, and what its digest sees, reused from row to row.
+    std::vector<Value> values;
+    std::vector<RawField> digested;
+    std::vector<std::vector<std::uint8_t>> longValues(def.columns.size());
     auto copyRow = [&](RowPointer header, RowPointer at, Bytes stored) {
         std::vector<std::uint8_t> row(stored.begin(), stored.end());
         const auto fields = splitRow(f_, def, stored, "data page", at.page, at.row);
@@ -422,8 +425,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         }
         std::vector<std::pair<std::int32_t, std::int32_t>> changes;
         // What the digest sees: the stored fields, long columns with their whole value.
-        std::vector<RawField> digested = fields;
-        std::vector<std::vector<std::uint8_t>> longValues(fields.size());
+        digested.assign(fields.begin(), fields.end());
         for (std::size_t i = 0; i < def.columns.size(); ++i) {
             const Column& c = def.columns[i];
             const RawField& fld = fields[i];
@@ -446,6 +448,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                     longValues[i] = readLongValue(src_.file(), fld.data, at.page);
                 } catch (const JetError&) {
                     if (!options_.salvage) throw;
+                    longValues[i].clear();
                 }
                 digested[i].data = longValues[i];
                 continue;
