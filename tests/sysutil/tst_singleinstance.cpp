@@ -167,6 +167,11 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", display);
         env.insert("QT_QPA_PLATFORM", "xcb");
+        // The server takes clients some time after it names its display; an X client reaching it
+        // prints the root window's property list (empty output: no connection yet).
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            !run("xprop", {"-root", "-notype", "_NET_SUPPORTED"}, env).isEmpty(),
+            "the X server never took a client", 60000);
         QProcess wm;
         wm.setProcessEnvironment(env);
         wm.start("openbox", {"--sm-disable"});
