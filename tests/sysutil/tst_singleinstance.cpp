@@ -188,8 +188,11 @@ private slots:
                    "; Xvfb " + (xvfb.state() == QProcess::Running ? "running" : "ended") + ": " +
                    xvfb.readAllStandardError().right(2000).trimmed();
         };
+        // Openbox sometimes ends at once, unable to open a display that serves other clients;
+        // it is started again then.
         QTRY_VERIFY2_WITH_TIMEOUT(
-            run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).contains("window id"),
+            (wm.state() == QProcess::NotRunning && (wm.start("openbox", {"--sm-disable"}), true),
+             run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).contains("window id")),
             wmState().constData(), 60000);
 
         auto windowOf = [&](const QString& name) {
