@@ -27,6 +27,7 @@ std::string Finding::text() const {
 namespace {
 
 constexpr std::size_t kMaxFindingsPerKind = 200;
+const std::string kDataPage = "data page";
 
 std::string pageList(const std::vector<std::uint32_t>& pages) {
     std::string s;
@@ -303,6 +304,8 @@ private:
     TableShape shape_;
     std::vector<Value> values_;     // one row's, reused
     std::vector<RawField> visited_; // one row's fields as the visitor sees them, reused
+    std::vector<std::uint8_t> key_; // one key, reused
+    std::vector<RawField> fields_;  // one row's stored fields, reused
 
     void shapeTable(const TableDef& def, const std::string& name) {
         shape_ = {};
@@ -445,7 +448,8 @@ private:
             loc.data = loc.header;
             try {
                 Bytes row = s.isForward() ? db_.resolveRow(def, loc.header, &loc.data) : dp.row(i);
-                auto fields = splitRow(f_, def, row, "data page", loc.data.page, loc.data.row);
+                std::vector<RawField>& fields = fields_;
+                splitRow(f_, def, row, kDataPage, loc.data.page, loc.data.row, fields);
                 const std::uint32_t at = live.add(loc.header);
                 for (std::size_t k = 0; k < shape.indexColumns.size(); ++k) {
                     bool allNull = true;
@@ -489,8 +493,8 @@ private:
                 db_.decodeValues(def, fields, loc.data.page, values, nullptr, &shape.indexed);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
                     try {
-                        live.keys[at * live.indexes + k] =
-                            keyHash(encodeIndexKey(db_, def, def.realIndexes[k], values));
+                        encodeIndexKey(key_, db_, def, def.realIndexes[k], values);
+                        live.keys[at * live.indexes + k] = keyHash(key_);
                     } catch (const JetError& e) {
                         Unkeyed& u = unkeyed_[def.realIndexes[k].number];
                         if (u.rows++ == 0) u.why = e.detail();
@@ -514,34 +518,34 @@ private:
         IndexWalk walk = walkIndex(file_, ri.rootPage, def.page);
         for (const auto& p : walk.problems)
             problem("index", name, {}, {}, p, idxName);
-        for (auto p : walk.pages) {
+        for (std::size_t i = 0; i < walk.pages.size(); ++i) {
+            const std::uint32_t p = walk.pages[i];
+            const IndexPageHead& head = walk.heads[i];
             claim(p, label);
-            try {
-                IndexPage ip = readIndexPage(file_, p);
-                const auto computed = ip.computedFreeSpace(f_);
-                if (ip.freeSpace != computed)
-                    problem("index page", name, p, {},
-                            "free-space figure " + std::to_string(ip.freeSpace) +
-                                " disagrees with the page (" + std::to_string(computed) +
-                                " bytes free)",
-                            idxName);
-            } catch (const JetError&) {
-            }
+            if (head.freeSpace != head.computedFreeSpace)
+                problem("index page", name, p, {},
+                        "free-space figure " + std::to_string(head.freeSpace) +
+                            " disagrees with the page (" + std::to_string(head.computedFreeSpace) +
+                            " bytes free)",
+                        idxName);
         }
-        // Leaves are chained left to right across the whole index.
-        for (std::size_t i = 0; i < walk.leaves.size(); ++i) {
-            try {
-                IndexPage ip = readIndexPage(file_, walk.leaves[i]);
-                const std::uint32_t wantPrev = i ? walk.leaves[i - 1] : 0;
-                const std::uint32_t wantNext = i + 1 < walk.leaves.size() ? walk.leaves[i + 1] : 0;
-                if (ip.prev != wantPrev || ip.next != wantNext)
-                    problem("index page", name, walk.leaves[i], {},
-                            "leaf chain links " + std::to_string(ip.prev) + " <- -> " +
-                                std::to_string(ip.next) + ", the tree order needs " +
-                                std::to_string(wantPrev) + " and " + std::to_string(wantNext),
-                            idxName);
-            } catch (const JetError&) {
-            }
+        // Leaves are chained left to right across the whole index; the walk meets them in
+        // tree order.
+        std::vector<std::size_t> leafHeads;
+        for (std::size_t i = 0; i < walk.pages.size(); ++i)
+            if (walk.heads[i].leaf) leafHeads.push_back(i);
+        for (std::size_t i = 0; i < leafHeads.size(); ++i) {
+            const IndexPageHead& head = walk.heads[leafHeads[i]];
+            const std::uint32_t page = walk.pages[leafHeads[i]];
+            const std::uint32_t wantPrev = i ? walk.pages[leafHeads[i - 1]] : 0;
+            const std::uint32_t wantNext =
+                i + 1 < leafHeads.size() ? walk.pages[leafHeads[i + 1]] : 0;
+            if (head.prev != wantPrev || head.next != wantNext)
+                problem("index page", name, page, {},
+                        "leaf chain links " + std::to_string(head.prev) + " <- -> " +
+                            std::to_string(head.next) + ", the tree order needs " +
+                            std::to_string(wantPrev) + " and " + std::to_string(wantNext),
+                        idxName);
         }
         if (auto map = readMap(ri.usageMap, "index usage map", name);
             map && walk.problems.empty()) {
@@ -580,7 +584,7 @@ private:
             if (std::exchange(indexed[row], 1))
                 problem("index", name, e.page, e.row, "row has more than one entry", idxName);
             const std::uint64_t key = live.keys[row * live.indexes + position];
-            if (key != 0 && key != keyHash(e.key))
+            if (key != 0 && key != keyHash(e.key.bytes()))
                 problem("index", name, e.page, e.row,
                         "stored key differs from the key of the row's values", idxName);
         }

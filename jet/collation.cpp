@@ -1,16 +1,28 @@
 #include "jet/collation.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tarnwick::jet::collation {
 
 namespace {
 
-const LegacyCode* findLegacy(char16_t c) {
+const LegacyCode* searchLegacy(char16_t c) {
     const LegacyCode* end = generalLegacy + generalLegacySize;
     const LegacyCode* it = std::lower_bound(
         generalLegacy, end, c, [](const LegacyCode& e, char16_t v) { return e.ch < v; });
     return it != end && it->ch == c ? it : nullptr;
+}
+
+// Most text is Latin: its characters are looked up directly.
+const LegacyCode* findLegacy(char16_t c) {
+    static const auto latin = [] {
+        std::array<const LegacyCode*, 0x100> t{};
+        for (char16_t ch = 0; ch < t.size(); ++ch)
+            t[ch] = searchLegacy(ch);
+        return t;
+    }();
+    return c < latin.size() ? latin[c] : searchLegacy(c);
 }
 
 } // namespace
@@ -49,15 +61,18 @@ std::optional<std::uint32_t> appendGeneral97(std::vector<std::uint8_t>& out,
 
 std::optional<std::uint32_t> appendGeneralLegacy(std::vector<std::uint8_t>& out,
                                                  const std::u16string& text) {
-    std::vector<const LegacyCode*> codes;
-    codes.reserve(text.size());
+    // Scratch kept per thread: nearly every row of a large table has a text key.
+    thread_local std::vector<const LegacyCode*> codes;
+    thread_local std::vector<std::uint8_t> accents;
+    thread_local std::vector<std::uint8_t> hidden; // unprintable entries
+    codes.clear();
+    accents.clear();
+    hidden.clear();
     for (char16_t c : text) {
         const LegacyCode* code = findLegacy(c);
         if (!code) return c;
         codes.push_back(code);
     }
-    std::vector<std::uint8_t> accents;
-    std::vector<std::uint8_t> hidden; // unprintable entries
     bool kana = false;
     std::size_t printable = 0;
     for (const LegacyCode* c : codes) {

@@ -3,6 +3,7 @@
 #include "jet/format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 #include <utility>
@@ -38,9 +39,11 @@ void sortIndexEntries(std::vector<IndexEntry>& entries) {
     std::vector<Item> items(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const IndexEntry& e = entries[i];
+        const std::uint8_t* key = e.key.data();
+        const std::size_t size = e.key.size();
         std::uint64_t p = 0;
         for (std::size_t b = 0; b < 8; ++b)
-            p = p << 8 | (b < e.key.size() ? e.key[b] : 0);
+            p = p << 8 | (b < size ? key[b] : 0);
         const std::uint64_t length = std::min<std::size_t>(e.key.size(), 0xFF);
         items[i] = {p, length << 56 | std::uint64_t{e.page} << 8 | e.row,
                     static_cast<std::uint32_t>(i)};
@@ -91,42 +94,46 @@ IndexPage readIndexPage(const PageFile& file, std::uint32_t page) {
     const std::size_t area = f.pageSize - f.indexFirstEntry;
 
     Bytes mask = r.slice(f.indexMaskOffset, f.indexMaskLength);
+    std::size_t count = 0;
+    for (std::uint8_t m : mask)
+        count += static_cast<std::size_t>(std::popcount(m));
+    ip.entries.reserve(count);
     std::size_t prev = 0;
-    std::vector<std::uint8_t> prefix;
+    Bytes prefix; // the first entry's leading bytes, which later entries leave out
     for (std::size_t bitPos = 0; bitPos < mask.size() * 8; ++bitPos) {
         if (!(mask[bitPos / 8] & (1u << (bitPos % 8)))) continue;
         if (bitPos > area)
             r.fail("entry mask marks an entry ending past the page at " + std::to_string(bitPos));
         if (bitPos <= prev && !(bitPos == 0 && prev == 0)) r.fail("entry mask is not increasing");
         if (bitPos == 0) r.fail("entry mask marks an empty first entry");
-        Bytes stored = r.slice(f.indexFirstEntry + prev, bitPos - prev);
-        std::vector<std::uint8_t> full;
+        const Bytes stored = r.slice(f.indexFirstEntry + prev, bitPos - prev);
         if (ip.entries.empty()) {
-            full.assign(stored.begin(), stored.end());
-            if (ip.prefixLength > full.size())
+            if (ip.prefixLength > stored.size())
                 r.fail("shared prefix of " + std::to_string(ip.prefixLength) +
                        " bytes exceeds the first entry");
-            prefix.assign(full.begin(),
-                          full.begin() + static_cast<std::ptrdiff_t>(ip.prefixLength));
-        } else {
-            full = prefix;
-            full.insert(full.end(), stored.begin(), stored.end());
+            prefix = stored.first(ip.prefixLength);
         }
-        if (full.size() < trailer)
+        const Bytes lead = ip.entries.empty() ? Bytes{} : prefix;
+        const std::size_t full = lead.size() + stored.size();
+        if (full < trailer)
             r.fail("entry " + std::to_string(ip.entries.size()) +
                    " is shorter than its row pointer");
-        IndexEntry e;
-        const std::size_t k = full.size() - trailer;
-        e.page = (static_cast<std::uint32_t>(full[k]) << 16) |
-                 (static_cast<std::uint32_t>(full[k + 1]) << 8) | full[k + 2];
-        e.row = full[k + 3];
+        const std::size_t k = full - trailer;
+        auto at = [&](std::size_t i) {
+            return i < lead.size() ? lead[i] : stored[i - lead.size()];
+        };
+        IndexEntry& e = ip.entries.emplace_back();
+        std::uint8_t* key = e.key.prepare(k);
+        const std::size_t fromLead = std::min(k, lead.size());
+        if (fromLead) std::memcpy(key, lead.data(), fromLead);
+        if (k > fromLead) std::memcpy(key + fromLead, stored.data(), k - fromLead);
+        e.page = (static_cast<std::uint32_t>(at(k)) << 16) |
+                 (static_cast<std::uint32_t>(at(k + 1)) << 8) | at(k + 2);
+        e.row = at(k + 3);
         if (!ip.leaf)
-            e.child = (static_cast<std::uint32_t>(full[k + 4]) << 24) |
-                      (static_cast<std::uint32_t>(full[k + 5]) << 16) |
-                      (static_cast<std::uint32_t>(full[k + 6]) << 8) | full[k + 7];
-        full.resize(k);
-        e.key = std::move(full);
-        ip.entries.push_back(std::move(e));
+            e.child = (static_cast<std::uint32_t>(at(k + 4)) << 24) |
+                      (static_cast<std::uint32_t>(at(k + 5)) << 16) |
+                      (static_cast<std::uint32_t>(at(k + 6)) << 8) | at(k + 7);
         prev = bitPos;
     }
     ip.usedBytes = prev;
@@ -161,6 +168,8 @@ struct Walker {
             return;
         }
         out.pages.push_back(page);
+        out.heads.push_back(
+            {ip.leaf, ip.freeSpace, ip.computedFreeSpace(file.format()), ip.prev, ip.next});
         if (ip.owner != owner)
             out.problems.push_back("index page " + std::to_string(page) + ": belongs to table " +
                                    std::to_string(ip.owner) + ", not " + std::to_string(owner));

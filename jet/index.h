@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jet/bytes.h"
+#include "jet/keybytes.h"
 #include "jet/pagefile.h"
 #include "jet/tabledef.h"
 
@@ -10,8 +11,8 @@
 namespace tarnwick::jet {
 
 struct IndexEntry {
-    std::vector<std::uint8_t> key; // key bytes as stored (after restoring the shared prefix)
-    std::uint32_t page = 0;        // data page of the row's header slot
+    KeyBytes key;           // key bytes as stored (after restoring the shared prefix)
+    std::uint32_t page = 0; // data page of the row's header slot
     std::uint8_t row = 0;
     std::uint32_t child = 0; // intermediate entries only
 
@@ -39,12 +40,21 @@ struct IndexPage {
 // Parses an index page; throws JetError("index page", ...) on anything inconsistent.
 IndexPage readIndexPage(const PageFile& file, std::uint32_t page);
 
+// What a walk saw of a page besides its entries.
+struct IndexPageHead {
+    bool leaf = true;
+    std::uint16_t freeSpace = 0;         // as stored
+    std::uint32_t computedFreeSpace = 0; // as the entries leave it
+    std::uint32_t prev = 0, next = 0;
+};
+
 // The result of walking an index tree from its root. Walking never throws: what cannot be read
 // is listed in `problems`, each naming the page.
 struct IndexWalk {
     std::vector<IndexEntry> entries;   // leaf entries in tree order
     std::vector<std::uint32_t> pages;  // every page reached, root first
     std::vector<std::uint32_t> leaves; // leaves in tree order
+    std::vector<IndexPageHead> heads;  // per page of `pages`
     std::vector<std::string> problems;
 };
 

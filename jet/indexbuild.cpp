@@ -13,20 +13,24 @@ void put32(std::uint8_t* p, std::uint32_t v) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// An entry as stored: key, 3-byte big-endian page, row, and for intermediate entries the child.
-std::vector<std::uint8_t> entryBytes(const IndexEntry& e, bool withChild) {
-    std::vector<std::uint8_t> b = e.key;
-    b.push_back(static_cast<std::uint8_t>(e.page >> 16));
-    b.push_back(static_cast<std::uint8_t>(e.page >> 8));
-    b.push_back(static_cast<std::uint8_t>(e.page));
-    b.push_back(e.row);
-    if (withChild)
-        for (int i = 3; i >= 0; --i)
-            b.push_back(static_cast<std::uint8_t>(e.child >> (8 * i)));
-    return b;
+// Entries are stored as their key, the 3-byte big-endian page and the row, and on intermediate
+// pages the child's page (4 bytes, big-endian).
+std::size_t storedSize(const IndexEntry& e, bool withChild) {
+    return e.key.size() + (withChild ? 8 : 4);
 }
 
-std::size_t commonPrefix(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+std::size_t writeTail(std::uint8_t* to, const IndexEntry& e, bool withChild) {
+    to[0] = static_cast<std::uint8_t>(e.page >> 16);
+    to[1] = static_cast<std::uint8_t>(e.page >> 8);
+    to[2] = static_cast<std::uint8_t>(e.page);
+    to[3] = e.row;
+    if (!withChild) return 4;
+    for (int i = 0; i < 4; ++i)
+        to[4 + i] = static_cast<std::uint8_t>(e.child >> (8 * (3 - i)));
+    return 8;
+}
+
+std::size_t commonPrefix(const KeyBytes& a, const KeyBytes& b) {
     const std::size_t n = std::min(a.size(), b.size());
     std::size_t i = 0;
     while (i < n && a[i] == b[i])
@@ -39,30 +43,28 @@ struct Node {
     IndexEntry last; // greatest leaf entry below this page
 };
 
-// Splits items (stored forms) into page groups: [begin, end) ranges. A group stores all its
-// items, sharing the prefix of its first and last item (kept inside the key bytes).
+// Splits leaf entries into page groups: [begin, end) ranges. A group stores all its entries,
+// sharing the prefix of its first and last key.
 std::vector<std::pair<std::size_t, std::size_t>>
-groupItems(const std::vector<std::vector<std::uint8_t>>& items,
-           const std::vector<std::size_t>& keyLen, std::size_t capacity, std::size_t maxPrefix) {
+groupEntries(const std::vector<IndexEntry>& entries, std::size_t capacity, std::size_t maxPrefix) {
     std::vector<std::pair<std::size_t, std::size_t>> groups;
     std::size_t i = 0;
-    while (i < items.size()) {
+    while (i < entries.size()) {
         const std::size_t begin = i;
-        std::size_t sum = items[i].size(), minKey = keyLen[i], prefix = 0;
+        std::size_t sum = storedSize(entries[i], false), minKey = entries[i].key.size();
         ++i;
-        while (i < items.size()) {
-            const std::size_t k = std::min(minKey, keyLen[i]);
-            const std::size_t p = std::min({commonPrefix(items[begin], items[i]), k, maxPrefix});
+        while (i < entries.size()) {
+            const std::size_t size = storedSize(entries[i], false);
+            const std::size_t k = std::min(minKey, entries[i].key.size());
+            const std::size_t p =
+                std::min({commonPrefix(entries[begin].key, entries[i].key), k, maxPrefix});
             const std::size_t n = i - begin + 1;
-            const std::size_t total = sum + items[i].size() - (n - 1) * p;
-            if (total > capacity) break;
-            sum += items[i].size();
+            if (sum + size - (n - 1) * p > capacity) break;
+            sum += size;
             minKey = k;
-            prefix = p;
             ++i;
         }
-        (void)prefix;
-        if (items[begin].size() > capacity)
+        if (storedSize(entries[begin], false) > capacity)
             throw JetError("index", JetError::noPage, "an index entry is larger than a page");
         groups.emplace_back(begin, i);
     }
@@ -70,8 +72,7 @@ groupItems(const std::vector<std::vector<std::uint8_t>>& items,
 }
 
 std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t owner,
-                                   const std::vector<std::vector<std::uint8_t>>& items,
-                                   const std::vector<std::size_t>& keyLen, std::size_t begin,
+                                   const std::vector<IndexEntry>& entries, std::size_t begin,
                                    std::size_t end, std::uint32_t prev, std::uint32_t next,
                                    std::uint32_t tail, std::size_t maxPrefix) {
     std::vector<std::uint8_t> page(f.pageSize, 0);
@@ -83,10 +84,11 @@ std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t own
     put32(page.data() + f.indexTailOffset, tail);
     std::size_t prefix = 0;
     if (end - begin > 1) {
-        std::size_t minKey = keyLen[begin];
+        std::size_t minKey = entries[begin].key.size();
         for (std::size_t i = begin; i < end; ++i)
-            minKey = std::min(minKey, keyLen[i]);
-        prefix = std::min({commonPrefix(items[begin], items[end - 1]), minKey, maxPrefix});
+            minKey = std::min(minKey, entries[i].key.size());
+        prefix =
+            std::min({commonPrefix(entries[begin].key, entries[end - 1].key), minKey, maxPrefix});
     }
     if (f.jet4()) {
         page[f.indexPrefixOffset] = static_cast<std::uint8_t>(prefix);
@@ -99,10 +101,11 @@ std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t own
     std::size_t pos = 0;
     for (std::size_t i = begin; i < end; ++i) {
         const std::size_t skip = i == begin ? 0 : prefix;
-        const auto& b = items[i];
-        std::copy(b.begin() + static_cast<std::ptrdiff_t>(skip), b.end(),
-                  page.begin() + static_cast<std::ptrdiff_t>(f.indexFirstEntry + pos));
-        pos += b.size() - skip;
+        const IndexEntry& e = entries[i];
+        std::uint8_t* to = page.data() + f.indexFirstEntry + pos;
+        std::copy(e.key.begin() + skip, e.key.end(), to);
+        pos += e.key.size() - skip;
+        pos += writeTail(page.data() + f.indexFirstEntry + pos, e, !leaf);
         page[f.indexMaskOffset + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
     }
     const std::size_t free = f.pageSize - f.indexFirstEntry - pos;
@@ -124,58 +127,33 @@ BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEnt
 
     if (sorted.empty()) {
         built.root = out.allocate();
-        out.write(built.root, makePage(f, true, owner, {}, {}, 0, 0, 0, 0, 0, 0));
+        out.write(built.root, makePage(f, true, owner, {}, 0, 0, 0, 0, 0, 0));
         built.pages.push_back(built.root);
         return built;
     }
 
-    // Leaves. Each entry's key becomes its stored form in place, so entries are held once.
-    std::vector<std::vector<std::uint8_t>> items;
-    std::vector<std::size_t> keyLen;
-    items.reserve(sorted.size());
-    keyLen.reserve(sorted.size());
-    for (auto& e : sorted) {
-        keyLen.push_back(e.key.size());
-        e.key.push_back(static_cast<std::uint8_t>(e.page >> 16));
-        e.key.push_back(static_cast<std::uint8_t>(e.page >> 8));
-        e.key.push_back(static_cast<std::uint8_t>(e.page));
-        e.key.push_back(e.row);
-        items.push_back(std::move(e.key));
-    }
-    std::vector<IndexEntry>().swap(sorted);
-    auto entryOf = [&](std::size_t i) {
-        IndexEntry e;
-        const auto& b = items[i];
-        e.key.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(keyLen[i]));
-        e.page = (static_cast<std::uint32_t>(b[keyLen[i]]) << 16) |
-                 (static_cast<std::uint32_t>(b[keyLen[i] + 1]) << 8) | b[keyLen[i] + 2];
-        e.row = b[keyLen[i] + 3];
-        return e;
-    };
-    auto groups = groupItems(items, keyLen, capacity, maxPrefix);
+    // Leaves, filled left to right and chained.
+    auto groups = groupEntries(sorted, capacity, maxPrefix);
     std::uint32_t first = out.allocate(static_cast<std::uint32_t>(groups.size()));
     std::vector<Node> level;
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const std::uint32_t page = first + static_cast<std::uint32_t>(g);
         const std::uint32_t prev = g ? page - 1 : 0;
         const std::uint32_t next = g + 1 < groups.size() ? page + 1 : 0;
-        out.write(page, makePage(f, true, owner, items, keyLen, groups[g].first, groups[g].second,
-                                 prev, next, 0, maxPrefix));
+        out.write(page, makePage(f, true, owner, sorted, groups[g].first, groups[g].second, prev,
+                                 next, 0, maxPrefix));
         built.pages.push_back(page);
-        level.push_back({page, entryOf(groups[g].second - 1)});
+        level.push_back({page, sorted[groups[g].second - 1]});
     }
-    std::vector<std::vector<std::uint8_t>>().swap(items);
-    std::vector<std::size_t>().swap(keyLen);
+    std::vector<IndexEntry>().swap(sorted);
 
     // Intermediate levels: every child but the last is an entry, the last is the tail.
     while (level.size() > 1) {
-        std::vector<std::vector<std::uint8_t>> childItems;
-        std::vector<std::size_t> childKeys;
+        std::vector<IndexEntry> children;
+        children.reserve(level.size());
         for (const auto& n : level) {
-            IndexEntry e = n.last;
+            IndexEntry& e = children.emplace_back(n.last);
             e.child = n.page;
-            childItems.push_back(entryBytes(e, true));
-            childKeys.push_back(e.key.size());
         }
         // Group children so that the stored entries (all but the tail) fit a page.
         std::vector<std::pair<std::size_t, std::size_t>> nodeGroups;
@@ -184,8 +162,8 @@ BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEnt
             const std::size_t begin = i;
             std::size_t sum = 0;
             ++i; // the first child is at least the tail
-            while (i < level.size() && sum + childItems[i - 1].size() <= capacity) {
-                sum += childItems[i - 1].size();
+            while (i < level.size() && sum + storedSize(children[i - 1], true) <= capacity) {
+                sum += storedSize(children[i - 1], true);
                 ++i;
             }
             nodeGroups.emplace_back(begin, i);
@@ -208,8 +186,8 @@ BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEnt
             const bool single = end - begin == 1;
             const std::size_t stored = single ? end : end - 1;
             const std::uint32_t tail = single ? 0 : level[end - 1].page;
-            out.write(page, makePage(f, false, owner, childItems, childKeys, begin, stored, prev,
-                                     next, tail, 0));
+            out.write(page,
+                      makePage(f, false, owner, children, begin, stored, prev, next, tail, 0));
             built.pages.push_back(page);
             upper.push_back({page, level[end - 1].last});
         }

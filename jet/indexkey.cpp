@@ -83,20 +83,24 @@ void appendBinary(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t
     } while (i < v.size());
 }
 
-std::vector<std::uint8_t> textKey(const Column& column, const Value& value, Version version,
-                                  int codePage) {
+// Appends a text's ascending key bytes; nothing when it throws. The scratch buffers are kept
+// per thread: a large table has a text key in nearly every row.
+void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const Value& value,
+                   Version version, int codePage) {
     // The tables are those of the General sort order (1033); 0 is taken as the default.
     if (column.sortOrder != 0 && column.sortOrder != kGeneral)
         cannotEncode(column, value,
                      "sort order " + std::to_string(column.sortOrder) + " is not General");
-    std::u32string chars = utf8ToCodePoints(value.text);
+    thread_local std::u32string chars;
+    utf8ToCodePoints(value.text, chars);
     if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
     while (!chars.empty() && chars.back() == U' ')
         chars.pop_back();
-    std::vector<std::uint8_t> out;
+    const std::size_t at = out.size();
     std::optional<std::uint32_t> missing;
     if (version == Version::Jet3) {
-        std::vector<std::uint8_t> bytes;
+        thread_local std::vector<std::uint8_t> bytes;
+        bytes.clear();
         for (char32_t c : chars) {
             const int b = encodeCodePage(c, codePage);
             if (b < 0) cannotEncode(column, value, codePointName(c) + " is not in the code page");
@@ -107,7 +111,8 @@ std::vector<std::uint8_t> textKey(const Column& column, const Value& value, Vers
             for (std::size_t i = 0; i < bytes.size(); ++i)
                 if (bytes[i] == *b) missing = chars[i];
     } else {
-        std::u16string units;
+        thread_local std::u16string units;
+        units.clear();
         for (char32_t c : chars) {
             if (c >= 0x10000) {
                 units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
@@ -118,10 +123,11 @@ std::vector<std::uint8_t> textKey(const Column& column, const Value& value, Vers
         }
         missing = collation::appendGeneralLegacy(out, units);
     }
-    if (missing)
+    if (missing) {
+        out.resize(at);
         cannotEncode(column, value,
                      "character " + codePointName(*missing) + " has no known sort code");
-    return out;
+    }
 }
 
 } // namespace
@@ -186,8 +192,7 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
     }
     case ColumnType::Text:
     case ColumnType::Memo: {
-        std::vector<std::uint8_t> text = textKey(column, value, version, codePage);
-        key.insert(key.end(), text.begin(), text.end());
+        appendTextKey(key, column, value, version, codePage);
         if (!ascending) {
             invertFrom(key, at);
             if (version == Version::Jet4) key.push_back(0x00);
@@ -200,9 +205,9 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
     if (!ascending) invertFrom(key, at);
 }
 
-std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const TableDef& def,
-                                         const RealIndex& index, const std::vector<Value>& row) {
-    std::vector<std::uint8_t> key;
+void encodeIndexKey(std::vector<std::uint8_t>& key, Version version, int codePage,
+                    const TableDef& def, const RealIndex& index, const std::vector<Value>& row) {
+    key.clear();
     for (const IndexColumn& ic : index.columns) {
         std::size_t i = 0;
         while (i < def.columns.size() && def.columns[i].number != ic.column)
@@ -213,21 +218,37 @@ std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const Ta
                                ", which the table does not have");
         appendKeySegment(key, version, codePage, def.columns[i], row[i], ic.ascending);
     }
+}
+
+std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const TableDef& def,
+                                         const RealIndex& index, const std::vector<Value>& row) {
+    std::vector<std::uint8_t> key;
+    encodeIndexKey(key, version, codePage, def, index, row);
     return key;
+}
+
+void encodeIndexKey(std::vector<std::uint8_t>& key, const Database& db, const TableDef& def,
+                    const RealIndex& index, const std::vector<Value>& row) {
+    // Jet 4 sort order versions other than 0 (General Legacy) collate differently.
+    if (db.format().version == Version::Jet4 && db.header().sortOrderVersion != 0) {
+        bool text = false;
+        for (const IndexColumn& ic : index.columns)
+            if (const Column* c = def.columnByNumber(ic.column))
+                text = text || c->type == ColumnType::Text || c->type == ColumnType::Memo;
+        if (text)
+            throw JetError("index key", JetError::noPage,
+                           "the database's sort order version " +
+                               std::to_string(db.header().sortOrderVersion) +
+                               " is not General Legacy");
+    }
+    encodeIndexKey(key, db.format().version, db.header().codePage, def, index, row);
 }
 
 std::vector<std::uint8_t> encodeIndexKey(const Database& db, const TableDef& def,
                                          const RealIndex& index, const std::vector<Value>& row) {
-    // Jet 4 sort order versions other than 0 (General Legacy) collate differently.
-    bool text = false;
-    for (const IndexColumn& ic : index.columns)
-        if (const Column* c = def.columnByNumber(ic.column))
-            text = text || c->type == ColumnType::Text || c->type == ColumnType::Memo;
-    if (text && db.format().version == Version::Jet4 && db.header().sortOrderVersion != 0)
-        throw JetError("index key", JetError::noPage,
-                       "the database's sort order version " +
-                           std::to_string(db.header().sortOrderVersion) + " is not General Legacy");
-    return encodeIndexKey(db.format().version, db.header().codePage, def, index, row);
+    std::vector<std::uint8_t> key;
+    encodeIndexKey(key, db, def, index, row);
+    return key;
 }
 
 } // namespace tarnwick::jet

@@ -25,6 +25,12 @@ std::vector<std::uint8_t> encodeIndexKey(const Database& db, const TableDef& def
 std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const TableDef& def,
                                          const RealIndex& index, const std::vector<Value>& row);
 
+// The same into `key`, which is cleared first: callers encoding many rows reuse it.
+void encodeIndexKey(std::vector<std::uint8_t>& key, const Database& db, const TableDef& def,
+                    const RealIndex& index, const std::vector<Value>& row);
+void encodeIndexKey(std::vector<std::uint8_t>& key, Version version, int codePage,
+                    const TableDef& def, const RealIndex& index, const std::vector<Value>& row);
+
 // One column's segment (start or null byte and the encoded value).
 void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codePage,
                       const Column& column, const Value& value, bool ascending);

@@ -404,10 +404,17 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     std::vector<Value> values;
     std::vector<RawField> digested;
     std::vector<std::vector<std::uint8_t>> longValues(def.columns.size());
+    std::vector<std::uint8_t> row, key;
+    std::vector<RawField> fields, keyFields;
+    const std::string dataPageName = "data page";
+    // The stored count is only a hint: a damaged one must not reserve more than the pages hold.
+    const std::size_t expectedRows = std::min<std::size_t>(def.rowCount, owned.size() * 256);
+    for (auto& ki : keyed)
+        ki.entries.reserve(expectedRows);
     auto copyRow = [&](RowPointer header, RowPointer at, Bytes stored) {
-        std::vector<std::uint8_t> row(stored.begin(), stored.end());
-        const auto fields = splitRow(f_, def, stored, "data page", at.page, at.row);
-        std::vector<RawField> keyFields(fields.size());
+        row.assign(stored.begin(), stored.end());
+        splitRow(f_, def, stored, dataPageName, at.page, at.row, fields);
+        keyFields.assign(fields.size(), RawField{});
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (indexed[i]) keyFields[i] = fields[i];
         src_.decodeValues(def, keyFields, at.page, values);
@@ -487,11 +494,11 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 if (allNull) continue;
             }
             try {
-                IndexEntry e;
-                e.key = encodeIndexKey(version, codePage, def, ri, values);
+                encodeIndexKey(key, version, codePage, def, ri, values);
+                IndexEntry& e = ki.entries.emplace_back();
+                e.key.assign(key.data(), key.size());
                 e.page = placed >> 8;
                 e.row = static_cast<std::uint8_t>(placed);
-                ki.entries.push_back(std::move(e));
             } catch (const JetError& e) {
                 ki.encoded = false;
                 ki.why = e.what();

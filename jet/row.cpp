@@ -14,11 +14,14 @@ struct Layout {
     std::vector<std::size_t> varOffsets; // varCount + 1 entries; last is end of variable data
 };
 
-Layout readLayout(const Format& f, const TableDef& def, const ByteReader& r, unsigned slot) {
+// Fills `l`, whose offsets vector is reused from row to row.
+void readLayout(const Format& f, const TableDef& def, const ByteReader& r, unsigned slot,
+                Layout& l) {
     auto fail = [&](const std::string& what) {
         r.fail("row " + std::to_string(slot) + ": " + what);
     };
-    Layout l;
+    l.varCount = 0;
+    l.varOffsets.clear();
     const std::size_t len = r.size();
     if (len < (f.jet4() ? 2u : 1u)) fail("is empty");
     l.columnCount = f.jet4() ? r.u16(0) : r.u8(0);
@@ -30,7 +33,7 @@ Layout readLayout(const Format& f, const TableDef& def, const ByteReader& r, uns
     l.maskStart = len - maskLen;
     if (def.variableColumns == 0) {
         l.varOffsets.push_back(l.maskStart);
-        return l;
+        return;
     }
     if (f.jet4()) {
         if (l.maskStart < l.fixedStart + 4) fail("too short for its variable-column trailer");
@@ -67,17 +70,24 @@ Layout readLayout(const Format& f, const TableDef& def, const ByteReader& r, uns
     for (std::size_t i = 0; i < l.varCount; ++i)
         if (l.varOffsets[i] > l.varOffsets[i + 1] || l.varOffsets[i] < l.fixedStart)
             fail("variable column offsets are out of order at slot " + std::to_string(i));
-    return l;
 }
 
 } // namespace
 
 std::vector<RawField> splitRow(const Format& f, const TableDef& def, Bytes row,
                                const std::string& structure, std::uint32_t page, unsigned slot) {
+    std::vector<RawField> out;
+    splitRow(f, def, row, structure, page, slot, out);
+    return out;
+}
+
+void splitRow(const Format& f, const TableDef& def, Bytes row, const std::string& structure,
+              std::uint32_t page, unsigned slot, std::vector<RawField>& out) {
     ByteReader r(row, structure, page);
-    const Layout l = readLayout(f, def, r, slot);
+    thread_local Layout l;
+    readLayout(f, def, r, slot, l);
     const std::size_t varStart = l.varCount > 0 ? l.varOffsets[0] : l.varOffsets.back();
-    std::vector<RawField> out(def.columns.size());
+    out.assign(def.columns.size(), RawField{});
     for (std::size_t i = 0; i < def.columns.size(); ++i) {
         const Column& c = def.columns[i];
         RawField& field = out[i];
@@ -103,7 +113,6 @@ std::vector<RawField> splitRow(const Format& f, const TableDef& def, Bytes row,
             field.data = row.subspan(a, b - a);
         }
     }
-    return out;
 }
 
 } // namespace tarnwick::jet

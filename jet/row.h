@@ -22,5 +22,8 @@ struct RawField {
 // row's own counts and offsets contradict its length.
 std::vector<RawField> splitRow(const Format& format, const TableDef& def, Bytes row,
                                const std::string& structure, std::uint32_t page, unsigned slot);
+// The same into `fields`, which callers splitting many rows reuse.
+void splitRow(const Format& format, const TableDef& def, Bytes row, const std::string& structure,
+              std::uint32_t page, unsigned slot, std::vector<RawField>& fields);
 
 } // namespace tarnwick::jet

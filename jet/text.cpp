@@ -86,6 +86,12 @@ int encodeCodePage(std::uint32_t cp, int codePage) {
 
 std::u32string utf8ToCodePoints(std::string_view s) {
     std::u32string out;
+    utf8ToCodePoints(s, out);
+    return out;
+}
+
+void utf8ToCodePoints(std::string_view s, std::u32string& out) {
+    out.clear();
     for (std::size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i++]);
         int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
@@ -101,7 +107,6 @@ std::u32string utf8ToCodePoints(std::string_view s) {
         }
         out.push_back(more < 0 ? 0xFFFD : cp);
     }
-    return out;
 }
 
 std::string decodeUcs2(Bytes bytes) {

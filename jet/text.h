@@ -18,6 +18,7 @@ std::string decodeCodePage(Bytes bytes, int codePage);
 int encodeCodePage(std::uint32_t cp, int codePage);
 // The code points of UTF-8 text; malformed sequences become U+FFFD.
 std::u32string utf8ToCodePoints(std::string_view utf8);
+void utf8ToCodePoints(std::string_view utf8, std::u32string& out); // `out` is replaced
 
 // Jet 4 text: UCS-2 little-endian, or the compressed form that starts with FF FE and switches
 // between one-byte and two-byte characters at each 0x00 byte. Unpaired surrogates become U+FFFD.

@@ -357,7 +357,7 @@ TEST(IndexPages, PrefixAndRowPointers) {
     PageFile pf = ff.open();
     IndexPage ip = readIndexPage(pf, 4);
     ASSERT_EQ(ip.entries.size(), 3u);
-    EXPECT_EQ(ip.entries[1].key, (B{0x7F, 'a', 'b', 'd'}));
+    EXPECT_EQ(B(ip.entries[1].key.begin(), ip.entries[1].key.end()), (B{0x7F, 'a', 'b', 'd'}));
     EXPECT_EQ(ip.entries[1].page, 0x000102u) << "page number is big-endian";
     EXPECT_EQ(ip.entries[1].row, 6u);
     EXPECT_EQ(ip.entries[2].page, 0x010000u);
