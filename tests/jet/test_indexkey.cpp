@@ -3,6 +3,7 @@
 
 #include "jet/error.h"
 #include "jet/indexkey.h"
+#include "jet/keybytes.h"
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,32 @@ TEST(IndexKey, WholeKeyAndErrors) {
     }
     idx.columns = {{7, true}};
     EXPECT_THROW(encodeIndexKey(Version::Jet4, 1252, def, idx, row), JetError);
+}
+
+// Keys move between the inline and the heap form as they grow and shrink; each form must
+// survive copies, moves and reuse with its bytes intact.
+TEST(KeyBytes, KeepsTheirBytesAcrossInlineAndHeapForms) {
+    auto bytes = [](std::size_t n, std::uint8_t seed) {
+        B b(n);
+        for (std::size_t i = 0; i < n; ++i)
+            b[i] = static_cast<std::uint8_t>(seed + 7 * i);
+        return b;
+    };
+    auto same = [](const KeyBytes& k, const B& b) { return B(k.begin(), k.end()) == b; };
+    const std::size_t sizes[] = {0, 1, KeyBytes::kInline, KeyBytes::kInline + 1, 300};
+    for (std::size_t from : sizes)
+        for (std::size_t to : sizes) {
+            const B a = bytes(from, 1), b = bytes(to, 2);
+            KeyBytes k(a.data(), a.size());
+            KeyBytes copy = k;
+            k.assign(b.data(), b.size());
+            EXPECT_TRUE(same(k, b) && same(copy, a)) << from << " -> " << to;
+            KeyBytes moved = std::move(k);
+            k = copy;
+            copy = std::move(moved);
+            EXPECT_TRUE(same(k, a) && same(copy, b) && k == KeyBytes(a.data(), a.size()))
+                << from << " -> " << to;
+        }
 }
 
 } // namespace
