@@ -647,10 +647,11 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     if (!options_.salvage && src_.file().readsConcurrently() && owned.size() >= kPagesToShare) {
         // Two threads prepare a run of pages each, then the runs are placed in order.
         const std::span<const std::uint32_t> pages = owned;
+        const std::size_t run = std::min(kPagesPerRun, (pages.size() + 1) / 2);
         for (std::size_t at = 0; at < pages.size();) {
-            const auto a = pages.subspan(at, std::min(kPagesPerRun, pages.size() - at));
+            const auto a = pages.subspan(at, std::min(run, pages.size() - at));
             at += a.size();
-            const auto b = pages.subspan(at, std::min(kPagesPerRun, pages.size() - at));
+            const auto b = pages.subspan(at, std::min(run, pages.size() - at));
             at += b.size();
             first.clear();
             second.clear();
