@@ -454,10 +454,12 @@ private:
         std::vector<Value> values;
         std::vector<std::uint8_t> key;
         std::vector<RowPointer> lvRows;
-        std::vector<std::vector<std::uint8_t>> longValues;
+        std::vector<std::vector<std::uint8_t>> longValues; // where a chain's pieces are gathered
+        std::vector<Bytes> longValueBytes;
 
         RowsPart(const std::string& name, const TableDef& def, const LiveRows& table)
-            : digester(name, def), longValues(def.columns.size()) {
+            : digester(name, def), longValues(def.columns.size()),
+              longValueBytes(def.columns.size()) {
             live.indexes = table.indexes;
             live.pages = table.pages;
         }
@@ -554,8 +556,8 @@ private:
                     if (!col.isLong() || !fields[c].present) continue;
                     part.lvRows.clear();
                     try {
-                        part.longValues[c] =
-                            readLongValue(file_, fields[c].data, loc.data.page, &part.lvRows);
+                        part.longValueBytes[c] = readLongValue(file_, fields[c].data, loc.data.page,
+                                                               part.longValues[c], &part.lvRows);
                     } catch (const JetError& e) {
                         part.problem("long value", name, e.page(), static_cast<unsigned>(i),
                                      "column \"" + col.name + "\" of the row at " +
@@ -576,7 +578,7 @@ private:
                     whole.assign(fields.begin(), fields.end());
                     for (std::size_t c = 0; c < def.columns.size(); ++c)
                         if (def.columns[c].isLong() && whole[c].present)
-                            whole[c].data = part.longValues[c];
+                            whole[c].data = part.longValueBytes[c];
                     part.digester.add(whole);
                 }
                 // Every fixed-size value must have its full size; the indexed ones are decoded

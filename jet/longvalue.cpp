@@ -37,17 +37,24 @@ LongValueRef parseLongValueRef(Bytes field, const std::string& structure, std::u
 
 std::vector<std::uint8_t> readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
                                         std::vector<RowPointer>* visited) {
+    std::vector<std::uint8_t> buffer;
+    const Bytes value = readLongValue(file, field, rowPage, buffer, visited);
+    if (value.data() != buffer.data()) buffer.assign(value.begin(), value.end());
+    return buffer;
+}
+
+Bytes readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
+                    std::vector<std::uint8_t>& out, std::vector<RowPointer>* visited) {
     const LongValueRef ref = parseLongValueRef(field, kStructure, rowPage);
-    std::vector<std::uint8_t> out;
+    out.clear();
     if (ref.kind == LongValueKind::Inline) {
         if (ref.length > field.size() - 12)
             throw JetError(kStructure, rowPage,
                            "inline value declares " + std::to_string(ref.length) +
                                " bytes but holds " + std::to_string(field.size() - 12));
-        out.assign(field.begin() + 12, field.begin() + 12 + ref.length);
-        return out;
+        return field.subspan(12, ref.length);
     }
-    if (ref.length == 0 && ref.first.isNull()) return out;
+    if (ref.length == 0 && ref.first.isNull()) return {};
     // The value can never be longer than the pages of the file; refuse before allocating.
     const std::uint64_t limit = static_cast<std::uint64_t>(file.pageCount()) * file.pageSize();
     if (ref.length > limit)
@@ -71,8 +78,7 @@ std::vector<std::uint8_t> readLongValue(const PageFile& file, Bytes field, std::
                            "row " + std::to_string(ref.first.row) + " holds " +
                                std::to_string(row.size()) + " bytes, the value declares " +
                                std::to_string(ref.length));
-        out.assign(row.begin(), row.begin() + ref.length);
-        return out;
+        return row.first(ref.length);
     }
     out.reserve(ref.length);
     std::set<std::uint32_t> seen;

@@ -154,8 +154,7 @@ private:
     std::uint32_t addLongValueRow(LongValueColumn& lv, Bytes row);
     void flushLongValues(LongValueColumn& lv);
     // Writes a long value and returns its new 12-byte definition.
-    std::array<std::uint8_t, 12>
-    writeLongValue(LongValueColumn& lv, const std::vector<std::uint8_t>& v, LongValueKind kind);
+    std::array<std::uint8_t, 12> writeLongValue(LongValueColumn& lv, Bytes v, LongValueKind kind);
     void writeGlobalMapAndHeader();
     void releaseSourceCache() {
         if (src_.file().cachedPages() > kCacheLimit) src_.file().releaseCache();
@@ -266,8 +265,7 @@ void Rebuilder::flushLongValues(LongValueColumn& lv) {
     flushData(lv.builder, lv.current, lv.pages, lv.freePages, f_.pageSize / 8);
 }
 
-std::array<std::uint8_t, 12> Rebuilder::writeLongValue(LongValueColumn& lv,
-                                                       const std::vector<std::uint8_t>& v,
+std::array<std::uint8_t, 12> Rebuilder::writeLongValue(LongValueColumn& lv, Bytes v,
                                                        LongValueKind kind) {
     std::array<std::uint8_t, 12> def{};
     const std::size_t singleLimit = f_.jet4() ? 4076 : 2036;
@@ -444,22 +442,23 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         ki.entries.reserve(expectedRows);
 
     // A long value as the rebuild carries it over: whole, or when salvaging as much as reads
-    // (`why` then says what was lost).
+    // (`why` then says what was lost). A chain's pieces are gathered into `buffer`.
     auto longValue = [&](Bytes field, RowPointer at, const LongValueRef& ref,
-                         std::vector<std::uint8_t>& value, std::string* why = nullptr) {
+                         std::vector<std::uint8_t>& buffer, std::string* why = nullptr) -> Bytes {
         try {
-            value = readLongValue(src_.file(), field, at.page);
+            return readLongValue(src_.file(), field, at.page, buffer);
         } catch (const JetError& e) {
             if (!options_.salvage) throw;
-            value.clear();
-            if (ref.kind == LongValueKind::Inline) return;
-            value = readLongValuePrefix(src_.file(), field);
+            buffer.clear();
+            if (ref.kind == LongValueKind::Inline) return {};
+            buffer = readLongValuePrefix(src_.file(), field);
             if (why)
-                *why =
-                    (value.empty() ? std::string("long value emptied")
-                                   : "long value cut to the " + std::to_string(value.size()) +
-                                         " of " + std::to_string(ref.length) + " bytes that read") +
-                    " (" + e.what() + ")";
+                *why = (buffer.empty()
+                            ? std::string("long value emptied")
+                            : "long value cut to the " + std::to_string(buffer.size()) + " of " +
+                                  std::to_string(ref.length) + " bytes that read") +
+                       " (" + e.what() + ")";
+            return buffer;
         }
     };
 
@@ -486,12 +485,10 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         // What the digest sees: the stored fields, long columns with their whole value.
         part.digested.assign(fields.begin(), fields.end());
         for (std::size_t i = 0; i < def.columns.size(); ++i)
-            if (def.columns[i].isLong() && fields[i].present) {
-                longValue(fields[i].data, at,
-                          parseLongValueRef(fields[i].data, "long value", at.page),
-                          part.longValues[i]);
-                part.digested[i].data = part.longValues[i];
-            }
+            if (def.columns[i].isLong() && fields[i].present)
+                part.digested[i].data = longValue(
+                    fields[i].data, at, parseLongValueRef(fields[i].data, "long value", at.page),
+                    part.longValues[i]);
         for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
             part.keys.emplace_back(0, kNoEntry);
@@ -570,7 +567,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
 
     std::vector<std::uint8_t> row;
     std::vector<RawField> fields;
-    std::vector<std::uint8_t> value;
+    std::vector<std::uint8_t> buffer;
     auto placeRows = [&](Part& part) {
         for (std::size_t k = 0; k < keyed.size(); ++k)
             if (keyed[k].encoded && !part.unkeyed[k].empty()) {
@@ -613,7 +610,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                             parseLongValueRef(fld.data, "long value", p.at.page);
                         if (ref.kind == LongValueKind::Inline) continue; // stays in the row
                         std::string why;
-                        longValue(fld.data, p.at, ref, value, &why);
+                        const Bytes value = longValue(fld.data, p.at, ref, buffer, &why);
                         if (!why.empty()) {
                             ++report.longValuesLost;
                             lose("column \"" + c.name + "\" of the row at " + toString(p.header) +
