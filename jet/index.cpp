@@ -3,6 +3,7 @@
 #include "jet/format.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <set>
@@ -27,35 +28,132 @@ int IndexEntry::compare(const IndexEntry& o) const {
     return 0;
 }
 
-void sortIndexEntries(std::vector<IndexEntry>& entries) {
-    // Most comparisons are settled by the first eight key bytes, read big-endian and padded
-    // with zeros (where the padding decides, the shorter key is a prefix of the other), and by
-    // the row for keys that short, without touching the keys themselves.
-    struct Item {
-        std::uint64_t prefix;
-        std::uint64_t where; // key length, page, row
-        std::uint32_t at;
+namespace {
+
+// An entry while sorting, seen from key byte `depth` on: the next eight key bytes read
+// big-endian and padded with zeros, and how many key bytes are left from there, 9 standing for
+// more than eight. Ordering by (chunk, left) is the key order as far as those bytes decide it:
+// where the padding ties, the shorter key is a prefix of the other and comes first.
+struct SortItem {
+    std::uint64_t chunk;
+    std::uint32_t at; // the entry's place in the unsorted vector
+    std::uint32_t left;
+};
+
+constexpr std::uint32_t kMoreThanEight = 9;
+
+SortItem sortItem(const IndexEntry& e, std::uint32_t at, std::size_t depth) {
+    const std::size_t size = e.key.size();
+    const std::size_t left = size > depth ? size - depth : 0;
+    std::uint8_t bytes[8] = {};
+    if (left) std::memcpy(bytes, e.key.data() + depth, std::min<std::size_t>(left, 8));
+    std::uint64_t chunk;
+    std::memcpy(&chunk, bytes, 8);
+    if constexpr (std::endian::native == std::endian::little) chunk = __builtin_bswap64(chunk);
+    return {chunk, at, static_cast<std::uint32_t>(std::min<std::size_t>(left, kMoreThanEight))};
+}
+
+bool before(const SortItem& x, const SortItem& y) {
+    return x.chunk != y.chunk ? x.chunk < y.chunk : x.left < y.left;
+}
+
+// Sorts items[0, n) by (chunk, left), keeping the order of ties: an LSD radix sort over the
+// nine bytes that matter, passing over bytes on which all items agree (most of them, for keys
+// that share a leading byte or hold small numbers). `spare` holds n items.
+void radixSort(SortItem* items, SortItem* spare, std::size_t n) {
+    constexpr int kDigits = 9; // `left`, then the chunk from its lowest byte up
+    auto digit = [](const SortItem& it, int d) {
+        return d == 0 ? it.left : static_cast<std::uint32_t>(it.chunk >> (8 * (d - 1))) & 0xFF;
     };
-    std::vector<Item> items(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const IndexEntry& e = entries[i];
-        const std::uint8_t* key = e.key.data();
-        const std::size_t size = e.key.size();
-        std::uint64_t p = 0;
-        for (std::size_t b = 0; b < 8; ++b)
-            p = p << 8 | (b < size ? key[b] : 0);
-        const std::uint64_t length = std::min<std::size_t>(e.key.size(), 0xFF);
-        items[i] = {p, length << 56 | std::uint64_t{e.page} << 8 | e.row,
-                    static_cast<std::uint32_t>(i)};
+    if (n < 32) {
+        // Insertion sort: stable, and quicker than counting on so few.
+        for (std::size_t i = 1; i < n; ++i) {
+            const SortItem it = items[i];
+            std::size_t j = i;
+            for (; j > 0 && before(it, items[j - 1]); --j)
+                items[j] = items[j - 1];
+            items[j] = it;
+        }
+        return;
     }
-    std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
-        if (x.prefix != y.prefix) return x.prefix < y.prefix;
-        if (x.where >> 56 <= 8 && y.where >> 56 <= 8) return x.where < y.where;
-        return entries[x.at].compare(entries[y.at]) < 0;
-    });
+    std::array<std::array<std::uint32_t, 256>, kDigits> counts{};
+    bool sorted = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const SortItem& it = items[i];
+        ++counts[0][it.left];
+        for (int d = 1; d < kDigits; ++d)
+            ++counts[d][digit(it, d)];
+        if (i && before(it, items[i - 1])) sorted = false;
+    }
+    if (sorted) return;
+    SortItem* from = items;
+    SortItem* to = spare;
+    for (int d = 0; d < kDigits; ++d) {
+        auto& c = counts[d];
+        if (c[digit(from[0], d)] == n) continue;
+        std::uint32_t sum = 0;
+        for (auto& v : c)
+            sum += std::exchange(v, sum);
+        for (std::size_t i = 0; i < n; ++i)
+            to[c[digit(from[i], d)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != items) std::copy(from, from + n, items);
+}
+
+} // namespace
+
+void sortIndexEntries(std::vector<IndexEntry>& entries) {
+    const std::size_t n = entries.size();
+    if (n < 2) return;
+    // The rows of a rebuild come in page order, so their entries usually do; otherwise a first
+    // sort by page and row puts them so. From there every sort keeps the order of ties, which
+    // leaves equal keys ordered by page and row.
+    std::vector<SortItem> items(n), spare(n);
+    auto where = [&](std::size_t i) {
+        return std::uint64_t{entries[i].page} << 8 | entries[i].row;
+    };
+    bool inOrder = true;
+    for (std::size_t i = 1; i < n && inOrder; ++i)
+        inOrder = where(i - 1) <= where(i);
+    for (std::size_t i = 0; i < n; ++i)
+        items[i] = inOrder ? sortItem(entries[i], static_cast<std::uint32_t>(i), 0)
+                           : SortItem{where(i), static_cast<std::uint32_t>(i), 0};
+    if (!inOrder) {
+        radixSort(items.data(), spare.data(), n);
+        for (auto& it : items)
+            it = sortItem(entries[it.at], it.at, 0);
+    }
+
+    // Sorted by their first eight bytes, keys longer than that with equal bytes form runs that
+    // are sorted again by their next eight, and so on.
+    struct Run {
+        std::size_t first, count, depth;
+    };
+    std::vector<Run> runs{{0, n, 0}};
+    while (!runs.empty()) {
+        const Run r = runs.back();
+        runs.pop_back();
+        SortItem* part = items.data() + r.first;
+        if (r.depth)
+            for (std::size_t i = 0; i < r.count; ++i)
+                part[i] = sortItem(entries[part[i].at], part[i].at, r.depth);
+        radixSort(part, spare.data(), r.count);
+        for (std::size_t i = 0; i < r.count;) {
+            std::size_t j = i + 1;
+            if (part[i].left == kMoreThanEight)
+                while (j < r.count && part[j].left == kMoreThanEight &&
+                       part[j].chunk == part[i].chunk)
+                    ++j;
+            if (j - i > 1) runs.push_back({r.first + i, j - i, r.depth + 8});
+            i = j;
+        }
+    }
+
     // Entry i takes entries[items[i].at]: moved along each cycle of that permutation, in place.
+    spare = {};
     constexpr std::uint32_t moved = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         if (items[i].at == moved) continue;
         IndexEntry first = std::move(entries[i]);
         for (std::size_t to = i;;) {
