@@ -34,13 +34,23 @@ namespace {
 // big-endian and padded with zeros, and how many key bytes are left from there, 9 standing for
 // more than eight. Ordering by (chunk, left) is the key order as far as those bytes decide it:
 // where the padding ties, the shorter key is a prefix of the other and comes first.
+// Items are twelve bytes, as sorting moves each of them several times.
 struct SortItem {
-    std::uint64_t chunk;
-    std::uint32_t at; // the entry's place in the unsorted vector
-    std::uint32_t left;
+    std::uint32_t high, low; // the chunk
+    std::uint32_t tag;       // the entry's place in the unsorted vector << 4 | bytes left
+
+    std::uint64_t chunk() const { return std::uint64_t{high} << 32 | low; }
+    std::uint32_t at() const { return tag >> 4; }
+    std::uint32_t left() const { return tag & 0xF; }
 };
 
 constexpr std::uint32_t kMoreThanEight = 9;
+constexpr std::size_t kMaxItems = std::size_t{1} << 28;
+
+SortItem sortItem(std::uint64_t chunk, std::uint32_t at, std::uint32_t left) {
+    return {static_cast<std::uint32_t>(chunk >> 32), static_cast<std::uint32_t>(chunk),
+            at << 4 | left};
+}
 
 SortItem sortItem(const IndexEntry& e, std::uint32_t at, std::size_t depth) {
     const std::size_t size = e.key.size();
@@ -50,20 +60,23 @@ SortItem sortItem(const IndexEntry& e, std::uint32_t at, std::size_t depth) {
     std::uint64_t chunk;
     std::memcpy(&chunk, bytes, 8);
     if constexpr (std::endian::native == std::endian::little) chunk = __builtin_bswap64(chunk);
-    return {chunk, at, static_cast<std::uint32_t>(std::min<std::size_t>(left, kMoreThanEight))};
+    return sortItem(chunk, at,
+                    static_cast<std::uint32_t>(std::min<std::size_t>(left, kMoreThanEight)));
 }
 
 bool before(const SortItem& x, const SortItem& y) {
-    return x.chunk != y.chunk ? x.chunk < y.chunk : x.left < y.left;
+    return x.high != y.high ? x.high < y.high
+           : x.low != y.low ? x.low < y.low
+                            : x.left() < y.left();
 }
 
 // Sorts items[0, n) by (chunk, left), keeping the order of ties: an LSD radix sort over the
 // nine bytes that matter, passing over bytes on which all items agree (most of them, for keys
-// that share a leading byte or hold small numbers). `spare` holds n items.
-void radixSort(SortItem* items, SortItem* spare, std::size_t n) {
+// that share a leading byte or hold small numbers). `spare` is grown to n items when needed.
+void radixSort(SortItem* items, std::vector<SortItem>& spare, std::size_t n) {
     constexpr int kDigits = 9; // `left`, then the chunk from its lowest byte up
     auto digit = [](const SortItem& it, int d) {
-        return d == 0 ? it.left : static_cast<std::uint32_t>(it.chunk >> (8 * (d - 1))) & 0xFF;
+        return d == 0 ? it.left() : ((d < 5 ? it.low : it.high) >> (8 * ((d - 1) % 4))) & 0xFF;
     };
     if (n < 32) {
         // Insertion sort: stable, and quicker than counting on so few.
@@ -80,14 +93,15 @@ void radixSort(SortItem* items, SortItem* spare, std::size_t n) {
     bool sorted = true;
     for (std::size_t i = 0; i < n; ++i) {
         const SortItem& it = items[i];
-        ++counts[0][it.left];
+        ++counts[0][it.left()];
         for (int d = 1; d < kDigits; ++d)
             ++counts[d][digit(it, d)];
         if (i && before(it, items[i - 1])) sorted = false;
     }
     if (sorted) return;
+    if (spare.size() < n) spare.resize(n);
     SortItem* from = items;
-    SortItem* to = spare;
+    SortItem* to = spare.data();
     for (int d = 0; d < kDigits; ++d) {
         auto& c = counts[d];
         if (c[digit(from[0], d)] == n) continue;
@@ -104,12 +118,21 @@ void radixSort(SortItem* items, SortItem* spare, std::size_t n) {
 } // namespace
 
 void sortIndexEntries(std::vector<IndexEntry>& entries) {
+    // Indexes on autonumbers and other rising values arrive sorted.
     const std::size_t n = entries.size();
-    if (n < 2) return;
+    std::size_t sorted = 1;
+    while (sorted < n && entries[sorted - 1].compare(entries[sorted]) <= 0)
+        ++sorted;
+    if (sorted >= n) return;
+    if (n >= kMaxItems) { // far more than any table holds
+        std::sort(entries.begin(), entries.end(),
+                  [](const IndexEntry& x, const IndexEntry& y) { return x.compare(y) < 0; });
+        return;
+    }
     // The rows of a rebuild come in page order, so their entries usually do; otherwise a first
     // sort by page and row puts them so. From there every sort keeps the order of ties, which
     // leaves equal keys ordered by page and row.
-    std::vector<SortItem> items(n), spare(n);
+    std::vector<SortItem> items(n), spare;
     auto where = [&](std::size_t i) {
         return std::uint64_t{entries[i].page} << 8 | entries[i].row;
     };
@@ -118,11 +141,11 @@ void sortIndexEntries(std::vector<IndexEntry>& entries) {
         inOrder = where(i - 1) <= where(i);
     for (std::size_t i = 0; i < n; ++i)
         items[i] = inOrder ? sortItem(entries[i], static_cast<std::uint32_t>(i), 0)
-                           : SortItem{where(i), static_cast<std::uint32_t>(i), 0};
+                           : sortItem(where(i), static_cast<std::uint32_t>(i), 0);
     if (!inOrder) {
-        radixSort(items.data(), spare.data(), n);
+        radixSort(items.data(), spare, n);
         for (auto& it : items)
-            it = sortItem(entries[it.at], it.at, 0);
+            it = sortItem(entries[it.at()], it.at(), 0);
     }
 
     // Sorted by their first eight bytes, keys longer than that with equal bytes form runs that
@@ -137,31 +160,39 @@ void sortIndexEntries(std::vector<IndexEntry>& entries) {
         SortItem* part = items.data() + r.first;
         if (r.depth)
             for (std::size_t i = 0; i < r.count; ++i)
-                part[i] = sortItem(entries[part[i].at], part[i].at, r.depth);
-        radixSort(part, spare.data(), r.count);
+                part[i] = sortItem(entries[part[i].at()], part[i].at(), r.depth);
+        radixSort(part, spare, r.count);
         for (std::size_t i = 0; i < r.count;) {
             std::size_t j = i + 1;
-            if (part[i].left == kMoreThanEight)
-                while (j < r.count && part[j].left == kMoreThanEight &&
-                       part[j].chunk == part[i].chunk)
+            if (part[i].left() == kMoreThanEight)
+                while (j < r.count && part[j].left() == kMoreThanEight &&
+                       part[j].chunk() == part[i].chunk())
                     ++j;
             if (j - i > 1) runs.push_back({r.first + i, j - i, r.depth + 8});
             i = j;
         }
     }
 
-    // Entry i takes entries[items[i].at]: moved along each cycle of that permutation, in place.
+    // Entry i takes entries[order[i]]: moved along each cycle of that permutation, in place.
+    // The places are kept apart from the items to touch less memory while the entries move,
+    // and the entry two steps ahead on a cycle is fetched early.
     spare = {};
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = items[i].at();
+    items = {};
     constexpr std::uint32_t moved = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < n; ++i) {
-        if (items[i].at == moved) continue;
+        if (order[i] == moved || order[i] == i) continue;
         IndexEntry first = std::move(entries[i]);
         for (std::size_t to = i;;) {
-            const std::size_t from = std::exchange(items[to].at, moved);
+            const std::size_t from = std::exchange(order[to], moved);
             if (from == i) {
                 entries[to] = std::move(first);
                 break;
             }
+            if (const std::uint32_t next = order[from]; next != moved && order[next] != moved)
+                __builtin_prefetch(&entries[order[next]]);
             entries[to] = std::move(entries[from]);
             to = from;
         }
