@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <map>
 #include <set>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 
 namespace tarnwick::jet {
 
@@ -27,6 +29,8 @@ std::string Finding::text() const {
 namespace {
 
 constexpr std::size_t kMaxFindingsPerKind = 200;
+// Tables with fewer data pages are read on one thread: a second would not pay for itself.
+constexpr std::size_t kPagesToShare = 64;
 const std::string kDataPage = "data page";
 
 std::string pageList(const std::vector<std::uint32_t>& pages) {
@@ -73,8 +77,8 @@ std::uint64_t keyHash(Bytes key) {
 
 class Checker {
 public:
-    Checker(const Database& db, const RowVisitor& visit)
-        : db_(db), file_(db.file()), f_(db.format()), visit_(visit) {
+    Checker(const Database& db, std::map<std::string, RowDigest>* rowDigests)
+        : db_(db), file_(db.file()), f_(db.format()), rowDigests_(rowDigests) {
         owner_.resize(file_.pageCount());
         labels_.emplace_back();
     }
@@ -114,7 +118,7 @@ private:
     const Database& db_;
     const PageFile& file_;
     const Format& f_;
-    const RowVisitor& visit_;
+    std::map<std::string, RowDigest>* rowDigests_;
     CheckReport report_;
     std::vector<Owner> owner_;
     std::vector<std::string> labels_;
@@ -249,30 +253,43 @@ private:
 
     // The live rows of the table being checked, in reading order, with per real index the
     // hash of each row's key (0: it could not be encoded) and whether the row leaves all of
-    // the index's columns null. Rows are found by page, then slot.
+    // the index's columns null. Rows are found by page, then slot; the page index is shared
+    // by the parts of a table read at once, which read different pages.
+    struct PageIndex {
+        std::vector<std::uint32_t> first; // per page: first row, npos when none
+        std::vector<std::uint16_t> rows;
+    };
     struct LiveRows {
         std::size_t indexes = 0;
+        PageIndex* pages = nullptr;
         std::vector<std::uint32_t> raw; // header row pointers
         std::vector<std::uint64_t> keys;
         std::vector<std::uint8_t> allNull;
-        std::vector<std::uint32_t> pageFirst; // per page: first row, npos when none
-        std::vector<std::uint16_t> pageRows;
         static constexpr std::uint32_t npos = 0xFFFFFFFFu;
 
         std::size_t size() const { return raw.size(); }
         std::uint32_t add(RowPointer header) {
-            if (pageFirst[header.page] == npos)
-                pageFirst[header.page] = static_cast<std::uint32_t>(raw.size());
-            ++pageRows[header.page];
+            if (pages->first[header.page] == npos)
+                pages->first[header.page] = static_cast<std::uint32_t>(raw.size());
+            ++pages->rows[header.page];
             raw.push_back(header.raw());
             keys.resize(keys.size() + indexes, 0);
             allNull.resize(allNull.size() + indexes, 0);
             return static_cast<std::uint32_t>(raw.size() - 1);
         }
+        // Takes the rows of a part read after these.
+        void append(const LiveRows& part, std::span<const std::uint32_t> partPages) {
+            const auto offset = static_cast<std::uint32_t>(raw.size());
+            for (std::uint32_t p : partPages)
+                if (p < pages->first.size() && pages->first[p] != npos) pages->first[p] += offset;
+            raw.insert(raw.end(), part.raw.begin(), part.raw.end());
+            keys.insert(keys.end(), part.keys.begin(), part.keys.end());
+            allNull.insert(allNull.end(), part.allNull.begin(), part.allNull.end());
+        }
         std::uint32_t find(RowPointer rp) const {
-            if (rp.page >= pageFirst.size() || pageFirst[rp.page] == npos) return npos;
-            const std::uint32_t first = pageFirst[rp.page];
-            for (std::uint32_t i = first; i < first + pageRows[rp.page]; ++i)
+            if (rp.page >= pages->first.size() || pages->first[rp.page] == npos) return npos;
+            const std::uint32_t first = pages->first[rp.page];
+            for (std::uint32_t i = first; i < first + pages->rows[rp.page]; ++i)
                 if (raw[i] == rp.raw()) return i;
             return npos;
         }
@@ -302,10 +319,6 @@ private:
         std::vector<std::uint32_t> longValueLabels;         // per column: owner label of its pages
     };
     TableShape shape_;
-    std::vector<Value> values_;     // one row's, reused
-    std::vector<RawField> visited_; // one row's fields as the visitor sees them, reused
-    std::vector<std::uint8_t> key_; // one key, reused
-    std::vector<RawField> fields_;  // one row's stored fields, reused
 
     void shapeTable(const TableDef& def, const std::string& name) {
         shape_ = {};
@@ -373,26 +386,36 @@ private:
             }
         }
 
-        // Rows.
+        // Rows. A large table's pages are read by two threads when the file allows it, each
+        // half into a part of its own; the parts' findings are then taken in page order, as
+        // one walk would have made them.
+        PageIndex pageIndex{std::vector<std::uint32_t>(file_.pageCount(), LiveRows::npos),
+                            std::vector<std::uint16_t>(file_.pageCount(), 0)};
         LiveRows live;
         live.indexes = def.realIndexes.size();
-        live.pageFirst.assign(file_.pageCount(), LiveRows::npos);
-        live.pageRows.assign(file_.pageCount(), 0);
+        live.pages = &pageIndex;
         unkeyed_.clear();
         auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
         const std::uint32_t dataLabel = labelId("data page of \"" + name + "\"");
         if (owned) {
-            for (auto p : owned->pages) {
-                const Bytes raw = file_.page(p);
-                if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) {
-                    problem("owned-pages usage map", name, p, {},
-                            "lists a page that is not a data page of this table (type " +
-                                std::to_string(raw[0]) + ", owner " +
-                                std::to_string(le32(raw.data() + 4)) + ")");
-                    continue;
-                }
-                claim(p, dataLabel);
-                checkRows(entry, def, p, live, lvPages);
+            const std::span<const std::uint32_t> pages = owned->pages;
+            const std::size_t half = file_.readsConcurrently() && pages.size() >= kPagesToShare
+                                         ? pages.size() / 2
+                                         : pages.size();
+            RowsPart first(name, def, live), second(name, def, live);
+            {
+                std::future<void> other;
+                if (half < pages.size())
+                    other = std::async(std::launch::async, [&] {
+                        readRows(name, def, pages.subspan(half), dataLabel, lvPages, second);
+                    });
+                readRows(name, def, pages.first(half), dataLabel, lvPages, first);
+                if (other.valid()) other.get();
+            }
+            for (RowsPart* part : {&first, &second}) {
+                take(*part);
+                live.append(part->live, part == &first ? pages.first(half) : pages.subspan(half));
+                if (rowDigests_) (*rowDigests_)[name] += part->digester.digest();
             }
         }
         if (!def.freeMap.isNull()) {
@@ -411,35 +434,104 @@ private:
             else
                 problem("table definition", name, def.page, {}, msg);
         }
-        if (owned)
-            for (std::size_t k = 0; k < def.realIndexes.size(); ++k)
-                checkIndex(def, name, def.realIndexes[k], k, live);
+        if (owned) checkIndexes(def, name, live);
     }
 
-    void checkRows(const CatalogEntry& entry, const TableDef& def, std::uint32_t page,
-                   LiveRows& live,
-                   const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages) {
-        const std::string& name = entry.name;
+    // What reading some of a table's pages found: its rows, and the claims and problems in
+    // the order met, to be taken over on the checker's thread.
+    struct RowsPart {
+        struct Claim {
+            std::uint32_t page, label;
+            bool shared;
+        };
+        LiveRows live;
+        std::vector<std::variant<Claim, Finding>> found;
+        std::map<std::string, std::size_t> counts; // problems kept per structure
+        std::map<std::uint32_t, Unkeyed> unkeyed;
+        RowDigester digester;
+        // One row's buffers, reused.
+        std::vector<RawField> fields, visited;
+        std::vector<Value> values;
+        std::vector<std::uint8_t> key;
+        std::vector<RowPointer> lvRows;
+        std::vector<std::vector<std::uint8_t>> longValues;
+
+        RowsPart(const std::string& name, const TableDef& def, const LiveRows& table)
+            : digester(name, def), longValues(def.columns.size()) {
+            live.indexes = table.indexes;
+            live.pages = table.pages;
+        }
+        void claim(std::uint32_t page, std::uint32_t label, bool shared = false) {
+            found.emplace_back(Claim{page, label, shared});
+        }
+        void problem(std::string structure, const std::string& table,
+                     std::optional<std::uint32_t> page, std::optional<unsigned> row,
+                     std::string message) {
+            // The report keeps only so many of a kind; more need not be carried over.
+            if (++counts[structure] > kMaxFindingsPerKind) return;
+            if (page && *page == JetError::noPage) page.reset();
+            found.emplace_back(
+                Finding{std::move(structure), table, {}, page, row, std::move(message), 0});
+        }
+    };
+
+    void take(RowsPart& part) {
+        for (auto& f : part.found) {
+            if (auto* c = std::get_if<RowsPart::Claim>(&f))
+                claim(c->page, c->label, c->shared);
+            else
+                add(report_.problems, std::move(std::get<Finding>(f)));
+        }
+        for (auto& [index, u] : part.unkeyed) {
+            Unkeyed& into = unkeyed_[index];
+            if (into.rows == 0) into.why = u.why;
+            into.rows += u.rows;
+        }
+    }
+
+    // Reads the rows of `pages` (from the table's owned-pages map) into `part`. Touches nothing
+    // of the checker but what is read only meanwhile, so two parts can be read at once.
+    void readRows(const std::string& name, const TableDef& def,
+                  std::span<const std::uint32_t> pages, std::uint32_t dataLabel,
+                  const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages,
+                  RowsPart& part) const {
+        for (auto p : pages) {
+            const Bytes raw = file_.page(p);
+            if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) {
+                part.problem("owned-pages usage map", name, p, {},
+                             "lists a page that is not a data page of this table (type " +
+                                 std::to_string(raw[0]) + ", owner " +
+                                 std::to_string(le32(raw.data() + 4)) + ")");
+                continue;
+            }
+            part.claim(p, dataLabel);
+            readPageRows(name, def, p, lvPages, part);
+        }
+    }
+
+    void readPageRows(const std::string& name, const TableDef& def, std::uint32_t page,
+                      const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages,
+                      RowsPart& part) const {
         DataPage dp;
         try {
-            dp = readDataPage(file_, page, "data page");
+            dp = readDataPage(file_, page, kDataPage);
         } catch (const JetError& e) {
-            problem(e, name);
+            part.problem(e.structure(), name, e.page(), {}, e.detail());
             return;
         }
         const auto computed = dp.computedFreeSpace(f_);
         if (dp.freeSpace != computed)
-            problem("data page", name, page, {},
-                    "free-space figure " + std::to_string(dp.freeSpace) +
-                        " disagrees with the page (" + std::to_string(computed) + " bytes free)");
+            part.problem("data page", name, page, {},
+                         "free-space figure " + std::to_string(dp.freeSpace) +
+                             " disagrees with the page (" + std::to_string(computed) +
+                             " bytes free)");
         const TableShape& shape = shape_;
-        std::vector<RowPointer> lvRows;
-        std::vector<std::vector<std::uint8_t>> longValues(visit_ ? def.columns.size() : 0);
+        LiveRows& live = part.live;
         for (std::size_t i = 0; i < dp.slots.size(); ++i) {
             const RowSlot& s = dp.slots[i];
             if (!s.valid) {
-                problem("data page", name, page, static_cast<unsigned>(i),
-                        "row offset points outside the page");
+                part.problem("data page", name, page, static_cast<unsigned>(i),
+                             "row offset points outside the page");
                 continue;
             }
             if (s.isHidden()) continue;
@@ -448,7 +540,7 @@ private:
             loc.data = loc.header;
             try {
                 Bytes row = s.isForward() ? db_.resolveRow(def, loc.header, &loc.data) : dp.row(i);
-                std::vector<RawField>& fields = fields_;
+                std::vector<RawField>& fields = part.fields;
                 splitRow(f_, def, row, kDataPage, loc.data.page, loc.data.row, fields);
                 const std::uint32_t at = live.add(loc.header);
                 for (std::size_t k = 0; k < shape.indexColumns.size(); ++k) {
@@ -460,62 +552,142 @@ private:
                 for (std::size_t c = 0; c < def.columns.size(); ++c) {
                     const Column& col = def.columns[c];
                     if (!col.isLong() || !fields[c].present) continue;
-                    lvRows.clear();
+                    part.lvRows.clear();
                     try {
-                        auto value = readLongValue(file_, fields[c].data, loc.data.page, &lvRows);
-                        if (visit_) longValues[c] = std::move(value);
+                        part.longValues[c] =
+                            readLongValue(file_, fields[c].data, loc.data.page, &part.lvRows);
                     } catch (const JetError& e) {
-                        problem("long value", name, e.page(), static_cast<unsigned>(i),
-                                "column \"" + col.name + "\" of the row at " +
-                                    toString(loc.header) + ": " + e.detail());
+                        part.problem("long value", name, e.page(), static_cast<unsigned>(i),
+                                     "column \"" + col.name + "\" of the row at " +
+                                         toString(loc.header) + ": " + e.detail());
                         continue;
                     }
                     auto listed = lvPages.find(col.number);
-                    for (const auto& rp : lvRows) {
-                        claim(rp.page, shape.longValueLabels[c], true);
+                    for (const auto& rp : part.lvRows) {
+                        part.claim(rp.page, shape.longValueLabels[c], true);
                         if (listed == lvPages.end() || !listed->second.count(rp.page))
-                            problem("long-value usage map", name, rp.page, {},
-                                    "page holds part of column \"" + col.name +
-                                        "\" but is missing from the column's usage map");
+                            part.problem("long-value usage map", name, rp.page, {},
+                                         "page holds part of column \"" + col.name +
+                                             "\" but is missing from the column's usage map");
                     }
                 }
-                if (visit_) {
-                    std::vector<RawField>& whole = visited_;
+                if (rowDigests_) {
+                    std::vector<RawField>& whole = part.visited;
                     whole.assign(fields.begin(), fields.end());
                     for (std::size_t c = 0; c < def.columns.size(); ++c)
                         if (def.columns[c].isLong() && whole[c].present)
-                            whole[c].data = longValues[c];
-                    visit_(entry, def, whole);
+                            whole[c].data = part.longValues[c];
+                    part.digester.add(whole);
                 }
                 // Every fixed-size value must have its full size; the indexed ones are decoded
                 // for their keys.
-                std::vector<Value>& values = values_;
-                db_.decodeValues(def, fields, loc.data.page, values, nullptr, &shape.indexed);
+                db_.decodeValues(def, fields, loc.data.page, part.values, nullptr, &shape.indexed);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
                     try {
-                        encodeIndexKey(key_, db_, def, def.realIndexes[k], values);
-                        live.keys[at * live.indexes + k] = keyHash(key_);
+                        encodeIndexKey(part.key, db_, def, def.realIndexes[k], part.values);
+                        live.keys[at * live.indexes + k] = keyHash(part.key);
                     } catch (const JetError& e) {
-                        Unkeyed& u = unkeyed_[def.realIndexes[k].number];
+                        Unkeyed& u = part.unkeyed[def.realIndexes[k].number];
                         if (u.rows++ == 0) u.why = e.detail();
                     }
                 }
             } catch (const JetError& e) {
                 if (e.structure() == "long value") continue; // reported above
-                problem(e.structure(), name, e.page(), static_cast<unsigned>(i), e.detail());
+                part.problem(e.structure(), name, e.page(), static_cast<unsigned>(i), e.detail());
             }
         }
     }
 
-    void checkIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
-                    std::size_t position, const LiveRows& live) {
-        std::string idxName;
-        for (const auto& li : def.indexes)
-            if (li.realIndex == ri.number) idxName += (idxName.empty() ? "" : "/") + li.name;
-        if (idxName.empty()) idxName = "#" + std::to_string(ri.number);
-        const std::string label = "index \"" + idxName + "\" of \"" + name + "\"";
+    // What walking one index and comparing it with the table's rows found, before any of it
+    // is reported: the walk (without its entries) and the problems of the comparison, kept
+    // apart so that the walk can run on another thread.
+    struct IndexExam {
+        IndexWalk walk;
+        std::vector<Finding> entryProblems, unindexedRows;
+    };
 
-        IndexWalk walk = walkIndex(file_, ri.rootPage, def.page);
+    static void keep(std::vector<Finding>& to, Finding f) {
+        // The report keeps only so many of a kind; more need not be carried over.
+        if (to.size() <= kMaxFindingsPerKind) to.push_back(std::move(f));
+    }
+
+    IndexExam examineIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
+                           const std::string& idxName, std::size_t position,
+                           const LiveRows& live) const {
+        IndexExam exam;
+        IndexWalk& walk = exam.walk;
+        walk = walkIndex(file_, ri.rootPage, def.page, live.size());
+        auto found = [&](std::vector<Finding>& to, std::optional<std::uint32_t> page,
+                         std::optional<unsigned> row, std::string message) {
+            keep(to, {"index", name, idxName, page, row, std::move(message), 0});
+        };
+        std::vector<std::uint8_t> indexed(live.size());
+        for (std::size_t i = 0; i < walk.entries.size(); ++i) {
+            const IndexEntry& e = walk.entries[i];
+            if (i > 0 && walk.entries[i - 1].compare(e) >= 0)
+                found(exam.entryProblems, {}, {},
+                      "entries out of order at entry " + std::to_string(i) + " (row page " +
+                          std::to_string(e.page) + " row " + std::to_string(e.row) + ")");
+            const std::uint32_t row = live.find({e.page, e.row});
+            if (row == LiveRows::npos) {
+                found(exam.entryProblems, e.page, e.row,
+                      "entry points at a missing or deleted row");
+                continue;
+            }
+            if (std::exchange(indexed[row], 1))
+                found(exam.entryProblems, e.page, e.row, "row has more than one entry");
+            const std::uint64_t key = live.keys[row * live.indexes + position];
+            if (key != 0 && key != keyHash(e.key.bytes()))
+                found(exam.entryProblems, e.page, e.row,
+                      "stored key differs from the key of the row's values");
+        }
+        std::vector<IndexEntry>().swap(walk.entries);
+        if (!walk.problems.empty()) return exam; // missing rows would only echo the damage
+        for (std::size_t row = 0; row < live.size(); ++row) {
+            if (indexed[row]) continue;
+            if ((ri.flags & idxflag::ignoreNulls) && live.allNull[row * live.indexes + position])
+                continue;
+            const RowPointer rp = RowPointer::fromRaw(live.raw[row]);
+            found(exam.unindexedRows, rp.page, rp.row, "live row has no entry in the index");
+        }
+        return exam;
+    }
+
+    // Examines the table's indexes, two at a time when the file allows it, and reports what
+    // each found in index order.
+    void checkIndexes(const TableDef& def, const std::string& name, const LiveRows& live) {
+        const std::size_t n = def.realIndexes.size();
+        std::vector<std::string> names(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const RealIndex& ri = def.realIndexes[k];
+            for (const auto& li : def.indexes)
+                if (li.realIndex == ri.number) names[k] += (names[k].empty() ? "" : "/") + li.name;
+            if (names[k].empty()) names[k] = "#" + std::to_string(ri.number);
+        }
+        std::vector<IndexExam> exams(n);
+        auto examine = [&](std::size_t k) {
+            exams[k] = examineIndex(def, name, def.realIndexes[k], names[k], k, live);
+        };
+        if (file_.readsConcurrently() && n > 1) {
+            auto odd = std::async(std::launch::async, [&] {
+                for (std::size_t k = 1; k < n; k += 2)
+                    examine(k);
+            });
+            for (std::size_t k = 0; k < n; k += 2)
+                examine(k);
+            odd.get();
+        } else {
+            for (std::size_t k = 0; k < n; ++k)
+                examine(k);
+        }
+        for (std::size_t k = 0; k < n; ++k)
+            reportIndex(name, def.realIndexes[k], names[k], exams[k]);
+    }
+
+    void reportIndex(const std::string& name, const RealIndex& ri, const std::string& idxName,
+                     IndexExam& exam) {
+        const IndexWalk& walk = exam.walk;
+        const std::string label = "index \"" + idxName + "\" of \"" + name + "\"";
         for (const auto& p : walk.problems)
             problem("index", name, {}, {}, p, idxName);
         for (std::size_t i = 0; i < walk.pages.size(); ++i) {
@@ -566,28 +738,8 @@ private:
             // A page freed from the tree but left in the map is leaked space, not damage.
             if (!extra.empty()) stale_.push_back({name, idxName, ri.usageMap.page, extra});
         }
-
-        std::vector<std::uint8_t> indexed(live.size());
-        for (std::size_t i = 0; i < walk.entries.size(); ++i) {
-            const IndexEntry& e = walk.entries[i];
-            if (i > 0 && walk.entries[i - 1].compare(e) >= 0)
-                problem("index", name, {}, {},
-                        "entries out of order at entry " + std::to_string(i) + " (row page " +
-                            std::to_string(e.page) + " row " + std::to_string(e.row) + ")",
-                        idxName);
-            const std::uint32_t row = live.find({e.page, e.row});
-            if (row == LiveRows::npos) {
-                problem("index", name, e.page, e.row, "entry points at a missing or deleted row",
-                        idxName);
-                continue;
-            }
-            if (std::exchange(indexed[row], 1))
-                problem("index", name, e.page, e.row, "row has more than one entry", idxName);
-            const std::uint64_t key = live.keys[row * live.indexes + position];
-            if (key != 0 && key != keyHash(e.key.bytes()))
-                problem("index", name, e.page, e.row,
-                        "stored key differs from the key of the row's values", idxName);
-        }
+        for (auto& f : exam.entryProblems)
+            add(report_.problems, std::move(f));
         if (auto u = unkeyed_.find(ri.number); u != unkeyed_.end())
             add(report_.notes, {"index",
                                 name,
@@ -597,14 +749,8 @@ private:
                                 "keys of " + std::to_string(u->second.rows) +
                                     " rows not compared: " + u->second.why,
                                 0});
-        if (!walk.problems.empty()) return; // missing rows would only echo the damage above
-        for (std::size_t row = 0; row < live.size(); ++row) {
-            if (indexed[row]) continue;
-            if ((ri.flags & idxflag::ignoreNulls) && live.allNull[row * live.indexes + position])
-                continue;
-            const RowPointer rp = RowPointer::fromRaw(live.raw[row]);
-            problem("index", name, rp.page, rp.row, "live row has no entry in the index", idxName);
-        }
+        for (auto& f : exam.unindexedRows)
+            add(report_.problems, std::move(f));
     }
 
     // A listed page that something else uses is damage; otherwise the page is leaked, and
@@ -671,8 +817,8 @@ private:
 
 } // namespace
 
-CheckReport check(const Database& db, const RowVisitor& visit) {
-    return Checker(db, visit).run();
+CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests) {
+    return Checker(db, rowDigests).run();
 }
 
 } // namespace tarnwick::jet

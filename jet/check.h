@@ -1,9 +1,10 @@
 #pragma once
 
 #include "jet/database.h"
+#include "jet/rowdigest.h"
 
 #include <cstdint>
-#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,13 +31,10 @@ struct CheckReport {
     bool sound() const { return problems.empty(); }
 };
 
-// Sees every live row as `check` reads it: its table, and its fields with long columns carrying
-// their whole value.
-using RowVisitor =
-    std::function<void(const CatalogEntry&, const TableDef&, const std::vector<RawField>&)>;
-
 // Walks every structure reachable from the catalog and reports what disagrees. Never throws for
-// damage in the file; each unreadable structure becomes a problem and the walk goes on.
-CheckReport check(const Database& db, const RowVisitor& visit = {});
+// damage in the file; each unreadable structure becomes a problem and the walk goes on. When
+// `rowDigests` is given, it receives by table name the digest (`RowDigester`, no renumbering)
+// of every live row read.
+CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests = nullptr);
 
 } // namespace tarnwick::jet

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,6 +215,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     report.pagesBefore = db->file().pageCount();
     RebuildOptions ro;
     ro.databaseKey = keyFor(db->header(), options.encoding);
+    ro.sync = false; // synced below while the new file is verified
     SourceRows sourceRows;
     {
         PageWriter out(temp.fd(), file, db->format(), ro.databaseKey);
@@ -229,8 +231,15 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     }
     db->file().releaseCache();
     {
+        // The new file goes to disk while it is read back: both take long on a large file.
+        // The future's destructor waits for the sync even when verification throws.
+        auto synced = std::async(std::launch::async,
+                                 [fd = temp.fd()] { return ::fsync(fd) == 0 ? 0 : errno; });
         auto rebuilt = Database::open(openMappedSource(temp.fd(), file + " (new)"));
         verifyRebuilt(*db, *rebuilt, sourceRows);
+        if (const int error = synced.get(); error != 0)
+            throw JetError("file", JetError::noPage,
+                           "cannot flush the new file for " + file + ": " + std::strerror(error));
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
     }

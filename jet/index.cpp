@@ -341,8 +341,10 @@ struct Walker {
 
 } // namespace
 
-IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner) {
+IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner,
+                    std::size_t expected) {
     IndexWalk walk;
+    walk.entries.reserve(expected);
     Walker w{file, owner, walk, {}};
     w.visit(rootPage, 0);
     return walk;

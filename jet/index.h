@@ -58,7 +58,9 @@ struct IndexWalk {
     std::vector<std::string> problems;
 };
 
-// `owner` is the table's TDEF page, which every page of the tree must name.
-IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner);
+// `owner` is the table's TDEF page, which every page of the tree must name. `expected` is how
+// many entries the caller expects, to make room for them at once.
+IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner,
+                    std::size_t expected = 0);
 
 } // namespace tarnwick::jet

@@ -165,9 +165,9 @@ Bytes PageFile::page(std::uint32_t number, const std::string& structure) const {
                            " pages)");
     if (!mapped_.empty()) {
         // Spans into the mapping stay valid; only the memory behind them is given back.
-        if (++touched_ > kResidentPages) {
+        if (touched_.fetch_add(1, std::memory_order_relaxed) + 1 > kResidentPages) {
             source_->dropResident();
-            touched_ = 0;
+            touched_.store(0, std::memory_order_relaxed);
         }
         return mapped_.subspan(static_cast<std::size_t>(number) * format_.pageSize,
                                format_.pageSize);

@@ -4,6 +4,7 @@
 #include "jet/format.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,6 +62,10 @@ public:
         return ByteReader(page(number, structure), structure, number);
     }
 
+    // Whether pages may be read from several threads at once: true when they are served from
+    // the mapping, which reading never changes.
+    bool readsConcurrently() const { return !mapped_.empty(); }
+
     // Pages held in the cache, and forgetting them all. Spans returned earlier become invalid:
     // long walks (compaction, verification) call this between units of work holding none.
     std::size_t cachedPages() const { return cached_; }
@@ -73,8 +78,8 @@ private:
     std::uint32_t pageCount_;
     mutable std::vector<std::unique_ptr<std::uint8_t[]>> cache_;
     mutable std::size_t cached_ = 0;
-    Bytes mapped_;                    // the source's mapping, when pages need no decoding
-    mutable std::size_t touched_ = 0; // mapped pages served since the last drop
+    Bytes mapped_; // the source's mapping, when pages need no decoding
+    mutable std::atomic<std::size_t> touched_ = 0; // mapped pages served since the last drop
 };
 
 } // namespace tarnwick::jet

@@ -79,7 +79,7 @@ void PageWriter::write(std::uint32_t page, std::vector<std::uint8_t> bytes) {
     ++written_;
 }
 
-void PageWriter::finish() {
+void PageWriter::finish(bool sync) {
     flush();
     if (written_ < next_)
         throw JetError("output file", JetError::noPage,
@@ -88,7 +88,7 @@ void PageWriter::finish() {
     if (::ftruncate(fd_,
                     static_cast<off_t>(static_cast<std::uint64_t>(next_) * format_.pageSize)) != 0)
         fail(path_, "set the size of");
-    if (::fsync(fd_) != 0) fail(path_, "sync");
+    if (sync && ::fsync(fd_) != 0) fail(path_, "sync");
 }
 
 } // namespace tarnwick::jet

@@ -29,8 +29,9 @@ public:
     std::uint32_t pageCount() const { return next_; }
     // Writes a whole page (pageSize bytes); page 0 is written as given, others are encoded.
     void write(std::uint32_t page, std::vector<std::uint8_t> bytes);
-    // Writes what is gathered, checks that every allocated page was written and syncs the file.
-    void finish();
+    // Writes what is gathered, checks that every allocated page was written and, when asked,
+    // syncs the file.
+    void finish(bool sync = true);
     int fd() const { return fd_; }
 
 private:

@@ -767,7 +767,7 @@ RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                               const RebuildOptions& options) {
     Rebuilder rebuilder(source, out, options);
     RebuildResult result = rebuilder.run();
-    out.finish();
+    out.finish(options.sync);
     return result;
 }
 

@@ -38,6 +38,8 @@ struct RebuildOptions {
     // Salvage (repair): rows, long values and tables that cannot be read are dropped and listed
     // instead of failing the rebuild; every index is built from its rows.
     bool salvage = false;
+    // False leaves syncing the file to the caller, who may overlap it with other work.
+    bool sync = true;
 };
 
 // Writes every object of `source` into the new file behind `out` (created with the options'
@@ -45,7 +47,7 @@ struct RebuildOptions {
 // catalog and system tables, table definitions on new pages, rows packed densely, long values
 // rewritten, indexes rebuilt bottom-up, usage maps, the global map and page 0. Throws JetError
 // on anything it cannot carry over (unless salvaging); the caller removes the partial file.
-// The file is complete and synced when this returns.
+// The file is complete (and synced, unless the options say otherwise) when this returns.
 RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                               const RebuildOptions& options);
 

@@ -2,7 +2,9 @@
 
 #include "jet/bytes.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tarnwick::jet {
 
@@ -18,36 +20,52 @@ bool holdsObjectIds(const std::string& table, const std::string& column) {
 
 namespace {
 
-std::uint64_t finish(std::uint64_t z) {
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-// Two lanes of 128-bit multiply-fold steps over 16-byte blocks: fast, and independent enough
-// that the sums of both over a table only agree by accident once in 2^128.
+// Two lanes of 128-bit multiply-fold steps over the row's bytes in 16-byte blocks: fast, and
+// independent enough that the sums of both over a table only agree by accident once in 2^128.
+// A row is fed as one stream (each field's header word, then its bytes), so short fields
+// share blocks.
 class RowHash {
 public:
-    void word(std::uint64_t w) { block(w, 0x9E3779B97F4A7C15ull); }
-    void bytes(Bytes data) {
-        const std::size_t n = data.size();
-        std::size_t i = 0;
-        for (; i + 16 <= n; i += 16)
-            block(load(data.data() + i, 8), load(data.data() + i + 8, 8));
-        if (i + 8 <= n) {
-            block(load(data.data() + i, 8), load(data.data() + i + 8, n - i - 8) ^ n << 32);
-        } else {
-            block(load(data.data() + i, n - i), n);
-        }
+    void word(std::uint64_t w) {
+        std::uint8_t b[8];
+        std::memcpy(b, &w, 8);
+        append(b, 8);
     }
-    std::uint64_t a() const { return finish(a_); }
-    std::uint64_t b() const { return finish(b_ ^ 0x165667B19E3779F9ull); }
+    void append(const std::uint8_t* p, std::size_t n) {
+        if (n == 0) return; // an empty value may have no storage at all
+        total_ += n;
+        if (used_) {
+            const std::size_t take = std::min(16 - used_, n);
+            std::memcpy(pending_ + used_, p, take);
+            used_ += take;
+            p += take;
+            n -= take;
+            if (used_ < 16) return;
+            block(load(pending_), load(pending_ + 8));
+            used_ = 0;
+        }
+        for (; n >= 16; p += 16, n -= 16)
+            block(load(p), load(p + 8));
+        if (n) std::memcpy(pending_, p, n);
+        used_ = n;
+    }
+    // The two lanes, after the last (zero-padded) block and the stream's length.
+    std::pair<std::uint64_t, std::uint64_t> finish() {
+        std::memset(pending_ + used_, 0, 16 - used_);
+        block(load(pending_), load(pending_ + 8) ^ total_ << 8);
+        return {mix(a_), mix(b_ ^ 0x165667B19E3779F9ull)};
+    }
 
 private:
-    static std::uint64_t load(const std::uint8_t* p, std::size_t n) {
-        std::uint64_t w = 0;
-        if (n) std::memcpy(&w, p, n); // an empty value may have no storage at all
+    static std::uint64_t load(const std::uint8_t* p) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
         return w;
+    }
+    static std::uint64_t mix(std::uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
     }
     static std::uint64_t fold(std::uint64_t x, std::uint64_t y) {
         const unsigned __int128 r = static_cast<unsigned __int128>(x) * y;
@@ -58,6 +76,9 @@ private:
         b_ = fold(w1 ^ b_ ^ 0x8EBC6AF09C88C6E3ull, w0 ^ 0x589965CC75374CC3ull);
     }
     std::uint64_t a_ = 0x243F6A8885A308D3ull, b_ = 0x13198A2E03707344ull;
+    std::uint8_t pending_[16] = {};
+    std::size_t used_ = 0;
+    std::uint64_t total_ = 0;
 };
 
 } // namespace
@@ -81,8 +102,10 @@ void RowDigester::add(const std::vector<RawField>& fields) {
         const std::size_t need = fixedSizeOf(type);
         const bool present = f.present && !(need && data.empty());
         if (need && data.size() > need) data = data.first(need);
+        // The length keeps field boundaries apart in the one stream.
+        const std::uint64_t length = present ? data.size() : 0;
         h.word(static_cast<std::uint64_t>(type) | std::uint64_t{present} << 8 |
-               std::uint64_t{f.boolValue} << 9 | std::uint64_t{scales_[i]} << 16);
+               std::uint64_t{f.boolValue} << 9 | std::uint64_t{scales_[i]} << 16 | length << 24);
         if (!present) continue;
         std::uint8_t renumbered[4];
         if (ids_[i] && renumber_ && data.size() == 4) {
@@ -92,11 +115,12 @@ void RowDigester::add(const std::vector<RawField>& fields) {
                 data = Bytes(renumbered, 4);
             }
         }
-        h.bytes(data);
+        h.append(data.data(), data.size());
     }
+    const auto [a, b] = h.finish();
     ++digest_.rows;
-    digest_.a += h.a();
-    digest_.b += h.b();
+    digest_.a += a;
+    digest_.b += b;
 }
 
 } // namespace tarnwick::jet

@@ -25,6 +25,12 @@ struct RowDigest {
     std::uint64_t rows = 0;
     std::uint64_t a = 0, b = 0; // sums of two independent 64-bit row hashes
     bool operator==(const RowDigest&) const = default;
+    RowDigest& operator+=(const RowDigest& o) {
+        rows += o.rows;
+        a += o.a;
+        b += o.b;
+        return *this;
+    }
 };
 
 // Row digests of a source's tables, with the object ids renumbered as in the new file.
