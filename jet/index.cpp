@@ -89,22 +89,31 @@ void radixSort(SortItem* items, std::vector<SortItem>& spare, std::size_t n) {
         }
         return;
     }
-    std::array<std::array<std::uint32_t, 256>, kDigits> counts{};
+    // Only the digits on which items differ are counted and sorted on.
+    SortItem differ{0, 0, 0};
     bool sorted = true;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 1; i < n; ++i) {
         const SortItem& it = items[i];
-        ++counts[0][it.left()];
-        for (int d = 1; d < kDigits; ++d)
-            ++counts[d][digit(it, d)];
-        if (i && before(it, items[i - 1])) sorted = false;
+        differ.high |= it.high ^ items[0].high;
+        differ.low |= it.low ^ items[0].low;
+        differ.tag |= it.tag ^ items[0].tag;
+        sorted = sorted && !before(it, items[i - 1]);
     }
     if (sorted) return;
+    int used[kDigits];
+    int digits = 0;
+    for (int d = 0; d < kDigits; ++d)
+        if (digit(differ, d)) used[digits++] = d;
+    std::array<std::array<std::uint32_t, 256>, kDigits> counts{};
+    for (std::size_t i = 0; i < n; ++i)
+        for (int k = 0; k < digits; ++k)
+            ++counts[k][digit(items[i], used[k])];
     if (spare.size() < n) spare.resize(n);
     SortItem* from = items;
     SortItem* to = spare.data();
-    for (int d = 0; d < kDigits; ++d) {
-        auto& c = counts[d];
-        if (c[digit(from[0], d)] == n) continue;
+    for (int k = 0; k < digits; ++k) {
+        const int d = used[k];
+        auto& c = counts[k];
         std::uint32_t sum = 0;
         for (auto& v : c)
             sum += std::exchange(v, sum);
@@ -137,12 +146,13 @@ void sortIndexEntries(std::vector<IndexEntry>& entries) {
         return std::uint64_t{entries[i].page} << 8 | entries[i].row;
     };
     bool inOrder = true;
-    for (std::size_t i = 1; i < n && inOrder; ++i)
-        inOrder = where(i - 1) <= where(i);
-    for (std::size_t i = 0; i < n; ++i)
-        items[i] = inOrder ? sortItem(entries[i], static_cast<std::uint32_t>(i), 0)
-                           : sortItem(where(i), static_cast<std::uint32_t>(i), 0);
+    for (std::size_t i = 0; i < n && inOrder; ++i) {
+        items[i] = sortItem(entries[i], static_cast<std::uint32_t>(i), 0);
+        inOrder = i == 0 || where(i - 1) <= where(i);
+    }
     if (!inOrder) {
+        for (std::size_t i = 0; i < n; ++i)
+            items[i] = sortItem(where(i), static_cast<std::uint32_t>(i), 0);
         radixSort(items.data(), spare, n);
         for (auto& it : items)
             it = sortItem(entries[it.at()], it.at(), 0);
