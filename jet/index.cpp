@@ -55,11 +55,16 @@ SortItem sortItem(std::uint64_t chunk, std::uint32_t at, std::uint32_t left) {
 SortItem sortItem(const IndexEntry& e, std::uint32_t at, std::size_t depth) {
     const std::size_t size = e.key.size();
     const std::size_t left = size > depth ? size - depth : 0;
-    std::uint8_t bytes[8] = {};
-    if (left) std::memcpy(bytes, e.key.data() + depth, std::min<std::size_t>(left, 8));
-    std::uint64_t chunk;
-    std::memcpy(&chunk, bytes, 8);
+    std::uint64_t chunk = 0;
+    if (left >= 8 || (size <= KeyBytes::kInline && depth + 8 <= KeyBytes::kInline)) {
+        // Eight bytes at once; those past a short key's end, still inside its inline buffer,
+        // are masked off below.
+        std::memcpy(&chunk, e.key.data() + depth, 8);
+    } else if (left) {
+        std::memcpy(&chunk, e.key.data() + depth, left);
+    }
     if constexpr (std::endian::native == std::endian::little) chunk = __builtin_bswap64(chunk);
+    if (left < 8) chunk = left ? chunk & ~std::uint64_t{0} << (8 * (8 - left)) : 0;
     return sortItem(chunk, at,
                     static_cast<std::uint32_t>(std::min<std::size_t>(left, kMoreThanEight)));
 }

@@ -220,7 +220,9 @@ TEST(IndexEntries, SortInCompareOrder) {
                 pool.emplace_back(key.data(), key.size());
             }
             std::vector<IndexEntry> entries(c.count);
+            const B stale(KeyBytes::kInline, 0xFF); // left behind a shorter key's end
             for (auto& e : entries) {
+                e.key.assign(stale.data(), stale.size());
                 e.key = pool[pick(pool.size())];
                 e.page = pick(8) == 0 ? 0xFFFFFFFFu - static_cast<std::uint32_t>(pick(2))
                                       : static_cast<std::uint32_t>(pick(3));
