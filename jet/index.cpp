@@ -164,28 +164,41 @@ void sortIndexEntries(std::vector<IndexEntry>& entries) {
     }
 
     // Sorted by their first eight bytes, keys longer than that with equal bytes form runs that
-    // are sorted again by their next eight, and so on.
+    // are sorted again by their next eight, and so on. A run waiting on the stack remembers how
+    // far it was scanned for such runs, so the stack grows with key length only.
     struct Run {
         std::size_t first, count, depth;
+        std::size_t scanned; // `unsorted` before the run is sorted
     };
-    std::vector<Run> runs{{0, n, 0}};
+    constexpr std::size_t unsorted = ~std::size_t{0};
+    std::vector<Run> runs{{0, n, 0, unsorted}};
     while (!runs.empty()) {
-        const Run r = runs.back();
-        runs.pop_back();
+        Run& r = runs.back();
         SortItem* part = items.data() + r.first;
-        if (r.depth)
-            for (std::size_t i = 0; i < r.count; ++i)
-                part[i] = sortItem(entries[part[i].at()], part[i].at(), r.depth);
-        radixSort(part, spare, r.count);
-        for (std::size_t i = 0; i < r.count;) {
-            std::size_t j = i + 1;
+        if (r.scanned == unsorted) {
+            if (r.depth)
+                for (std::size_t i = 0; i < r.count; ++i)
+                    part[i] = sortItem(entries[part[i].at()], part[i].at(), r.depth);
+            radixSort(part, spare, r.count);
+            r.scanned = 0;
+        }
+        std::size_t i = r.scanned, j = i;
+        while (i < r.count) {
+            j = i + 1;
             if (part[i].left() == kMoreThanEight)
                 while (j < r.count && part[j].left() == kMoreThanEight &&
                        part[j].chunk() == part[i].chunk())
                     ++j;
-            if (j - i > 1) runs.push_back({r.first + i, j - i, r.depth + 8});
+            if (j - i > 1) break;
             i = j;
         }
+        if (i >= r.count) {
+            runs.pop_back();
+            continue;
+        }
+        r.scanned = j;
+        const Run tied{r.first + i, j - i, r.depth + 8, unsorted};
+        runs.push_back(tied); // `r` is not used past here
     }
 
     // Entry i takes entries[order[i]]: moved along each cycle of that permutation, in place.
