@@ -12,6 +12,7 @@ namespace tarnwick::jet {
 
 namespace {
 constexpr std::size_t kRunBytes = 1u << 20;
+constexpr std::size_t kQueuedRuns = 8; // how far the rebuild may run ahead of the disk
 
 [[noreturn]] void fail(const std::string& path, const std::string& what) {
     throw JetError("output file", JetError::noPage,
@@ -30,7 +31,48 @@ PageWriter::PageWriter(int fd, const std::string& name, const Format& format,
     : path_(name), format_(format), key_(databaseKey), fd_(fd), ownsFd_(false) {}
 
 PageWriter::~PageWriter() {
+    stopWriting();
     if (fd_ >= 0 && ownsFd_) ::close(fd_);
+}
+
+void PageWriter::stopWriting() noexcept {
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
+void PageWriter::writeRuns() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
+        if (queued_.empty()) return; // stopping, with nothing left
+        Run run = std::move(queued_.front());
+        queued_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        std::exception_ptr error;
+        try {
+            writeAt(run.offset, run.bytes.data(), run.bytes.size());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        run.bytes.clear();
+        lock.lock();
+        writing_ = false;
+        if (error && !failed_) failed_ = error;
+        spare_.push_back(std::move(run.bytes));
+        changed_.notify_all();
+    }
+}
+
+void PageWriter::drain() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return queued_.empty() && !writing_; });
+    if (failed_) std::rethrow_exception(failed_);
 }
 
 std::uint32_t PageWriter::allocate(std::uint32_t count) {
@@ -57,8 +99,18 @@ void PageWriter::writeAt(std::uint64_t offset, const std::uint8_t* data, std::si
 
 void PageWriter::flush() {
     if (run_.empty()) return;
-    writeAt(static_cast<std::uint64_t>(runStart_) * format_.pageSize, run_.data(), run_.size());
+    if (!writer_.joinable()) writer_ = std::thread([this] { writeRuns(); });
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return queued_.size() < kQueuedRuns || failed_; });
+    if (failed_) std::rethrow_exception(failed_);
+    queued_.push_back({static_cast<std::uint64_t>(runStart_) * format_.pageSize, std::move(run_)});
     run_.clear();
+    if (!spare_.empty()) {
+        run_ = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    lock.unlock();
+    changed_.notify_all();
 }
 
 void PageWriter::write(std::uint32_t page, std::vector<std::uint8_t> bytes) {
@@ -81,6 +133,7 @@ void PageWriter::write(std::uint32_t page, std::vector<std::uint8_t> bytes) {
 
 void PageWriter::finish(bool sync) {
     flush();
+    drain();
     if (written_ < next_)
         throw JetError("output file", JetError::noPage,
                        "internal: " + std::to_string(next_ - written_) +

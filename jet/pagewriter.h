@@ -3,15 +3,21 @@
 #include "jet/bytes.h"
 #include "jet/format.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnwick::jet {
 
 // The output side of a rebuild: hands out page numbers in file order and writes finished pages,
 // encoded with the database key when there is one. Consecutive pages are gathered and written in
-// large runs. Every failed write throws JetError naming the output file.
+// large runs by a thread of its own, so that the rebuild goes on while the system copies them.
+// Every failed write throws JetError naming the output file, at the next write or at `finish`.
 class PageWriter {
 public:
     // Creates `path`, which must not exist, readable and writable by the owner only.
@@ -35,8 +41,16 @@ public:
     int fd() const { return fd_; }
 
 private:
+    struct Run {
+        std::uint64_t offset = 0;
+        std::vector<std::uint8_t> bytes;
+    };
     void flush();
     void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t len);
+    void writeRuns();
+    // Waits until every run handed over is written, then throws what writing one threw.
+    void drain();
+    void stopWriting() noexcept;
 
     std::string path_;
     Format format_;
@@ -47,6 +61,15 @@ private:
     std::uint64_t written_ = 0; // pages written, to prove none was left out
     std::uint32_t runStart_ = 0;
     std::vector<std::uint8_t> run_;
+
+    std::thread writer_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Run> queued_;                       // runs to write, in order
+    std::vector<std::vector<std::uint8_t>> spare_; // written runs' buffers, for reuse
+    bool writing_ = false;                         // the writer holds a run
+    bool stopping_ = false;
+    std::exception_ptr failed_; // the first failure to write
 };
 
 } // namespace tarnwick::jet

@@ -35,6 +35,9 @@ namespace {
 constexpr std::uint32_t kCatalogPage = 2;
 constexpr std::uint32_t kCorePages = 4;   // MSysObjects, MSysACEs, MSysQueries, MSysRelationships
 constexpr std::size_t kCacheLimit = 4096; // source pages kept between units of work
+// A table with this many data pages has its rows prepared by two threads, a run of pages each.
+constexpr std::size_t kPagesToShare = 64;
+constexpr std::size_t kPagesPerRun = 1024;
 constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 
 void put16(std::uint8_t* p, std::uint32_t v) {
@@ -315,7 +318,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     std::set<std::uint16_t> idColumns;
     for (const auto& c : def.columns)
         if (c.type == ColumnType::Long && holdsObjectIds(name, c.name)) idColumns.insert(c.number);
-    RowDigester digester(name, def, result_.tableIds);
     std::vector<std::unique_ptr<LongValueColumn>> lvs;
     std::map<std::uint16_t, LongValueColumn*> lvByColumn;
     for (const auto& c : def.columns)
@@ -400,24 +402,75 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     const Version version = f_.version;
     const int codePage = src_.header().codePage;
 
-    // One row's values, and what its digest sees, reused from row to row.
-    std::vector<Value> values;
-    std::vector<RawField> digested;
-    std::vector<std::vector<std::uint8_t>> longValues(def.columns.size());
-    std::vector<std::uint8_t> row, key;
-    std::vector<RawField> fields, keyFields;
+    // Rows are copied in two steps. Preparing reads a row, digests it and encodes its keys,
+    // touching nothing but what it is given, so two threads can prepare pages at once; placing
+    // then writes the rows in page order, with their long values, and records the index
+    // entries where the rows landed.
+    struct Prepared {
+        RowPointer header, at;
+        Bytes stored;
+        std::string lost;      // salvage: why the row (or page) could not be read
+        bool pageLost = false; // the whole page, not one row
+    };
+    struct Part {
+        std::vector<Prepared> rows;
+        std::vector<std::uint8_t> keyBytes; // the rows' keys, one after another
+        std::vector<std::pair<std::uint32_t, std::uint16_t>>
+            keys;                         // per row and index; see kNoEntry
+        std::vector<std::string> unkeyed; // per index: why a key failed
+        RowDigester digester;
+        std::exception_ptr failed; // what stopped preparing (not when salvaging)
+        // One row's buffers, reused.
+        std::vector<Value> values;
+        std::vector<RawField> fields, keyFields, digested;
+        std::vector<std::vector<std::uint8_t>> longValues;
+        std::vector<std::uint8_t> key;
+
+        Part(const std::string& name, const TableDef& def, const TableIdMap& ids)
+            : unkeyed(def.realIndexes.size()), digester(name, def, ids),
+              longValues(def.columns.size()) {}
+        void clear() {
+            rows.clear();
+            keyBytes.clear();
+            keys.clear();
+            failed = nullptr;
+        }
+    };
+    static constexpr std::uint16_t kNoEntry = 0xFFFF; // all-null key of an index ignoring nulls
     const std::string dataPageName = "data page";
     // The stored count is only a hint: a damaged one must not reserve more than the pages hold.
     const std::size_t expectedRows = std::min<std::size_t>(def.rowCount, owned.size() * 256);
     for (auto& ki : keyed)
         ki.entries.reserve(expectedRows);
-    auto copyRow = [&](RowPointer header, RowPointer at, Bytes stored) {
-        row.assign(stored.begin(), stored.end());
+
+    // A long value as the rebuild carries it over: whole, or when salvaging as much as reads
+    // (`why` then says what was lost).
+    auto longValue = [&](Bytes field, RowPointer at, const LongValueRef& ref,
+                         std::vector<std::uint8_t>& value, std::string* why = nullptr) {
+        try {
+            value = readLongValue(src_.file(), field, at.page);
+        } catch (const JetError& e) {
+            if (!options_.salvage) throw;
+            value.clear();
+            if (ref.kind == LongValueKind::Inline) return;
+            value = readLongValuePrefix(src_.file(), field);
+            if (why)
+                *why =
+                    (value.empty() ? std::string("long value emptied")
+                                   : "long value cut to the " + std::to_string(value.size()) +
+                                         " of " + std::to_string(ref.length) + " bytes that read") +
+                    " (" + e.what() + ")";
+        }
+    };
+
+    auto prepareRow = [&](Part& part, RowPointer header, RowPointer at, Bytes stored) {
+        auto& fields = part.fields;
         splitRow(f_, def, stored, dataPageName, at.page, at.row, fields);
-        keyFields.assign(fields.size(), RawField{});
+        part.keyFields.assign(fields.size(), RawField{});
         for (std::size_t i = 0; i < fields.size(); ++i)
-            if (indexed[i]) keyFields[i] = fields[i];
-        src_.decodeValues(def, keyFields, at.page, values);
+            if (indexed[i]) part.keyFields[i] = fields[i];
+        auto& values = part.values;
+        src_.decodeValues(def, part.keyFields, at.page, values);
         for (std::size_t i = 0; i < values.size(); ++i)
             if (!values[i].null && idColumns.count(def.columns[i].number)) {
                 auto it = result_.tableIds.find(static_cast<std::uint32_t>(values[i].integer));
@@ -430,62 +483,19 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 id.present && id.data.size() == 4 && dropped_.count(le32(id.data.data())))
                 return; // the catalog row of a table that could not be salvaged
         }
-        std::vector<std::pair<std::int32_t, std::int32_t>> changes;
         // What the digest sees: the stored fields, long columns with their whole value.
-        digested.assign(fields.begin(), fields.end());
-        for (std::size_t i = 0; i < def.columns.size(); ++i) {
-            const Column& c = def.columns[i];
-            const RawField& fld = fields[i];
-            if (!fld.present) continue;
-            const std::size_t off = static_cast<std::size_t>(fld.data.data() - stored.data());
-            if (idColumns.count(c.number) && fld.data.size() == 4) {
-                const std::uint32_t old = le32(fld.data.data());
-                auto it = result_.tableIds.find(old);
-                if (it != result_.tableIds.end() && it->second != old) {
-                    put32(row.data() + off, it->second);
-                    changes.emplace_back(static_cast<std::int32_t>(old),
-                                         static_cast<std::int32_t>(it->second));
-                }
-                continue;
+        part.digested.assign(fields.begin(), fields.end());
+        for (std::size_t i = 0; i < def.columns.size(); ++i)
+            if (def.columns[i].isLong() && fields[i].present) {
+                longValue(fields[i].data, at,
+                          parseLongValueRef(fields[i].data, "long value", at.page),
+                          part.longValues[i]);
+                part.digested[i].data = part.longValues[i];
             }
-            if (!c.isLong()) continue;
-            const LongValueRef ref = parseLongValueRef(fld.data, "long value", at.page);
-            if (ref.kind == LongValueKind::Inline) {
-                try {
-                    longValues[i] = readLongValue(src_.file(), fld.data, at.page);
-                } catch (const JetError&) {
-                    if (!options_.salvage) throw;
-                    longValues[i].clear();
-                }
-                digested[i].data = longValues[i];
-                continue;
-            }
-            std::vector<std::uint8_t> value;
-            try {
-                value = readLongValue(src_.file(), fld.data, at.page);
-            } catch (const JetError& e) {
-                if (!options_.salvage) throw;
-                ++report.longValuesLost;
-                value = readLongValuePrefix(src_.file(), fld.data);
-                lose("column \"" + c.name + "\" of the row at " + toString(header) + ": " +
-                     (value.empty()
-                          ? std::string("long value emptied")
-                          : "long value cut to the " + std::to_string(value.size()) + " of " +
-                                std::to_string(ref.length) + " bytes that read") +
-                     " (" + e.what() + ")");
-            }
-            const auto newDef = writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
-            std::memcpy(row.data() + off, newDef.data(), newDef.size());
-            longValues[i] = std::move(value);
-            digested[i].data = longValues[i];
-        }
-        const std::uint32_t placed = placeRow(header, row);
-        digester.add(digested);
-        if (!changes.empty()) idChanges[header.raw()] = std::move(changes);
         for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
-            KeyedIndex& ki = keyed[k];
-            if (!ki.encoded) continue;
+            part.keys.emplace_back(0, kNoEntry);
+            if (!part.unkeyed[k].empty()) continue;
             if (ri.flags & idxflag::ignoreNulls) {
                 bool allNull = true;
                 for (const auto& ic : ri.columns)
@@ -494,56 +504,179 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 if (allNull) continue;
             }
             try {
-                encodeIndexKey(key, version, codePage, def, ri, values);
-                IndexEntry& e = ki.entries.emplace_back();
-                e.key.assign(key.data(), key.size());
-                e.page = placed >> 8;
-                e.row = static_cast<std::uint8_t>(placed);
+                encodeIndexKey(part.key, version, codePage, def, ri, values);
+                if (part.key.size() >= kNoEntry)
+                    throw JetError("index key", JetError::noPage, "a key is longer than a page");
+                part.keys.back() = {static_cast<std::uint32_t>(part.keyBytes.size()),
+                                    static_cast<std::uint16_t>(part.key.size())};
+                part.keyBytes.insert(part.keyBytes.end(), part.key.begin(), part.key.end());
             } catch (const JetError& e) {
-                ki.encoded = false;
-                ki.why = e.what();
-                ki.entries = {};
+                part.unkeyed[k] = e.what();
             }
+        }
+        part.digester.add(part.digested);
+        part.rows.push_back({header, at, stored, {}});
+    };
+
+    // Prepares the rows of `pages`; returns false when preparing stopped at a failure.
+    auto preparePages = [&](Part& part, std::span<const std::uint32_t> pages) {
+        try {
+            for (std::uint32_t page : pages) {
+                Bytes raw;
+                DataPage dp;
+                try {
+                    raw = src_.file().page(page, dataPageName);
+                    if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) continue;
+                    dp = readDataPage(src_.file(), page, dataPageName);
+                } catch (const JetError& e) {
+                    if (!options_.salvage) throw;
+                    part.rows.push_back(
+                        {{page, 0},
+                         {},
+                         {},
+                         "data page " + std::to_string(page) + " could not be read: " + e.what(),
+                         true});
+                    continue;
+                }
+                for (std::size_t i = 0; i < dp.slots.size(); ++i) {
+                    const RowSlot& s = dp.slots[i];
+                    if (s.isHidden()) continue;
+                    const RowPointer header{page, static_cast<std::uint8_t>(i)};
+                    const std::size_t keysBefore = part.keys.size();
+                    try {
+                        if (!s.valid)
+                            throw JetError("data page", page,
+                                           "row " + std::to_string(i) +
+                                               " has an impossible offset");
+                        RowPointer at = header;
+                        Bytes stored =
+                            s.isForward() ? src_.resolveRow(def, header, &at) : dp.row(i);
+                        prepareRow(part, header, at, stored);
+                    } catch (const JetError& e) {
+                        if (!options_.salvage) throw;
+                        part.keys.resize(keysBefore);
+                        part.rows.push_back(
+                            {header,
+                             {},
+                             {},
+                             "row at " + toString(header) + " could not be read: " + e.what()});
+                    }
+                }
+            }
+        } catch (...) {
+            part.failed = std::current_exception();
         }
     };
 
-    for (std::uint32_t page : owned) {
-        Bytes raw;
-        DataPage dp;
-        try {
-            raw = src_.file().page(page, "data page");
-            if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) continue;
-            dp = readDataPage(src_.file(), page, "data page");
-        } catch (const JetError& e) {
-            if (!options_.salvage) throw;
-            lose("data page " + std::to_string(page) + " could not be read: " + e.what());
-            continue;
-        }
-        for (std::size_t i = 0; i < dp.slots.size(); ++i) {
-            const RowSlot& s = dp.slots[i];
-            if (s.isHidden()) continue;
-            const RowPointer header{page, static_cast<std::uint8_t>(i)};
+    std::vector<std::uint8_t> row;
+    std::vector<RawField> fields;
+    std::vector<std::uint8_t> value;
+    auto placeRows = [&](Part& part) {
+        for (std::size_t k = 0; k < keyed.size(); ++k)
+            if (keyed[k].encoded && !part.unkeyed[k].empty()) {
+                keyed[k].encoded = false;
+                keyed[k].why = part.unkeyed[k];
+                keyed[k].entries = {};
+            }
+        std::size_t keyAt = 0;
+        for (const Prepared& p : part.rows) {
+            if (!p.lost.empty()) {
+                if (!p.pageLost) ++report.rowsLost;
+                lose(p.lost);
+                continue;
+            }
+            const std::size_t keys = keyAt;
+            keyAt += keyed.size();
             try {
-                if (!s.valid)
-                    throw JetError("data page", page,
-                                   "row " + std::to_string(i) + " has an impossible offset");
-                RowPointer at = header;
-                Bytes stored = s.isForward() ? src_.resolveRow(def, header, &at) : dp.row(i);
-                copyRow(header, at, stored);
+                row.assign(p.stored.begin(), p.stored.end());
+                std::vector<std::pair<std::int32_t, std::int32_t>> changes;
+                if (!idColumns.empty() || !lvs.empty()) {
+                    splitRow(f_, def, p.stored, dataPageName, p.at.page, p.at.row, fields);
+                    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+                        const Column& c = def.columns[i];
+                        const RawField& fld = fields[i];
+                        if (!fld.present) continue;
+                        const std::size_t off =
+                            static_cast<std::size_t>(fld.data.data() - p.stored.data());
+                        if (idColumns.count(c.number) && fld.data.size() == 4) {
+                            const std::uint32_t old = le32(fld.data.data());
+                            auto it = result_.tableIds.find(old);
+                            if (it != result_.tableIds.end() && it->second != old) {
+                                put32(row.data() + off, it->second);
+                                changes.emplace_back(static_cast<std::int32_t>(old),
+                                                     static_cast<std::int32_t>(it->second));
+                            }
+                            continue;
+                        }
+                        if (!c.isLong()) continue;
+                        const LongValueRef ref =
+                            parseLongValueRef(fld.data, "long value", p.at.page);
+                        if (ref.kind == LongValueKind::Inline) continue; // stays in the row
+                        std::string why;
+                        longValue(fld.data, p.at, ref, value, &why);
+                        if (!why.empty()) {
+                            ++report.longValuesLost;
+                            lose("column \"" + c.name + "\" of the row at " + toString(p.header) +
+                                 ": " + why);
+                        }
+                        const auto newDef =
+                            writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
+                        std::memcpy(row.data() + off, newDef.data(), newDef.size());
+                    }
+                }
+                const std::uint32_t placed = placeRow(p.header, row);
+                if (!changes.empty()) idChanges[p.header.raw()] = std::move(changes);
+                for (std::size_t k = 0; k < keyed.size(); ++k) {
+                    const auto [offset, length] = part.keys[keys + k];
+                    if (!keyed[k].encoded || length == kNoEntry) continue;
+                    IndexEntry& e = keyed[k].entries.emplace_back();
+                    e.key.assign(part.keyBytes.data() + offset, length);
+                    e.page = placed >> 8;
+                    e.row = static_cast<std::uint8_t>(placed);
+                }
             } catch (const JetError& e) {
                 if (!options_.salvage) throw;
                 ++report.rowsLost;
-                lose("row at " + toString(header) + " could not be read: " + e.what());
+                lose("row at " + toString(p.header) + " could not be read: " + e.what());
             }
         }
-        // `dp` and `raw` are not used past this point.
-        releaseSourceCache();
+        if (part.failed) std::rethrow_exception(part.failed);
+    };
+
+    Part first(name, def, result_.tableIds), second(name, def, result_.tableIds);
+    if (!options_.salvage && src_.file().readsConcurrently() && owned.size() >= kPagesToShare) {
+        // Two threads prepare a run of pages each, then the runs are placed in order.
+        const std::span<const std::uint32_t> pages = owned;
+        const std::size_t run = std::min(kPagesPerRun, (pages.size() + 1) / 2);
+        for (std::size_t at = 0; at < pages.size();) {
+            const auto a = pages.subspan(at, std::min(run, pages.size() - at));
+            at += a.size();
+            const auto b = pages.subspan(at, std::min(run, pages.size() - at));
+            at += b.size();
+            first.clear();
+            second.clear();
+            {
+                auto other = std::async(std::launch::async, [&] { preparePages(second, b); });
+                preparePages(first, a);
+                other.get();
+            }
+            placeRows(first);
+            placeRows(second);
+        }
+    } else {
+        for (std::uint32_t page : owned) {
+            first.clear();
+            preparePages(first, std::span<const std::uint32_t>(&page, 1));
+            placeRows(first);
+            releaseSourceCache(); // no span of the page is used past this point
+        }
     }
+    report.digest = first.digester.digest();
+    report.digest += second.digester.digest();
     flushData(data, dataPage, dataPages, dataFree,
               std::max<std::size_t>(64, rowBytes / std::max<std::uint64_t>(report.rows, 1) + 2));
     for (auto& lv : lvs)
         flushLongValues(*lv);
-    report.digest = digester.digest();
 
     // Indexes: the entries encoded from the rows, sorted two indexes at a time (the sorts are
     // much of a large table's rebuild and need nothing but their own entries), or else the

@@ -41,18 +41,22 @@ public:
             p += take;
             n -= take;
             if (used_ < 16) return;
-            block(load(pending_), load(pending_ + 8));
+            block(a_, b_, load(pending_), load(pending_ + 8));
             used_ = 0;
         }
+        // The lanes stay in registers: stores to members could alias the bytes read.
+        std::uint64_t a = a_, b = b_;
         for (; n >= 16; p += 16, n -= 16)
-            block(load(p), load(p + 8));
+            block(a, b, load(p), load(p + 8));
+        a_ = a;
+        b_ = b;
         if (n) std::memcpy(pending_, p, n);
         used_ = n;
     }
     // The two lanes, after the last (zero-padded) block and the stream's length.
     std::pair<std::uint64_t, std::uint64_t> finish() {
         std::memset(pending_ + used_, 0, 16 - used_);
-        block(load(pending_), load(pending_ + 8) ^ total_ << 8);
+        block(a_, b_, load(pending_), load(pending_ + 8) ^ total_ << 8);
         return {mix(a_), mix(b_ ^ 0x165667B19E3779F9ull)};
     }
 
@@ -71,9 +75,9 @@ private:
         const unsigned __int128 r = static_cast<unsigned __int128>(x) * y;
         return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
     }
-    void block(std::uint64_t w0, std::uint64_t w1) {
-        a_ = fold(w0 ^ a_ ^ 0xA0761D6478BD642Full, w1 ^ 0xE7037ED1A0B428DBull);
-        b_ = fold(w1 ^ b_ ^ 0x8EBC6AF09C88C6E3ull, w0 ^ 0x589965CC75374CC3ull);
+    static void block(std::uint64_t& a, std::uint64_t& b, std::uint64_t w0, std::uint64_t w1) {
+        a = fold(w0 ^ a ^ 0xA0761D6478BD642Full, w1 ^ 0xE7037ED1A0B428DBull);
+        b = fold(w1 ^ b ^ 0x8EBC6AF09C88C6E3ull, w0 ^ 0x589965CC75374CC3ull);
     }
     std::uint64_t a_ = 0x243F6A8885A308D3ull, b_ = 0x13198A2E03707344ull;
     std::uint8_t pending_[16] = {};

@@ -9,6 +9,8 @@
 #include "jet/database.h"
 #include "jet/datapage.h"
 #include "jet/json.h"
+#include "jet/pagewriter.h"
+#include "jet/rebuild.h"
 #include "platform/posix/tempfiles.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -153,6 +156,33 @@ TEST_F(Compact, EveryCorpusFileShrinksChecksCleanAndKeepsItsRows) {
         EXPECT_EQ(fs::file_size(again), fs::file_size(out));
         EXPECT_EQ(userRows(again), rows);
     }
+}
+
+// A large table's rows are prepared on two threads when pages can be read at once, and page
+// by page otherwise: both must write the same file.
+TEST_F(Compact, SameFileWhetherRowsArePreparedOnOneThreadOrTwo) {
+    class Unmapped : public ByteSource {
+    public:
+        explicit Unmapped(B bytes) : bytes_(std::move(bytes)) {}
+        std::uint64_t size() const override { return bytes_.size(); }
+        void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+            std::memcpy(out.data(), bytes_.data() + offset, out.size());
+        }
+
+    private:
+        B bytes_;
+    };
+    const B bytes = readAll(corpusDir() / "generated/gen2000-s303-6m.mdb");
+    auto rebuildInto = [&](std::unique_ptr<ByteSource> source, const std::string& name) {
+        auto db = Database::open(std::move(source));
+        const std::string path = (dir_ / name).string();
+        PageWriter out(path, db->format(), 0);
+        rebuildDatabase(*db, out, {});
+        return readAll(path);
+    };
+    const B two = rebuildInto(memorySource(bytes), "two.mdb");
+    const B one = rebuildInto(std::make_unique<Unmapped>(bytes), "one.mdb");
+    EXPECT_TRUE(one == two) << one.size() << " and " << two.size() << " bytes";
 }
 
 TEST_F(Compact, EncryptThenDecryptRoundTrips) {
