@@ -615,16 +615,15 @@ private:
                            const std::string& idxName, std::size_t position,
                            const LiveRows& live) const {
         IndexExam exam;
-        IndexWalk& walk = exam.walk;
-        walk = walkIndex(file_, ri.rootPage, def.page, live.size());
         auto found = [&](std::vector<Finding>& to, std::optional<std::uint32_t> page,
                          std::optional<unsigned> row, std::string message) {
             keep(to, {"index", name, idxName, page, row, std::move(message), 0});
         };
         std::vector<std::uint8_t> indexed(live.size());
-        for (std::size_t i = 0; i < walk.entries.size(); ++i) {
-            const IndexEntry& e = walk.entries[i];
-            if (i > 0 && walk.entries[i - 1].compare(e) >= 0)
+        std::size_t i = 0;
+        IndexEntry previous; // the last entry of the leaf before
+        auto examine = [&](const IndexEntry& e, const IndexEntry* before) {
+            if (before && before->compare(e) >= 0)
                 found(exam.entryProblems, {}, {},
                       "entries out of order at entry " + std::to_string(i) + " (row page " +
                           std::to_string(e.page) + " row " + std::to_string(e.row) + ")");
@@ -632,7 +631,7 @@ private:
             if (row == LiveRows::npos) {
                 found(exam.entryProblems, e.page, e.row,
                       "entry points at a missing or deleted row");
-                continue;
+                return;
             }
             if (std::exchange(indexed[row], 1))
                 found(exam.entryProblems, e.page, e.row, "row has more than one entry");
@@ -640,9 +639,13 @@ private:
             if (key != 0 && key != keyHash(e.key.bytes()))
                 found(exam.entryProblems, e.page, e.row,
                       "stored key differs from the key of the row's values");
-        }
-        std::vector<IndexEntry>().swap(walk.entries);
-        if (!walk.problems.empty()) return exam; // missing rows would only echo the damage
+        };
+        exam.walk = walkIndex(file_, ri.rootPage, def.page, [&](std::span<IndexEntry> leaf) {
+            for (std::size_t k = 0; k < leaf.size(); ++k, ++i)
+                examine(leaf[k], k ? &leaf[k - 1] : i ? &previous : nullptr);
+            previous = std::move(leaf.back());
+        });
+        if (!exam.walk.problems.empty()) return exam; // missing rows would only echo the damage
         for (std::size_t row = 0; row < live.size(); ++row) {
             if (indexed[row]) continue;
             if ((ri.flags & idxflag::ignoreNulls) && live.allNull[row * live.indexes + position])

@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -303,10 +304,13 @@ struct Walker {
     const PageFile& file;
     std::uint32_t owner;
     IndexWalk& out;
+    const LeafVisitor& leafEntries;
     std::set<std::uint32_t> seen;
+    std::size_t emitted = 0; // leaf entries handed on so far
+    IndexEntry last;         // the last of them
 
-    // Returns false when the subtree could not be read completely.
-    void visit(std::uint32_t page, int depth) {
+    // `first` receives the first leaf entry below `page`, if there is one.
+    void visit(std::uint32_t page, int depth, std::optional<IndexEntry>* first) {
         if (depth > kMaxDepth) {
             out.problems.push_back("index page " + std::to_string(page) + ": tree deeper than " +
                                    std::to_string(kMaxDepth) + " levels");
@@ -332,36 +336,38 @@ struct Walker {
                                    std::to_string(ip.owner) + ", not " + std::to_string(owner));
         if (ip.leaf) {
             out.leaves.push_back(page);
-            for (auto& e : ip.entries)
-                out.entries.push_back(std::move(e));
+            if (ip.entries.empty()) return;
+            if (first && !*first) *first = ip.entries.front();
+            emitted += ip.entries.size();
+            last = ip.entries.back();
+            leafEntries(ip.entries); // may move the entries away
             return;
         }
         // The parent's entry for a child is a copy of the greatest entry below it; lookups rely
         // on it being no smaller than that and smaller than anything in the next child.
         const IndexEntry* previous = nullptr;
-        auto checkFirst = [&](std::size_t before, std::uint32_t child) {
-            if (previous && out.entries.size() > before &&
-                out.entries[before].compare(*previous) <= 0)
+        auto child = [&](std::uint32_t number) {
+            std::optional<IndexEntry> childFirst;
+            visit(number, depth + 1, &childFirst);
+            if (first && !*first && childFirst) *first = childFirst;
+            if (previous && childFirst && childFirst->compare(*previous) <= 0)
                 out.problems.push_back("index page " + std::to_string(page) + ": entry for child " +
                                        std::to_string(previous->child) +
                                        " is not smaller than the first entry of child " +
-                                       std::to_string(child));
+                                       std::to_string(number));
         };
         for (const auto& e : ip.entries) {
-            const std::size_t before = out.entries.size();
-            visit(e.child, depth + 1);
-            checkFirst(before, e.child);
-            if (out.entries.size() > before && out.entries.back().compare(e) > 0)
+            const std::size_t before = emitted;
+            child(e.child);
+            if (emitted > before && last.compare(e) > 0)
                 out.problems.push_back("index page " + std::to_string(page) + ": entry for child " +
                                        std::to_string(e.child) +
                                        " is smaller than the child's last entry");
             previous = &e;
         }
-        if (ip.tail != 0) {
-            const std::size_t before = out.entries.size();
-            visit(ip.tail, depth + 1);
-            checkFirst(before, ip.tail);
-        } else if (ip.entries.empty())
+        if (ip.tail != 0)
+            child(ip.tail);
+        else if (ip.entries.empty())
             out.problems.push_back("index page " + std::to_string(page) +
                                    ": intermediate page with no children");
     }
@@ -370,11 +376,22 @@ struct Walker {
 } // namespace
 
 IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner,
-                    std::size_t expected) {
+                    const LeafVisitor& leafEntries) {
     IndexWalk walk;
-    walk.entries.reserve(expected);
-    Walker w{file, owner, walk, {}};
-    w.visit(rootPage, 0);
+    Walker w{file, owner, walk, leafEntries, {}, 0, {}};
+    w.visit(rootPage, 0, nullptr);
+    return walk;
+}
+
+IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner,
+                    std::size_t expected) {
+    std::vector<IndexEntry> entries;
+    entries.reserve(expected);
+    IndexWalk walk = walkIndex(file, rootPage, owner, [&](std::span<IndexEntry> leaf) {
+        entries.insert(entries.end(), std::make_move_iterator(leaf.begin()),
+                       std::make_move_iterator(leaf.end()));
+    });
+    walk.entries = std::move(entries);
     return walk;
 }
 

@@ -5,6 +5,8 @@
 #include "jet/pagefile.h"
 #include "jet/tabledef.h"
 
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,5 +64,11 @@ struct IndexWalk {
 // many entries the caller expects, to make room for them at once.
 IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner,
                     std::size_t expected = 0);
+
+// The same, handing each leaf's entries to `leafEntries` as the walk meets them instead of
+// gathering them (`entries` stays empty): a large index is then never held whole.
+using LeafVisitor = std::function<void(std::span<IndexEntry>)>;
+IndexWalk walkIndex(const PageFile& file, std::uint32_t rootPage, std::uint32_t owner,
+                    const LeafVisitor& leafEntries);
 
 } // namespace tarnwick::jet
