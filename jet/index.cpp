@@ -3,6 +3,7 @@
 #include "jet/format.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -28,43 +29,199 @@ int IndexEntry::compare(const IndexEntry& o) const {
     return 0;
 }
 
-void sortIndexEntries(std::vector<IndexEntry>& entries) {
-    // Most comparisons are settled by the first eight key bytes, read big-endian and padded
-    // with zeros (where the padding decides, the shorter key is a prefix of the other), and by
-    // the row for keys that short, without touching the keys themselves.
-    struct Item {
-        std::uint64_t prefix;
-        std::uint64_t where; // key length, page, row
-        std::uint32_t at;
-    };
-    std::vector<Item> items(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const IndexEntry& e = entries[i];
-        const std::uint8_t* key = e.key.data();
-        const std::size_t size = e.key.size();
-        std::uint64_t p = 0;
-        for (std::size_t b = 0; b < 8; ++b)
-            p = p << 8 | (b < size ? key[b] : 0);
-        const std::uint64_t length = std::min<std::size_t>(e.key.size(), 0xFF);
-        items[i] = {p, length << 56 | std::uint64_t{e.page} << 8 | e.row,
-                    static_cast<std::uint32_t>(i)};
+namespace {
+
+// An entry while sorting, seen from key byte `depth` on: the next eight key bytes read
+// big-endian and padded with zeros, and how many key bytes are left from there, 9 standing for
+// more than eight. Ordering by (chunk, left) is the key order as far as those bytes decide it:
+// where the padding ties, the shorter key is a prefix of the other and comes first.
+// Items are twelve bytes, as sorting moves each of them several times.
+struct SortItem {
+    std::uint32_t high, low; // the chunk
+    std::uint32_t tag;       // the entry's place in the unsorted vector << 4 | bytes left
+
+    std::uint64_t chunk() const { return std::uint64_t{high} << 32 | low; }
+    std::uint32_t at() const { return tag >> 4; }
+    std::uint32_t left() const { return tag & 0xF; }
+};
+
+constexpr std::uint32_t kMoreThanEight = 9;
+constexpr std::size_t kMaxItems = std::size_t{1} << 28;
+
+SortItem sortItem(std::uint64_t chunk, std::uint32_t at, std::uint32_t left) {
+    return {static_cast<std::uint32_t>(chunk >> 32), static_cast<std::uint32_t>(chunk),
+            at << 4 | left};
+}
+
+SortItem sortItem(const IndexEntry& e, std::uint32_t at, std::size_t depth) {
+    const std::size_t size = e.key.size();
+    const std::size_t left = size > depth ? size - depth : 0;
+    std::uint64_t chunk = 0;
+    if (left >= 8 || (size <= KeyBytes::kInline && depth + 8 <= KeyBytes::kInline)) {
+        // Eight bytes at once; those past a short key's end, still inside its inline buffer,
+        // are masked off below.
+        std::memcpy(&chunk, e.key.data() + depth, 8);
+    } else if (left) {
+        std::memcpy(&chunk, e.key.data() + depth, left);
     }
-    std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
-        if (x.prefix != y.prefix) return x.prefix < y.prefix;
-        if (x.where >> 56 <= 8 && y.where >> 56 <= 8) return x.where < y.where;
-        return entries[x.at].compare(entries[y.at]) < 0;
-    });
-    // Entry i takes entries[items[i].at]: moved along each cycle of that permutation, in place.
+    if constexpr (std::endian::native == std::endian::little) chunk = __builtin_bswap64(chunk);
+    if (left < 8) chunk = left ? chunk & ~std::uint64_t{0} << (8 * (8 - left)) : 0;
+    return sortItem(chunk, at,
+                    static_cast<std::uint32_t>(std::min<std::size_t>(left, kMoreThanEight)));
+}
+
+bool before(const SortItem& x, const SortItem& y) {
+    return x.high != y.high ? x.high < y.high
+           : x.low != y.low ? x.low < y.low
+                            : x.left() < y.left();
+}
+
+// Sorts items[0, n) by (chunk, left), keeping the order of ties: an LSD radix sort over the
+// nine bytes that matter, passing over bytes on which all items agree (most of them, for keys
+// that share a leading byte or hold small numbers). `spare` is grown to n items when needed.
+void radixSort(SortItem* items, std::vector<SortItem>& spare, std::size_t n) {
+    constexpr int kDigits = 9; // `left`, then the chunk from its lowest byte up
+    auto digit = [](const SortItem& it, int d) {
+        return d == 0 ? it.left() : ((d < 5 ? it.low : it.high) >> (8 * ((d - 1) % 4))) & 0xFF;
+    };
+    if (n < 32) {
+        // Insertion sort: stable, and quicker than counting on so few.
+        for (std::size_t i = 1; i < n; ++i) {
+            const SortItem it = items[i];
+            std::size_t j = i;
+            for (; j > 0 && before(it, items[j - 1]); --j)
+                items[j] = items[j - 1];
+            items[j] = it;
+        }
+        return;
+    }
+    // Only the digits on which items differ are counted and sorted on.
+    SortItem differ{0, 0, 0};
+    bool sorted = true;
+    for (std::size_t i = 1; i < n; ++i) {
+        const SortItem& it = items[i];
+        differ.high |= it.high ^ items[0].high;
+        differ.low |= it.low ^ items[0].low;
+        differ.tag |= it.tag ^ items[0].tag;
+        sorted = sorted && !before(it, items[i - 1]);
+    }
+    if (sorted) return;
+    int used[kDigits];
+    int digits = 0;
+    for (int d = 0; d < kDigits; ++d)
+        if (digit(differ, d)) used[digits++] = d;
+    std::array<std::array<std::uint32_t, 256>, kDigits> counts{};
+    for (std::size_t i = 0; i < n; ++i)
+        for (int k = 0; k < digits; ++k)
+            ++counts[k][digit(items[i], used[k])];
+    if (spare.size() < n) spare.resize(n);
+    SortItem* from = items;
+    SortItem* to = spare.data();
+    for (int k = 0; k < digits; ++k) {
+        const int d = used[k];
+        auto& c = counts[k];
+        std::uint32_t sum = 0;
+        for (auto& v : c)
+            sum += std::exchange(v, sum);
+        for (std::size_t i = 0; i < n; ++i)
+            to[c[digit(from[i], d)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != items) std::copy(from, from + n, items);
+}
+
+} // namespace
+
+void sortIndexEntries(std::vector<IndexEntry>& entries) {
+    // Indexes on autonumbers and other rising values arrive sorted.
+    const std::size_t n = entries.size();
+    std::size_t sorted = 1;
+    while (sorted < n && entries[sorted - 1].compare(entries[sorted]) <= 0)
+        ++sorted;
+    if (sorted >= n) return;
+    if (n >= kMaxItems) { // far more than any table holds
+        std::sort(entries.begin(), entries.end(),
+                  [](const IndexEntry& x, const IndexEntry& y) { return x.compare(y) < 0; });
+        return;
+    }
+    // The rows of a rebuild come in page order, so their entries usually do; otherwise a first
+    // sort by page and row puts them so. From there every sort keeps the order of ties, which
+    // leaves equal keys ordered by page and row.
+    std::vector<SortItem> items(n), spare;
+    auto where = [&](std::size_t i) {
+        return std::uint64_t{entries[i].page} << 8 | entries[i].row;
+    };
+    bool inOrder = true;
+    for (std::size_t i = 0; i < n && inOrder; ++i) {
+        items[i] = sortItem(entries[i], static_cast<std::uint32_t>(i), 0);
+        inOrder = i == 0 || where(i - 1) <= where(i);
+    }
+    if (!inOrder) {
+        for (std::size_t i = 0; i < n; ++i)
+            items[i] = sortItem(where(i), static_cast<std::uint32_t>(i), 0);
+        radixSort(items.data(), spare, n);
+        for (auto& it : items)
+            it = sortItem(entries[it.at()], it.at(), 0);
+    }
+
+    // Sorted by their first eight bytes, keys longer than that with equal bytes form runs that
+    // are sorted again by their next eight, and so on. A run waiting on the stack remembers how
+    // far it was scanned for such runs, so the stack grows with key length only.
+    struct Run {
+        std::size_t first, count, depth;
+        std::size_t scanned; // `unsorted` before the run is sorted
+    };
+    constexpr std::size_t unsorted = ~std::size_t{0};
+    std::vector<Run> runs{{0, n, 0, unsorted}};
+    while (!runs.empty()) {
+        Run& r = runs.back();
+        SortItem* part = items.data() + r.first;
+        if (r.scanned == unsorted) {
+            if (r.depth)
+                for (std::size_t i = 0; i < r.count; ++i)
+                    part[i] = sortItem(entries[part[i].at()], part[i].at(), r.depth);
+            radixSort(part, spare, r.count);
+            r.scanned = 0;
+        }
+        std::size_t i = r.scanned, j = i;
+        while (i < r.count) {
+            j = i + 1;
+            if (part[i].left() == kMoreThanEight)
+                while (j < r.count && part[j].left() == kMoreThanEight &&
+                       part[j].chunk() == part[i].chunk())
+                    ++j;
+            if (j - i > 1) break;
+            i = j;
+        }
+        if (i >= r.count) {
+            runs.pop_back();
+            continue;
+        }
+        r.scanned = j;
+        const Run tied{r.first + i, j - i, r.depth + 8, unsorted};
+        runs.push_back(tied); // `r` is not used past here
+    }
+
+    // Entry i takes entries[order[i]]: moved along each cycle of that permutation, in place.
+    // The places are kept apart from the items to touch less memory while the entries move,
+    // and the entry two steps ahead on a cycle is fetched early.
+    spare = {};
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = items[i].at();
+    items = {};
     constexpr std::uint32_t moved = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (items[i].at == moved) continue;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (order[i] == moved || order[i] == i) continue;
         IndexEntry first = std::move(entries[i]);
         for (std::size_t to = i;;) {
-            const std::size_t from = std::exchange(items[to].at, moved);
+            const std::size_t from = std::exchange(order[to], moved);
             if (from == i) {
                 entries[to] = std::move(first);
                 break;
             }
+            if (const std::uint32_t next = order[from]; next != moved && order[next] != moved)
+                __builtin_prefetch(&entries[order[next]]);
             entries[to] = std::move(entries[from]);
             to = from;
         }

@@ -2,10 +2,14 @@
 // General sort orders. Expected bytes follow keys stored in the test databases.
 
 #include "jet/error.h"
+#include "jet/index.h"
 #include "jet/indexkey.h"
 #include "jet/keybytes.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
 
 using namespace tarnwick::jet;
 using B = std::vector<std::uint8_t>;
@@ -181,6 +185,63 @@ TEST(IndexKey, WholeKeyAndErrors) {
     }
     idx.columns = {{7, true}};
     EXPECT_THROW(encodeIndexKey(Version::Jet4, 1252, def, idx, row), JetError);
+}
+
+// Sorting must give exactly `compare`'s order however keys tie: equal leading bytes with
+// different lengths, keys that are prefixes of others (within and across eight-byte steps),
+// equal keys settled by page and row, short, empty and long keys, 0x00 and 0xFF bytes; with
+// entries arriving in page order or not, in runs small and large.
+TEST(IndexEntries, SortInCompareOrder) {
+    struct Case {
+        const char* name;
+        std::size_t count;
+        std::size_t minLength, maxLength;
+        std::size_t lead; // leading bytes all keys share (as far as they reach)
+        B alphabet;
+        std::size_t distinct; // keys drawn from so many, or 0 for each its own
+    };
+    const Case cases[] = {
+        {"short and empty", 600, 0, 7, 0, {0x00, 0xFF}, 0},
+        {"prefixes of each other", 4000, 0, 26, 0, {0x00, 0x01}, 0},
+        {"shared lead, long", 4000, 5, 45, 17, {0x00, 0x7F, 0xFF}, 0},
+        {"equal keys", 4000, 0, 20, 1, {0x00, 0xFF}, 12},
+        {"few", 25, 0, 20, 3, {0x00, 0xFF}, 6},
+    };
+    std::mt19937 rng(7);
+    auto pick = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    for (const Case& c : cases)
+        for (bool pageOrder : {true, false}) {
+            std::vector<KeyBytes> pool;
+            const std::size_t keys = c.distinct ? c.distinct : c.count;
+            for (std::size_t k = 0; k < keys; ++k) {
+                B key(c.minLength + pick(c.maxLength - c.minLength + 1));
+                for (std::size_t i = 0; i < key.size(); ++i)
+                    key[i] = i < c.lead ? 0x7F : c.alphabet[pick(c.alphabet.size())];
+                pool.emplace_back(key.data(), key.size());
+            }
+            std::vector<IndexEntry> entries(c.count);
+            const B stale(KeyBytes::kInline, 0xFF); // left behind a shorter key's end
+            for (auto& e : entries) {
+                e.key.assign(stale.data(), stale.size());
+                e.key = pool[pick(pool.size())];
+                e.page = pick(8) == 0 ? 0xFFFFFFFFu - static_cast<std::uint32_t>(pick(2))
+                                      : static_cast<std::uint32_t>(pick(3));
+                e.row = static_cast<std::uint8_t>(pick(256));
+            }
+            if (pageOrder)
+                std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) {
+                    return std::pair(x.page, x.row) < std::pair(y.page, y.row);
+                });
+            std::vector<IndexEntry> expected = entries;
+            std::sort(expected.begin(), expected.end(),
+                      [](const auto& x, const auto& y) { return x.compare(y) < 0; });
+            sortIndexEntries(entries);
+            std::size_t wrong = 0;
+            for (std::size_t i = 0; i < entries.size() && !wrong; ++i)
+                if (entries[i].compare(expected[i]) != 0) wrong = i + 1;
+            EXPECT_EQ(wrong, 0u) << c.name << (pageOrder ? ", page order" : ", any order")
+                                 << ": first wrong entry " << wrong - 1;
+        }
 }
 
 // Keys move between the inline and the heap form as they grow and shrink; each form must
