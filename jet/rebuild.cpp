@@ -367,7 +367,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         owned.assign(pages.begin(), pages.end());
         src_.file().releaseCache();
     }
-    auto placeRow = [&](RowPointer header, std::vector<std::uint8_t>& row) {
+    auto placeRow = [&](RowPointer header, Bytes row) {
         if (row.size() + 2 > emptyDataPageRoom(f_))
             throw JetError("data page", header.page,
                            "row " + std::to_string(header.row) + " is larger than a page");
@@ -516,7 +516,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     };
 
     // Prepares the rows of `pages`; returns false when preparing stopped at a failure.
+    const std::size_t rowsPerPage = expectedRows / std::max<std::size_t>(owned.size(), 1) + 1;
     auto preparePages = [&](Part& part, std::span<const std::uint32_t> pages) {
+        part.rows.reserve(pages.size() * rowsPerPage);
         try {
             for (std::uint32_t page : pages) {
                 Bytes raw;
@@ -585,9 +587,12 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             const std::size_t keys = keyAt;
             keyAt += keyed.size();
             try {
-                row.assign(p.stored.begin(), p.stored.end());
+                // Rows without long values or ids are copied as they are stored.
+                Bytes placing = p.stored;
                 std::vector<std::pair<std::int32_t, std::int32_t>> changes;
                 if (!idColumns.empty() || !lvs.empty()) {
+                    row.assign(p.stored.begin(), p.stored.end());
+                    placing = row;
                     splitRow(f_, def, p.stored, dataPageName, p.at.page, p.at.row, fields);
                     for (std::size_t i = 0; i < def.columns.size(); ++i) {
                         const Column& c = def.columns[i];
@@ -621,7 +626,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                         std::memcpy(row.data() + off, newDef.data(), newDef.size());
                     }
                 }
-                const std::uint32_t placed = placeRow(p.header, row);
+                const std::uint32_t placed = placeRow(p.header, placing);
                 if (!changes.empty()) idChanges[p.header.raw()] = std::move(changes);
                 for (std::size_t k = 0; k < keyed.size(); ++k) {
                     const auto [offset, length] = part.keys[keys + k];

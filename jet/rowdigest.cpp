@@ -26,11 +26,6 @@ namespace {
 // share blocks.
 class RowHash {
 public:
-    void word(std::uint64_t w) {
-        std::uint8_t b[8];
-        std::memcpy(b, &w, 8);
-        append(b, 8);
-    }
     void append(const std::uint8_t* p, std::size_t n) {
         if (n == 0) return; // an empty value may have no storage at all
         total_ += n;
@@ -90,37 +85,57 @@ private:
 RowDigester::RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber)
     : renumber_(renumber.empty() ? nullptr : &renumber) {
     for (const Column& c : def.columns) {
-        types_.push_back(c.type);
-        scales_.push_back(c.type == ColumnType::Decimal ? c.scale : 0);
-        ids_.push_back(c.type == ColumnType::Long && holdsObjectIds(table, c.name));
+        const std::uint8_t scale = c.type == ColumnType::Decimal ? c.scale : 0;
+        columns_.push_back({static_cast<std::uint64_t>(c.type) | std::uint64_t{scale} << 16,
+                            fixedSizeOf(c.type),
+                            c.type == ColumnType::Long && holdsObjectIds(table, c.name)});
     }
 }
 
 void RowDigester::add(const std::vector<RawField>& fields) {
+    // Header words and short values are gathered and hashed in one run; long values are hashed
+    // where they lie, in their place in the stream.
     RowHash h;
-    for (std::size_t i = 0; i < types_.size() && i < fields.size(); ++i) {
+    std::uint8_t run[256];
+    std::size_t used = 0;
+    auto put = [&](const std::uint8_t* p, std::size_t n) {
+        if (used + n > sizeof run || n > 64) {
+            h.append(run, used);
+            used = 0;
+            if (n > 64) {
+                h.append(p, n);
+                return;
+            }
+        }
+        if (n) std::memcpy(run + used, p, n); // an empty value may have no storage at all
+        used += n;
+    };
+    for (std::size_t i = 0; i < columns_.size() && i < fields.size(); ++i) {
         const RawField& f = fields[i];
-        const ColumnType type = types_[i];
+        const Digested& c = columns_[i];
         Bytes data = f.data;
         // A fixed-size value is its first bytes; an empty one reads as null.
-        const std::size_t need = fixedSizeOf(type);
-        const bool present = f.present && !(need && data.empty());
-        if (need && data.size() > need) data = data.first(need);
+        const bool present = f.present && !(c.fixedSize && data.empty());
+        if (c.fixedSize && data.size() > c.fixedSize) data = data.first(c.fixedSize);
         // The length keeps field boundaries apart in the one stream.
         const std::uint64_t length = present ? data.size() : 0;
-        h.word(static_cast<std::uint64_t>(type) | std::uint64_t{present} << 8 |
-               std::uint64_t{f.boolValue} << 9 | std::uint64_t{scales_[i]} << 16 | length << 24);
+        const std::uint64_t word =
+            c.tag | std::uint64_t{present} << 8 | std::uint64_t{f.boolValue} << 9 | length << 24;
+        std::uint8_t header[8];
+        std::memcpy(header, &word, 8);
+        put(header, 8);
         if (!present) continue;
         std::uint8_t renumbered[4];
-        if (ids_[i] && renumber_ && data.size() == 4) {
+        if (c.holdsIds && renumber_ && data.size() == 4) {
             if (auto it = renumber_->find(le32(data.data())); it != renumber_->end()) {
                 for (int k = 0; k < 4; ++k)
                     renumbered[k] = static_cast<std::uint8_t>(it->second >> (8 * k));
                 data = Bytes(renumbered, 4);
             }
         }
-        h.append(data.data(), data.size());
+        put(data.data(), data.size());
     }
+    h.append(run, used);
     const auto [a, b] = h.finish();
     ++digest_.rows;
     digest_.a += a;

@@ -49,9 +49,12 @@ public:
     const RowDigest& digest() const { return digest_; }
 
 private:
-    std::vector<ColumnType> types_;
-    std::vector<std::uint8_t> scales_;
-    std::vector<bool> ids_;
+    struct Digested {
+        std::uint64_t tag;     // type and scale, as the field's header word carries them
+        std::size_t fixedSize; // 0 for variable-size types
+        bool holdsIds;
+    };
+    std::vector<Digested> columns_;
     const TableIdMap* renumber_;
     RowDigest digest_;
 };
