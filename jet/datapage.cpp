@@ -3,6 +3,7 @@
 #include "jet/format.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tarnwick::jet {
 
@@ -29,8 +30,9 @@ DataPage readDataPage(const PageFile& file, std::uint32_t page, const std::strin
     if (count > 255 || tableEnd > f.pageSize)
         r.fail("row count " + std::to_string(count) + " does not fit the page");
     dp.slots.resize(count);
-    std::vector<std::uint16_t> starts;
-    starts.reserve(count);
+    // Valid slots by start, then by number.
+    std::array<std::pair<std::uint16_t, std::uint8_t>, 256> order;
+    std::size_t valid = 0;
     for (std::size_t i = 0; i < count; ++i) {
         RowSlot& s = dp.slots[i];
         s.raw = r.u16(f.dataHeaderLength + 2 * i);
@@ -39,23 +41,23 @@ DataPage readDataPage(const PageFile& file, std::uint32_t page, const std::strin
             s.valid = false;
             s.start = s.end = 0;
         } else {
-            starts.push_back(s.start);
+            order[valid++] = {s.start, static_cast<std::uint8_t>(i)};
         }
     }
-    std::sort(starts.begin(), starts.end());
+    std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(valid));
     // A row ends where the next row above it starts. A zero-length (deleted) slot shares its
     // start with the slot before it, so an earlier slot at the same offset also ends it.
-    for (std::size_t i = 0; i < count; ++i) {
-        RowSlot& s = dp.slots[i];
-        if (!s.valid) continue;
-        auto it = std::upper_bound(starts.begin(), starts.end(), s.start);
-        std::uint16_t end = it == starts.end() ? static_cast<std::uint16_t>(f.pageSize) : *it;
-        for (std::size_t j = 0; j < i; ++j)
-            if (dp.slots[j].valid && dp.slots[j].start == s.start) {
-                end = s.start;
-                break;
-            }
-        s.end = end;
+    for (std::size_t k = 0; k < valid; ++k) {
+        const auto [start, slot] = order[k];
+        RowSlot& s = dp.slots[slot];
+        if (k > 0 && order[k - 1].first == start) {
+            s.end = start;
+            continue;
+        }
+        std::size_t above = k + 1;
+        while (above < valid && order[above].first == start)
+            ++above;
+        s.end = above < valid ? order[above].first : static_cast<std::uint16_t>(f.pageSize);
     }
     return dp;
 }
