@@ -680,21 +680,28 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     for (auto& lv : lvs)
         flushLongValues(*lv);
 
-    // Indexes: the entries encoded from the rows, sorted two indexes at a time (the sorts are
-    // much of a large table's rebuild and need nothing but their own entries), or else the
-    // source's entries mapped to the new row places.
-    {
-        std::vector<std::vector<IndexEntry>*> sorts;
-        for (auto& ki : keyed)
-            if (ki.encoded) sorts.push_back(&ki.entries);
-        auto sortEvery = [&sorts](std::size_t first) {
-            for (std::size_t i = first; i < sorts.size(); i += 2)
-                sortIndexEntries(*sorts[i]);
-        };
-        auto odd = std::async(std::launch::async, sortEvery, 1);
-        sortEvery(0);
-        odd.get();
-    }
+    // Indexes: the entries encoded from the rows are sorted on two other threads (the sorts are
+    // much of a large table's rebuild and need nothing but their own entries) while this one
+    // writes each index once it is sorted; the others are rebuilt from the source's entries,
+    // mapped to the new row places.
+    std::vector<std::size_t> toSort;
+    for (std::size_t k = 0; k < keyed.size(); ++k)
+        if (keyed[k].encoded) toSort.push_back(k);
+    std::vector<std::promise<void>> sorted(keyed.size());
+    auto sortEvery = [&](std::size_t first) {
+        for (std::size_t i = first; i < toSort.size(); i += 2) {
+            std::promise<void>& done = sorted[toSort[i]];
+            try {
+                sortIndexEntries(keyed[toSort[i]].entries);
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
+        }
+    };
+    // Declared after `sorted`: leaving early waits for both sorters before the promises go.
+    auto even = std::async(std::launch::async, sortEvery, 0);
+    auto odd = std::async(std::launch::async, sortEvery, 1);
     std::vector<BuiltIndex> built;
     for (const auto& ri : def.realIndexes) {
         std::string label;
@@ -703,6 +710,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         const std::string what = "index \"" + label + "\" of table \"" + name + "\"";
         KeyedIndex& ki = keyed[ri.number];
         if (ki.encoded) {
+            sorted[ri.number].get_future().get();
             built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};
             continue;
