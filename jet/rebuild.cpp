@@ -37,7 +37,7 @@ constexpr std::uint32_t kCorePages = 4;   // MSysObjects, MSysACEs, MSysQueries,
 constexpr std::size_t kCacheLimit = 4096; // source pages kept between units of work
 // A table with this many data pages has its rows prepared by two threads, a run of pages each.
 constexpr std::size_t kPagesToShare = 64;
-constexpr std::size_t kPagesPerRun = 512;
+constexpr std::size_t kPagesPerRun = 96;
 constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 
 void put16(std::uint8_t* p, std::uint32_t v) {
@@ -647,14 +647,14 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
 
     Part first(name, def, result_.tableIds), second(name, def, result_.tableIds);
     if (!options_.salvage && src_.file().readsConcurrently() && owned.size() >= kPagesToShare) {
-        // The other thread prepares a run of pages twice as long as this thread's, which also
-        // places both runs in order: so both stay about equally busy.
+        // The other thread prepares a run of pages half again as long as this thread's, which
+        // also places both runs in order: so both stay about equally busy.
         const std::span<const std::uint32_t> pages = owned;
-        const std::size_t run = std::min(kPagesPerRun, (pages.size() + 2) / 3);
+        const std::size_t run = std::min(kPagesPerRun, (pages.size() + 4) / 5);
         for (std::size_t at = 0; at < pages.size();) {
-            const auto a = pages.subspan(at, std::min(run, pages.size() - at));
+            const auto a = pages.subspan(at, std::min(2 * run, pages.size() - at));
             at += a.size();
-            const auto b = pages.subspan(at, std::min(2 * run, pages.size() - at));
+            const auto b = pages.subspan(at, std::min(3 * run, pages.size() - at));
             at += b.size();
             first.clear();
             second.clear();
