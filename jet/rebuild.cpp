@@ -515,7 +515,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         part.rows.push_back({header, at, stored, {}});
     };
 
-    // Prepares the rows of `pages`; returns false when preparing stopped at a failure.
+    // Prepares the rows of `pages`; a failure that ends the rebuild stops it in `part.failed`.
     const std::size_t rowsPerPage = expectedRows / std::max<std::size_t>(owned.size(), 1) + 1;
     auto preparePages = [&](Part& part, std::span<const std::uint32_t> pages) {
         part.rows.reserve(pages.size() * rowsPerPage);
