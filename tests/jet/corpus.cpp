@@ -1,6 +1,7 @@
 #include "corpus.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -196,6 +197,23 @@ Json parseJson(const std::string& line) {
     p.ws();
     if (p.i != line.size()) p.fail("trailing characters");
     return j;
+}
+
+std::unique_ptr<ByteSource> unmappedSource(std::vector<std::uint8_t> bytes) {
+    class Unmapped : public ByteSource {
+    public:
+        explicit Unmapped(std::vector<std::uint8_t> b) : bytes_(std::move(b)) {}
+        std::uint64_t size() const override { return bytes_.size(); }
+        void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+            if (offset > bytes_.size() || out.size() > bytes_.size() - offset)
+                throw JetError("file", JetError::noPage, "short read");
+            if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
+        }
+
+    private:
+        std::vector<std::uint8_t> bytes_;
+    };
+    return std::make_unique<Unmapped>(std::move(bytes));
 }
 
 } // namespace tarnwick::jet::test

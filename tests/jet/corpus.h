@@ -1,7 +1,10 @@
 #pragma once
 
+#include "jet/pagefile.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,10 @@ namespace tarnwick::jet::test {
 std::filesystem::path corpusDir();
 std::vector<std::filesystem::path> corpusFiles();
 std::vector<std::uint8_t> readAll(const std::filesystem::path& p);
+
+// Bytes in memory served through reads into a page cache, not as a mapping: the engine then
+// reads pages on one thread only, as it does for encoded files.
+std::unique_ptr<ByteSource> unmappedSource(std::vector<std::uint8_t> bytes);
 
 // Runs the tests; exits 77 (skip) with a message when the corpus is missing.
 int runCorpusTests(int argc, char** argv);

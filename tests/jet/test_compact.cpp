@@ -161,17 +161,6 @@ TEST_F(Compact, EveryCorpusFileShrinksChecksCleanAndKeepsItsRows) {
 // A large table's rows are prepared on two threads when pages can be read at once, and page
 // by page otherwise: both must write the same file.
 TEST_F(Compact, SameFileWhetherRowsArePreparedOnOneThreadOrTwo) {
-    class Unmapped : public ByteSource {
-    public:
-        explicit Unmapped(B bytes) : bytes_(std::move(bytes)) {}
-        std::uint64_t size() const override { return bytes_.size(); }
-        void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-            std::memcpy(out.data(), bytes_.data() + offset, out.size());
-        }
-
-    private:
-        B bytes_;
-    };
     const B bytes = readAll(corpusDir() / "generated/gen2000-s303-6m.mdb");
     auto rebuildInto = [&](std::unique_ptr<ByteSource> source, const std::string& name) {
         auto db = Database::open(std::move(source));
@@ -181,7 +170,7 @@ TEST_F(Compact, SameFileWhetherRowsArePreparedOnOneThreadOrTwo) {
         return readAll(path);
     };
     const B two = rebuildInto(memorySource(bytes), "two.mdb");
-    const B one = rebuildInto(std::make_unique<Unmapped>(bytes), "one.mdb");
+    const B one = rebuildInto(unmappedSource(bytes), "one.mdb");
     EXPECT_TRUE(one == two) << one.size() << " and " << two.size() << " bytes";
 }
 

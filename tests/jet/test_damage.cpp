@@ -278,21 +278,6 @@ TEST(Damage, RandomBytesNeverCrash) {
     }
 }
 
-// A file read through a cache, so that check() reads its pages on one thread only.
-class UnmappedSource : public ByteSource {
-public:
-    explicit UnmappedSource(B bytes) : bytes_(std::move(bytes)) {}
-    std::uint64_t size() const override { return bytes_.size(); }
-    void read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-        if (offset > bytes_.size() || out.size() > bytes_.size() - offset)
-            throw JetError("file", JetError::noPage, "short read");
-        std::memcpy(out.data(), bytes_.data() + offset, out.size());
-    }
-
-private:
-    B bytes_;
-};
-
 // A large table's rows and a table's indexes are read by two threads where the pages allow
 // it: the report and the row digests must be those of a walk on one thread, damage included.
 TEST(Damage, SameReportOnOneThreadOrTwo) {
@@ -306,7 +291,7 @@ TEST(Damage, SameReportOnOneThreadOrTwo) {
         }
         std::unique_ptr<Database> one, two;
         try {
-            one = Database::open(std::make_unique<UnmappedSource>(bad));
+            one = Database::open(unmappedSource(bad));
             two = openBytes(bad);
         } catch (const JetError&) {
             continue;
