@@ -44,9 +44,12 @@ TEST(CompactJetpeer, EveryOutputPassesTheIndependentReader) {
     char tmpl[] = "/tmp/tarnwick-jetpeer-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const fs::path dir = tmpl;
-    for (const auto& src : corpusFiles()) {
-        SCOPED_TRACE(src.string());
-        const fs::path out = dir / "out.mdb";
+    for (const auto& original : corpusFiles()) {
+        SCOPED_TRACE(original.string());
+        // A copy: compacting locks its source, and other tests read the shared files meanwhile.
+        const fs::path src = dir / "src.mdb", out = dir / "out.mdb";
+        fs::remove(src); // a copy of a read-only original cannot be written over
+        fs::copy_file(original, src);
         fs::remove(out);
         compact(src.string(), out.string());
         const bool jet4 = Database::open(out.string())->format().jet4();
