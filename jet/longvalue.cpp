@@ -45,16 +45,29 @@ std::vector<std::uint8_t> readLongValue(const PageFile& file, Bytes field, std::
 
 Bytes readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
                     std::vector<std::uint8_t>& out, std::vector<RowPointer>* visited) {
-    const LongValueRef ref = parseLongValueRef(field, kStructure, rowPage);
+    thread_local std::vector<Bytes> parts;
+    readLongValueParts(file, field, rowPage, parts, visited);
     out.clear();
+    if (parts.empty()) return {};
+    if (parts.size() == 1) return parts.front();
+    for (Bytes part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+void readLongValueParts(const PageFile& file, Bytes field, std::uint32_t rowPage,
+                        std::vector<Bytes>& parts, std::vector<RowPointer>* visited) {
+    const LongValueRef ref = parseLongValueRef(field, kStructure, rowPage);
+    parts.clear();
     if (ref.kind == LongValueKind::Inline) {
         if (ref.length > field.size() - 12)
             throw JetError(kStructure, rowPage,
                            "inline value declares " + std::to_string(ref.length) +
                                " bytes but holds " + std::to_string(field.size() - 12));
-        return field.subspan(12, ref.length);
+        if (ref.length) parts.push_back(field.subspan(12, ref.length));
+        return;
     }
-    if (ref.length == 0 && ref.first.isNull()) return {};
+    if (ref.length == 0 && ref.first.isNull()) return;
     // The value can never be longer than the pages of the file; refuse before allocating.
     const std::uint64_t limit = static_cast<std::uint64_t>(file.pageCount()) * file.pageSize();
     if (ref.length > limit)
@@ -78,10 +91,11 @@ Bytes readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
                            "row " + std::to_string(ref.first.row) + " holds " +
                                std::to_string(row.size()) + " bytes, the value declares " +
                                std::to_string(ref.length));
-        return row.first(ref.length);
+        if (ref.length) parts.push_back(row.first(ref.length));
+        return;
     }
-    out.reserve(ref.length);
     std::set<std::uint32_t> seen;
+    std::size_t length = 0;
     RowPointer rp = ref.first;
     while (true) {
         if (!seen.insert(rp.raw()).second)
@@ -91,24 +105,24 @@ Bytes readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
             throw JetError(kStructure, rp.page,
                            "chain segment " + toString(rp) + " is shorter than its pointer");
         const RowPointer next = RowPointer::fromRaw(le32(row.data()));
-        const std::size_t room = ref.length - out.size();
+        const std::size_t room = ref.length - length;
         if (row.size() - 4 > room)
             throw JetError(kStructure, rp.page,
                            "chain holds more than the declared " + std::to_string(ref.length) +
                                " bytes at " + toString(rp));
-        out.insert(out.end(), row.begin() + 4, row.end());
+        if (row.size() > 4) parts.push_back(row.subspan(4));
+        length += row.size() - 4;
         if (next.isNull()) break;
-        if (out.size() == ref.length)
+        if (length == ref.length)
             throw JetError(kStructure, rp.page,
                            "chain continues after the declared " + std::to_string(ref.length) +
                                " bytes at " + toString(rp));
         rp = next;
     }
-    if (out.size() != ref.length)
+    if (length != ref.length)
         throw JetError(kStructure, rp.page,
-                       "chain ends after " + std::to_string(out.size()) + " of the declared " +
+                       "chain ends after " + std::to_string(length) + " of the declared " +
                            std::to_string(ref.length) + " bytes");
-    return out;
 }
 
 } // namespace tarnwick::jet

@@ -23,6 +23,11 @@ LongValueRef parseLongValueRef(Bytes field, const std::string& structure, std::u
 // a chain loops, or when the bytes found disagree with the declared length.
 std::vector<std::uint8_t> readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
                                         std::vector<RowPointer>* visited = nullptr);
+// The value as the pieces it is stored in, in order: spans into the field or the file's pages
+// (valid while those pages are), `parts` replaced. Checked as `readLongValue` checks it.
+void readLongValueParts(const PageFile& file, Bytes field, std::uint32_t rowPage,
+                        std::vector<Bytes>& parts, std::vector<RowPointer>* visited = nullptr);
+
 // The same without copying a value that lies in one place: the bytes returned are the field's
 // or the file's page's (valid while the page is), or else gathered into `buffer`, which callers
 // reading many values reuse.

@@ -38,6 +38,13 @@ std::uint8_t DataPageBuilder::add(Bytes row, std::uint16_t flags) {
     return static_cast<std::uint8_t>(offsets_.size() - 1);
 }
 
+std::span<std::uint8_t> DataPageBuilder::append(std::size_t length) {
+    if (!fits(length)) throw JetError("data page", JetError::noPage, "internal: row does not fit");
+    low_ -= length;
+    offsets_.push_back(static_cast<std::uint16_t>(low_));
+    return {page_.data() + low_, length};
+}
+
 std::vector<std::uint8_t> DataPageBuilder::take() {
     std::vector<std::uint8_t> page = std::move(page_);
     page[0] = 0x01;

@@ -5,6 +5,7 @@
 #include "jet/pagewriter.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace tarnwick::jet {
@@ -21,6 +22,8 @@ public:
     bool fits(std::size_t rowLength) const;
     // Appends a row and returns its slot; the caller checked fits().
     std::uint8_t add(Bytes row, std::uint16_t flags = 0);
+    // Appends a row of `length` bytes for the caller to fill in place.
+    std::span<std::uint8_t> append(std::size_t length);
     // The finished page; the builder starts over empty.
     std::vector<std::uint8_t> take();
 

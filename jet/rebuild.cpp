@@ -151,10 +151,11 @@ private:
     void rebuildTable(Planned& t, TableRebuild& report);
     void flushData(DataPageBuilder& b, std::uint32_t page, std::vector<std::uint32_t>& pages,
                    std::vector<std::uint32_t>& freePages, std::size_t threshold);
-    std::uint32_t addLongValueRow(LongValueColumn& lv, Bytes row);
     void flushLongValues(LongValueColumn& lv);
     // Writes a long value and returns its new 12-byte definition.
-    std::array<std::uint8_t, 12> writeLongValue(LongValueColumn& lv, Bytes v, LongValueKind kind);
+    // Writes a long value given as the pieces it was read in.
+    std::array<std::uint8_t, 12> writeLongValue(LongValueColumn& lv, std::span<const Bytes> parts,
+                                                LongValueKind kind);
     void writeGlobalMapAndHeader();
     void releaseSourceCache() {
         if (src_.file().cachedPages() > kCacheLimit) src_.file().releaseCache();
@@ -254,48 +255,69 @@ void Rebuilder::flushData(DataPageBuilder& b, std::uint32_t page, std::vector<st
     out_.write(page, b.take());
 }
 
-std::uint32_t Rebuilder::addLongValueRow(LongValueColumn& lv, Bytes row) {
-    if (!lv.builder.fits(row.size())) flushLongValues(lv);
-    if (lv.builder.empty()) lv.current = out_.allocate();
-    const std::uint8_t slot = lv.builder.add(row);
-    return (lv.current << 8) | slot;
-}
-
 void Rebuilder::flushLongValues(LongValueColumn& lv) {
     flushData(lv.builder, lv.current, lv.pages, lv.freePages, f_.pageSize / 8);
 }
 
-std::array<std::uint8_t, 12> Rebuilder::writeLongValue(LongValueColumn& lv, Bytes v,
-                                                       LongValueKind kind) {
+std::array<std::uint8_t, 12>
+Rebuilder::writeLongValue(LongValueColumn& lv, std::span<const Bytes> parts, LongValueKind kind) {
     std::array<std::uint8_t, 12> def{};
     const std::size_t singleLimit = f_.jet4() ? 4076 : 2036;
     const std::size_t segment = f_.jet4() ? 4072 : 2032;
-    const auto length = static_cast<std::uint32_t>(v.size());
-    if (v.empty()) {
+    std::size_t total = 0;
+    for (Bytes part : parts)
+        total += part.size();
+    const auto length = static_cast<std::uint32_t>(total);
+    if (total == 0) {
         put32(def.data(), 0x80000000u);
         return def;
     }
-    if (kind != LongValueKind::Chain && v.size() <= singleLimit) {
-        const std::uint32_t rp = addLongValueRow(lv, v);
+    // Copies the value's bytes [from, from + n) to `to`, across the pieces they lie in.
+    auto copyOut = [&](std::size_t from, std::size_t n, std::uint8_t* to) {
+        for (Bytes part : parts) {
+            if (n == 0) break;
+            if (from >= part.size()) {
+                from -= part.size();
+                continue;
+            }
+            const std::size_t take = std::min(n, part.size() - from);
+            std::memcpy(to, part.data() + from, take);
+            to += take;
+            n -= take;
+            from = 0;
+        }
+    };
+    // A row of the value's [from, from + n), after a 4-byte chain pointer when `next` is set.
+    auto addRow = [&](DataPageBuilder& b, std::size_t from, std::size_t n,
+                      std::optional<std::uint32_t> next) {
+        const std::size_t head = next ? 4 : 0;
+        const std::span<std::uint8_t> row = b.append(head + n);
+        if (next) put32(row.data(), *next);
+        copyOut(from, n, row.data() + head);
+    };
+    if (kind != LongValueKind::Chain && total <= singleLimit) {
+        if (!lv.builder.fits(total)) flushLongValues(lv);
+        if (lv.builder.empty()) lv.current = out_.allocate();
+        const std::uint8_t slot = static_cast<std::uint8_t>(lv.builder.slots());
+        addRow(lv.builder, 0, total, std::nullopt);
         put32(def.data(), length | 0x40000000u);
-        put32(def.data() + 4, rp);
+        put32(def.data() + 4, lv.current << 8 | slot);
         return def;
     }
-    const std::size_t n = (v.size() + segment - 1) / segment;
-    std::vector<std::uint8_t> seg(4);
-    seg.insert(seg.end(), v.begin() + static_cast<std::ptrdiff_t>((n - 1) * segment), v.end());
-    const std::uint32_t last = addLongValueRow(lv, seg);
+    // The last piece goes first, to a shared page: the piece before it points at it.
+    const std::size_t n = (total + segment - 1) / segment;
+    const std::size_t tail = total - (n - 1) * segment;
+    if (!lv.builder.fits(4 + tail)) flushLongValues(lv);
+    if (lv.builder.empty()) lv.current = out_.allocate();
+    const std::uint32_t last = lv.current << 8 | static_cast<std::uint8_t>(lv.builder.slots());
+    addRow(lv.builder, (n - 1) * segment, tail, 0u);
     std::uint32_t firstRp = last;
     if (n > 1) {
         const std::uint32_t first = out_.allocate(static_cast<std::uint32_t>(n - 1));
         for (std::size_t i = 0; i + 1 < n; ++i) {
             const std::uint32_t page = first + static_cast<std::uint32_t>(i);
-            std::vector<std::uint8_t> full(4);
-            put32(full.data(), i + 2 < n ? (page + 1) << 8 : last);
-            const auto from = v.begin() + static_cast<std::ptrdiff_t>(i * segment);
-            full.insert(full.end(), from, from + static_cast<std::ptrdiff_t>(segment));
             DataPageBuilder b(f_, lvalOwner);
-            b.add(full);
+            addRow(b, i * segment, segment, i + 2 < n ? (page + 1) << 8 : last);
             if (b.freeSpace() >= f_.pageSize / 8) lv.freePages.push_back(page);
             lv.pages.push_back(page);
             out_.write(page, b.take());
@@ -422,6 +444,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         std::vector<Value> values;
         std::vector<RawField> fields, keyFields, digested;
         std::vector<std::vector<std::uint8_t>> longValues;
+        std::vector<Bytes> parts;
         std::vector<std::uint8_t> key;
 
         Part(const std::string& name, const TableDef& def, const TableIdMap& ids)
@@ -441,24 +464,26 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     for (auto& ki : keyed)
         ki.entries.reserve(expectedRows);
 
-    // A long value as the rebuild carries it over: whole, or when salvaging as much as reads
-    // (`why` then says what was lost). A chain's pieces are gathered into `buffer`.
+    // A long value as the rebuild carries it over, as the pieces it is stored in: whole, or when
+    // salvaging as much as reads (gathered into `buffer`; `why` then says what was lost).
     auto longValue = [&](Bytes field, RowPointer at, const LongValueRef& ref,
-                         std::vector<std::uint8_t>& buffer, std::string* why = nullptr) -> Bytes {
+                         std::vector<Bytes>& parts, std::vector<std::uint8_t>& buffer,
+                         std::string* why = nullptr) {
         try {
-            return readLongValue(src_.file(), field, at.page, buffer);
+            readLongValueParts(src_.file(), field, at.page, parts);
         } catch (const JetError& e) {
             if (!options_.salvage) throw;
+            parts.clear();
             buffer.clear();
-            if (ref.kind == LongValueKind::Inline) return {};
+            if (ref.kind == LongValueKind::Inline) return;
             buffer = readLongValuePrefix(src_.file(), field);
+            if (!buffer.empty()) parts.push_back(buffer);
             if (why)
                 *why = (buffer.empty()
                             ? std::string("long value emptied")
                             : "long value cut to the " + std::to_string(buffer.size()) + " of " +
                                   std::to_string(ref.length) + " bytes that read") +
                        " (" + e.what() + ")";
-            return buffer;
         }
     };
 
@@ -485,10 +510,21 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         // What the digest sees: the stored fields, long columns with their whole value.
         part.digested.assign(fields.begin(), fields.end());
         for (std::size_t i = 0; i < def.columns.size(); ++i)
-            if (def.columns[i].isLong() && fields[i].present)
-                part.digested[i].data = longValue(
-                    fields[i].data, at, parseLongValueRef(fields[i].data, "long value", at.page),
-                    part.longValues[i]);
+            if (def.columns[i].isLong() && fields[i].present) {
+                // The digest takes a value whole: pieces are gathered.
+                std::vector<std::uint8_t>& whole = part.longValues[i];
+                longValue(fields[i].data, at,
+                          parseLongValueRef(fields[i].data, "long value", at.page), part.parts,
+                          whole);
+                if (part.parts.size() == 1) {
+                    part.digested[i].data = part.parts.front();
+                } else {
+                    whole.clear();
+                    for (Bytes piece : part.parts)
+                        whole.insert(whole.end(), piece.begin(), piece.end());
+                    part.digested[i].data = whole;
+                }
+            }
         for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
             part.keys.emplace_back(0, kNoEntry);
@@ -570,6 +606,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     std::vector<std::uint8_t> row;
     std::vector<RawField> fields;
     std::vector<std::uint8_t> buffer;
+    std::vector<Bytes> parts;
     auto placeRows = [&](Part& part) {
         for (std::size_t k = 0; k < keyed.size(); ++k)
             if (keyed[k].encoded && !part.unkeyed[k].empty()) {
@@ -615,14 +652,14 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                             parseLongValueRef(fld.data, "long value", p.at.page);
                         if (ref.kind == LongValueKind::Inline) continue; // stays in the row
                         std::string why;
-                        const Bytes value = longValue(fld.data, p.at, ref, buffer, &why);
+                        longValue(fld.data, p.at, ref, parts, buffer, &why);
                         if (!why.empty()) {
                             ++report.longValuesLost;
                             lose("column \"" + c.name + "\" of the row at " + toString(p.header) +
                                  ": " + why);
                         }
                         const auto newDef =
-                            writeLongValue(*lvByColumn.at(c.number), value, ref.kind);
+                            writeLongValue(*lvByColumn.at(c.number), parts, ref.kind);
                         std::memcpy(row.data() + off, newDef.data(), newDef.size());
                     }
                 }
