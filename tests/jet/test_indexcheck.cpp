@@ -132,6 +132,50 @@ TEST(IndexCheck, UsageMapAgainstTree) {
     }
 }
 
+// The walk checks each parent entry against its child's first and last entries as it meets
+// them. Swapping two children of an intermediate root makes both checks fail; walking the
+// sound tree, every entry comes back in order.
+TEST(IndexCheck, ParentEntriesMustBoundTheirChildren) {
+    const B good = readAll(corpusDir() / "generated/gen2000-s303-6m.mdb");
+    auto db = openBytes(good);
+    const std::size_t pageSize = db->format().pageSize;
+    for (const CatalogEntry* t : db->tables(false)) {
+        const TableDef& def = db->tableDef(*t);
+        for (const RealIndex& ri : def.realIndexes) {
+            const IndexPage root = readIndexPage(db->file(), ri.rootPage);
+            if (root.leaf || root.entries.size() < 2) continue;
+            const IndexWalk walk = walkIndex(db->file(), ri.rootPage, def.page, 0);
+            ASSERT_TRUE(walk.problems.empty()) << walk.problems.front();
+            for (std::size_t i = 1; i < walk.entries.size(); ++i)
+                ASSERT_LT(walk.entries[i - 1].compare(walk.entries[i]), 0) << t->name << " " << i;
+            // The children are the last four bytes of their entries, big-endian.
+            B bad = good;
+            const std::size_t at = ri.rootPage * pageSize;
+            auto childAt = [&](std::uint32_t child) {
+                for (std::size_t o = at + db->format().indexFirstEntry; o + 4 <= at + pageSize; ++o)
+                    if ((std::uint32_t{bad[o]} << 24 | std::uint32_t{bad[o + 1]} << 16 |
+                         std::uint32_t{bad[o + 2]} << 8 | bad[o + 3]) == child)
+                        return o;
+                return std::size_t{0};
+            };
+            const std::size_t a = childAt(root.entries[0].child),
+                              b = childAt(root.entries[1].child);
+            ASSERT_TRUE(a && b);
+            for (int k = 0; k < 4; ++k)
+                std::swap(bad[a + k], bad[b + k]);
+            const IndexWalk swapped = walkIndex(openBytes(bad)->file(), ri.rootPage, def.page, 0);
+            std::string all;
+            for (const auto& p : swapped.problems)
+                all += p + "\n";
+            EXPECT_NE(all.find("is smaller than the child's last entry"), std::string::npos) << all;
+            EXPECT_NE(all.find("is not smaller than the first entry of child"), std::string::npos)
+                << all;
+            return;
+        }
+    }
+    FAIL() << "no index with an intermediate root";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
