@@ -335,7 +335,6 @@ struct Walker {
             out.problems.push_back("index page " + std::to_string(page) + ": belongs to table " +
                                    std::to_string(ip.owner) + ", not " + std::to_string(owner));
         if (ip.leaf) {
-            out.leaves.push_back(page);
             if (ip.entries.empty()) return;
             if (first && !*first) *first = ip.entries.front();
             emitted += ip.entries.size();

@@ -53,10 +53,9 @@ struct IndexPageHead {
 // The result of walking an index tree from its root. Walking never throws: what cannot be read
 // is listed in `problems`, each naming the page.
 struct IndexWalk {
-    std::vector<IndexEntry> entries;   // leaf entries in tree order
-    std::vector<std::uint32_t> pages;  // every page reached, root first
-    std::vector<std::uint32_t> leaves; // leaves in tree order
-    std::vector<IndexPageHead> heads;  // per page of `pages`
+    std::vector<IndexEntry> entries;  // leaf entries in tree order
+    std::vector<std::uint32_t> pages; // every page reached, root first (leaves in tree order)
+    std::vector<IndexPageHead> heads; // per page of `pages`
     std::vector<std::string> problems;
 };
 
