@@ -27,7 +27,7 @@ export HOME=$work XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
 
 if command -v Xvfb >/dev/null; then
   display=:$((500 + RANDOM % 400))
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   pids+=($!)
   export DISPLAY=$display
   sleep 1

@@ -57,6 +57,12 @@ void secondStartEnds() {
     QCOMPARE(second.exitCode(), 0);
 }
 
+// Waits until an X probe succeeds. Unlike QTRY_VERIFY, which asks once more after success,
+// one passing probe is enough: a probe can fail on its own, e.g. when its X tool cannot start.
+template <typename Probe> bool eventually(Probe probe, int ms = 30000) {
+    return QTest::qWaitFor(probe, ms);
+}
+
 // Output of a short X tool run, or empty.
 QByteArray run(const QString& tool, const QStringList& args, const QProcessEnvironment& env) {
     QProcess p;
@@ -160,7 +166,10 @@ private slots:
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
         QProcess xvfb;
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        // Without -noreset the server resets whenever its last client leaves, refusing
+        // connections meanwhile: a probe that succeeded could be followed by one that fails.
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                            "-noreset"});
         QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning, 30000);
         const QByteArray display = ":" + xvfb.readLine().trimmed();
         QVERIFY2(display.size() > 1, "Xvfb did not start");
@@ -169,9 +178,13 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "xcb");
         // The server takes clients some time after it names its display; an X client reaching it
         // prints the root window's property list (empty output: no connection yet).
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            !run("xprop", {"-root", "-notype", "_NET_SUPPORTED"}, env).isEmpty(),
-            "the X server never took a client", 60000);
+        QVERIFY2(
+            eventually(
+                [&] {
+                    return !run("xprop", {"-root", "-notype", "_NET_SUPPORTED"}, env).isEmpty();
+                },
+                60000),
+            "the X server never took a client");
         QProcess wm;
         wm.setProcessEnvironment(env);
         wm.start("openbox", {"--sm-disable"});
@@ -188,12 +201,16 @@ private slots:
                    "; Xvfb " + (xvfb.state() == QProcess::Running ? "running" : "ended") + ": " +
                    xvfb.readAllStandardError().right(2000).trimmed();
         };
-        // Openbox sometimes ends at once, unable to open a display that serves other clients;
-        // it is started again then.
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            (wm.state() == QProcess::NotRunning && (wm.start("openbox", {"--sm-disable"}), true),
-             run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env).contains("window id")),
-            wmState().constData(), 60000);
+        // Should openbox still end at once, unable to open the display, it is started again.
+        QVERIFY2(eventually(
+                     [&] {
+                         if (wm.state() == QProcess::NotRunning)
+                             wm.start("openbox", {"--sm-disable"});
+                         return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, env)
+                             .contains("window id");
+                     },
+                     60000),
+                 wmState().constData());
 
         auto windowOf = [&](const QString& name) {
             return run("xdotool", {"search", "--onlyvisible", "--name", name}, env)
@@ -213,32 +230,34 @@ private slots:
         QProcess first, other;
         startOn(first, QStringLiteral(TARNWICK_BINARY));
         QByteArray id;
-        QTRY_VERIFY_WITH_TIMEOUT(!(id = windowOf("^Tarnwick Unattented")).isEmpty(), 30000);
+        QVERIFY(eventually([&] { return !(id = windowOf("^Tarnwick Unattented")).isEmpty(); }));
 
         // Asked again until the window manager, which may not manage the window yet, obeys.
         auto minimise = [&] {
             run("xdotool", {"windowminimize", id}, env);
             return run("xprop", {"-id", id, "WM_STATE"}, env).contains("Iconic");
         };
-        QTRY_VERIFY_WITH_TIMEOUT(minimise(), 30000);
+        QVERIFY(eventually(minimise));
         QProcess second;
         startOn(second, QStringLiteral(TARNWICK_BINARY));
         QVERIFY(second.waitForFinished(30000));
         QCOMPARE(second.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(run("xprop", {"-id", id, "WM_STATE"}, env).contains("Normal"),
-                                 30000);
+        QVERIFY(eventually([&] {
+            return run("xprop", {"-id", id, "WM_STATE"}, env).contains("Normal");
+        }));
 
         // Another program's window goes over it; the next start brings it back on top.
         QTemporaryDir dir;
         QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BINARY), dir.filePath("nightjob")));
         startOn(other, dir.filePath("nightjob"));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            windowOf("^Tarnwick Unattented").size() > 0 && topmost() != id.toULongLong(), 30000);
+        QVERIFY(eventually([&] {
+            return windowOf("^Tarnwick Unattented").size() > 0 && topmost() != id.toULongLong();
+        }));
         QProcess third;
         startOn(third, QStringLiteral(TARNWICK_BINARY));
         QVERIFY(third.waitForFinished(30000));
         QCOMPARE(third.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(topmost() == id.toULongLong(), 30000);
+        QVERIFY(eventually([&] { return topmost() == id.toULongLong(); }));
 
         endCleanly(first);
         endCleanly(other);
