@@ -470,16 +470,14 @@ private:
         std::map<std::uint32_t, Unkeyed> unkeyed;
         RowDigester digester;
         // One row's buffers, reused.
-        std::vector<RawField> fields, visited;
+        std::vector<RawField> fields;
         std::vector<Value> values;
         std::vector<std::uint8_t> key;
         std::vector<RowPointer> lvRows;
-        std::vector<std::vector<std::uint8_t>> longValues; // where a chain's pieces are gathered
-        std::vector<Bytes> longValueBytes;
+        std::vector<std::vector<Bytes>> longValues; // per column: the pieces of the row's value
 
         RowsPart(const std::string& name, const TableDef& def, const LiveRows& table)
-            : digester(name, def), longValues(def.columns.size()),
-              longValueBytes(def.columns.size()) {
+            : digester(name, def), longValues(def.columns.size()) {
             live.expectEntries(table.indexes);
             live.pages = table.pages;
         }
@@ -576,9 +574,10 @@ private:
                     if (!col.isLong() || !fields[c].present) continue;
                     part.lvRows.clear();
                     try {
-                        part.longValueBytes[c] = readLongValue(file_, fields[c].data, loc.data.page,
-                                                               part.longValues[c], &part.lvRows);
+                        readLongValueParts(file_, fields[c].data, loc.data.page, part.longValues[c],
+                                           &part.lvRows);
                     } catch (const JetError& e) {
+                        part.longValues[c].clear();
                         part.problem("long value", name, e.page(), static_cast<unsigned>(i),
                                      "column \"" + col.name + "\" of the row at " +
                                          toString(loc.header) + ": " + e.detail());
@@ -593,14 +592,7 @@ private:
                                              "\" but is missing from the column's usage map");
                     }
                 }
-                if (rowDigests_) {
-                    std::vector<RawField>& whole = part.visited;
-                    whole.assign(fields.begin(), fields.end());
-                    for (std::size_t c = 0; c < def.columns.size(); ++c)
-                        if (def.columns[c].isLong() && whole[c].present)
-                            whole[c].data = part.longValueBytes[c];
-                    part.digester.add(whole);
-                }
+                if (rowDigests_) part.digester.add(fields, &part.longValues);
                 // Every fixed-size value must have its full size; the indexed ones are decoded
                 // for their keys.
                 db_.decodeValues(def, fields, loc.data.page, part.values, nullptr, &shape.indexed);

@@ -442,14 +442,14 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         std::exception_ptr failed; // what stopped preparing (not when salvaging)
         // One row's buffers, reused.
         std::vector<Value> values;
-        std::vector<RawField> fields, keyFields, digested;
-        std::vector<std::vector<std::uint8_t>> longValues;
-        std::vector<Bytes> parts;
+        std::vector<RawField> fields, keyFields;
+        std::vector<std::vector<std::uint8_t>> longValues; // salvage: what of a value read
+        std::vector<std::vector<Bytes>> parts;             // per column: the value's pieces
         std::vector<std::uint8_t> key;
 
         Part(const std::string& name, const TableDef& def, const TableIdMap& ids)
             : unkeyed(def.realIndexes.size()), digester(name, def, ids),
-              longValues(def.columns.size()) {}
+              longValues(def.columns.size()), parts(def.columns.size()) {}
         void clear() {
             rows.clear();
             keyBytes.clear();
@@ -507,24 +507,12 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 id.present && id.data.size() == 4 && dropped_.count(le32(id.data.data())))
                 return; // the catalog row of a table that could not be salvaged
         }
-        // What the digest sees: the stored fields, long columns with their whole value.
-        part.digested.assign(fields.begin(), fields.end());
+        // What the digest sees: the stored fields, long columns with the pieces of their value.
         for (std::size_t i = 0; i < def.columns.size(); ++i)
-            if (def.columns[i].isLong() && fields[i].present) {
-                // The digest takes a value whole: pieces are gathered.
-                std::vector<std::uint8_t>& whole = part.longValues[i];
+            if (def.columns[i].isLong() && fields[i].present)
                 longValue(fields[i].data, at,
-                          parseLongValueRef(fields[i].data, "long value", at.page), part.parts,
-                          whole);
-                if (part.parts.size() == 1) {
-                    part.digested[i].data = part.parts.front();
-                } else {
-                    whole.clear();
-                    for (Bytes piece : part.parts)
-                        whole.insert(whole.end(), piece.begin(), piece.end());
-                    part.digested[i].data = whole;
-                }
-            }
+                          parseLongValueRef(fields[i].data, "long value", at.page), part.parts[i],
+                          part.longValues[i]);
         for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
             part.keys.emplace_back(0, kNoEntry);
@@ -547,7 +535,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 part.unkeyed[k] = e.what();
             }
         }
-        part.digester.add(part.digested);
+        part.digester.add(fields, &part.parts);
         part.rows.push_back({header, at, stored, {}});
     };
 

@@ -23,7 +23,8 @@ namespace {
 // Two lanes of 128-bit multiply-fold steps over the row's bytes in 16-byte blocks: fast, and
 // independent enough that the sums of both over a table only agree by accident once in 2^128.
 // A row is fed as one stream (each field's header word, then its bytes), so short fields
-// share blocks.
+// share blocks. Blocks are dealt in turn to four such pairs, which the processor runs side by
+// side, and folded into one pair at the end.
 class RowHash {
 public:
     void append(const std::uint8_t* p, std::size_t n) {
@@ -36,23 +37,45 @@ public:
             p += take;
             n -= take;
             if (used_ < 16) return;
-            block(a_, b_, load(pending_), load(pending_ + 8));
+            next(pending_);
             used_ = 0;
         }
-        // The lanes stay in registers: stores to members could alias the bytes read.
-        std::uint64_t a = a_, b = b_;
+        while (n >= 16 && (blocks_ & 3)) {
+            next(p);
+            p += 16;
+            n -= 16;
+        }
+        if (n >= 64) {
+            // The lanes stay in registers: stores to members could alias the bytes read.
+            std::uint64_t a0 = a_[0], b0 = b_[0], a1 = a_[1], b1 = b_[1];
+            std::uint64_t a2 = a_[2], b2 = b_[2], a3 = a_[3], b3 = b_[3];
+            const std::size_t quads = n / 64;
+            for (std::size_t q = 0; q < quads; ++q, p += 64) {
+                block(a0, b0, load(p), load(p + 8));
+                block(a1, b1, load(p + 16), load(p + 24));
+                block(a2, b2, load(p + 32), load(p + 40));
+                block(a3, b3, load(p + 48), load(p + 56));
+            }
+            a_[0] = a0, b_[0] = b0, a_[1] = a1, b_[1] = b1;
+            a_[2] = a2, b_[2] = b2, a_[3] = a3, b_[3] = b3;
+            blocks_ += 4 * quads;
+            n -= 64 * quads;
+        }
         for (; n >= 16; p += 16, n -= 16)
-            block(a, b, load(p), load(p + 8));
-        a_ = a;
-        b_ = b;
+            next(p);
         if (n) std::memcpy(pending_, p, n);
         used_ = n;
     }
-    // The two lanes, after the last (zero-padded) block and the stream's length.
+    // The two lanes, after the last (zero-padded) block, the lanes that took blocks and the
+    // stream's length.
     std::pair<std::uint64_t, std::uint64_t> finish() {
         std::memset(pending_ + used_, 0, 16 - used_);
-        block(a_, b_, load(pending_), load(pending_ + 8) ^ total_ << 8);
-        return {mix(a_), mix(b_ ^ 0x165667B19E3779F9ull)};
+        next(pending_);
+        std::uint64_t a = a_[0], b = b_[0];
+        for (std::size_t lane = 1; lane < 4 && lane < blocks_; ++lane)
+            block(a, b, a_[lane], b_[lane]);
+        block(a, b, total_, blocks_);
+        return {mix(a), mix(b ^ 0x165667B19E3779F9ull)};
     }
 
 private:
@@ -74,10 +97,17 @@ private:
         a = fold(w0 ^ a ^ 0xA0761D6478BD642Full, w1 ^ 0xE7037ED1A0B428DBull);
         b = fold(w1 ^ b ^ 0x8EBC6AF09C88C6E3ull, w0 ^ 0x589965CC75374CC3ull);
     }
-    std::uint64_t a_ = 0x243F6A8885A308D3ull, b_ = 0x13198A2E03707344ull;
+    void next(const std::uint8_t* p) {
+        const std::size_t lane = blocks_++ & 3;
+        block(a_[lane], b_[lane], load(p), load(p + 8));
+    }
+    std::uint64_t a_[4] = {0x243F6A8885A308D3ull, 0xA4093822299F31D0ull, 0x452821E638D01377ull,
+                           0xC0AC29B7C97C50DDull};
+    std::uint64_t b_[4] = {0x13198A2E03707344ull, 0x082EFA98EC4E6C89ull, 0xBE5466CF34E90C6Cull,
+                           0x3F84D5B5B5470917ull};
     std::uint8_t pending_[16] = {};
     std::size_t used_ = 0;
-    std::uint64_t total_ = 0;
+    std::uint64_t total_ = 0, blocks_ = 0;
 };
 
 } // namespace
@@ -86,13 +116,14 @@ RowDigester::RowDigester(const std::string& table, const TableDef& def, const Ta
     : renumber_(renumber.empty() ? nullptr : &renumber) {
     for (const Column& c : def.columns) {
         const std::uint8_t scale = c.type == ColumnType::Decimal ? c.scale : 0;
-        columns_.push_back({static_cast<std::uint64_t>(c.type) | std::uint64_t{scale} << 16,
-                            fixedSizeOf(c.type),
-                            c.type == ColumnType::Long && holdsObjectIds(table, c.name)});
+        columns_.push_back(
+            {static_cast<std::uint64_t>(c.type) | std::uint64_t{scale} << 16, fixedSizeOf(c.type),
+             c.type == ColumnType::Long && holdsObjectIds(table, c.name), c.isLong()});
     }
 }
 
-void RowDigester::add(const std::vector<RawField>& fields) {
+void RowDigester::add(const std::vector<RawField>& fields,
+                      const std::vector<std::vector<Bytes>>* longValues) {
     // Header words and short values are gathered and hashed in one run; long values are hashed
     // where they lie, in their place in the stream.
     RowHash h;
@@ -113,6 +144,19 @@ void RowDigester::add(const std::vector<RawField>& fields) {
     for (std::size_t i = 0; i < columns_.size() && i < fields.size(); ++i) {
         const RawField& f = fields[i];
         const Digested& c = columns_[i];
+        if (c.isLong && longValues && f.present) {
+            std::uint64_t length = 0;
+            for (Bytes piece : (*longValues)[i])
+                length += piece.size();
+            const std::uint64_t word =
+                c.tag | std::uint64_t{1} << 8 | std::uint64_t{f.boolValue} << 9 | length << 24;
+            std::uint8_t header[8];
+            std::memcpy(header, &word, 8);
+            put(header, 8);
+            for (Bytes piece : (*longValues)[i])
+                put(piece.data(), piece.size());
+            continue;
+        }
         Bytes data = f.data;
         // A fixed-size value is its first bytes; an empty one reads as null.
         const bool present = f.present && !(c.fixedSize && data.empty());

@@ -44,8 +44,11 @@ public:
     // `renumber` maps the object ids found in this table before they are digested.
     RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber = {});
 
-    // `fields` as split from the row, except that long columns carry their whole value.
-    void add(const std::vector<RawField>& fields);
+    // `fields` as split from the row, except that long columns carry their whole value; or,
+    // when `longValues` is given (one entry per column), a long column's value is the pieces
+    // listed there, in order, and its field's bytes are not read.
+    void add(const std::vector<RawField>& fields,
+             const std::vector<std::vector<Bytes>>* longValues = nullptr);
     const RowDigest& digest() const { return digest_; }
 
 private:
@@ -53,6 +56,7 @@ private:
         std::uint64_t tag;     // type and scale, as the field's header word carries them
         std::size_t fixedSize; // 0 for variable-size types
         bool holdsIds;
+        bool isLong;
     };
     std::vector<Digested> columns_;
     const TableIdMap* renumber_;

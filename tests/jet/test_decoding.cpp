@@ -7,6 +7,7 @@
 #include "jet/longvalue.h"
 #include "jet/pagefile.h"
 #include "jet/row.h"
+#include "jet/rowdigest.h"
 #include "jet/text.h"
 #include "jet/usagemap.h"
 #include "jet/value.h"
@@ -540,3 +541,55 @@ TEST(PageFile, EncodedPagesAreDecoded) {
 }
 
 } // namespace
+
+// A long value digests the same whole or in pieces, wherever the pieces split it; a changed
+// byte, or a byte moved from one field to the next, changes the digest.
+TEST(RowDigests, PiecesDigestAsTheWhole) {
+    TableDef def;
+    def.columns = {{"Name", ColumnType::Text}, {"Notes", ColumnType::Memo}};
+    std::vector<std::uint8_t> bytes(1100);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    // Name is the first `name` bytes, Notes the `length` after them, cut at `cuts`.
+    auto digest = [&](std::size_t name, std::size_t length, const std::vector<std::size_t>& cuts) {
+        RowDigester d("T", def);
+        const std::uint8_t* notes = bytes.data() + name;
+        std::vector<RawField> fields = {{true, Bytes(bytes.data(), name)},
+                                        {true, Bytes(notes, length)}};
+        if (cuts.empty()) {
+            d.add(fields);
+            return d.digest();
+        }
+        std::vector<std::vector<Bytes>> pieces(2);
+        std::size_t from = 0;
+        for (std::size_t to : cuts) {
+            pieces[1].push_back(Bytes(notes + from, to - from));
+            from = to;
+        }
+        pieces[1].push_back(Bytes(notes + from, length - from));
+        fields[1].data = {}; // not read when pieces are given
+        d.add(fields, &pieces);
+        return d.digest();
+    };
+    const std::vector<std::pair<std::size_t, std::vector<std::size_t>>> cases = {
+        {0, {0}},
+        {5, {2}},
+        {16, {8}},
+        {63, {1, 62}},
+        {64, {16, 48}},
+        {65, {64}},
+        {200, {3, 67, 131}},
+        {1000, {500}},
+        {1000, {1, 999}},
+        {1000, {64, 128, 640}},
+    };
+    for (const auto& [length, cuts] : cases) {
+        const RowDigest whole = digest(21, length, {});
+        EXPECT_TRUE(digest(21, length, cuts) == whole) << length;
+        EXPECT_FALSE(digest(20, length + 1, {}) == whole) << length;
+        if (length == 0) continue;
+        bytes[21 + length - 1] ^= 1;
+        EXPECT_FALSE(digest(21, length, cuts) == whole) << length;
+        bytes[21 + length - 1] ^= 1;
+    }
+}
