@@ -91,13 +91,30 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
     if (column.sortOrder != 0 && column.sortOrder != kGeneral)
         cannotEncode(column, value,
                      "sort order " + std::to_string(column.sortOrder) + " is not General");
+    const std::size_t at = out.size();
+    std::optional<std::uint32_t> missing;
+    thread_local std::u16string units;
+    const std::string& text = value.text;
+    if (version == Version::Jet4 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+        // Plain ASCII, as most keys are: each byte is a character and a UTF-16 unit.
+        std::size_t n = std::min(text.size(), kMaxTextChars);
+        while (n && text[n - 1] == ' ')
+            --n;
+        units.assign(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+        missing = collation::appendGeneralLegacy(out, units);
+        if (missing) {
+            out.resize(at);
+            cannotEncode(column, value,
+                         "character " + codePointName(*missing) + " has no known sort code");
+        }
+        return;
+    }
     thread_local std::u32string chars;
-    utf8ToCodePoints(value.text, chars);
+    utf8ToCodePoints(text, chars);
     if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
     while (!chars.empty() && chars.back() == U' ')
         chars.pop_back();
-    const std::size_t at = out.size();
-    std::optional<std::uint32_t> missing;
     if (version == Version::Jet3) {
         thread_local std::vector<std::uint8_t> bytes;
         bytes.clear();
@@ -111,7 +128,6 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
             for (std::size_t i = 0; i < bytes.size(); ++i)
                 if (bytes[i] == *b) missing = chars[i];
     } else {
-        thread_local std::u16string units;
         units.clear();
         for (char32_t c : chars) {
             if (c >= 0x10000) {
@@ -209,9 +225,10 @@ void encodeIndexKey(std::vector<std::uint8_t>& key, Version version, int codePag
                     const TableDef& def, const RealIndex& index, const std::vector<Value>& row) {
     key.clear();
     for (const IndexColumn& ic : index.columns) {
-        std::size_t i = 0;
-        while (i < def.columns.size() && def.columns[i].number != ic.column)
-            ++i;
+        std::size_t i = ic.position;
+        if (i >= def.columns.size() || def.columns[i].number != ic.column)
+            for (i = 0; i < def.columns.size() && def.columns[i].number != ic.column;)
+                ++i;
         if (i == def.columns.size() || i >= row.size())
             throw JetError("index key", JetError::noPage,
                            "the index names column number " + std::to_string(ic.column) +

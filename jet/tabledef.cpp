@@ -260,6 +260,10 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
             r.fail("fixed column \"" + c.name + "\" is " + std::to_string(c.length) +
                    " bytes, its type needs " + std::to_string(size));
     }
+    for (auto& ri : t.realIndexes)
+        for (auto& ic : ri.columns)
+            for (std::size_t i = 0; i < t.columns.size(); ++i)
+                if (t.columns[i].number == ic.column) ic.position = static_cast<std::uint16_t>(i);
     t.raw = std::move(buf);
     return t;
 }

@@ -58,6 +58,7 @@ struct Column {
 struct IndexColumn {
     std::uint16_t column = 0; // column number
     bool ascending = true;
+    std::uint16_t position = 0xFFFF; // where the column stands in the table's columns, if known
 };
 
 namespace idxflag {
