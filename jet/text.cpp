@@ -110,10 +110,15 @@ void utf8ToCodePoints(std::string_view s, std::u32string& out) {
 }
 
 std::string decodeUcs2(Bytes bytes) {
-    std::string out;
-    out.reserve(bytes.size());
+    // Most text is ASCII: its leading run is copied a character at a time, the rest decoded.
+    std::string out(bytes.size() / 2, '\0');
+    std::size_t i = 0, n = 0;
+    for (; i + 1 < bytes.size() && bytes[i + 1] == 0 && bytes[i] < 0x80; i += 2)
+        out[n++] = static_cast<char>(bytes[i]);
+    out.resize(n);
+    if (i + 1 >= bytes.size()) return out;
     Ucs2Sink sink(out);
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    for (; i + 1 < bytes.size(); i += 2)
         sink.put(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
     sink.finish();
     return out;
@@ -121,11 +126,14 @@ std::string decodeUcs2(Bytes bytes) {
 
 std::string decodeJet4Text(Bytes bytes) {
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return decodeUcs2(bytes);
-    std::string out;
-    out.reserve(bytes.size());
+    // A leading run of ASCII in one-byte form is copied as it is.
+    std::string out(bytes.size() - 2, '\0');
+    std::size_t i = 2, n = 0;
+    for (; i < bytes.size() && bytes[i] != 0 && bytes[i] < 0x80; ++i)
+        out[n++] = static_cast<char>(bytes[i]);
+    out.resize(n);
     Ucs2Sink sink(out);
     bool compressed = true;
-    std::size_t i = 2;
     while (i < bytes.size()) {
         if (bytes[i] == 0) {
             compressed = !compressed;
