@@ -3,16 +3,19 @@
 #include "jet/error.h"
 #include "jet/pagefile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tarnwick::jet {
 
 namespace {
-constexpr std::size_t kRunBytes = 1u << 20;
-constexpr std::size_t kQueuedRuns = 8; // how far the rebuild may run ahead of the disk
+constexpr std::size_t kBatchBytes = 1u << 20;
+constexpr std::size_t kQueuedBatches = 8; // how far the rebuild may run ahead of the disk
 
 [[noreturn]] void fail(const std::string& path, const std::string& what) {
     throw JetError("output file", JetError::noPage,
@@ -50,21 +53,20 @@ void PageWriter::writeRuns() {
     for (;;) {
         changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
         if (queued_.empty()) return; // stopping, with nothing left
-        Run run = std::move(queued_.front());
+        Batch batch = std::move(queued_.front());
         queued_.pop_front();
         writing_ = true;
         lock.unlock();
         std::exception_ptr error;
         try {
-            writeAt(run.offset, run.bytes.data(), run.bytes.size());
+            writeBatch(batch);
         } catch (...) {
             error = std::current_exception();
         }
-        run.bytes.clear();
+        batch.clear(); // its pages are freed here, off the rebuild's thread
         lock.lock();
         writing_ = false;
         if (error && !failed_) failed_ = error;
-        spare_.push_back(std::move(run.bytes));
         changed_.notify_all();
     }
 }
@@ -84,31 +86,56 @@ std::uint32_t PageWriter::allocate(std::uint32_t count) {
     return first;
 }
 
-void PageWriter::writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t len) {
-    std::size_t done = 0;
-    while (done < len) {
-        const ssize_t n = ::pwrite(fd_, data + done, len - done, static_cast<off_t>(offset + done));
+// Writes the pages of a batch in runs of consecutive page numbers, each with one system call
+// where it can; a page written twice keeps the later bytes.
+void PageWriter::writeBatch(Batch& batch) {
+    std::stable_sort(batch.begin(), batch.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<struct iovec> parts;
+    for (std::size_t i = 0; i < batch.size();) {
+        std::size_t j = i + 1;
+        while (j < batch.size() && batch[j].first == batch[j - 1].first + 1 && j - i < IOV_MAX)
+            ++j;
+        parts.clear();
+        for (std::size_t k = i; k < j; ++k)
+            parts.push_back({batch[k].second.data(), batch[k].second.size()});
+        writeAt(static_cast<std::uint64_t>(batch[i].first) * format_.pageSize, parts);
+        i = j;
+    }
+}
+
+void PageWriter::writeAt(std::uint64_t offset, std::vector<struct iovec>& parts) {
+    std::size_t first = 0;
+    while (first < parts.size()) {
+        const ssize_t n =
+            ::pwritev(fd_, parts.data() + first, static_cast<int>(parts.size() - first),
+                      static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
             fail(path_, "write to");
         }
-        done += static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+        // Past the parts written whole; a part written in part goes on from where it stopped.
+        for (auto left = static_cast<std::size_t>(n); left > 0;) {
+            iovec& v = parts[first];
+            const std::size_t take = std::min(left, v.iov_len);
+            v.iov_base = static_cast<std::uint8_t*>(v.iov_base) + take;
+            v.iov_len -= take;
+            left -= take;
+            if (v.iov_len == 0) ++first;
+        }
     }
 }
 
 void PageWriter::flush() {
-    if (run_.empty()) return;
+    if (batch_.empty()) return;
     if (!writer_.joinable()) writer_ = std::thread([this] { writeRuns(); });
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return queued_.size() < kQueuedRuns || failed_; });
+    changed_.wait(lock, [&] { return queued_.size() < kQueuedBatches || failed_; });
     if (failed_) std::rethrow_exception(failed_);
-    queued_.push_back({static_cast<std::uint64_t>(runStart_) * format_.pageSize, std::move(run_)});
-    run_.clear();
-    if (!spare_.empty()) {
-        run_ = std::move(spare_.back());
-        spare_.pop_back();
-    }
+    queued_.push_back(std::move(batch_));
+    batch_.clear();
     lock.unlock();
     changed_.notify_all();
 }
@@ -123,12 +150,9 @@ void PageWriter::write(std::uint32_t page, std::vector<std::uint8_t> bytes) {
             static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
         rc4(key, bytes);
     }
-    const std::uint32_t runPages = static_cast<std::uint32_t>(run_.size() / format_.pageSize);
-    if (!run_.empty() && page != runStart_ + runPages) flush();
-    if (run_.empty()) runStart_ = page;
-    run_.insert(run_.end(), bytes.begin(), bytes.end());
-    if (run_.size() >= kRunBytes) flush();
+    batch_.emplace_back(page, std::move(bytes));
     ++written_;
+    if (batch_.size() * format_.pageSize >= kBatchBytes) flush();
 }
 
 void PageWriter::finish(bool sync) {

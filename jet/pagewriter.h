@@ -12,11 +12,15 @@
 #include <thread>
 #include <vector>
 
+struct iovec;
+
 namespace tarnwick::jet {
 
 // The output side of a rebuild: hands out page numbers in file order and writes finished pages,
-// encoded with the database key when there is one. Consecutive pages are gathered and written in
-// large runs by a thread of its own, so that the rebuild goes on while the system copies them.
+// encoded with the database key when there is one. Pages are handed to a thread of its own in
+// batches, whatever their order (a rebuild finishes its data and long-value pages interleaved),
+// and written there in runs of consecutive pages, so that the rebuild goes on while the system
+// copies them.
 // Every failed write throws JetError naming the output file, at the next write or at `finish`.
 class PageWriter {
 public:
@@ -41,12 +45,10 @@ public:
     int fd() const { return fd_; }
 
 private:
-    struct Run {
-        std::uint64_t offset = 0;
-        std::vector<std::uint8_t> bytes;
-    };
+    using Batch = std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>; // page, bytes
     void flush();
-    void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t len);
+    void writeBatch(Batch& batch);
+    void writeAt(std::uint64_t offset, std::vector<struct iovec>& parts);
     void writeRuns();
     // Waits until every run handed over is written, then throws what writing one threw.
     void drain();
@@ -59,15 +61,13 @@ private:
     bool ownsFd_ = true;
     std::uint32_t next_ = 0;
     std::uint64_t written_ = 0; // pages written, to prove none was left out
-    std::uint32_t runStart_ = 0;
-    std::vector<std::uint8_t> run_;
+    Batch batch_;
 
     std::thread writer_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Run> queued_;                       // runs to write, in order
-    std::vector<std::vector<std::uint8_t>> spare_; // written runs' buffers, for reuse
-    bool writing_ = false;                         // the writer holds a run
+    std::deque<Batch> queued_; // batches to write, in order
+    bool writing_ = false;     // the writer holds a batch
     bool stopping_ = false;
     std::exception_ptr failed_; // the first failure to write
 };
