@@ -6,7 +6,9 @@
 #include "jet/longvalue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <deque>
 #include <future>
 #include <map>
 #include <set>
@@ -31,6 +33,7 @@ namespace {
 constexpr std::size_t kMaxFindingsPerKind = 200;
 // Tables with fewer data pages are read on one thread: a second would not pay for itself.
 constexpr std::size_t kPagesToShare = 64;
+constexpr std::size_t kPiecesToShare = 16; // a large table's pages, for two threads to take in turn
 const std::string kDataPage = "data page";
 
 std::string pageList(const std::vector<std::uint32_t>& pages) {
@@ -406,9 +409,9 @@ private:
             }
         }
 
-        // Rows. A large table's pages are read by two threads when the file allows it, each
-        // half into a part of its own; the parts' findings are then taken in page order, as
-        // one walk would have made them.
+        // Rows. A large table's pages are read by two threads when the file allows it, in
+        // pieces each read into a part of its own; the parts' findings are then taken in page
+        // order, as one walk would have made them.
         PageIndex pageIndex{std::vector<std::uint32_t>(file_.pageCount(), LiveRows::npos),
                             std::vector<std::uint16_t>(file_.pageCount(), 0)};
         LiveRows live;
@@ -418,24 +421,34 @@ private:
         auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
         const std::uint32_t dataLabel = labelId("data page of \"" + name + "\"");
         if (owned) {
+            // Pages cost unequally (long values), so the threads take pieces as they finish
+            // others rather than a half each.
             const std::span<const std::uint32_t> pages = owned->pages;
-            const std::size_t half = file_.readsConcurrently() && pages.size() >= kPagesToShare
-                                         ? pages.size() / 2
-                                         : pages.size();
-            RowsPart first(name, def, live), second(name, def, live);
+            const bool share = file_.readsConcurrently() && pages.size() >= kPagesToShare;
+            const std::size_t pieces = share ? kPiecesToShare : 1;
+            std::vector<std::span<const std::uint32_t>> piece(pieces);
+            std::deque<RowsPart> parts;
+            for (std::size_t k = 0; k < pieces; ++k) {
+                const std::size_t from = pages.size() * k / pieces,
+                                  to = pages.size() * (k + 1) / pieces;
+                piece[k] = pages.subspan(from, to - from);
+                parts.emplace_back(name, def, live);
+            }
+            std::atomic<std::size_t> next = 0;
+            auto readPieces = [&] {
+                for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
+                    readRows(name, def, piece[k], dataLabel, lvPages, parts[k]);
+            };
             {
                 std::future<void> other;
-                if (half < pages.size())
-                    other = std::async(std::launch::async, [&] {
-                        readRows(name, def, pages.subspan(half), dataLabel, lvPages, second);
-                    });
-                readRows(name, def, pages.first(half), dataLabel, lvPages, first);
+                if (share) other = std::async(std::launch::async, readPieces);
+                readPieces();
                 if (other.valid()) other.get();
             }
-            for (RowsPart* part : {&first, &second}) {
-                take(*part);
-                live.append(part->live, part == &first ? pages.first(half) : pages.subspan(half));
-                if (rowDigests_) (*rowDigests_)[name] += part->digester.digest();
+            for (std::size_t k = 0; k < pieces; ++k) {
+                take(parts[k]);
+                live.append(parts[k].live, piece[k]);
+                if (rowDigests_) (*rowDigests_)[name] += parts[k].digester.digest();
             }
         }
         if (!def.freeMap.isNull()) {
