@@ -9,8 +9,10 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
 #include <map>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -291,6 +293,13 @@ private:
             allNull.resize(allNull.size() + indexes, 0);
             return static_cast<std::uint32_t>(raw.size() - 1);
         }
+        // Takes the counts and sums of a part.
+        void count(const LiveRows& part) {
+            for (std::size_t k = 0; k < indexes; ++k) {
+                needEntry[k] += part.needEntry[k];
+                entrySum[k] += part.entrySum[k];
+            }
+        }
         // Takes the rows of a part read after these.
         void append(const LiveRows& part, std::span<const std::uint32_t> partPages) {
             const auto offset = static_cast<std::uint32_t>(raw.size());
@@ -299,10 +308,6 @@ private:
             raw.insert(raw.end(), part.raw.begin(), part.raw.end());
             keys.insert(keys.end(), part.keys.begin(), part.keys.end());
             allNull.insert(allNull.end(), part.allNull.begin(), part.allNull.end());
-            for (std::size_t k = 0; k < indexes; ++k) {
-                needEntry[k] += part.needEntry[k];
-                entrySum[k] += part.entrySum[k];
-            }
         }
         void expectEntries(std::size_t count) {
             indexes = count;
@@ -420,14 +425,25 @@ private:
         unkeyed_.clear();
         auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
         const std::uint32_t dataLabel = labelId("data page of \"" + name + "\"");
+        // The parts' rows are joined into `live` only for an index that needs them row by row.
+        std::vector<std::span<const std::uint32_t>> piece;
+        std::deque<RowsPart> parts;
+        std::size_t rows = 0;
+        std::once_flag joined;
+        auto liveRows = [&]() -> const LiveRows& {
+            std::call_once(joined, [&] {
+                for (std::size_t k = 0; k < parts.size(); ++k)
+                    live.append(parts[k].live, piece[k]);
+            });
+            return live;
+        };
         if (owned) {
             // Pages cost unequally (long values), so the threads take pieces as they finish
             // others rather than a half each.
             const std::span<const std::uint32_t> pages = owned->pages;
             const bool share = file_.readsConcurrently() && pages.size() >= kPagesToShare;
             const std::size_t pieces = share ? kPiecesToShare : 1;
-            std::vector<std::span<const std::uint32_t>> piece(pieces);
-            std::deque<RowsPart> parts;
+            piece.resize(pieces);
             for (std::size_t k = 0; k < pieces; ++k) {
                 const std::size_t from = pages.size() * k / pieces,
                                   to = pages.size() * (k + 1) / pieces;
@@ -447,7 +463,8 @@ private:
             }
             for (std::size_t k = 0; k < pieces; ++k) {
                 take(parts[k]);
-                live.append(parts[k].live, piece[k]);
+                live.count(parts[k].live);
+                rows += parts[k].live.size();
                 if (rowDigests_) (*rowDigests_)[name] += parts[k].digester.digest();
             }
         }
@@ -459,15 +476,15 @@ private:
                         problem("free-space usage map", name, p, {},
                                 "lists a page the table does not own");
         }
-        if (owned && def.rowCount != live.size()) {
+        if (owned && def.rowCount != rows) {
             const std::string msg = "row count " + std::to_string(def.rowCount) +
-                                    " disagrees with " + std::to_string(live.size()) + " live rows";
+                                    " disagrees with " + std::to_string(rows) + " live rows";
             if (entry.isSystem())
                 note("table definition", name, def.page, msg + " (stale count of a system table)");
             else
                 problem("table definition", name, def.page, {}, msg);
         }
-        if (owned) checkIndexes(def, name, live);
+        if (owned) checkIndexes(def, name, live, liveRows);
     }
 
     // What reading some of a table's pages found: its rows, and the claims and problems in
@@ -651,9 +668,10 @@ private:
     // anything (or cannot be walked) is walked again to look up its entries one by one, which
     // costs a random access per entry. Any difference between the two multisets of (row, key)
     // shows in the count or the sum but once in 2^64.
+    // `counts` has the rows' counts and sums; `liveRows` gives the rows themselves.
     IndexExam examineIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
-                           const std::string& idxName, std::size_t position,
-                           const LiveRows& live) const {
+                           const std::string& idxName, std::size_t position, const LiveRows& counts,
+                           const std::function<const LiveRows&()>& liveRows) const {
         {
             IndexExam exam;
             std::uint64_t count = 0, sum = 0;
@@ -669,10 +687,11 @@ private:
                 }
                 previous = std::move(leaf.back());
             });
-            if (exam.walk.problems.empty() && ordered && count == live.needEntry[position] &&
-                sum == live.entrySum[position])
+            if (exam.walk.problems.empty() && ordered && count == counts.needEntry[position] &&
+                sum == counts.entrySum[position])
                 return exam;
         }
+        const LiveRows& live = liveRows();
         IndexExam exam;
         auto found = [&](std::vector<Finding>& to, std::optional<std::uint32_t> page,
                          std::optional<unsigned> row, std::string message) {
@@ -717,7 +736,8 @@ private:
 
     // Examines the table's indexes, two at a time when the file allows it, and reports what
     // each found in index order.
-    void checkIndexes(const TableDef& def, const std::string& name, const LiveRows& live) {
+    void checkIndexes(const TableDef& def, const std::string& name, const LiveRows& counts,
+                      const std::function<const LiveRows&()>& liveRows) {
         const std::size_t n = def.realIndexes.size();
         std::vector<std::string> names(n);
         for (std::size_t k = 0; k < n; ++k) {
@@ -728,7 +748,7 @@ private:
         }
         std::vector<IndexExam> exams(n);
         auto examine = [&](std::size_t k) {
-            exams[k] = examineIndex(def, name, def.realIndexes[k], names[k], k, live);
+            exams[k] = examineIndex(def, name, def.realIndexes[k], names[k], k, counts, liveRows);
         };
         if (file_.readsConcurrently() && n > 1) {
             auto odd = std::async(std::launch::async, [&] {

@@ -490,7 +490,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     auto prepareRow = [&](Part& part, RowPointer header, RowPointer at, Bytes stored) {
         auto& fields = part.fields;
         splitRow(f_, def, stored, dataPageName, at.page, at.row, fields);
-        part.keyFields.assign(fields.size(), RawField{});
+        // Only the indexed fields are ever set; the others stay null from the first row on.
+        if (part.keyFields.size() != fields.size())
+            part.keyFields.assign(fields.size(), RawField{});
         for (std::size_t i = 0; i < fields.size(); ++i)
             if (indexed[i]) part.keyFields[i] = fields[i];
         auto& values = part.values;
