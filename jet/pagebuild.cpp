@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tarnwick::jet {
 
@@ -19,7 +20,13 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 } // namespace
 
 DataPageBuilder::DataPageBuilder(const Format& format, std::uint32_t owner)
-    : format_(format), owner_(owner), page_(format.pageSize, 0), low_(format.pageSize) {}
+    : format_(format), owner_(owner), low_(format.pageSize) {}
+
+// The page's bytes are made when the first row comes: a builder often ends with its page taken.
+std::uint8_t* DataPageBuilder::bytes() {
+    if (page_.empty()) page_.assign(format_.pageSize, 0);
+    return page_.data();
+}
 
 std::size_t DataPageBuilder::freeSpace() const {
     return low_ - (format_.dataHeaderLength + 2 * offsets_.size());
@@ -33,7 +40,8 @@ std::uint8_t DataPageBuilder::add(Bytes row, std::uint16_t flags) {
     if (!fits(row.size()))
         throw JetError("data page", JetError::noPage, "internal: row does not fit");
     low_ -= row.size();
-    if (!row.empty()) std::memcpy(page_.data() + low_, row.data(), row.size());
+    std::uint8_t* page = bytes();
+    if (!row.empty()) std::memcpy(page + low_, row.data(), row.size());
     offsets_.push_back(static_cast<std::uint16_t>(low_ | flags));
     return static_cast<std::uint8_t>(offsets_.size() - 1);
 }
@@ -42,11 +50,12 @@ std::span<std::uint8_t> DataPageBuilder::append(std::size_t length) {
     if (!fits(length)) throw JetError("data page", JetError::noPage, "internal: row does not fit");
     low_ -= length;
     offsets_.push_back(static_cast<std::uint16_t>(low_));
-    return {page_.data() + low_, length};
+    return {bytes() + low_, length};
 }
 
 std::vector<std::uint8_t> DataPageBuilder::take() {
-    std::vector<std::uint8_t> page = std::move(page_);
+    bytes();
+    std::vector<std::uint8_t> page = std::exchange(page_, {});
     page[0] = 0x01;
     page[1] = 0x01;
     put16(page.data() + 2, static_cast<std::uint32_t>(freeSpace()));
@@ -54,7 +63,6 @@ std::vector<std::uint8_t> DataPageBuilder::take() {
     put16(page.data() + format_.dataRowCountOffset, static_cast<std::uint32_t>(offsets_.size()));
     for (std::size_t i = 0; i < offsets_.size(); ++i)
         put16(page.data() + format_.dataHeaderLength + 2 * i, offsets_[i]);
-    page_.assign(format_.pageSize, 0);
     offsets_.clear();
     low_ = format_.pageSize;
     return page;

@@ -28,9 +28,11 @@ public:
     std::vector<std::uint8_t> take();
 
 private:
+    std::uint8_t* bytes();
+
     const Format& format_;
     std::uint32_t owner_;
-    std::vector<std::uint8_t> page_;
+    std::vector<std::uint8_t> page_; // empty until a row comes
     std::vector<std::uint16_t> offsets_;
     std::size_t low_; // lowest row start
 };
