@@ -588,11 +588,12 @@ private:
             RowLocation loc;
             loc.header = {page, static_cast<std::uint8_t>(i)};
             loc.data = loc.header;
+            std::uint32_t at = LiveRows::npos;
             try {
                 Bytes row = s.isForward() ? db_.resolveRow(def, loc.header, &loc.data) : dp.row(i);
                 std::vector<RawField>& fields = part.fields;
                 splitRow(f_, def, row, kDataPage, loc.data.page, loc.data.row, fields);
-                const std::uint32_t at = live.add(loc.header);
+                at = live.add(loc.header);
                 for (std::size_t k = 0; k < shape.indexColumns.size(); ++k) {
                     bool allNull = true;
                     for (std::size_t c : shape.indexColumns[k])
@@ -635,17 +636,19 @@ private:
                         if (u.rows++ == 0) u.why = e.detail();
                     }
                 }
-                for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
-                    if ((def.realIndexes[k].flags & idxflag::ignoreNulls) &&
-                        live.allNull[at * live.indexes + k])
-                        continue;
-                    ++live.needEntry[k];
-                    live.entrySum[k] +=
-                        pairHash(loc.header.raw(), live.keys[at * live.indexes + k]);
-                }
             } catch (const JetError& e) {
-                if (e.structure() == "long value") continue; // reported above
-                part.problem(e.structure(), name, e.page(), static_cast<unsigned>(i), e.detail());
+                if (e.structure() != "long value") // reported above
+                    part.problem(e.structure(), name, e.page(), static_cast<unsigned>(i),
+                                 e.detail());
+            }
+            if (at == LiveRows::npos) continue;
+            // A live row needs its entries even when its values failed (its keys count as 0).
+            for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
+                if ((def.realIndexes[k].flags & idxflag::ignoreNulls) &&
+                    live.allNull[at * live.indexes + k])
+                    continue;
+                ++live.needEntry[k];
+                live.entrySum[k] += pairHash(loc.header.raw(), live.keys[at * live.indexes + k]);
             }
         }
     }
