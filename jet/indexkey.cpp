@@ -93,8 +93,9 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
                      "sort order " + std::to_string(column.sortOrder) + " is not General");
     const std::size_t at = out.size();
     std::optional<std::uint32_t> missing;
-    thread_local std::u16string units;
     const std::string& text = value.text;
+    thread_local std::u16string units;
+    units.clear();
     if (version == Version::Jet4 &&
         std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
         // Plain ASCII, as most keys are: each byte is a character and a UTF-16 unit.
@@ -102,43 +103,37 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
         while (n && text[n - 1] == ' ')
             --n;
         units.assign(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
-        missing = collation::appendGeneralLegacy(out, units);
-        if (missing) {
-            out.resize(at);
-            cannotEncode(column, value,
-                         "character " + codePointName(*missing) + " has no known sort code");
-        }
-        return;
-    }
-    thread_local std::u32string chars;
-    utf8ToCodePoints(text, chars);
-    if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
-    while (!chars.empty() && chars.back() == U' ')
-        chars.pop_back();
-    if (version == Version::Jet3) {
-        thread_local std::vector<std::uint8_t> bytes;
-        bytes.clear();
-        for (char32_t c : chars) {
-            const int b = encodeCodePage(c, codePage);
-            if (b < 0) cannotEncode(column, value, codePointName(c) + " is not in the code page");
-            bytes.push_back(static_cast<std::uint8_t>(b));
-        }
-        // The table is indexed by code page byte; name the character the user knows.
-        if (auto b = collation::appendGeneral97(out, bytes))
-            for (std::size_t i = 0; i < bytes.size(); ++i)
-                if (bytes[i] == *b) missing = chars[i];
     } else {
-        units.clear();
-        for (char32_t c : chars) {
-            if (c >= 0x10000) {
-                units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-                units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-            } else {
-                units.push_back(static_cast<char16_t>(c));
+        thread_local std::u32string chars;
+        utf8ToCodePoints(text, chars);
+        if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
+        while (!chars.empty() && chars.back() == U' ')
+            chars.pop_back();
+        if (version == Version::Jet3) {
+            thread_local std::vector<std::uint8_t> bytes;
+            bytes.clear();
+            for (char32_t c : chars) {
+                const int b = encodeCodePage(c, codePage);
+                if (b < 0)
+                    cannotEncode(column, value, codePointName(c) + " is not in the code page");
+                bytes.push_back(static_cast<std::uint8_t>(b));
+            }
+            // The table is indexed by code page byte; name the character the user knows.
+            if (auto b = collation::appendGeneral97(out, bytes))
+                for (std::size_t i = 0; i < bytes.size(); ++i)
+                    if (bytes[i] == *b) missing = chars[i];
+        } else {
+            for (char32_t c : chars) {
+                if (c >= 0x10000) {
+                    units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+                    units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+                } else {
+                    units.push_back(static_cast<char16_t>(c));
+                }
             }
         }
-        missing = collation::appendGeneralLegacy(out, units);
     }
+    if (version == Version::Jet4) missing = collation::appendGeneralLegacy(out, units);
     if (missing) {
         out.resize(at);
         cannotEncode(column, value,

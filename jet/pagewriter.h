@@ -50,7 +50,7 @@ private:
     void writeBatch(Batch& batch);
     void writeAt(std::uint64_t offset, std::vector<struct iovec>& parts);
     void writeRuns();
-    // Waits until every run handed over is written, then throws what writing one threw.
+    // Waits until every batch handed over is written, then throws what writing one threw.
     void drain();
     void stopWriting() noexcept;
 
