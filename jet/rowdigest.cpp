@@ -141,6 +141,14 @@ void RowDigester::add(const std::vector<RawField>& fields,
         if (n) std::memcpy(run + used, p, n); // an empty value may have no storage at all
         used += n;
     };
+    // The field's header word; its length keeps field boundaries apart in the one stream.
+    auto header = [&](const Digested& c, bool present, bool boolValue, std::uint64_t length) {
+        const std::uint64_t word =
+            c.tag | std::uint64_t{present} << 8 | std::uint64_t{boolValue} << 9 | length << 24;
+        std::uint8_t bytes[8];
+        std::memcpy(bytes, &word, 8);
+        put(bytes, 8);
+    };
     for (std::size_t i = 0; i < columns_.size() && i < fields.size(); ++i) {
         const RawField& f = fields[i];
         const Digested& c = columns_[i];
@@ -148,11 +156,7 @@ void RowDigester::add(const std::vector<RawField>& fields,
             std::uint64_t length = 0;
             for (Bytes piece : (*longValues)[i])
                 length += piece.size();
-            const std::uint64_t word =
-                c.tag | std::uint64_t{1} << 8 | std::uint64_t{f.boolValue} << 9 | length << 24;
-            std::uint8_t header[8];
-            std::memcpy(header, &word, 8);
-            put(header, 8);
+            header(c, true, f.boolValue, length);
             for (Bytes piece : (*longValues)[i])
                 put(piece.data(), piece.size());
             continue;
@@ -161,13 +165,7 @@ void RowDigester::add(const std::vector<RawField>& fields,
         // A fixed-size value is its first bytes; an empty one reads as null.
         const bool present = f.present && !(c.fixedSize && data.empty());
         if (c.fixedSize && data.size() > c.fixedSize) data = data.first(c.fixedSize);
-        // The length keeps field boundaries apart in the one stream.
-        const std::uint64_t length = present ? data.size() : 0;
-        const std::uint64_t word =
-            c.tag | std::uint64_t{present} << 8 | std::uint64_t{f.boolValue} << 9 | length << 24;
-        std::uint8_t header[8];
-        std::memcpy(header, &word, 8);
-        put(header, 8);
+        header(c, present, f.boolValue, present ? data.size() : 0);
         if (!present) continue;
         std::uint8_t renumbered[4];
         if (c.holdsIds && renumber_ && data.size() == 4) {
