@@ -672,25 +672,41 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (part.failed) std::rethrow_exception(part.failed);
     };
 
-    Part first(name, def, result_.tableIds), second(name, def, result_.tableIds);
+    Part first(name, def, result_.tableIds), second(name, def, result_.tableIds),
+        third(name, def, result_.tableIds);
     if (!options_.salvage && src_.file().readsConcurrently() && owned.size() >= kPagesToShare) {
-        // The other thread prepares a run of pages half again as long as this thread's, which
-        // also places both runs in order: so both stay about equally busy.
+        // Pages go in runs: this thread prepares the first two fifths of each, the other
+        // thread the rest, one run ahead, so that it keeps preparing while this thread places
+        // the rows of both in page order.
         const std::span<const std::uint32_t> pages = owned;
-        const std::size_t run = std::min(kPagesPerRun, (pages.size() + 4) / 5);
+        const std::size_t unit = std::min(kPagesPerRun, (pages.size() + 4) / 5);
+        struct Run {
+            std::span<const std::uint32_t> mine, theirs;
+        };
+        std::vector<Run> runs;
         for (std::size_t at = 0; at < pages.size();) {
-            const auto a = pages.subspan(at, std::min(2 * run, pages.size() - at));
-            at += a.size();
-            const auto b = pages.subspan(at, std::min(3 * run, pages.size() - at));
-            at += b.size();
+            Run& r = runs.emplace_back();
+            r.mine = pages.subspan(at, std::min(2 * unit, pages.size() - at));
+            at += r.mine.size();
+            r.theirs = pages.subspan(at, std::min(3 * unit, pages.size() - at));
+            at += r.theirs.size();
+        }
+        Part* theirs[2] = {&second, &third};
+        auto prepareTheirs = [&](std::size_t i) {
+            return std::async(std::launch::async, [&, i] {
+                theirs[i % 2]->clear();
+                preparePages(*theirs[i % 2], runs[i].theirs);
+            });
+        };
+        // Declared after the parts: leaving early waits for the other thread first.
+        std::future<void> other = prepareTheirs(0);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
             first.clear();
-            second.clear();
-            // Waits for the other thread when placing throws.
-            auto other = std::async(std::launch::async, [&] { preparePages(second, b); });
-            preparePages(first, a);
+            preparePages(first, runs[i].mine);
             placeRows(first);
             other.get();
-            placeRows(second);
+            if (i + 1 < runs.size()) other = prepareTheirs(i + 1);
+            placeRows(*theirs[i % 2]);
         }
     } else {
         for (std::uint32_t page : owned) {
@@ -702,6 +718,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     }
     report.digest = first.digester.digest();
     report.digest += second.digester.digest();
+    report.digest += third.digester.digest();
     flushData(data, dataPage, dataPages, dataFree,
               std::max<std::size_t>(64, rowBytes / std::max<std::uint64_t>(report.rows, 1) + 2));
     for (auto& lv : lvs)
