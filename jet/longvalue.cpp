@@ -37,19 +37,9 @@ LongValueRef parseLongValueRef(Bytes field, const std::string& structure, std::u
 
 std::vector<std::uint8_t> readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
                                         std::vector<RowPointer>* visited) {
-    std::vector<std::uint8_t> buffer;
-    const Bytes value = readLongValue(file, field, rowPage, buffer, visited);
-    if (value.data() != buffer.data()) buffer.assign(value.begin(), value.end());
-    return buffer;
-}
-
-Bytes readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
-                    std::vector<std::uint8_t>& out, std::vector<RowPointer>* visited) {
-    thread_local std::vector<Bytes> parts;
+    std::vector<Bytes> parts;
     readLongValueParts(file, field, rowPage, parts, visited);
-    out.clear();
-    if (parts.empty()) return {};
-    if (parts.size() == 1) return parts.front();
+    std::vector<std::uint8_t> out;
     for (Bytes part : parts)
         out.insert(out.end(), part.begin(), part.end());
     return out;

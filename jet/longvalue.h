@@ -28,10 +28,4 @@ std::vector<std::uint8_t> readLongValue(const PageFile& file, Bytes field, std::
 void readLongValueParts(const PageFile& file, Bytes field, std::uint32_t rowPage,
                         std::vector<Bytes>& parts, std::vector<RowPointer>* visited = nullptr);
 
-// The same without copying a value that lies in one place: the bytes returned are the field's
-// or the file's page's (valid while the page is), or else gathered into `buffer`, which callers
-// reading many values reuse.
-Bytes readLongValue(const PageFile& file, Bytes field, std::uint32_t rowPage,
-                    std::vector<std::uint8_t>& buffer, std::vector<RowPointer>* visited = nullptr);
-
 } // namespace tarnwick::jet
