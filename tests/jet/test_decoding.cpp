@@ -6,6 +6,7 @@
 #include "jet/index.h"
 #include "jet/longvalue.h"
 #include "jet/pagefile.h"
+#include "jet/pagewriter.h"
 #include "jet/row.h"
 #include "jet/rowdigest.h"
 #include "jet/text.h"
@@ -15,8 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace tarnwick::jet;
 using B = std::vector<std::uint8_t>;
@@ -71,6 +78,8 @@ TEST(Text, Jet4Forms) {
         {"lone surrogate", {0x3D, 0xD8, 'x', 0}, "\xEF\xBF\xBDx"},
         {"odd trailing byte", {'a', 0, 'b'}, "a"},
         {"empty compressed", {0xFF, 0xFE}, ""},
+        {"ASCII, then a Latin-1 byte", {0xFF, 0xFE, 'a', 'b', 0xE9}, "ab\xC3\xA9"},
+        {"plain ASCII, then a Greek unit", {'a', 0, 0xB1, 0x03}, "a\xCE\xB1"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(decodeJet4Text(span(c.bytes)), c.utf8) << c.name;
@@ -592,4 +601,41 @@ TEST(RowDigests, PiecesDigestAsTheWhole) {
         EXPECT_FALSE(digest(21, length, cuts) == whole) << length;
         bytes[21 + length - 1] ^= 1;
     }
+}
+
+// Pages handed over in any order, across several batches, land at their places; a page written
+// twice keeps the later bytes.
+TEST(PageWriter, WritesPagesHandedOverInAnyOrder) {
+    const Format f = Format::forVersion(Version::Jet4);
+    char folder[] = "/tmp/tarnwick-pagewriter-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/out.mdb";
+    constexpr std::uint32_t kPages = 700; // a batch holds 256
+    auto pageBytes = [&](std::uint32_t page, std::uint8_t salt) {
+        B b(f.pageSize);
+        for (std::size_t i = 0; i < b.size(); ++i)
+            b[i] = static_cast<std::uint8_t>(page * 31 + i / 97 + salt);
+        return b;
+    };
+    {
+        PageWriter out(path, f, 0);
+        out.allocate(kPages);
+        // Every page once: blocks of ten in a scattered order, each block backwards.
+        for (std::uint32_t i = 0; i < kPages; ++i) {
+            const std::uint32_t page = i / 10 * 3 % (kPages / 10) * 10 + 9 - i % 10;
+            out.write(page, pageBytes(page, 0));
+        }
+        out.write(5, pageBytes(5, 1));
+        out.finish(false);
+    }
+    std::ifstream in(path, std::ios::binary);
+    const B written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(written.size(), std::size_t{kPages} * f.pageSize);
+    for (std::uint32_t page = 0; page < kPages; ++page)
+        ASSERT_TRUE(std::equal(written.begin() + page * f.pageSize,
+                               written.begin() + (page + 1) * f.pageSize,
+                               pageBytes(page, page == 5 ? 1 : 0).begin()))
+            << "page " << page;
+    std::remove(path.c_str());
+    ::rmdir(folder);
 }
