@@ -1,6 +1,7 @@
 #include "jet/check.h"
 
 #include "jet/datapage.h"
+#include "jet/entryhash.h"
 #include "jet/format.h"
 #include "jet/indexkey.h"
 #include "jet/longvalue.h"
@@ -57,41 +58,11 @@ std::string pageList(const std::vector<std::uint32_t>& pages) {
     return s;
 }
 
-// A word-at-a-time hash of an index key; 0 is kept for keys that could not be encoded.
-std::uint64_t keyHash(Bytes key) {
-    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ key.size();
-    auto mix = [&h](std::uint64_t w) {
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
-    };
-    std::size_t i = 0;
-    for (; i + 8 <= key.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, key.data() + i, 8);
-        mix(w);
-    }
-    if (i < key.size()) {
-        std::uint64_t w = 0;
-        std::memcpy(&w, key.data() + i, key.size() - i);
-        mix(w);
-    }
-    h = (h ^ (h >> 29)) * 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 32;
-    return h ? h : 1;
-}
-
-// A row paired with its key hash, as an index entry and the row it points at should both give.
-std::uint64_t pairHash(std::uint32_t row, std::uint64_t key) {
-    std::uint64_t z = key + row * 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
 class Checker {
 public:
-    Checker(const Database& db, std::map<std::string, RowDigest>* rowDigests)
-        : db_(db), file_(db.file()), f_(db.format()), rowDigests_(rowDigests) {
+    Checker(const Database& db, std::map<std::string, RowDigest>* rowDigests,
+            const std::map<std::string, WrittenTable>* written)
+        : db_(db), file_(db.file()), f_(db.format()), rowDigests_(rowDigests), written_(written) {
         owner_.resize(file_.pageCount());
         labels_.emplace_back();
     }
@@ -132,6 +103,7 @@ private:
     const PageFile& file_;
     const Format& f_;
     std::map<std::string, RowDigest>* rowDigests_;
+    const std::map<std::string, WrittenTable>* written_;
     CheckReport report_;
     std::vector<Owner> owner_;
     std::vector<std::string> labels_;
@@ -278,9 +250,9 @@ private:
         std::vector<std::uint32_t> raw; // header row pointers
         std::vector<std::uint64_t> keys;
         std::vector<std::uint8_t> allNull;
-        // Per real index, over the rows that need an entry: how many, and the sum of their
-        // pairHash. An index whose entries give the same needs no look-up row by row.
-        std::vector<std::uint64_t> needEntry, entrySum;
+        // Per real index, the entries the rows need. An index whose entries give the same
+        // count and sum needs no look-up row by row.
+        std::vector<EntrySum> needed;
         static constexpr std::uint32_t npos = 0xFFFFFFFFu;
 
         std::size_t size() const { return raw.size(); }
@@ -296,8 +268,8 @@ private:
         // Takes the counts and sums of a part.
         void count(const LiveRows& part) {
             for (std::size_t k = 0; k < indexes; ++k) {
-                needEntry[k] += part.needEntry[k];
-                entrySum[k] += part.entrySum[k];
+                needed[k].count += part.needed[k].count;
+                needed[k].sum += part.needed[k].sum;
             }
         }
         // Takes the rows of a part read after these.
@@ -311,8 +283,7 @@ private:
         }
         void expectEntries(std::size_t count) {
             indexes = count;
-            needEntry.assign(count, 0);
-            entrySum.assign(count, 0);
+            needed.assign(count, {});
         }
         std::uint32_t find(RowPointer rp) const {
             if (rp.page >= pages->first.size() || pages->first[rp.page] == npos) return npos;
@@ -344,7 +315,12 @@ private:
     struct TableShape {
         std::vector<bool> indexed;                          // per column: part of some index
         std::vector<std::vector<std::size_t>> indexColumns; // per real index: column positions
-        std::vector<std::uint32_t> longValueLabels;         // per column: owner label of its pages
+        // Per real index: the entries a rebuild wrote, when it says so; those indexes are
+        // compared with them and their keys are not encoded (`indexed` leaves their columns
+        // out unless another index needs them).
+        std::vector<const EntrySum*> written;
+        bool placed = false;                        // rows are digested bound to their places
+        std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
     };
     TableShape shape_;
 
@@ -352,13 +328,21 @@ private:
         shape_ = {};
         shape_.indexed.assign(def.columns.size(), false);
         shape_.longValueLabels.assign(def.columns.size(), 0);
+        const WrittenTable* written = nullptr;
+        if (written_)
+            if (auto it = written_->find(name); it != written_->end()) written = &it->second;
+        shape_.placed = written != nullptr;
         for (const auto& ri : def.realIndexes) {
+            const EntrySum*& entries = shape_.written.emplace_back();
+            if (written)
+                if (auto it = written->indexes.find(ri.number); it != written->indexes.end())
+                    entries = &it->second;
             auto& positions = shape_.indexColumns.emplace_back();
             for (const auto& ic : ri.columns)
                 for (std::size_t c = 0; c < def.columns.size(); ++c)
                     if (def.columns[c].number == ic.column) {
                         positions.push_back(c);
-                        shape_.indexed[c] = true;
+                        if (!entries) shape_.indexed[c] = true;
                     }
         }
         for (std::size_t c = 0; c < def.columns.size(); ++c)
@@ -623,11 +607,15 @@ private:
                                              "\" but is missing from the column's usage map");
                     }
                 }
-                if (rowDigests_) part.digester.add(fields, &part.longValues);
+                if (rowDigests_ && shape.placed)
+                    part.digester.addPlaced(fields, &part.longValues, loc.header.raw());
+                else if (rowDigests_)
+                    part.digester.add(fields, &part.longValues);
                 // Every fixed-size value must have its full size; the indexed ones are decoded
                 // for their keys.
                 db_.decodeValues(def, fields, loc.data.page, part.values, nullptr, &shape.indexed);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
+                    if (shape.written[k]) continue;
                     try {
                         encodeIndexKey(part.key, db_, def, def.realIndexes[k], part.values);
                         live.keys[at * live.indexes + k] = keyHash(part.key);
@@ -644,11 +632,10 @@ private:
             if (at == LiveRows::npos) continue;
             // A live row needs its entries even when its values failed (its keys count as 0).
             for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
-                if ((def.realIndexes[k].flags & idxflag::ignoreNulls) &&
-                    live.allNull[at * live.indexes + k])
+                if (shape.written[k] || ((def.realIndexes[k].flags & idxflag::ignoreNulls) &&
+                                         live.allNull[at * live.indexes + k]))
                     continue;
-                ++live.needEntry[k];
-                live.entrySum[k] += pairHash(loc.header.raw(), live.keys[at * live.indexes + k]);
+                live.needed[k].add(loc.header.raw(), live.keys[at * live.indexes + k]);
             }
         }
     }
@@ -677,22 +664,41 @@ private:
                            const std::function<const LiveRows&()>& liveRows) const {
         {
             IndexExam exam;
-            std::uint64_t count = 0, sum = 0;
+            EntrySum walked;
             bool ordered = true;
             IndexEntry previous;
             exam.walk = walkIndex(file_, ri.rootPage, def.page, [&](std::span<IndexEntry> leaf) {
                 for (std::size_t k = 0; k < leaf.size(); ++k) {
                     const IndexEntry& e = leaf[k];
-                    const IndexEntry* before = k ? &leaf[k - 1] : count ? &previous : nullptr;
+                    const IndexEntry* before = k              ? &leaf[k - 1]
+                                               : walked.count ? &previous
+                                                              : nullptr;
                     if (before && before->compare(e) >= 0) ordered = false;
-                    sum += pairHash(RowPointer{e.page, e.row}.raw(), keyHash(e.key.bytes()));
-                    ++count;
+                    walked.add(RowPointer{e.page, e.row}.raw(), keyHash(e.key.bytes()));
                 }
                 previous = std::move(leaf.back());
             });
-            if (exam.walk.problems.empty() && ordered && count == counts.needEntry[position] &&
-                sum == counts.entrySum[position])
+            const EntrySum* written = shape_.written[position];
+            if (exam.walk.problems.empty() && ordered &&
+                walked == (written ? *written : counts.needed[position]))
                 return exam;
+            // Entries written by a rebuild are not encoded from the rows again: a difference
+            // is all there is to say.
+            if (written) {
+                if (exam.walk.problems.empty())
+                    keep(exam.entryProblems,
+                         {"index",
+                          name,
+                          idxName,
+                          {},
+                          {},
+                          ordered ? "holds " + std::to_string(walked.count) +
+                                        " entries that differ from the " +
+                                        std::to_string(written->count) + " written for its rows"
+                                  : "entries out of order",
+                          0});
+                return exam;
+            }
         }
         const LiveRows& live = liveRows();
         IndexExam exam;
@@ -902,8 +908,9 @@ private:
 
 } // namespace
 
-CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests) {
-    return Checker(db, rowDigests).run();
+CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests,
+                  const std::map<std::string, WrittenTable>* written) {
+    return Checker(db, rowDigests, written).run();
 }
 
 } // namespace tarnwick::jet

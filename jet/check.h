@@ -35,6 +35,11 @@ struct CheckReport {
 // damage in the file; each unreadable structure becomes a problem and the walk goes on. When
 // `rowDigests` is given, it receives by table name the digest (`RowDigester`, no renumbering)
 // of every live row read.
-CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests = nullptr);
+// With `written` (from the rebuild that wrote `db`), a table listed there has its rows
+// digested bound to their places, and each of its indexes listed is compared with the entries
+// written instead of with keys encoded from the rows; a caller that proves the rows equal to
+// those the rebuild placed has thereby proved the keys.
+CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests = nullptr,
+                  const std::map<std::string, WrittenTable>* written = nullptr);
 
 } // namespace tarnwick::jet

@@ -17,9 +17,11 @@
 namespace tarnwick::jet {
 
 SourceRows RebuildResult::digests() const {
-    SourceRows out{tableIds, {}};
-    for (const auto& t : tables)
+    SourceRows out{tableIds, {}, {}};
+    for (const auto& t : tables) {
         out.tables[t.name] = t.digest;
+        out.written[t.name] = t.written;
+    }
     return out;
 }
 
@@ -410,6 +412,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     // cannot all be encoded falls back to the source's key bytes below.
     struct KeyedIndex {
         std::vector<IndexEntry> entries;
+        EntrySum sum; // of `entries`, for verification
         bool encoded = true;
         std::string why;
     };
@@ -431,6 +434,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         Bytes stored;
         std::string lost;      // salvage: why the row (or page) could not be read
         bool pageLost = false; // the whole page, not one row
+        RowHashes hash;        // as the digest sees the row
     };
     struct Part {
         std::vector<Prepared> rows;
@@ -537,8 +541,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 part.unkeyed[k] = e.what();
             }
         }
-        part.digester.add(fields, &part.parts);
-        part.rows.push_back({header, at, stored, {}});
+        part.rows.push_back(
+            {header, at, stored, {}, false, part.digester.hash(fields, &part.parts)});
     };
 
     // Prepares the rows of `pages`; a failure that ends the rebuild stops it in `part.failed`.
@@ -560,7 +564,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                          {},
                          {},
                          "data page " + std::to_string(page) + " could not be read: " + e.what(),
-                         true});
+                         true,
+                         {}});
                     continue;
                 }
                 for (std::size_t i = 0; i < dp.slots.size(); ++i) {
@@ -584,7 +589,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                             {header,
                              {},
                              {},
-                             "row at " + toString(header) + " could not be read: " + e.what()});
+                             "row at " + toString(header) + " could not be read: " + e.what(),
+                             false,
+                             {}});
                     }
                 }
             }
@@ -603,6 +610,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 keyed[k].encoded = false;
                 keyed[k].why = part.unkeyed[k];
                 keyed[k].entries = {};
+                keyed[k].sum = {};
             }
         std::size_t keyAt = 0;
         for (const Prepared& p : part.rows) {
@@ -654,6 +662,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                     }
                 }
                 const std::uint32_t placed = placeRow(p.header, placing);
+                report.digest.add(p.hash);
+                report.written.rows.addPlaced(p.hash, placed);
                 if (!changes.empty()) idChanges[p.header.raw()] = std::move(changes);
                 for (std::size_t k = 0; k < keyed.size(); ++k) {
                     const auto [offset, length] = part.keys[keys + k];
@@ -662,6 +672,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                     e.key.assign(part.keyBytes.data() + offset, length);
                     e.page = placed >> 8;
                     e.row = static_cast<std::uint8_t>(placed);
+                    keyed[k].sum.add(placed, keyHash(e.key.bytes()));
                 }
             } catch (const JetError& e) {
                 if (!options_.salvage) throw;
@@ -716,9 +727,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             releaseSourceCache(); // no span of the page is used past this point
         }
     }
-    report.digest = first.digester.digest();
-    report.digest += second.digester.digest();
-    report.digest += third.digester.digest();
     flushData(data, dataPage, dataPages, dataFree,
               std::max<std::size_t>(64, rowBytes / std::max<std::uint64_t>(report.rows, 1) + 2));
     for (auto& lv : lvs)
@@ -754,6 +762,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         const std::string what = "index \"" + label + "\" of table \"" + name + "\"";
         KeyedIndex& ki = keyed[ri.number];
         if (ki.encoded) {
+            report.written.indexes[ri.number] = ki.sum;
             sorted[ri.number].get_future().get();
             built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};

@@ -21,6 +21,7 @@ struct TableRebuild {
     std::vector<std::string> losses;
     std::vector<std::string> notes; // e.g. an index rebuilt from its stored keys
     RowDigest digest;               // the rows carried over, as read from the source
+    WrittenTable written;           // the same rows where they were placed, and index entries
 };
 
 struct RebuildResult {

@@ -122,8 +122,8 @@ RowDigester::RowDigester(const std::string& table, const TableDef& def, const Ta
     }
 }
 
-void RowDigester::add(const std::vector<RawField>& fields,
-                      const std::vector<std::vector<Bytes>>* longValues) {
+RowHashes RowDigester::hash(const std::vector<RawField>& fields,
+                            const std::vector<std::vector<Bytes>>* longValues) const {
     // Header words and short values are gathered and hashed in one run; long values are hashed
     // where they lie, in their place in the stream.
     RowHash h;
@@ -179,9 +179,7 @@ void RowDigester::add(const std::vector<RawField>& fields,
     }
     h.append(run, used);
     const auto [a, b] = h.finish();
-    ++digest_.rows;
-    digest_.a += a;
-    digest_.b += b;
+    return {a, b};
 }
 
 } // namespace tarnwick::jet

@@ -5,6 +5,7 @@
 // decode to the same values exactly when they are equal under the same column types; long
 // values are digested by their content, wherever they are stored.
 
+#include "jet/entryhash.h"
 #include "jet/row.h"
 #include "jet/tabledef.h"
 
@@ -21,10 +22,27 @@ using TableIdMap = std::map<std::uint32_t, std::uint32_t>;
 // Whether `column` of system table `table` holds object ids that follow the table renumbering.
 bool holdsObjectIds(const std::string& table, const std::string& column);
 
+// One row's two independent 64-bit hashes.
+struct RowHashes {
+    std::uint64_t a = 0, b = 0;
+};
+
 struct RowDigest {
     std::uint64_t rows = 0;
-    std::uint64_t a = 0, b = 0; // sums of two independent 64-bit row hashes
+    std::uint64_t a = 0, b = 0; // sums of the rows' hashes
     bool operator==(const RowDigest&) const = default;
+    void add(RowHashes h) {
+        ++rows;
+        a += h.a;
+        b += h.b;
+    }
+    // A row bound to where it is stored (`RowPointer::raw`): two tables digested this way agree
+    // only when each place holds the same row.
+    void addPlaced(RowHashes h, std::uint32_t at) {
+        ++rows;
+        a += pairHash(at, h.a);
+        b += pairHash(at, h.b ^ 0xD6E8FEB86659FD93ull);
+    }
     RowDigest& operator+=(const RowDigest& o) {
         rows += o.rows;
         a += o.a;
@@ -33,10 +51,20 @@ struct RowDigest {
     }
 };
 
+// What a rebuild wrote into one table: its rows, digested where it placed them, and the
+// entries of each index whose keys it encoded from those rows, by real index number.
+struct WrittenTable {
+    RowDigest rows;
+    std::map<std::uint16_t, EntrySum> indexes;
+};
+
 // Row digests of a source's tables, with the object ids renumbered as in the new file.
 struct SourceRows {
     TableIdMap renumber;                     // source table id -> new table id
     std::map<std::string, RowDigest> tables; // by table name
+    // From a rebuild, by table name. With the rows proved in their places, an index equal to
+    // the entries written holds the keys of the new file's rows: they need not be encoded again.
+    std::map<std::string, WrittenTable> written;
 };
 
 class RowDigester {
@@ -48,7 +76,16 @@ public:
     // when `longValues` is given (one entry per column), a long column's value is the pieces
     // listed there, in order, and its field's bytes are not read.
     void add(const std::vector<RawField>& fields,
-             const std::vector<std::vector<Bytes>>* longValues = nullptr);
+             const std::vector<std::vector<Bytes>>* longValues = nullptr) {
+        digest_.add(hash(fields, longValues));
+    }
+    void addPlaced(const std::vector<RawField>& fields,
+                   const std::vector<std::vector<Bytes>>* longValues, std::uint32_t at) {
+        digest_.addPlaced(hash(fields, longValues), at);
+    }
+    // One row's hashes, as `add` takes them.
+    RowHashes hash(const std::vector<RawField>& fields,
+                   const std::vector<std::vector<Bytes>>* longValues = nullptr) const;
     const RowDigest& digest() const { return digest_; }
 
 private:

@@ -9,8 +9,10 @@
 #include "jet/database.h"
 #include "jet/datapage.h"
 #include "jet/json.h"
+#include "jet/longvalue.h"
 #include "jet/pagewriter.h"
 #include "jet/rebuild.h"
+#include "jet/verify.h"
 #include "platform/posix/tempfiles.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -611,6 +614,72 @@ TEST_F(Compact, ReplaceDatabaseTakesOnlyAVerifiedReplacement) {
     EXPECT_EQ(readAll(db), compacted);
     EXPECT_FALSE(fs::exists(good));
     EXPECT_EQ(strays({"db.mdb", "other.mdb"}), std::vector<std::string>{});
+}
+
+// Verification takes an index as proved when its walk equals the entries the rebuild wrote and
+// every row stands where the rebuild placed it; a rebuild that wrote other entries, or rows in
+// other places, is refused.
+TEST_F(Compact, VerificationHoldsTheRebuildToWhatItWrote) {
+    auto db = Database::open(copy(corpusDir() / "V2000/indexTestV2000.mdb", "db.mdb"));
+    const std::string path = (dir_ / "new.mdb").string();
+    SourceRows written;
+    {
+        PageWriter out(path, db->format(), 0);
+        written = rebuildDatabase(*db, out, {}).digests();
+    }
+    auto rebuilt = Database::open(path);
+    EXPECT_NO_THROW(verifyRebuilt(*db, *rebuilt, written));
+    // The user table with the most rows and an index proved from its entries.
+    std::string table;
+    for (const auto& [name, w] : written.written)
+        if (!name.starts_with("MSys") && !w.indexes.empty() &&
+            (table.empty() || w.rows.rows > written.written[table].rows.rows))
+            table = name;
+    ASSERT_FALSE(table.empty());
+    ASSERT_GE(written.written[table].rows.rows, 2u);
+    // The table's rows digested as they lie, and with each moved to the next one's place.
+    std::vector<std::pair<std::uint32_t, RowHashes>> rows;
+    const TableDef& def = rebuilt->tableDef(*rebuilt->findTable(table));
+    const RowDigester digester(table, def);
+    rebuilt->forEachRawRow(def, [&](const RowLocation& loc, Bytes stored) {
+        auto fields = splitRow(rebuilt->format(), def, stored, "row", loc.data.page, 0);
+        std::vector<std::vector<std::uint8_t>> longValues(fields.size());
+        for (std::size_t c = 0; c < fields.size(); ++c)
+            if (def.columns[c].isLong() && fields[c].present)
+                fields[c].data = longValues[c] =
+                    readLongValue(rebuilt->file(), fields[c].data, loc.data.page);
+        rows.emplace_back(loc.header.raw(), digester.hash(fields));
+        return true;
+    });
+    RowDigest inPlace, rotated;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        inPlace.addPlaced(rows[i].second, rows[i].first);
+        rotated.addPlaced(rows[i].second, rows[(i + 1) % rows.size()].first);
+    }
+    ASSERT_EQ(inPlace, written.written[table].rows);
+    struct Case {
+        const char* what;
+        std::function<void(WrittenTable&)> change;
+        const char* says;
+    } cases[] = {
+        {"an entry's key", [](WrittenTable& w) { w.indexes.begin()->second.sum += 1; },
+         "differ from the"},
+        {"an entry too few", [](WrittenTable& w) { --w.indexes.rbegin()->second.count; },
+         "differ from the"},
+        {"the same rows in other places", [&](WrittenTable& w) { w.rows = rotated; },
+         "holds different rows"},
+    };
+    for (const Case& c : cases) {
+        SourceRows changed = written;
+        c.change(changed.written[table]);
+        try {
+            verifyRebuilt(*db, *rebuilt, changed);
+            ADD_FAILURE() << c.what << ": taken";
+        } catch (const JetError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos)
+                << c.what << ": " << e.what();
+        }
+    }
 }
 
 TEST_F(Compact, CommandLineExitCodes) {
