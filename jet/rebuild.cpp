@@ -412,7 +412,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     // cannot all be encoded falls back to the source's key bytes below.
     struct KeyedIndex {
         std::vector<IndexEntry> entries;
-        EntrySum sum; // of `entries`, for verification
+        EntrySum sum; // of `entries`, summed by the thread that sorts them
         bool encoded = true;
         std::string why;
     };
@@ -610,7 +610,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 keyed[k].encoded = false;
                 keyed[k].why = part.unkeyed[k];
                 keyed[k].entries = {};
-                keyed[k].sum = {};
             }
         std::size_t keyAt = 0;
         for (const Prepared& p : part.rows) {
@@ -672,7 +671,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                     e.key.assign(part.keyBytes.data() + offset, length);
                     e.page = placed >> 8;
                     e.row = static_cast<std::uint8_t>(placed);
-                    keyed[k].sum.add(placed, keyHash(e.key.bytes()));
                 }
             } catch (const JetError& e) {
                 if (!options_.salvage) throw;
@@ -732,10 +730,10 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     for (auto& lv : lvs)
         flushLongValues(*lv);
 
-    // Indexes: the entries encoded from the rows are sorted on two other threads (the sorts are
-    // much of a large table's rebuild and need nothing but their own entries) while this one
-    // writes each index once it is sorted; the others are rebuilt from the source's entries,
-    // mapped to the new row places.
+    // Indexes: the entries encoded from the rows are summed for verification and sorted on two
+    // other threads (the sorts are much of a large table's rebuild and need nothing but their
+    // own entries) while this one writes each index once it is sorted; the others are rebuilt
+    // from the source's entries, mapped to the new row places.
     std::vector<std::size_t> toSort;
     for (std::size_t k = 0; k < keyed.size(); ++k)
         if (keyed[k].encoded) toSort.push_back(k);
@@ -744,7 +742,10 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         for (std::size_t i = first; i < toSort.size(); i += 2) {
             std::promise<void>& done = sorted[toSort[i]];
             try {
-                sortIndexEntries(keyed[toSort[i]].entries);
+                KeyedIndex& ki = keyed[toSort[i]];
+                for (const IndexEntry& e : ki.entries)
+                    ki.sum.add(RowPointer{e.page, e.row}.raw(), keyHash(e.key.bytes()));
+                sortIndexEntries(ki.entries);
                 done.set_value();
             } catch (...) {
                 done.set_exception(std::current_exception());
@@ -762,8 +763,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         const std::string what = "index \"" + label + "\" of table \"" + name + "\"";
         KeyedIndex& ki = keyed[ri.number];
         if (ki.encoded) {
-            report.written.indexes[ri.number] = ki.sum;
             sorted[ri.number].get_future().get();
+            report.written.indexes[ri.number] = ki.sum;
             built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
             ki.entries = {};
             continue;
