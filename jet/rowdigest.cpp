@@ -3,6 +3,7 @@
 #include "jet/bytes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -20,12 +21,85 @@ bool holdsObjectIds(const std::string& table, const std::string& column) {
 
 namespace {
 
-// Two lanes of 128-bit multiply-fold steps over the row's bytes in 16-byte blocks: fast, and
+// The hashes below are two lanes of 128-bit multiply-fold steps over 16-byte blocks: fast, and
 // independent enough that the sums of both over a table only agree by accident once in 2^128.
-// A row is fed as one stream (each field's header word, then its bytes), so short fields
-// share blocks. Blocks are dealt in turn to four such pairs, which the processor runs side by
+
+std::uint64_t load(const std::uint8_t* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// The n < 8 bytes at p as a word, zero-padded, without reading past them: two overlapping
+// loads, or three single bytes.
+std::uint64_t loadShort(const std::uint8_t* p, std::size_t n) {
+    if (n >= 4) {
+        std::uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            lo = __builtin_bswap32(lo);
+            hi = __builtin_bswap32(hi);
+        }
+        return lo | std::uint64_t{hi} << (8 * (n - 4));
+    }
+    if (n == 0) return 0;
+    return std::uint64_t{p[0]} | std::uint64_t{p[n / 2]} << (8 * (n / 2)) |
+           std::uint64_t{p[n - 1]} << (8 * (n - 1));
+}
+
+std::uint64_t mix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+std::uint64_t fold(std::uint64_t x, std::uint64_t y) {
+    const unsigned __int128 r = static_cast<unsigned __int128>(x) * y;
+    return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
+}
+
+void block(std::uint64_t& a, std::uint64_t& b, std::uint64_t w0, std::uint64_t w1) {
+    a = fold(w0 ^ a ^ 0xA0761D6478BD642Full, w1 ^ 0xE7037ED1A0B428DBull);
+    b = fold(w1 ^ b ^ 0x8EBC6AF09C88C6E3ull, w0 ^ 0x589965CC75374CC3ull);
+}
+
+// A row: a stream of words, taken two to a block. Each field gives a header word (type, null,
+// length) and then its bytes in words, the last one zero-padded; the length in the header
+// keeps that unambiguous.
+class WordHash {
+public:
+    void add(std::uint64_t w) {
+        ++words_;
+        if (!half_) {
+            pending_ = w;
+            half_ = true;
+            return;
+        }
+        block(a_, b_, pending_, w);
+        half_ = false;
+    }
+    void add(const std::uint8_t* p, std::size_t n) {
+        for (; n >= 8; p += 8, n -= 8)
+            add(load(p));
+        if (n) add(loadShort(p, n));
+    }
+    RowHashes finish() {
+        if (half_) block(a_, b_, pending_, 0);
+        block(a_, b_, words_, 0x2545F4914F6CDD1Dull);
+        return {mix(a_), mix(b_ ^ 0x165667B19E3779F9ull)};
+    }
+
+private:
+    std::uint64_t a_ = 0x243F6A8885A308D3ull, b_ = 0x13198A2E03707344ull;
+    std::uint64_t pending_ = 0, words_ = 0;
+    bool half_ = false;
+};
+
+// A long value: one stream of bytes across the pieces it is stored in, so that any cut gives
+// the same hash. Blocks are dealt in turn to four lane pairs, which the processor runs side by
 // side, and folded into one pair at the end.
-class RowHash {
+class StreamHash {
 public:
     void append(const std::uint8_t* p, std::size_t n) {
         if (n == 0) return; // an empty value may have no storage at all
@@ -79,24 +153,6 @@ public:
     }
 
 private:
-    static std::uint64_t load(const std::uint8_t* p) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        return w;
-    }
-    static std::uint64_t mix(std::uint64_t z) {
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    static std::uint64_t fold(std::uint64_t x, std::uint64_t y) {
-        const unsigned __int128 r = static_cast<unsigned __int128>(x) * y;
-        return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
-    }
-    static void block(std::uint64_t& a, std::uint64_t& b, std::uint64_t w0, std::uint64_t w1) {
-        a = fold(w0 ^ a ^ 0xA0761D6478BD642Full, w1 ^ 0xE7037ED1A0B428DBull);
-        b = fold(w1 ^ b ^ 0x8EBC6AF09C88C6E3ull, w0 ^ 0x589965CC75374CC3ull);
-    }
     void next(const std::uint8_t* p) {
         const std::size_t lane = blocks_++ & 3;
         block(a_[lane], b_[lane], load(p), load(p + 8));
@@ -124,41 +180,28 @@ RowDigester::RowDigester(const std::string& table, const TableDef& def, const Ta
 
 RowHashes RowDigester::hash(const std::vector<RawField>& fields,
                             const std::vector<std::vector<Bytes>>* longValues) const {
-    // Header words and short values are gathered and hashed in one run; long values are hashed
-    // where they lie, in their place in the stream.
-    RowHash h;
-    std::uint8_t run[256];
-    std::size_t used = 0;
-    auto put = [&](const std::uint8_t* p, std::size_t n) {
-        if (used + n > sizeof run || n > 64) {
-            h.append(run, used);
-            used = 0;
-            if (n > 64) {
-                h.append(p, n);
-                return;
-            }
-        }
-        if (n) std::memcpy(run + used, p, n); // an empty value may have no storage at all
-        used += n;
-    };
-    // The field's header word; its length keeps field boundaries apart in the one stream.
+    WordHash h;
     auto header = [&](const Digested& c, bool present, bool boolValue, std::uint64_t length) {
-        const std::uint64_t word =
-            c.tag | std::uint64_t{present} << 8 | std::uint64_t{boolValue} << 9 | length << 24;
-        std::uint8_t bytes[8];
-        std::memcpy(bytes, &word, 8);
-        put(bytes, 8);
+        h.add(c.tag | std::uint64_t{present} << 8 | std::uint64_t{boolValue} << 9 | length << 24);
     };
     for (std::size_t i = 0; i < columns_.size() && i < fields.size(); ++i) {
         const RawField& f = fields[i];
         const Digested& c = columns_[i];
-        if (c.isLong && longValues && f.present) {
+        if (c.isLong && f.present) {
+            // The value's own hash stands for its bytes, whole or in pieces.
+            const Bytes whole[1] = {f.data};
+            const std::span<const Bytes> pieces =
+                longValues ? std::span<const Bytes>((*longValues)[i]) : std::span(whole);
+            StreamHash value;
             std::uint64_t length = 0;
-            for (Bytes piece : (*longValues)[i])
+            for (Bytes piece : pieces) {
+                value.append(piece.data(), piece.size());
                 length += piece.size();
+            }
             header(c, true, f.boolValue, length);
-            for (Bytes piece : (*longValues)[i])
-                put(piece.data(), piece.size());
+            const auto [x, y] = value.finish();
+            h.add(x);
+            h.add(y);
             continue;
         }
         Bytes data = f.data;
@@ -167,19 +210,14 @@ RowHashes RowDigester::hash(const std::vector<RawField>& fields,
         if (c.fixedSize && data.size() > c.fixedSize) data = data.first(c.fixedSize);
         header(c, present, f.boolValue, present ? data.size() : 0);
         if (!present) continue;
-        std::uint8_t renumbered[4];
         if (c.holdsIds && renumber_ && data.size() == 4) {
-            if (auto it = renumber_->find(le32(data.data())); it != renumber_->end()) {
-                for (int k = 0; k < 4; ++k)
-                    renumbered[k] = static_cast<std::uint8_t>(it->second >> (8 * k));
-                data = Bytes(renumbered, 4);
-            }
+            auto it = renumber_->find(le32(data.data()));
+            h.add(it != renumber_->end() ? it->second : le32(data.data()));
+            continue;
         }
-        put(data.data(), data.size());
+        h.add(data.data(), data.size());
     }
-    h.append(run, used);
-    const auto [a, b] = h.finish();
-    return {a, b};
+    return h.finish();
 }
 
 } // namespace tarnwick::jet

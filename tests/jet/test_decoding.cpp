@@ -603,6 +603,26 @@ TEST(RowDigests, PiecesDigestAsTheWhole) {
     }
 }
 
+// Every byte of a short value counts, and no byte past it, whatever its length.
+TEST(RowDigests, EveryByteOfAShortValueAndNoMore) {
+    TableDef def;
+    def.columns = {{"Code", ColumnType::Text}};
+    std::vector<std::uint8_t> bytes(18, 0x41);
+    auto digest = [&](std::size_t n) {
+        RowDigester d("T", def);
+        d.add({{true, Bytes(bytes.data(), n)}});
+        return d.digest();
+    };
+    for (std::size_t n = 1; n < bytes.size(); ++n) {
+        const RowDigest before = digest(n);
+        for (std::size_t i = 0; i <= n; ++i) {
+            bytes[i] ^= 0x80;
+            EXPECT_EQ(digest(n) == before, i == n) << n << " bytes, byte " << i << " changed";
+            bytes[i] ^= 0x80;
+        }
+    }
+}
+
 // Pages handed over in any order, across several batches, land at their places; a page written
 // twice keeps the later bytes.
 TEST(PageWriter, WritesPagesHandedOverInAnyOrder) {
