@@ -38,13 +38,6 @@ std::size_t commonPrefix(const KeyBytes& a, const KeyBytes& b) {
     return i;
 }
 
-struct Node {
-    std::uint32_t page = 0;
-    IndexEntry last; // greatest leaf entry below this page
-};
-
-// Splits leaf entries into page groups: [begin, end) ranges. A group stores all its entries,
-// sharing the prefix of its first and last key.
 std::vector<std::pair<std::size_t, std::size_t>>
 groupEntries(const std::vector<IndexEntry>& entries, std::size_t capacity, std::size_t maxPrefix) {
     std::vector<std::pair<std::size_t, std::size_t>> groups;
@@ -116,86 +109,118 @@ std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t own
 
 } // namespace
 
-BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted) {
-    const Format& f = out.format();
+std::uint32_t IndexLayout::pages() const {
+    std::size_t n = std::max<std::size_t>(leaves.size(), 1); // an empty index has an empty leaf
+    for (const auto& level : levels)
+        n += level.size();
+    return static_cast<std::uint32_t>(n);
+}
+
+IndexLayout layoutIndex(const Format& f, const std::vector<IndexEntry>& sorted) {
     const std::size_t capacity = f.pageSize - f.indexFirstEntry;
-    const std::size_t maxPrefix = f.jet4() ? 0xFFFF : 0xFF;
-    BuiltIndex built;
-    built.entries = static_cast<std::uint32_t>(sorted.size());
+    IndexLayout layout;
     for (std::size_t i = 0; i < sorted.size(); ++i)
-        if (i == 0 || sorted[i].key != sorted[i - 1].key) ++built.distinctKeys;
-
-    if (sorted.empty()) {
-        built.root = out.allocate();
-        out.write(built.root, makePage(f, true, owner, {}, 0, 0, 0, 0, 0, 0));
-        built.pages.push_back(built.root);
-        return built;
-    }
-
-    // Leaves, filled left to right and chained.
-    auto groups = groupEntries(sorted, capacity, maxPrefix);
-    std::uint32_t first = out.allocate(static_cast<std::uint32_t>(groups.size()));
-    std::vector<Node> level;
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const std::uint32_t page = first + static_cast<std::uint32_t>(g);
-        const std::uint32_t prev = g ? page - 1 : 0;
-        const std::uint32_t next = g + 1 < groups.size() ? page + 1 : 0;
-        out.write(page, makePage(f, true, owner, sorted, groups[g].first, groups[g].second, prev,
-                                 next, 0, maxPrefix));
-        built.pages.push_back(page);
-        level.push_back({page, sorted[groups[g].second - 1]});
-    }
-    std::vector<IndexEntry>().swap(sorted);
-
-    // Intermediate levels: every child but the last is an entry, the last is the tail.
-    while (level.size() > 1) {
-        std::vector<IndexEntry> children;
-        children.reserve(level.size());
-        for (const auto& n : level) {
-            IndexEntry& e = children.emplace_back(n.last);
-            e.child = n.page;
-        }
-        // Group children so that the stored entries (all but the tail) fit a page.
-        std::vector<std::pair<std::size_t, std::size_t>> nodeGroups;
+        if (i == 0 || sorted[i].key != sorted[i - 1].key) ++layout.distinctKeys;
+    layout.leaves = groupEntries(sorted, capacity, f.jet4() ? 0xFFFF : 0xFF);
+    // Each page of a level, as an entry of the level above, is the greatest entry below it.
+    std::vector<std::size_t> last;
+    for (const auto& leaf : layout.leaves)
+        last.push_back(leaf.second - 1);
+    layout.lastLeaves = last;
+    while (last.size() > 1) {
+        // Every child but the last is a stored entry (with its child's page), the last is the
+        // tail; the stored entries must fit a page.
+        auto stored = [&](std::size_t child) { return sorted[last[child]].key.size() + 8; };
+        std::vector<IndexLayout::Range> groups;
         std::size_t i = 0;
-        while (i < level.size()) {
+        while (i < last.size()) {
             const std::size_t begin = i;
             std::size_t sum = 0;
             ++i; // the first child is at least the tail
-            while (i < level.size() && sum + storedSize(children[i - 1], true) <= capacity) {
-                sum += storedSize(children[i - 1], true);
+            while (i < last.size() && sum + stored(i - 1) <= capacity) {
+                sum += stored(i - 1);
                 ++i;
             }
-            nodeGroups.emplace_back(begin, i);
+            groups.emplace_back(begin, i);
         }
         // A last page with a single child borrows one from its neighbour.
-        if (nodeGroups.size() > 1 && nodeGroups.back().second - nodeGroups.back().first == 1) {
-            auto& prev = nodeGroups[nodeGroups.size() - 2];
+        if (groups.size() > 1 && groups.back().second - groups.back().first == 1) {
+            auto& prev = groups[groups.size() - 2];
             if (prev.second - prev.first > 2) {
                 --prev.second;
-                --nodeGroups.back().first;
+                --groups.back().first;
             }
         }
-        first = out.allocate(static_cast<std::uint32_t>(nodeGroups.size()));
-        std::vector<Node> upper;
-        for (std::size_t g = 0; g < nodeGroups.size(); ++g) {
-            const auto [begin, end] = nodeGroups[g];
+        std::vector<std::size_t> upper;
+        for (const auto& g : groups)
+            upper.push_back(last[g.second - 1]);
+        last = std::move(upper);
+        layout.levels.push_back(std::move(groups));
+    }
+    return layout;
+}
+
+BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& layout,
+                      std::vector<IndexEntry>&& sorted) {
+    const Format& f = out.format();
+    BuiltIndex built;
+    built.entries = static_cast<std::uint32_t>(sorted.size());
+    built.distinctKeys = layout.distinctKeys;
+    std::uint32_t first = out.allocate(layout.pages());
+    for (std::uint32_t i = 0; i < layout.pages(); ++i)
+        built.pages.push_back(first + i);
+    if (sorted.empty()) {
+        built.root = first;
+        out.write(first, makePage(f, true, owner, {}, 0, 0, 0, 0, 0, 0));
+        return built;
+    }
+
+    // Leaves, chained left to right.
+    const std::size_t leaves = layout.leaves.size();
+    for (std::size_t g = 0; g < leaves; ++g) {
+        const std::uint32_t page = first + static_cast<std::uint32_t>(g);
+        const std::uint32_t prev = g ? page - 1 : 0;
+        const std::uint32_t next = g + 1 < leaves ? page + 1 : 0;
+        out.write(page, makePage(f, true, owner, sorted, layout.leaves[g].first,
+                                 layout.leaves[g].second, prev, next, 0, f.jet4() ? 0xFFFF : 0xFF));
+    }
+
+    // Intermediate levels, each on the pages after the level below.
+    std::vector<std::size_t> last = layout.lastLeaves; // per page of the level below
+    std::uint32_t below = first;
+    first += static_cast<std::uint32_t>(leaves);
+    for (const auto& groups : layout.levels) {
+        std::vector<IndexEntry> children;
+        children.reserve(last.size());
+        for (std::size_t c = 0; c < last.size(); ++c) {
+            IndexEntry& e = children.emplace_back(sorted[last[c]]);
+            e.child = below + static_cast<std::uint32_t>(c);
+        }
+        std::vector<std::size_t> upper;
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            const auto [begin, end] = groups[g];
             const std::uint32_t page = first + static_cast<std::uint32_t>(g);
             const std::uint32_t prev = g ? page - 1 : 0;
-            const std::uint32_t next = g + 1 < nodeGroups.size() ? page + 1 : 0;
+            const std::uint32_t next = g + 1 < groups.size() ? page + 1 : 0;
             const bool single = end - begin == 1;
             const std::size_t stored = single ? end : end - 1;
-            const std::uint32_t tail = single ? 0 : level[end - 1].page;
+            const std::uint32_t tail = single ? 0 : below + static_cast<std::uint32_t>(end - 1);
             out.write(page,
                       makePage(f, false, owner, children, begin, stored, prev, next, tail, 0));
-            built.pages.push_back(page);
-            upper.push_back({page, level[end - 1].last});
+            upper.push_back(last[end - 1]);
         }
-        level = std::move(upper);
+        last = std::move(upper);
+        below = first;
+        first += static_cast<std::uint32_t>(groups.size());
     }
-    built.root = level.front().page;
-    std::sort(built.pages.begin(), built.pages.end());
+    built.root = first - 1;
+    std::vector<IndexEntry>().swap(sorted);
     return built;
+}
+
+BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted) {
+    const IndexLayout layout = layoutIndex(out.format(), sorted);
+    return writeIndex(out, owner, layout, std::move(sorted));
 }
 
 } // namespace tarnwick::jet

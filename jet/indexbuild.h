@@ -4,6 +4,7 @@
 #include "jet/pagewriter.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::jet {
@@ -15,9 +16,28 @@ struct BuiltIndex {
     std::uint32_t distinctKeys = 0;
 };
 
-// Writes an index tree bottom-up from its leaf entries, which must be sorted by (key, page,
-// row) without duplicates (they are consumed): leaves filled left to right and chained, then levels
-// of intermediate pages whose last child is the tail, until one page remains as the root.
+// An index tree laid out before its pages have numbers: the entries of each leaf, filled left
+// to right, then levels of intermediate pages, each holding a range of the pages below, until
+// one page remains as the root. Its pages are numbered in that order.
+struct IndexLayout {
+    using Range = std::pair<std::size_t, std::size_t>; // [begin, end)
+    std::vector<Range> leaves;                         // ranges of entries
+    std::vector<std::vector<Range>> levels;            // ranges of the pages of the level below
+    std::vector<std::size_t> lastLeaves;               // per leaf: the index of its last entry
+    std::uint32_t distinctKeys = 0;
+    std::uint32_t pages() const;
+};
+
+// Lays out leaf entries sorted by (key, page, row) without duplicates. Touches nothing else, so
+// indexes can be laid out on other threads.
+IndexLayout layoutIndex(const Format& f, const std::vector<IndexEntry>& sorted);
+
+// Writes the tree of `layout` on `layout.pages()` consecutive new pages: leaves chained, each
+// intermediate page's last child its tail. The entries are consumed.
+BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& layout,
+                      std::vector<IndexEntry>&& sorted);
+
+// Both of the above.
 BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted);
 
 } // namespace tarnwick::jet

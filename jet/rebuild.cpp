@@ -412,7 +412,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     // cannot all be encoded falls back to the source's key bytes below.
     struct KeyedIndex {
         std::vector<IndexEntry> entries;
-        EntrySum sum; // of `entries`, summed by the thread that sorts them
+        EntrySum sum;       // of `entries`, summed by the thread that sorts them
+        IndexLayout layout; // laid out by that thread too
         bool encoded = true;
         std::string why;
     };
@@ -730,10 +731,10 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     for (auto& lv : lvs)
         flushLongValues(*lv);
 
-    // Indexes: the entries encoded from the rows are summed for verification and sorted on two
-    // other threads (the sorts are much of a large table's rebuild and need nothing but their
-    // own entries) while this one writes each index once it is sorted; the others are rebuilt
-    // from the source's entries, mapped to the new row places.
+    // Indexes: the entries encoded from the rows are summed for verification, sorted and laid
+    // out on two other threads (that is much of a large table's rebuild and needs nothing but
+    // their own entries) while this one writes each index in turn once it is laid out; the
+    // others are rebuilt from the source's entries, mapped to the new row places.
     std::vector<std::size_t> toSort;
     for (std::size_t k = 0; k < keyed.size(); ++k)
         if (keyed[k].encoded) toSort.push_back(k);
@@ -746,6 +747,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                 for (const IndexEntry& e : ki.entries)
                     ki.sum.add(RowPointer{e.page, e.row}.raw(), keyHash(e.key.bytes()));
                 sortIndexEntries(ki.entries);
+                ki.layout = layoutIndex(f_, ki.entries);
                 done.set_value();
             } catch (...) {
                 done.set_exception(std::current_exception());
@@ -765,8 +767,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         if (ki.encoded) {
             sorted[ri.number].get_future().get();
             report.written.indexes[ri.number] = ki.sum;
-            built.push_back(buildIndex(out_, t.newPage, std::move(ki.entries)));
+            built.push_back(writeIndex(out_, t.newPage, ki.layout, std::move(ki.entries)));
             ki.entries = {};
+            ki.layout = {};
             continue;
         }
         // Copying old key bytes is allowed only from an index that checks sound.
