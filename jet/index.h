@@ -25,6 +25,11 @@ struct IndexEntry {
 // Sorts entries into index order (`compare`).
 void sortIndexEntries(std::vector<IndexEntry>& entries);
 
+// Reserves room for `count` entries, on huge pages where the kernel has them: sorting reads a
+// large table's entries at random, across far more small pages than the processor keeps
+// translations for.
+void reserveEntries(std::vector<IndexEntry>& entries, std::size_t count);
+
 // One decoded index page.
 struct IndexPage {
     std::uint32_t number = 0;

@@ -467,7 +467,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     // The stored count is only a hint: a damaged one must not reserve more than the pages hold.
     const std::size_t expectedRows = std::min<std::size_t>(def.rowCount, owned.size() * 256);
     for (auto& ki : keyed)
-        ki.entries.reserve(expectedRows);
+        reserveEntries(ki.entries, expectedRows);
 
     // A long value as the rebuild carries it over, as the pieces it is stored in: whole, or when
     // salvaging as much as reads (gathered into `buffer`; `why` then says what was lost).
