@@ -414,6 +414,8 @@ private:
         std::deque<RowsPart> parts;
         std::size_t rows = 0;
         std::once_flag joined;
+        const std::vector<std::string> indexNames = namesOf(def);
+        std::vector<std::optional<IndexExam>> exams(def.realIndexes.size());
         auto liveRows = [&]() -> const LiveRows& {
             std::call_once(joined, [&] {
                 for (std::size_t k = 0; k < parts.size(); ++k)
@@ -434,15 +436,28 @@ private:
                 piece[k] = pages.subspan(from, to - from);
                 parts.emplace_back(name, def, live);
             }
+            // Indexes compared with the entries a rebuild wrote need no rows: when the threads
+            // share the work, they walk those first and then take the pieces.
+            std::vector<std::size_t> early;
+            for (std::size_t k = 0; share && k < def.realIndexes.size(); ++k)
+                if (shape_.written[k]) early.push_back(k);
             std::atomic<std::size_t> next = 0;
-            auto readPieces = [&] {
-                for (std::size_t k; (k = next.fetch_add(1)) < pieces;)
-                    readRows(name, def, piece[k], dataLabel, lvPages, parts[k]);
+            auto work = [&] {
+                for (std::size_t t; (t = next.fetch_add(1)) < early.size() + pieces;) {
+                    if (t >= early.size()) {
+                        const std::size_t k = t - early.size();
+                        readRows(name, def, piece[k], dataLabel, lvPages, parts[k]);
+                        continue;
+                    }
+                    const std::size_t k = early[t];
+                    exams[k] = examineIndex(def, name, def.realIndexes[k], indexNames[k], k, live,
+                                            liveRows);
+                }
             };
             {
                 std::future<void> other;
-                if (share) other = std::async(std::launch::async, readPieces);
-                readPieces();
+                if (share) other = std::async(std::launch::async, work);
+                work();
                 if (other.valid()) other.get();
             }
             for (std::size_t k = 0; k < pieces; ++k) {
@@ -468,7 +483,7 @@ private:
             else
                 problem("table definition", name, def.page, {}, msg);
         }
-        if (owned) checkIndexes(def, name, live, liveRows);
+        if (owned) checkIndexes(def, name, indexNames, live, liveRows, exams);
     }
 
     // What reading some of a table's pages found: its rows, and the claims and problems in
@@ -743,36 +758,43 @@ private:
         return exam;
     }
 
-    // Examines the table's indexes, two at a time when the file allows it, and reports what
-    // each found in index order.
-    void checkIndexes(const TableDef& def, const std::string& name, const LiveRows& counts,
-                      const std::function<const LiveRows&()>& liveRows) {
-        const std::size_t n = def.realIndexes.size();
-        std::vector<std::string> names(n);
-        for (std::size_t k = 0; k < n; ++k) {
+    // Each real index's logical names, as findings name it.
+    static std::vector<std::string> namesOf(const TableDef& def) {
+        std::vector<std::string> names(def.realIndexes.size());
+        for (std::size_t k = 0; k < names.size(); ++k) {
             const RealIndex& ri = def.realIndexes[k];
             for (const auto& li : def.indexes)
                 if (li.realIndex == ri.number) names[k] += (names[k].empty() ? "" : "/") + li.name;
             if (names[k].empty()) names[k] = "#" + std::to_string(ri.number);
         }
-        std::vector<IndexExam> exams(n);
-        auto examine = [&](std::size_t k) {
-            exams[k] = examineIndex(def, name, def.realIndexes[k], names[k], k, counts, liveRows);
+        return names;
+    }
+
+    // Examines the indexes not yet examined, two at a time when the file allows it, and
+    // reports what each found in index order.
+    void checkIndexes(const TableDef& def, const std::string& name,
+                      const std::vector<std::string>& names, const LiveRows& counts,
+                      const std::function<const LiveRows&()>& liveRows,
+                      std::vector<std::optional<IndexExam>>& exams) {
+        std::vector<std::size_t> todo;
+        for (std::size_t k = 0; k < exams.size(); ++k)
+            if (!exams[k]) todo.push_back(k);
+        auto examine = [&](std::size_t first, std::size_t step) {
+            for (std::size_t i = first; i < todo.size(); i += step) {
+                const std::size_t k = todo[i];
+                exams[k] =
+                    examineIndex(def, name, def.realIndexes[k], names[k], k, counts, liveRows);
+            }
         };
-        if (file_.readsConcurrently() && n > 1) {
-            auto odd = std::async(std::launch::async, [&] {
-                for (std::size_t k = 1; k < n; k += 2)
-                    examine(k);
-            });
-            for (std::size_t k = 0; k < n; k += 2)
-                examine(k);
+        if (file_.readsConcurrently() && todo.size() > 1) {
+            auto odd = std::async(std::launch::async, examine, 1, 2);
+            examine(0, 2);
             odd.get();
         } else {
-            for (std::size_t k = 0; k < n; ++k)
-                examine(k);
+            examine(0, 1);
         }
-        for (std::size_t k = 0; k < n; ++k)
-            reportIndex(name, def.realIndexes[k], names[k], exams[k]);
+        for (std::size_t k = 0; k < exams.size(); ++k)
+            reportIndex(name, def.realIndexes[k], names[k], *exams[k]);
     }
 
     void reportIndex(const std::string& name, const RealIndex& ri, const std::string& idxName,
