@@ -320,6 +320,7 @@ private:
         // out unless another index needs them).
         std::vector<const EntrySum*> written;
         bool placed = false;                        // rows are digested bound to their places
+        bool decodes = false;                       // some value is needed for a key
         std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
     };
     TableShape shape_;
@@ -342,7 +343,7 @@ private:
                 for (std::size_t c = 0; c < def.columns.size(); ++c)
                     if (def.columns[c].number == ic.column) {
                         positions.push_back(c);
-                        if (!entries) shape_.indexed[c] = true;
+                        if (!entries) shape_.indexed[c] = shape_.decodes = true;
                     }
         }
         for (std::size_t c = 0; c < def.columns.size(); ++c)
@@ -628,7 +629,11 @@ private:
                     part.digester.add(fields, &part.longValues);
                 // Every fixed-size value must have its full size; the indexed ones are decoded
                 // for their keys.
-                db_.decodeValues(def, fields, loc.data.page, part.values, nullptr, &shape.indexed);
+                if (shape.decodes)
+                    db_.decodeValues(def, fields, loc.data.page, part.values, nullptr,
+                                     &shape.indexed);
+                else
+                    db_.checkSizes(def, fields, loc.data.page);
                 for (std::size_t k = 0; k < def.realIndexes.size(); ++k) {
                     if (shape.written[k]) continue;
                     try {

@@ -205,6 +205,27 @@ std::vector<Value> Database::decodeValues(const TableDef& def, const std::vector
     return out;
 }
 
+namespace {
+
+// Whether a present fixed-size value is empty, which reads as null; any other short one is
+// damage.
+bool emptyFixed(const Column& c, const RawField& f, std::uint32_t page) {
+    const std::size_t need = fixedSizeOf(c.type);
+    if (!need || f.data.size() >= need) return false;
+    if (f.data.empty()) return true;
+    throw JetError("data page", page,
+                   "column \"" + c.name + "\" holds " + std::to_string(f.data.size()) + " bytes, " +
+                       typeName(c.type) + " needs " + std::to_string(need));
+}
+
+} // namespace
+
+void Database::checkSizes(const TableDef& def, const std::vector<RawField>& fields,
+                          std::uint32_t page) const {
+    for (std::size_t i = 0; i < def.columns.size(); ++i)
+        if (fields[i].present) emptyFixed(def.columns[i], fields[i], page);
+}
+
 void Database::decodeValues(const TableDef& def, const std::vector<RawField>& fields,
                             std::uint32_t page, std::vector<Value>& out,
                             std::vector<RowPointer>* lvRows, const std::vector<bool>* only) const {
@@ -221,22 +242,8 @@ void Database::decodeValues(const TableDef& def, const std::vector<RawField>& fi
         v.text.clear();
         v.bytes.clear();
         v.scale = 0;
-        if (!f.present) continue;
+        if (!f.present || emptyFixed(c, f, page) || (only && !(*only)[i])) continue;
         v.null = false;
-        const std::size_t need = fixedSizeOf(c.type);
-        if (need && f.data.size() < need) {
-            if (f.data.empty()) {
-                v.null = true;
-                continue;
-            }
-            throw JetError("data page", page,
-                           "column \"" + c.name + "\" holds " + std::to_string(f.data.size()) +
-                               " bytes, " + typeName(c.type) + " needs " + std::to_string(need));
-        }
-        if (only && !(*only)[i]) {
-            v.null = true;
-            continue;
-        }
         switch (c.type) {
         case ColumnType::Boolean:
             v.integer = f.boolValue ? 1 : 0;

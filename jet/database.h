@@ -100,6 +100,9 @@ public:
     void decodeValues(const TableDef& def, const std::vector<RawField>& fields, std::uint32_t page,
                       std::vector<Value>& out, std::vector<RowPointer>* longValueRows = nullptr,
                       const std::vector<bool>* only = nullptr) const;
+    // Only the size check of decodeValues, for rows whose values are not needed.
+    void checkSizes(const TableDef& def, const std::vector<RawField>& fields,
+                    std::uint32_t page) const;
     std::vector<Value> decodeRow(const TableDef& def, Bytes row, const RowLocation& where,
                                  std::vector<RowPointer>* longValueRows = nullptr) const;
 
