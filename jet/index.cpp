@@ -264,42 +264,46 @@ IndexPage readIndexPage(const PageFile& file, std::uint32_t page) {
     ip.entries.reserve(count);
     std::size_t prev = 0;
     Bytes prefix; // the first entry's leading bytes, which later entries leave out
-    for (std::size_t bitPos = 0; bitPos < mask.size() * 8; ++bitPos) {
-        if (!(mask[bitPos / 8] & (1u << (bitPos % 8)))) continue;
-        if (bitPos > area)
-            r.fail("entry mask marks an entry ending past the page at " + std::to_string(bitPos));
-        if (bitPos <= prev && !(bitPos == 0 && prev == 0)) r.fail("entry mask is not increasing");
-        if (bitPos == 0) r.fail("entry mask marks an empty first entry");
-        const Bytes stored = r.slice(f.indexFirstEntry + prev, bitPos - prev);
-        if (ip.entries.empty()) {
-            if (ip.prefixLength > stored.size())
-                r.fail("shared prefix of " + std::to_string(ip.prefixLength) +
-                       " bytes exceeds the first entry");
-            prefix = stored.first(ip.prefixLength);
+    // The set bits in order, a byte of the mask at a time: most bits are clear.
+    for (std::size_t byte = 0; byte < mask.size(); ++byte)
+        for (unsigned bits = mask[byte]; bits; bits &= bits - 1) {
+            const std::size_t bitPos = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+            if (bitPos > area)
+                r.fail("entry mask marks an entry ending past the page at " +
+                       std::to_string(bitPos));
+            if (bitPos <= prev && !(bitPos == 0 && prev == 0))
+                r.fail("entry mask is not increasing");
+            if (bitPos == 0) r.fail("entry mask marks an empty first entry");
+            const Bytes stored = r.slice(f.indexFirstEntry + prev, bitPos - prev);
+            if (ip.entries.empty()) {
+                if (ip.prefixLength > stored.size())
+                    r.fail("shared prefix of " + std::to_string(ip.prefixLength) +
+                           " bytes exceeds the first entry");
+                prefix = stored.first(ip.prefixLength);
+            }
+            const Bytes lead = ip.entries.empty() ? Bytes{} : prefix;
+            const std::size_t full = lead.size() + stored.size();
+            if (full < trailer)
+                r.fail("entry " + std::to_string(ip.entries.size()) +
+                       " is shorter than its row pointer");
+            const std::size_t k = full - trailer;
+            auto at = [&](std::size_t i) {
+                return i < lead.size() ? lead[i] : stored[i - lead.size()];
+            };
+            IndexEntry& e = ip.entries.emplace_back();
+            std::uint8_t* key = e.key.prepare(k);
+            const std::size_t fromLead = std::min(k, lead.size());
+            if (fromLead) std::memcpy(key, lead.data(), fromLead);
+            if (k > fromLead) std::memcpy(key + fromLead, stored.data(), k - fromLead);
+            e.page = (static_cast<std::uint32_t>(at(k)) << 16) |
+                     (static_cast<std::uint32_t>(at(k + 1)) << 8) | at(k + 2);
+            e.row = at(k + 3);
+            if (!ip.leaf)
+                e.child = (static_cast<std::uint32_t>(at(k + 4)) << 24) |
+                          (static_cast<std::uint32_t>(at(k + 5)) << 16) |
+                          (static_cast<std::uint32_t>(at(k + 6)) << 8) | at(k + 7);
+            prev = bitPos;
         }
-        const Bytes lead = ip.entries.empty() ? Bytes{} : prefix;
-        const std::size_t full = lead.size() + stored.size();
-        if (full < trailer)
-            r.fail("entry " + std::to_string(ip.entries.size()) +
-                   " is shorter than its row pointer");
-        const std::size_t k = full - trailer;
-        auto at = [&](std::size_t i) {
-            return i < lead.size() ? lead[i] : stored[i - lead.size()];
-        };
-        IndexEntry& e = ip.entries.emplace_back();
-        std::uint8_t* key = e.key.prepare(k);
-        const std::size_t fromLead = std::min(k, lead.size());
-        if (fromLead) std::memcpy(key, lead.data(), fromLead);
-        if (k > fromLead) std::memcpy(key + fromLead, stored.data(), k - fromLead);
-        e.page = (static_cast<std::uint32_t>(at(k)) << 16) |
-                 (static_cast<std::uint32_t>(at(k + 1)) << 8) | at(k + 2);
-        e.row = at(k + 3);
-        if (!ip.leaf)
-            e.child = (static_cast<std::uint32_t>(at(k + 4)) << 24) |
-                      (static_cast<std::uint32_t>(at(k + 5)) << 16) |
-                      (static_cast<std::uint32_t>(at(k + 6)) << 8) | at(k + 7);
-        prev = bitPos;
-    }
     ip.usedBytes = prev;
     return ip;
 }
