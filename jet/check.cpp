@@ -405,7 +405,12 @@ private:
         PageIndex pageIndex{std::vector<std::uint32_t>(file_.pageCount(), LiveRows::npos),
                             std::vector<std::uint16_t>(file_.pageCount(), 0)};
         LiveRows live;
-        live.expectEntries(def.realIndexes.size());
+        // Rows keep keys for the indexes compared with them; a table whose indexes are all
+        // compared with written entries needs none.
+        live.expectEntries(std::all_of(shape_.written.begin(), shape_.written.end(),
+                                       [](const EntrySum* w) { return w != nullptr; })
+                               ? 0
+                               : def.realIndexes.size());
         live.pages = &pageIndex;
         unkeyed_.clear();
         auto owned = readMap(def.ownedMap, "owned-pages usage map", name);
@@ -595,6 +600,7 @@ private:
                 splitRow(f_, def, row, kDataPage, loc.data.page, loc.data.row, fields);
                 at = live.add(loc.header);
                 for (std::size_t k = 0; k < shape.indexColumns.size(); ++k) {
+                    if (shape.written[k]) continue;
                     bool allNull = true;
                     for (std::size_t c : shape.indexColumns[k])
                         if (fields[c].present) allNull = false;
