@@ -18,10 +18,8 @@ namespace tarnwick::jet {
 
 SourceRows RebuildResult::digests() const {
     SourceRows out{tableIds, {}, {}};
-    for (const auto& t : tables) {
-        out.tables[t.name] = t.digest;
+    for (const auto& t : tables)
         out.written[t.name] = t.written;
-    }
     return out;
 }
 
@@ -662,7 +660,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                     }
                 }
                 const std::uint32_t placed = placeRow(p.header, placing);
-                report.digest.add(p.hash);
                 report.written.rows.addPlaced(p.hash, placed);
                 if (!changes.empty()) idChanges[p.header.raw()] = std::move(changes);
                 for (std::size_t k = 0; k < keyed.size(); ++k) {

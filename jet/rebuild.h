@@ -20,8 +20,9 @@ struct TableRebuild {
     std::uint64_t rowsLost = 0, longValuesLost = 0;
     std::vector<std::string> losses;
     std::vector<std::string> notes; // e.g. an index rebuilt from its stored keys
-    RowDigest digest;               // the rows carried over, as read from the source
-    WrittenTable written;           // the same rows where they were placed, and index entries
+    // The rows carried over, as read from the source, each where it was placed; and the
+    // entries of the indexes encoded from them.
+    WrittenTable written;
 };
 
 struct RebuildResult {
