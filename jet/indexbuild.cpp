@@ -126,7 +126,6 @@ IndexLayout layoutIndex(const Format& f, const std::vector<IndexEntry>& sorted) 
     std::vector<std::size_t> last;
     for (const auto& leaf : layout.leaves)
         last.push_back(leaf.second - 1);
-    layout.lastLeaves = last;
     while (last.size() > 1) {
         // Every child but the last is a stored entry (with its child's page), the last is the
         // tail; the stored entries must fit a page.
@@ -186,7 +185,9 @@ BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& l
     }
 
     // Intermediate levels, each on the pages after the level below.
-    std::vector<std::size_t> last = layout.lastLeaves; // per page of the level below
+    std::vector<std::size_t> last; // per page of the level below: its greatest entry
+    for (const auto& leaf : layout.leaves)
+        last.push_back(leaf.second - 1);
     std::uint32_t below = first;
     first += static_cast<std::uint32_t>(leaves);
     for (const auto& groups : layout.levels) {

@@ -23,7 +23,6 @@ struct IndexLayout {
     using Range = std::pair<std::size_t, std::size_t>; // [begin, end)
     std::vector<Range> leaves;                         // ranges of entries
     std::vector<std::vector<Range>> levels;            // ranges of the pages of the level below
-    std::vector<std::size_t> lastLeaves;               // per leaf: the index of its last entry
     std::uint32_t distinctKeys = 0;
     std::uint32_t pages() const;
 };
