@@ -17,11 +17,12 @@ public:
     explicit Digests(TableIdMap renumber = {}) : renumber_(std::move(renumber)) {}
     Digests(const Digests&) = delete; // the digesters point at `renumber_`
 
-    void add(const CatalogEntry& table, const TableDef& def, const std::vector<RawField>& row) {
+    void add(const CatalogEntry& table, const TableDef& def, const std::vector<RawField>& row,
+             const std::vector<std::vector<Bytes>>& longValues) {
         auto it = digesters_.find(table.name);
         if (it == digesters_.end())
             it = digesters_.emplace(table.name, RowDigester(table.name, def, renumber_)).first;
-        it->second.add(row);
+        it->second.add(row, &longValues);
     }
     std::map<std::string, RowDigest> result() const {
         std::map<std::string, RowDigest> out;
@@ -54,15 +55,14 @@ SourceRows tableDigests(const Database& db, const TableIdMap& renumber) {
     for (const CatalogEntry* t : db.tables(true)) {
         const TableDef& def = db.tableDef(*t);
         db.forEachRawRow(def, [&](const RowLocation& loc, Bytes stored) {
-            auto fields =
+            const auto fields =
                 splitRow(db.format(), def, stored, "data page", loc.data.page, loc.data.row);
-            std::vector<std::vector<std::uint8_t>> longValues(fields.size());
+            // Long values are digested in the pieces they are stored in, not gathered.
+            std::vector<std::vector<Bytes>> longValues(fields.size());
             for (std::size_t c = 0; c < fields.size(); ++c)
-                if (def.columns[c].isLong() && fields[c].present) {
-                    longValues[c] = readLongValue(db.file(), fields[c].data, loc.data.page);
-                    fields[c].data = longValues[c];
-                }
-            digests.add(*t, def, fields);
+                if (def.columns[c].isLong() && fields[c].present)
+                    readLongValueParts(db.file(), fields[c].data, loc.data.page, longValues[c]);
+            digests.add(*t, def, fields, longValues);
             return true;
         });
         db.file().releaseCache();
