@@ -209,13 +209,16 @@ namespace {
 
 // Whether a present fixed-size value is empty, which reads as null; any other short one is
 // damage.
-bool emptyFixed(const Column& c, const RawField& f, std::uint32_t page) {
-    const std::size_t need = fixedSizeOf(c.type);
-    if (!need || f.data.size() >= need) return false;
-    if (f.data.empty()) return true;
+[[noreturn]] void tooShort(const Column& c, const RawField& f, std::uint32_t page) {
     throw JetError("data page", page,
                    "column \"" + c.name + "\" holds " + std::to_string(f.data.size()) + " bytes, " +
-                       typeName(c.type) + " needs " + std::to_string(need));
+                       typeName(c.type) + " needs " + std::to_string(fixedSizeOf(c.type)));
+}
+
+inline bool emptyFixed(const Column& c, const RawField& f, std::uint32_t page) {
+    if (f.data.size() >= fixedSizeOf(c.type)) return false;
+    if (f.data.empty()) return true;
+    tooShort(c, f, page);
 }
 
 } // namespace

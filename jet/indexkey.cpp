@@ -35,9 +35,12 @@ std::string codePointName(std::uint32_t cp) {
     return buf;
 }
 
-void appendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+// The low `Bytes` bytes of v, most significant first.
+template <int Bytes> void appendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t v) {
+    std::uint8_t b[Bytes];
+    for (int i = 0; i < Bytes; ++i)
+        b[i] = static_cast<std::uint8_t>(v >> (8 * (Bytes - 1 - i)));
+    out.insert(out.end(), b, b + Bytes);
 }
 
 void invertFrom(std::vector<std::uint8_t>& out, std::size_t from) {
@@ -46,20 +49,15 @@ void invertFrom(std::vector<std::uint8_t>& out, std::size_t from) {
 }
 
 // Signed integers: two's complement with the sign bit flipped sorts as unsigned bytes.
-void appendInteger(std::vector<std::uint8_t>& out, std::int64_t v, int bytes) {
-    const std::size_t at = out.size();
-    appendBigEndian(out, static_cast<std::uint64_t>(v), bytes);
-    out[at] ^= 0x80;
+template <int Bytes> void appendInteger(std::vector<std::uint8_t>& out, std::int64_t v) {
+    appendBigEndian<Bytes>(out, static_cast<std::uint64_t>(v) ^
+                                    (std::uint64_t{0x80} << (8 * (Bytes - 1))));
 }
 
 // IEEE numbers: positives get the sign bit set, negatives are inverted whole.
-void appendFloat(std::vector<std::uint8_t>& out, std::uint64_t bits, int bytes) {
-    const std::size_t at = out.size();
-    appendBigEndian(out, bits, bytes);
-    if (out[at] & 0x80)
-        invertFrom(out, at);
-    else
-        out[at] ^= 0x80;
+template <int Bytes> void appendFloat(std::vector<std::uint8_t>& out, std::uint64_t bits) {
+    const std::uint64_t sign = std::uint64_t{0x80} << (8 * (Bytes - 1));
+    appendBigEndian<Bytes>(out, bits & sign ? ~bits : bits ^ sign);
 }
 
 // Binary values in blocks of 8 bytes; each full block but the last is followed by 9, the last
@@ -160,20 +158,20 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
         key.push_back(static_cast<std::uint8_t>(value.integer));
         break;
     case ColumnType::Integer:
-        appendInteger(key, value.integer, 2);
+        appendInteger<2>(key, value.integer);
         break;
     case ColumnType::Long:
-        appendInteger(key, value.integer, 4);
+        appendInteger<4>(key, value.integer);
         break;
     case ColumnType::Currency:
-        appendInteger(key, value.integer, 8);
+        appendInteger<8>(key, value.integer);
         break;
     case ColumnType::Single:
-        appendFloat(key, std::bit_cast<std::uint32_t>(static_cast<float>(value.real)), 4);
+        appendFloat<4>(key, std::bit_cast<std::uint32_t>(static_cast<float>(value.real)));
         break;
     case ColumnType::Double:
     case ColumnType::DateTime:
-        appendFloat(key, std::bit_cast<std::uint64_t>(value.real), 8);
+        appendFloat<8>(key, std::bit_cast<std::uint64_t>(value.real));
         break;
     case ColumnType::Guid: {
         if (value.bytes.size() != 16) cannotEncode(column, value, "a GUID needs 16 bytes");

@@ -44,33 +44,6 @@ std::string typeName(ColumnType t) {
     return "Type" + std::to_string(static_cast<int>(t));
 }
 
-std::size_t fixedSizeOf(ColumnType t) {
-    switch (t) {
-    case ColumnType::Boolean:
-        return 0;
-    case ColumnType::Byte:
-        return 1;
-    case ColumnType::Integer:
-        return 2;
-    case ColumnType::Long:
-        return 4;
-    case ColumnType::Currency:
-        return 8;
-    case ColumnType::Single:
-        return 4;
-    case ColumnType::Double:
-        return 8;
-    case ColumnType::DateTime:
-        return 8;
-    case ColumnType::Guid:
-        return 16;
-    case ColumnType::Decimal:
-        return 17;
-    default:
-        return 0;
-    }
-}
-
 const Column* TableDef::columnByNumber(std::uint16_t number) const {
     for (const auto& c : columns)
         if (c.number == number) return &c;

@@ -29,7 +29,28 @@ enum class ColumnType : std::uint8_t {
 
 std::string typeName(ColumnType t);
 // Bytes a fixed-size value of this type takes in a row, 0 for types of variable size.
-std::size_t fixedSizeOf(ColumnType t);
+// Inline: it is asked for every field of every row.
+constexpr std::size_t fixedSizeOf(ColumnType t) {
+    switch (t) {
+    case ColumnType::Byte:
+        return 1;
+    case ColumnType::Integer:
+        return 2;
+    case ColumnType::Long:
+    case ColumnType::Single:
+        return 4;
+    case ColumnType::Currency:
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+        return 8;
+    case ColumnType::Guid:
+        return 16;
+    case ColumnType::Decimal:
+        return 17;
+    default: // Boolean lives in the null mask; the rest vary in size
+        return 0;
+    }
+}
 
 namespace colflag {
 constexpr std::uint8_t fixed = 0x01;
