@@ -320,6 +320,7 @@ private:
         // out unless another index needs them).
         std::vector<const EntrySum*> written;
         bool placed = false;                        // rows are digested bound to their places
+        bool asStored = false;                      // ... and by their stored bytes
         bool decodes = false;                       // some value is needed for a key
         std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
     };
@@ -333,6 +334,7 @@ private:
         if (written_)
             if (auto it = written_->find(name); it != written_->end()) written = &it->second;
         shape_.placed = written != nullptr;
+        shape_.asStored = written && written->asStored;
         for (const auto& ri : def.realIndexes) {
             const EntrySum*& entries = shape_.written.emplace_back();
             if (written)
@@ -629,7 +631,9 @@ private:
                                              "\" but is missing from the column's usage map");
                     }
                 }
-                if (rowDigests_ && shape.placed)
+                if (rowDigests_ && shape.asStored)
+                    part.digester.addPlacedStored(row, loc.header.raw());
+                else if (rowDigests_ && shape.placed)
                     part.digester.addPlaced(fields, &part.longValues, loc.header.raw());
                 else if (rowDigests_)
                     part.digester.add(fields, &part.longValues);

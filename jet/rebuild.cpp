@@ -345,6 +345,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             lvs.push_back(std::make_unique<LongValueColumn>(f_, c.number));
             lvByColumn[c.number] = lvs.back().get();
         }
+    // Rows without long values or ids are copied as they are stored, and digested so.
+    const bool asStored = idColumns.empty() && lvs.empty();
+    report.written.asStored = asStored;
     const bool isCatalog = t.oldPage == kCatalogPage;
     int typeColumn = -1, idColumn = -1;
     if (isCatalog)
@@ -541,7 +544,12 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             }
         }
         part.rows.push_back(
-            {header, at, stored, {}, false, part.digester.hash(fields, &part.parts)});
+            {header,
+             at,
+             stored,
+             {},
+             false,
+             asStored ? hashStoredRow(stored) : part.digester.hash(fields, &part.parts)});
     };
 
     // Prepares the rows of `pages`; a failure that ends the rebuild stops it in `part.failed`.
@@ -620,10 +628,9 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             const std::size_t keys = keyAt;
             keyAt += keyed.size();
             try {
-                // Rows without long values or ids are copied as they are stored.
                 Bytes placing = p.stored;
                 std::vector<std::pair<std::int32_t, std::int32_t>> changes;
-                if (!idColumns.empty() || !lvs.empty()) {
+                if (!asStored) {
                     row.assign(p.stored.begin(), p.stored.end());
                     placing = row;
                     splitRow(f_, def, p.stored, dataPageName, p.at.page, p.at.row, fields);

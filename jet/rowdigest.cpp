@@ -168,6 +168,13 @@ private:
 
 } // namespace
 
+RowHashes hashStoredRow(Bytes row) {
+    WordHash h;
+    h.add(row.size());
+    h.add(row.data(), row.size());
+    return h.finish();
+}
+
 RowDigester::RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber)
     : renumber_(renumber.empty() ? nullptr : &renumber) {
     for (const Column& c : def.columns) {

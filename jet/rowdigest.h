@@ -51,11 +51,17 @@ struct RowDigest {
     }
 };
 
+// A row by its stored bytes. A table that a rebuild copies row for row, byte for byte, is
+// digested this way on both sides: equal bytes under one definition are equal values, and
+// hashing them whole is much quicker than hashing them field by field.
+RowHashes hashStoredRow(Bytes row);
+
 // What a rebuild wrote into one table: its rows, digested where it placed them, and the
 // entries of each index whose keys it encoded from those rows, by real index number.
 struct WrittenTable {
     RowDigest rows;
     std::map<std::uint16_t, EntrySum> indexes;
+    bool asStored = false; // rows digested by `hashStoredRow`, else by their fields
 };
 
 // Row digests of a source's tables, with the object ids renumbered as in the new file.
@@ -83,6 +89,7 @@ public:
                    const std::vector<std::vector<Bytes>>* longValues, std::uint32_t at) {
         digest_.addPlaced(hash(fields, longValues), at);
     }
+    void addPlacedStored(Bytes row, std::uint32_t at) { digest_.addPlaced(hashStoredRow(row), at); }
     // One row's hashes, as `add` takes them.
     RowHashes hash(const std::vector<RawField>& fields,
                    const std::vector<std::vector<Bytes>>* longValues = nullptr) const;

@@ -642,6 +642,10 @@ TEST_F(Compact, VerificationHoldsTheRebuildToWhatItWrote) {
     const TableDef& def = rebuilt->tableDef(*rebuilt->findTable(table));
     const RowDigester digester(table, def);
     rebuilt->forEachRawRow(def, [&](const RowLocation& loc, Bytes stored) {
+        if (written.written[table].asStored) {
+            rows.emplace_back(loc.header.raw(), hashStoredRow(stored));
+            return true;
+        }
         auto fields = splitRow(rebuilt->format(), def, stored, "row", loc.data.page, 0);
         std::vector<std::vector<std::uint8_t>> longValues(fields.size());
         for (std::size_t c = 0; c < fields.size(); ++c)

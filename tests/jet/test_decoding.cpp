@@ -613,11 +613,14 @@ TEST(RowDigests, EveryByteOfAShortValueAndNoMore) {
         d.add({{true, Bytes(bytes.data(), n)}});
         return d.digest();
     };
+    auto stored = [&](std::size_t n) { return hashStoredRow(Bytes(bytes.data(), n)).a; };
     for (std::size_t n = 1; n < bytes.size(); ++n) {
         const RowDigest before = digest(n);
+        const std::uint64_t storedBefore = stored(n);
         for (std::size_t i = 0; i <= n; ++i) {
             bytes[i] ^= 0x80;
             EXPECT_EQ(digest(n) == before, i == n) << n << " bytes, byte " << i << " changed";
+            EXPECT_EQ(stored(n) == storedBefore, i == n) << "stored, " << n << " bytes, byte " << i;
             bytes[i] ^= 0x80;
         }
     }
