@@ -419,11 +419,12 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         std::string why;
     };
     std::vector<KeyedIndex> keyed(def.realIndexes.size());
-    std::vector<bool> indexed(def.columns.size());
-    for (const auto& ri : def.realIndexes)
-        for (const auto& ic : ri.columns)
-            for (std::size_t i = 0; i < def.columns.size(); ++i)
-                if (def.columns[i].number == ic.column) indexed[i] = true;
+    std::vector<std::size_t> indexed; // positions of the columns some key is made of
+    for (std::size_t i = 0; i < def.columns.size(); ++i)
+        for (const auto& ri : def.realIndexes)
+            for (const auto& ic : ri.columns)
+                if (def.columns[i].number == ic.column && (indexed.empty() || indexed.back() != i))
+                    indexed.push_back(i);
     const Version version = f_.version;
     const int codePage = src_.header().codePage;
 
@@ -499,8 +500,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         // Only the indexed fields are ever set; the others stay null from the first row on.
         if (part.keyFields.size() != fields.size())
             part.keyFields.assign(fields.size(), RawField{});
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            if (indexed[i]) part.keyFields[i] = fields[i];
+        for (std::size_t i : indexed)
+            part.keyFields[i] = fields[i];
         auto& values = part.values;
         src_.decodeValues(def, part.keyFields, at.page, values);
         for (std::size_t i = 0; i < values.size(); ++i)
