@@ -37,10 +37,8 @@ std::string codePointName(std::uint32_t cp) {
 
 // The low `Bytes` bytes of v, most significant first.
 template <int Bytes> void appendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t v) {
-    std::uint8_t b[Bytes];
-    for (int i = 0; i < Bytes; ++i)
-        b[i] = static_cast<std::uint8_t>(v >> (8 * (Bytes - 1 - i)));
-    out.insert(out.end(), b, b + Bytes);
+    for (int i = Bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 void invertFrom(std::vector<std::uint8_t>& out, std::size_t from) {
@@ -217,16 +215,27 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
 void encodeIndexKey(std::vector<std::uint8_t>& key, Version version, int codePage,
                     const TableDef& def, const RealIndex& index, const std::vector<Value>& row) {
     key.clear();
-    for (const IndexColumn& ic : index.columns) {
-        std::size_t i = ic.position;
-        if (i >= def.columns.size() || def.columns[i].number != ic.column)
-            for (i = 0; i < def.columns.size() && def.columns[i].number != ic.column;)
-                ++i;
-        if (i == def.columns.size() || i >= row.size())
-            throw JetError("index key", JetError::noPage,
-                           "the index names column number " + std::to_string(ic.column) +
-                               ", which the table does not have");
-        appendKeySegment(key, version, codePage, def.columns[i], row[i], ic.ascending);
+    appendIndexKey(key, version, codePage, def, index, row);
+}
+
+void appendIndexKey(std::vector<std::uint8_t>& keys, Version version, int codePage,
+                    const TableDef& def, const RealIndex& index, const std::vector<Value>& row) {
+    const std::size_t at = keys.size();
+    try {
+        for (const IndexColumn& ic : index.columns) {
+            std::size_t i = ic.position;
+            if (i >= def.columns.size() || def.columns[i].number != ic.column)
+                for (i = 0; i < def.columns.size() && def.columns[i].number != ic.column;)
+                    ++i;
+            if (i == def.columns.size() || i >= row.size())
+                throw JetError("index key", JetError::noPage,
+                               "the index names column number " + std::to_string(ic.column) +
+                                   ", which the table does not have");
+            appendKeySegment(keys, version, codePage, def.columns[i], row[i], ic.ascending);
+        }
+    } catch (...) {
+        keys.resize(at);
+        throw;
     }
 }
 

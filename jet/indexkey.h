@@ -30,6 +30,10 @@ void encodeIndexKey(std::vector<std::uint8_t>& key, const Database& db, const Ta
                     const RealIndex& index, const std::vector<Value>& row);
 void encodeIndexKey(std::vector<std::uint8_t>& key, Version version, int codePage,
                     const TableDef& def, const RealIndex& index, const std::vector<Value>& row);
+// The same appended to `keys`, which collects many rows' keys one after another; on a throw,
+// `keys` is as it was.
+void appendIndexKey(std::vector<std::uint8_t>& keys, Version version, int codePage,
+                    const TableDef& def, const RealIndex& index, const std::vector<Value>& row);
 
 // One column's segment (start or null byte and the encoded value).
 void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codePage,

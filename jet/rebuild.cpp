@@ -419,12 +419,19 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         std::string why;
     };
     std::vector<KeyedIndex> keyed(def.realIndexes.size());
-    std::vector<std::size_t> indexed; // positions of the columns some key is made of
-    for (std::size_t i = 0; i < def.columns.size(); ++i)
-        for (const auto& ri : def.realIndexes)
-            for (const auto& ic : ri.columns)
-                if (def.columns[i].number == ic.column && (indexed.empty() || indexed.back() != i))
-                    indexed.push_back(i);
+    // Positions of the columns some key is made of, of each index's columns, and of the
+    // columns holding ids.
+    std::vector<std::size_t> indexed, ids;
+    std::vector<std::vector<std::size_t>> keyColumns(def.realIndexes.size());
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+        for (std::size_t k = 0; k < def.realIndexes.size(); ++k)
+            for (const auto& ic : def.realIndexes[k].columns)
+                if (def.columns[i].number == ic.column) {
+                    if (indexed.empty() || indexed.back() != i) indexed.push_back(i);
+                    keyColumns[k].push_back(i);
+                }
+        if (idColumns.count(def.columns[i].number)) ids.push_back(i);
+    }
     const Version version = f_.version;
     const int codePage = src_.header().codePage;
 
@@ -452,7 +459,6 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         std::vector<RawField> fields, keyFields;
         std::vector<std::vector<std::uint8_t>> longValues; // salvage: what of a value read
         std::vector<std::vector<Bytes>> parts;             // per column: the value's pieces
-        std::vector<std::uint8_t> key;
 
         Part(const std::string& name, const TableDef& def, const TableIdMap& ids)
             : unkeyed(def.realIndexes.size()), digester(name, def, ids),
@@ -504,8 +510,8 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             part.keyFields[i] = fields[i];
         auto& values = part.values;
         src_.decodeValues(def, part.keyFields, at.page, values);
-        for (std::size_t i = 0; i < values.size(); ++i)
-            if (!values[i].null && idColumns.count(def.columns[i].number)) {
+        for (std::size_t i : ids)
+            if (!values[i].null) {
                 auto it = result_.tableIds.find(static_cast<std::uint32_t>(values[i].integer));
                 if (it != result_.tableIds.end()) values[i].integer = it->second;
             }
@@ -526,20 +532,19 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
             const RealIndex& ri = def.realIndexes[k];
             part.keys.emplace_back(0, kNoEntry);
             if (!part.unkeyed[k].empty()) continue;
-            if (ri.flags & idxflag::ignoreNulls) {
-                bool allNull = true;
-                for (const auto& ic : ri.columns)
-                    for (std::size_t i = 0; i < def.columns.size(); ++i)
-                        if (def.columns[i].number == ic.column && !values[i].null) allNull = false;
-                if (allNull) continue;
-            }
+            if ((ri.flags & idxflag::ignoreNulls) &&
+                std::all_of(keyColumns[k].begin(), keyColumns[k].end(),
+                            [&](std::size_t i) { return values[i].null; }))
+                continue;
+            const std::size_t from = part.keyBytes.size();
             try {
-                encodeIndexKey(part.key, version, codePage, def, ri, values);
-                if (part.key.size() >= kNoEntry)
+                appendIndexKey(part.keyBytes, version, codePage, def, ri, values);
+                if (part.keyBytes.size() - from >= kNoEntry) {
+                    part.keyBytes.resize(from);
                     throw JetError("index key", JetError::noPage, "a key is longer than a page");
-                part.keys.back() = {static_cast<std::uint32_t>(part.keyBytes.size()),
-                                    static_cast<std::uint16_t>(part.key.size())};
-                part.keyBytes.insert(part.keyBytes.end(), part.key.begin(), part.key.end());
+                }
+                part.keys.back() = {static_cast<std::uint32_t>(from),
+                                    static_cast<std::uint16_t>(part.keyBytes.size() - from)};
             } catch (const JetError& e) {
                 part.unkeyed[k] = e.what();
             }
