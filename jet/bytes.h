@@ -2,8 +2,10 @@
 
 #include "jet/error.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -73,6 +75,30 @@ inline std::uint16_t le16(const std::uint8_t* p) {
 inline std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The n <= 8 bytes at p as a little-endian word, zero-padded, without reading past them: one
+// load, two overlapping ones, or three single bytes.
+inline std::uint64_t loadPadded(const std::uint8_t* p, std::size_t n) {
+    if (n == 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+        return w;
+    }
+    if (n >= 4) {
+        std::uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            lo = __builtin_bswap32(lo);
+            hi = __builtin_bswap32(hi);
+        }
+        return lo | std::uint64_t{hi} << (8 * (n - 4));
+    }
+    if (n == 0) return 0;
+    return std::uint64_t{p[0]} | std::uint64_t{p[n / 2]} << (8 * (n / 2)) |
+           std::uint64_t{p[n - 1]} << (8 * (n - 1));
 }
 
 // Row pointer as stored in usage maps, overflow rows and long values: row in the low byte.

@@ -23,11 +23,7 @@ inline std::uint64_t keyHash(Bytes key) {
         std::memcpy(&w, key.data() + i, 8);
         mix(w);
     }
-    if (i < key.size()) {
-        std::uint64_t w = 0;
-        std::memcpy(&w, key.data() + i, key.size() - i);
-        mix(w);
-    }
+    if (i < key.size()) mix(loadPadded(key.data() + i, key.size() - i));
     h = (h ^ (h >> 29)) * 0xC4CEB9FE1A85EC53ull;
     h ^= h >> 32;
     return h ? h : 1;

@@ -20,10 +20,20 @@ constexpr int kMaxDepth = 8;
 } // namespace
 
 int IndexEntry::compare(const IndexEntry& o) const {
+    // Keys are short: compared a word at a time, most significant byte first, in line.
     const std::size_t n = std::min(key.size(), o.key.size());
-    if (n) {
-        const int c = std::memcmp(key.data(), o.key.data(), n);
-        if (c != 0) return c < 0 ? -1 : 1;
+    const std::uint8_t *a = key.data(), *b = o.key.data();
+    auto order = [](std::uint64_t x, std::uint64_t y) {
+        return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const std::uint64_t x = loadPadded(a + i, 8), y = loadPadded(b + i, 8);
+        if (x != y) return order(x, y);
+    }
+    if (i < n) {
+        const std::uint64_t x = loadPadded(a + i, n - i), y = loadPadded(b + i, n - i);
+        if (x != y) return order(x, y);
     }
     if (key.size() != o.key.size()) return key.size() < o.key.size() ? -1 : 1;
     if (page != o.page) return page < o.page ? -1 : 1;
@@ -239,6 +249,25 @@ std::uint32_t IndexPage::computedFreeSpace(const Format& f) const {
     return used < f.pageSize ? static_cast<std::uint32_t>(f.pageSize - used) : 0;
 }
 
+namespace {
+// Counted eight bytes at a time without the processor's instruction, which the baseline
+// x86-64 target lacks (std::popcount would call out for every byte).
+std::size_t setBits(Bytes mask) {
+    std::size_t count = 0, i = 0;
+    for (; i + 8 <= mask.size(); i += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, mask.data() + i, 8);
+        x -= (x >> 1) & 0x5555555555555555ull;
+        x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+        x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+        count += static_cast<std::size_t>((x * 0x0101010101010101ull) >> 56);
+    }
+    for (; i < mask.size(); ++i)
+        count += static_cast<std::size_t>(std::popcount(mask[i]));
+    return count;
+}
+} // namespace
+
 IndexPage readIndexPage(const PageFile& file, std::uint32_t page) {
     const Format& f = file.format();
     ByteReader r = file.reader(page, kStructure);
@@ -258,10 +287,7 @@ IndexPage readIndexPage(const PageFile& file, std::uint32_t page) {
     const std::size_t area = f.pageSize - f.indexFirstEntry;
 
     Bytes mask = r.slice(f.indexMaskOffset, f.indexMaskLength);
-    std::size_t count = 0;
-    for (std::uint8_t m : mask)
-        count += static_cast<std::size_t>(std::popcount(m));
-    ip.entries.reserve(count);
+    ip.entries.reserve(setBits(mask));
     std::size_t prev = 0;
     Bytes prefix; // the first entry's leading bytes, which later entries leave out
     // The set bits in order, a byte of the mask at a time: most bits are clear.

@@ -30,24 +30,6 @@ std::uint64_t load(const std::uint8_t* p) {
     return w;
 }
 
-// The n < 8 bytes at p as a word, zero-padded, without reading past them: two overlapping
-// loads, or three single bytes.
-std::uint64_t loadShort(const std::uint8_t* p, std::size_t n) {
-    if (n >= 4) {
-        std::uint32_t lo, hi;
-        std::memcpy(&lo, p, 4);
-        std::memcpy(&hi, p + n - 4, 4);
-        if constexpr (std::endian::native == std::endian::big) {
-            lo = __builtin_bswap32(lo);
-            hi = __builtin_bswap32(hi);
-        }
-        return lo | std::uint64_t{hi} << (8 * (n - 4));
-    }
-    if (n == 0) return 0;
-    return std::uint64_t{p[0]} | std::uint64_t{p[n / 2]} << (8 * (n / 2)) |
-           std::uint64_t{p[n - 1]} << (8 * (n - 1));
-}
-
 std::uint64_t mix(std::uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -82,7 +64,7 @@ public:
     void add(const std::uint8_t* p, std::size_t n) {
         for (; n >= 8; p += 8, n -= 8)
             add(load(p));
-        if (n) add(loadShort(p, n));
+        if (n) add(loadPadded(p, n));
     }
     RowHashes finish() {
         if (half_) block(a_, b_, pending_, 0);
@@ -177,9 +159,9 @@ RowHashes hashStoredRow(Bytes row) {
     for (; n >= 16; p += 16, n -= 16)
         block(a, b, load(p), load(p + 8));
     if (n > 8)
-        block(a, b, load(p), loadShort(p + 8, n - 8));
+        block(a, b, load(p), loadPadded(p + 8, n - 8));
     else if (n)
-        block(a, b, n == 8 ? load(p) : loadShort(p, n), 0);
+        block(a, b, n == 8 ? load(p) : loadPadded(p, n), 0);
     return {mix(a), mix(b ^ 0x165667B19E3779F9ull)};
 }
 
