@@ -3,6 +3,8 @@
 #include "jet/error.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace tarnwick::jet {
 
@@ -30,12 +32,17 @@ std::size_t writeTail(std::uint8_t* to, const IndexEntry& e, bool withChild) {
     return 8;
 }
 
+// A word at a time: the first differing byte is the lowest set one of the words' difference.
 std::size_t commonPrefix(const KeyBytes& a, const KeyBytes& b) {
     const std::size_t n = std::min(a.size(), b.size());
+    const std::uint8_t *x = a.data(), *y = b.data();
     std::size_t i = 0;
-    while (i < n && a[i] == b[i])
-        ++i;
-    return i;
+    for (; i < n; i += 8) {
+        const std::size_t m = std::min<std::size_t>(8, n - i);
+        const std::uint64_t d = loadPadded(x + i, m) ^ loadPadded(y + i, m);
+        if (d) return i + static_cast<std::size_t>(std::countr_zero(d)) / 8;
+    }
+    return n;
 }
 
 std::vector<std::pair<std::size_t, std::size_t>>
@@ -95,8 +102,9 @@ std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t own
     for (std::size_t i = begin; i < end; ++i) {
         const std::size_t skip = i == begin ? 0 : prefix;
         const IndexEntry& e = entries[i];
-        std::uint8_t* to = page.data() + f.indexFirstEntry + pos;
-        std::copy(e.key.begin() + skip, e.key.end(), to);
+        if (e.key.size() > skip)
+            std::memcpy(page.data() + f.indexFirstEntry + pos, e.key.data() + skip,
+                        e.key.size() - skip);
         pos += e.key.size() - skip;
         pos += writeTail(page.data() + f.indexFirstEntry + pos, e, !leaf);
         page[f.indexMaskOffset + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
