@@ -323,7 +323,10 @@ private:
         bool asStored = false;                      // ... and by their stored bytes
         bool decodes = false;                       // some value is needed for a key
         std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
+        std::vector<std::size_t> longColumns;       // positions of the long-value columns
     };
+    // Per long-value column (by number): which pages its usage map lists.
+    using ListedPages = std::map<std::uint16_t, std::vector<bool>>;
     TableShape shape_;
 
     void shapeTable(const TableDef& def, const std::string& name) {
@@ -349,9 +352,11 @@ private:
                     }
         }
         for (std::size_t c = 0; c < def.columns.size(); ++c)
-            if (def.columns[c].isLong())
+            if (def.columns[c].isLong()) {
                 shape_.longValueLabels[c] =
                     labelId("long-value page of \"" + name + "\"." + def.columns[c].name);
+                shape_.longColumns.push_back(c);
+            }
     }
 
     void checkTable(const CatalogEntry& entry) {
@@ -370,12 +375,13 @@ private:
         if (f_.jet4()) checkDefinitionFreeSpace(def, name);
 
         // Long-value column maps first, so rows can be checked against them.
-        std::map<std::uint16_t, std::set<std::uint32_t>> lvPages; // column number -> listed pages
+        ListedPages lvPages;
         for (const auto& lv : def.longValueMaps) {
             const Column* col = def.columnByNumber(lv.column);
             auto owned = readMap(lv.owned, "long-value usage map", name);
             if (!owned) continue;
-            auto& set = lvPages[lv.column];
+            auto& listed = lvPages[lv.column];
+            listed.resize(file_.pageCount());
             for (auto p : owned->pages) {
                 const Bytes raw = file_.page(p);
                 if (raw[0] != pagetype::data || le32(raw.data() + 4) != lvalOwner) {
@@ -384,7 +390,7 @@ private:
                                 (col ? " (column \"" + col->name + "\")" : std::string()));
                     continue;
                 }
-                set.insert(p);
+                if (p < listed.size()) listed[p] = true;
                 claim(p,
                       "long-value page of \"" + name + "\"" +
                           (col ? "." + col->name : std::string()),
@@ -550,8 +556,7 @@ private:
     // of the checker but what is read only meanwhile, so two parts can be read at once.
     void readRows(const std::string& name, const TableDef& def,
                   std::span<const std::uint32_t> pages, std::uint32_t dataLabel,
-                  const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages,
-                  RowsPart& part) const {
+                  const ListedPages& lvPages, RowsPart& part) const {
         for (auto p : pages) {
             const Bytes raw = file_.page(p);
             if (raw[0] != pagetype::data || le32(raw.data() + 4) != def.page) {
@@ -567,8 +572,7 @@ private:
     }
 
     void readPageRows(const std::string& name, const TableDef& def, std::uint32_t page,
-                      const std::map<std::uint16_t, std::set<std::uint32_t>>& lvPages,
-                      RowsPart& part) const {
+                      const ListedPages& lvPages, RowsPart& part) const {
         DataPage dp;
         try {
             dp = readDataPage(file_, page, kDataPage);
@@ -608,9 +612,9 @@ private:
                         if (fields[c].present) allNull = false;
                     live.allNull[at * live.indexes + k] = allNull;
                 }
-                for (std::size_t c = 0; c < def.columns.size(); ++c) {
+                for (std::size_t c : shape.longColumns) {
                     const Column& col = def.columns[c];
-                    if (!col.isLong() || !fields[c].present) continue;
+                    if (!fields[c].present) continue;
                     part.lvRows.clear();
                     try {
                         readLongValueParts(file_, fields[c].data, loc.data.page, part.longValues[c],
@@ -625,7 +629,8 @@ private:
                     auto listed = lvPages.find(col.number);
                     for (const auto& rp : part.lvRows) {
                         part.claim(rp.page, shape.longValueLabels[c], true);
-                        if (listed == lvPages.end() || !listed->second.count(rp.page))
+                        if (listed == lvPages.end() || rp.page >= listed->second.size() ||
+                            !listed->second[rp.page])
                             part.problem("long-value usage map", name, rp.page, {},
                                          "page holds part of column \"" + col.name +
                                              "\" but is missing from the column's usage map");
