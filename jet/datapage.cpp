@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 
 namespace tarnwick::jet {
 
@@ -44,7 +45,12 @@ DataPage readDataPage(const PageFile& file, std::uint32_t page, const std::strin
             order[valid++] = {s.start, static_cast<std::uint8_t>(i)};
         }
     }
-    std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(valid));
+    // Rows are mostly stored down from the page's end in slot order: reversed, they are sorted.
+    const auto last = order.begin() + static_cast<std::ptrdiff_t>(valid);
+    if (std::is_sorted(order.begin(), last, std::greater<>()))
+        std::reverse(order.begin(), last);
+    else
+        std::sort(order.begin(), last);
     // A row ends where the next row above it starts. A zero-length (deleted) slot shares its
     // start with the slot before it, so an earlier slot at the same offset also ends it.
     for (std::size_t k = 0; k < valid; ++k) {
