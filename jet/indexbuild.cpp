@@ -71,11 +71,12 @@ groupEntries(const std::vector<IndexEntry>& entries, std::size_t capacity, std::
     return groups;
 }
 
-std::vector<std::uint8_t> makePage(const Format& f, bool leaf, std::uint32_t owner,
+std::vector<std::uint8_t> makePage(PageWriter& out, bool leaf, std::uint32_t owner,
                                    const std::vector<IndexEntry>& entries, std::size_t begin,
                                    std::size_t end, std::uint32_t prev, std::uint32_t next,
                                    std::uint32_t tail, std::size_t maxPrefix) {
-    std::vector<std::uint8_t> page(f.pageSize, 0);
+    const Format& f = out.format();
+    std::vector<std::uint8_t> page = out.blankPage();
     page[0] = leaf ? 0x04 : 0x03;
     page[1] = 0x01;
     put32(page.data() + 4, owner);
@@ -178,7 +179,7 @@ BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& l
         built.pages.push_back(first + i);
     if (sorted.empty()) {
         built.root = first;
-        out.write(first, makePage(f, true, owner, {}, 0, 0, 0, 0, 0, 0));
+        out.write(first, makePage(out, true, owner, {}, 0, 0, 0, 0, 0, 0));
         return built;
     }
 
@@ -188,7 +189,7 @@ BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& l
         const std::uint32_t page = first + static_cast<std::uint32_t>(g);
         const std::uint32_t prev = g ? page - 1 : 0;
         const std::uint32_t next = g + 1 < leaves ? page + 1 : 0;
-        out.write(page, makePage(f, true, owner, sorted, layout.leaves[g].first,
+        out.write(page, makePage(out, true, owner, sorted, layout.leaves[g].first,
                                  layout.leaves[g].second, prev, next, 0, f.jet4() ? 0xFFFF : 0xFF));
     }
 
@@ -215,7 +216,7 @@ BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& l
             const std::size_t stored = single ? end : end - 1;
             const std::uint32_t tail = single ? 0 : below + static_cast<std::uint32_t>(end - 1);
             out.write(page,
-                      makePage(f, false, owner, children, begin, stored, prev, next, tail, 0));
+                      makePage(out, false, owner, children, begin, stored, prev, next, tail, 0));
             upper.push_back(last[end - 1]);
         }
         last = std::move(upper);

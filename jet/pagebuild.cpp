@@ -19,12 +19,17 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 }
 } // namespace
 
-DataPageBuilder::DataPageBuilder(const Format& format, std::uint32_t owner)
-    : format_(format), owner_(owner), low_(format.pageSize) {}
+DataPageBuilder::DataPageBuilder(const Format& format, std::uint32_t owner, PageWriter* pages)
+    : format_(format), owner_(owner), pages_(pages), low_(format.pageSize) {}
 
 // The page's bytes are made when the first row comes: a builder often ends with its page taken.
 std::uint8_t* DataPageBuilder::bytes() {
-    if (page_.empty()) page_.assign(format_.pageSize, 0);
+    if (page_.empty()) {
+        if (pages_)
+            page_ = pages_->blankPage();
+        else
+            page_.assign(format_.pageSize, 0);
+    }
     return page_.data();
 }
 

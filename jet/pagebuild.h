@@ -14,7 +14,8 @@ namespace tarnwick::jet {
 // in slot order, at most 255 slots, free-space figure exact.
 class DataPageBuilder {
 public:
-    DataPageBuilder(const Format& format, std::uint32_t owner);
+    // Pages come from `pages` when given (see PageWriter::blankPage).
+    DataPageBuilder(const Format& format, std::uint32_t owner, PageWriter* pages = nullptr);
 
     bool empty() const { return offsets_.empty(); }
     std::size_t slots() const { return offsets_.size(); }
@@ -32,6 +33,7 @@ private:
 
     const Format& format_;
     std::uint32_t owner_;
+    PageWriter* pages_;
     std::vector<std::uint8_t> page_; // empty until a row comes
     std::vector<std::uint16_t> offsets_;
     std::size_t low_; // lowest row start

@@ -16,6 +16,9 @@ namespace tarnwick::jet {
 namespace {
 constexpr std::size_t kBatchBytes = 1u << 20;
 constexpr std::size_t kQueuedBatches = 8; // how far the rebuild may run ahead of the disk
+// Written pages kept for reuse, in batches: as many as may be on their way, so that a steady
+// rebuild allocates none.
+constexpr std::size_t kSpareBatches = kQueuedBatches + 2;
 
 [[noreturn]] void fail(const std::string& path, const std::string& what) {
     throw JetError("output file", JetError::noPage,
@@ -63,8 +66,11 @@ void PageWriter::writeRuns() {
         } catch (...) {
             error = std::current_exception();
         }
-        batch.clear(); // its pages are freed here, off the rebuild's thread
         lock.lock();
+        for (auto& written : batch) {
+            if (spare_.size() * format_.pageSize >= kSpareBatches * kBatchBytes) break;
+            spare_.push_back(std::move(written.second));
+        }
         writing_ = false;
         if (error && !failed_) failed_ = error;
         changed_.notify_all();
@@ -138,6 +144,19 @@ void PageWriter::flush() {
     batch_.clear();
     lock.unlock();
     changed_.notify_all();
+}
+
+std::vector<std::uint8_t> PageWriter::blankPage() {
+    std::vector<std::uint8_t> page;
+    {
+        std::lock_guard lock(mutex_);
+        if (!spare_.empty()) {
+            page = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    page.assign(format_.pageSize, 0);
+    return page;
 }
 
 void PageWriter::write(std::uint32_t page, std::vector<std::uint8_t> bytes) {

@@ -39,6 +39,9 @@ public:
     std::uint32_t pageCount() const { return next_; }
     // Writes a whole page (pageSize bytes); page 0 is written as given, others are encoded.
     void write(std::uint32_t page, std::vector<std::uint8_t> bytes);
+    // A zeroed page to fill and hand to `write`, in the room of a page written already when
+    // there is one: a rebuild then does not allocate, and the system zero, a page for each.
+    std::vector<std::uint8_t> blankPage();
     // Writes what is gathered, checks that every allocated page was written and, when asked,
     // syncs the file.
     void finish(bool sync = true);
@@ -66,8 +69,9 @@ private:
     std::thread writer_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Batch> queued_; // batches to write, in order
-    bool writing_ = false;     // the writer holds a batch
+    std::deque<Batch> queued_;                     // batches to write, in order
+    std::vector<std::vector<std::uint8_t>> spare_; // the room of written pages, for `blankPage`
+    bool writing_ = false;                         // the writer holds a batch
     bool stopping_ = false;
     std::exception_ptr failed_; // the first failure to write
 };

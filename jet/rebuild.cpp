@@ -125,7 +125,8 @@ struct LongValueColumn {
     DataPageBuilder builder;
     std::uint32_t current = 0;
     std::vector<std::uint32_t> pages, freePages;
-    LongValueColumn(const Format& f, std::uint16_t c) : column(c), builder(f, lvalOwner) {}
+    LongValueColumn(const Format& f, std::uint16_t c, PageWriter& out)
+        : column(c), builder(f, lvalOwner, &out) {}
 };
 
 class Rebuilder {
@@ -316,7 +317,7 @@ Rebuilder::writeLongValue(LongValueColumn& lv, std::span<const Bytes> parts, Lon
         const std::uint32_t first = out_.allocate(static_cast<std::uint32_t>(n - 1));
         for (std::size_t i = 0; i + 1 < n; ++i) {
             const std::uint32_t page = first + static_cast<std::uint32_t>(i);
-            DataPageBuilder b(f_, lvalOwner);
+            DataPageBuilder b(f_, lvalOwner, &out_);
             addRow(b, i * segment, segment, i + 2 < n ? (page + 1) << 8 : last);
             if (b.freeSpace() >= f_.pageSize / 8) lv.freePages.push_back(page);
             lv.pages.push_back(page);
@@ -342,7 +343,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     std::map<std::uint16_t, LongValueColumn*> lvByColumn;
     for (const auto& c : def.columns)
         if (c.isLong()) {
-            lvs.push_back(std::make_unique<LongValueColumn>(f_, c.number));
+            lvs.push_back(std::make_unique<LongValueColumn>(f_, c.number, out_));
             lvByColumn[c.number] = lvs.back().get();
         }
     // Rows without long values or ids are copied as they are stored, and digested so.
@@ -357,7 +358,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
         }
 
     // Rows, in the source's page and slot order.
-    DataPageBuilder data(f_, t.newPage);
+    DataPageBuilder data(f_, t.newPage, &out_);
     std::uint32_t dataPage = 0;
     std::vector<std::uint32_t> dataPages, dataFree;
     // Old header slot -> new slot, in ascending old order (rows are read in page and slot order).
