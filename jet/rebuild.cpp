@@ -70,23 +70,13 @@ std::vector<std::uint8_t> longKeySegment(std::int32_t v, bool ascending) {
 }
 
 // Bytes of a key segment of a fixed-size type, or 0 when the type's segment is not fixed.
+// A flag byte and the value; a Boolean is a flag and one byte; GUIDs and decimals are encoded
+// in blocks or with a sign of their own.
 std::size_t fixedSegmentLength(ColumnType t) {
-    switch (t) {
-    case ColumnType::Boolean:
-    case ColumnType::Byte:
-        return 2;
-    case ColumnType::Integer:
-        return 3;
-    case ColumnType::Long:
-    case ColumnType::Single:
-        return 5;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime:
-        return 9;
-    default:
-        return 0;
-    }
+    if (t == ColumnType::Boolean) return 2;
+    if (t == ColumnType::Guid || t == ColumnType::Decimal) return 0;
+    const std::size_t size = fixedSizeOf(t);
+    return size ? 1 + size : 0;
 }
 
 // Salvage: as much of a damaged long value as can be read, in order, up to its declared length.
