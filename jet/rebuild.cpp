@@ -69,9 +69,9 @@ std::vector<std::uint8_t> longKeySegment(std::int32_t v, bool ascending) {
     return s;
 }
 
-// Bytes of a key segment of a fixed-size type, or 0 when the type's segment is not fixed.
-// A flag byte and the value; a Boolean is a flag and one byte; GUIDs and decimals are encoded
-// in blocks or with a sign of their own.
+// Bytes of a key segment of a fixed-size type, or 0 when the type's segment is not fixed: a
+// flag byte and the value (a Boolean's flag and one byte); GUIDs and decimals are encoded in
+// blocks or with a sign of their own.
 std::size_t fixedSegmentLength(ColumnType t) {
     if (t == ColumnType::Boolean) return 2;
     if (t == ColumnType::Guid || t == ColumnType::Decimal) return 0;

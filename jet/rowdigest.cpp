@@ -166,7 +166,7 @@ RowHashes hashStoredRow(Bytes row) {
     if (n > 8)
         block(a, b, load(p), loadPadded(p + 8, n - 8));
     else if (n)
-        block(a, b, n == 8 ? load(p) : loadPadded(p, n), 0);
+        block(a, b, loadPadded(p, n), 0);
     return {mix(a), mix(b ^ 0x165667B19E3779F9ull)};
 }
 
