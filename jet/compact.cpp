@@ -5,12 +5,14 @@
 #include "jet/rebuild.h"
 #include "jet/verify.h"
 #include "platform/posix/durablereplace.h"
+#include "platform/posix/faults.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,57 +153,148 @@ void openBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
                        lock.path() + " was replaced by another program meanwhile");
 }
 
-// Gives the verified temporary file the original's owner, group, mode, ACLs and extended
-// attributes, and moves it over the original in one step.
-void commitBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
-    if (!temp.sync()) throw JetError("file", JetError::noPage, temp.errorMessage());
-    copyExtendedAttributes(lock.fd(), temp.fd(), lock.path());
-    if (::fsync(temp.fd()) != 0)
+// Gives `fd` the extended attributes (ACLs included) of the locked original, and makes sure
+// it has the original's owner, group and mode, whatever a step silently could not do.
+void keepAttributes(int fd, const DatabaseLock& lock) {
+    copyExtendedAttributes(lock.fd(), fd, lock.path());
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot look at the new file for " + lock.path() + ": " +
+                           std::strerror(errno));
+    const struct stat& was = lock.status();
+    if (now.st_uid != was.st_uid || now.st_gid != was.st_gid ||
+        (now.st_mode & 07777) != (was.st_mode & 07777))
+        throw RewriteRefused("file", JetError::noPage,
+                             "the new file for " + lock.path() +
+                                 " cannot get its owner, group and permissions");
+    if (::fsync(fd) != 0)
         throw JetError("file", JetError::noPage,
                        "cannot flush the new file for " + lock.path() + ": " +
                            std::strerror(errno));
+}
+
+// Readies the verified temporary file to take the original's place: the original's owner,
+// group, mode, ACLs and extended attributes, on disk.
+void prepareBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    if (!temp.sync()) throw JetError("file", JetError::noPage, temp.errorMessage());
+    keepAttributes(temp.fd(), lock);
+}
+
+// Moves the verified temporary file over the original in one step.
+void commitBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    prepareBeside(temp, lock);
     if (!temp.commit()) throw JetError("file", JetError::noPage, temp.errorMessage());
 }
 
 } // namespace detail
 
-void replaceDatabase(const std::string& original, const std::string& replacement) {
-    // Whatever happens, the replacement does not stay behind.
-    struct Remove {
-        const std::string& path;
-        ~Remove() { ::unlink(path.c_str()); }
-    } remove{replacement};
-    DatabaseLock lock(original);
-    auto source = Database::open(openMappedSource(lock.fd(), original));
-    auto candidate = Database::open(replacement);
-    verifyRebuilt(*source, *candidate);
-    source.reset();
-    candidate.reset();
+namespace {
 
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void failFile(const std::string& what, int error) {
+    throw JetError("file", JetError::noPage, what + ": " + std::strerror(error));
+}
+
+// A replacement in another folder is copied beside the original first.
+void copyBeside(const DatabaseLock& lock, int in, const std::string& replacement) {
     posix::DurableReplace temp;
     detail::openBeside(temp, lock);
-    const int in = ::open(replacement.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0)
-        throw JetError("file", JetError::noPage,
-                       "cannot read " + replacement + ": " + std::strerror(errno));
     std::vector<char> buf(1 << 20);
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buf.data(), buf.size());
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(in, buf.data(), buf.size(), at);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        if (!temp.write(buf.data(), static_cast<std::size_t>(n))) break;
+        if (n < 0) failFile("cannot read " + replacement, errno);
+        if (n == 0) break;
+        if (!temp.write(buf.data(), static_cast<std::size_t>(n)))
+            throw JetError("file", JetError::noPage, temp.errorMessage());
+        at += n;
     }
-    ::close(in);
-    if (!ok) throw JetError("file", JetError::noPage, "cannot read " + replacement);
-    if (temp.fd() < 0) throw JetError("file", JetError::noPage, temp.errorMessage());
     detail::commitBeside(temp, lock);
+}
+
+} // namespace
+
+void replaceDatabase(const std::string& original, const std::string& replacement) {
+    // Whatever happens, the replacement does not stay behind under its own name.
+    struct Remove {
+        const std::string& path;
+        bool armed = true;
+        ~Remove() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } remove{replacement};
+    DatabaseLock lock(original);
+    requireKeepable(lock, "compacting");
+    posix::UniqueFd in(
+        ::open(replacement.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!in) failFile("cannot open " + replacement, errno);
+    struct stat rs {};
+    if (::fstat(in.get(), &rs) != 0) failFile("cannot look at " + replacement, errno);
+    if (!S_ISREG(rs.st_mode))
+        throw JetError("file", JetError::noPage, replacement + " is not a regular file");
+    // Held while it is checked, so that a sweep of a folder never takes it from us.
+    if (::flock(in.get(), LOCK_EX | LOCK_NB) != 0)
+        throw DatabaseInUse("database", JetError::noPage,
+                            "another program holds " + nameOf(replacement));
+    {
+        auto source = Database::open(openMappedSource(lock.fd(), original));
+        auto candidate = Database::open(openMappedSource(in.get(), replacement));
+        verifyRebuilt(*source, *candidate);
+    }
+
+    posix::UniqueFd from(::open(folderOf(replacement).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    posix::UniqueFd to(::open(folderOf(original).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!from) failFile("cannot open the folder of " + replacement, errno);
+    if (!to) failFile("cannot open the folder of " + original, errno);
+    struct stat fs {
+    }, ts{};
+    if (::fstat(from.get(), &fs) != 0 || ::fstat(to.get(), &ts) != 0)
+        failFile("cannot look at the folder of " + original, errno);
+    if (fs.st_dev != ts.st_dev || fs.st_ino != ts.st_ino) {
+        copyBeside(lock, in.get(), replacement);
+        return;
+    }
+
+    // Beside the original: the replacement itself takes its place, so the data is written once.
+    const struct stat& was = lock.status();
+    if ((rs.st_uid != was.st_uid || rs.st_gid != was.st_gid) &&
+        ::fchown(in.get(), was.st_uid, was.st_gid) != 0)
+        failFile("cannot give the new file the owner of " + original, errno);
+    if (::fchmod(in.get(), was.st_mode & 07777) != 0)
+        failFile("cannot give the new file the permissions of " + original, errno);
+    detail::keepAttributes(in.get(), lock);
+    const std::string name = nameOf(original);
+    struct stat now {
+    }, placed{};
+    if (::fstatat(to.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+        ::fstatat(from.get(), nameOf(replacement).c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+        placed.st_dev != rs.st_dev || placed.st_ino != rs.st_ino)
+        throw JetError("file", JetError::noPage,
+                       original + " was replaced by another program meanwhile");
+    if (const int e =
+            posix::renameAt(from.get(), nameOf(replacement).c_str(), to.get(), name.c_str()))
+        failFile("cannot move the new file over " + original, e);
+    remove.armed = false;
+    if (const int e = posix::syncFolder(to.get()))
+        failFile("cannot flush the folder of " + original, e);
 }
 
 CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
     checkOptions(options);
     DatabaseLock lock(file);
+    requireKeepable(lock, "compacting");
     auto db = Database::open(openMappedSource(lock.fd(), file));
     if (!passwordMatches(db->header(), options.password))
         throw JetError("database", JetError::noPage,

@@ -40,16 +40,27 @@ void replaceDatabase(const std::string& original, const std::string& replacement
 CompactReport compactInPlace(const std::string& file, const CompactOptions& options = {});
 
 struct RepairReport {
-    bool repaired = false;    // false: check found nothing, file untouched
-    bool lost = false;        // something could not be salvaged (listed in lines)
-    std::string keptOriginal; // where the damaged original was kept, when lost
+    bool repaired = false;   // the file was replaced by its repaired copy
+    bool lost = false;       // a repair would lose something (listed in lines): file untouched
+    std::string salvaged;    // when lost: the salvaged copy, beside the file under a free name
+    std::string lossSummary; // when lost: what, in a few words (table "A"; 3 rows of "B")
     std::vector<std::string> lines;
 };
 
+// Rebuilds a file that check finds damaged, keeping whatever can be read. When nothing is lost
+// the repaired copy replaces the file; otherwise the file stays as it is and the repaired copy
+// is written beside it as "name.repaired-YYYYMMDD-HHMMSS.ext".
 RepairReport repair(const std::string& file, const std::string& password = {});
 
 // Another process holds the database or its lock file (.ldb beside it).
 class DatabaseInUse : public JetError {
+public:
+    using JetError::JetError;
+};
+
+// The database may not be rewritten by whoever runs us (see requireKeepable in dblock.h);
+// nothing was written.
+class RewriteRefused : public JetError {
 public:
     using JetError::JetError;
 };

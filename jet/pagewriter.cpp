@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -30,6 +31,15 @@ PageWriter::PageWriter(const std::string& path, const Format& format, std::uint3
     : path_(path), format_(format), key_(databaseKey) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) fail(path, "create");
+    // Locked while it is written, as every temporary file of ours, so that no sweep of the
+    // folder takes it for a dead run's.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        ::unlink(path.c_str());
+        errno = error;
+        fail(path, "lock");
+    }
 }
 
 PageWriter::PageWriter(int fd, const std::string& name, const Format& format,

@@ -15,13 +15,14 @@ namespace tarnwick::jet {
 
 namespace detail {
 void openBeside(posix::DurableReplace& temp, const DatabaseLock& lock);
+void prepareBeside(posix::DurableReplace& temp, const DatabaseLock& lock);
 void commitBeside(posix::DurableReplace& temp, const DatabaseLock& lock);
 } // namespace detail
 
 namespace {
 
-// "folder/name.damaged-20261207-120501.mdb" for "folder/name.mdb".
-std::string damagedName(const std::string& path, std::time_t when, int attempt) {
+// "name.repaired-20261207-120501.mdb" for "folder/name.mdb": a name in the same folder.
+std::string repairedName(const std::string& path, std::time_t when, int attempt) {
     const auto slash = path.rfind('/');
     auto dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
@@ -29,15 +30,44 @@ std::string damagedName(const std::string& path, std::time_t when, int attempt) 
     std::tm tm{};
     ::localtime_r(&when, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    std::string name = path.substr(0, dot) + ".damaged-" + stamp;
+    const std::size_t from = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = path.substr(from, dot - from) + ".repaired-" + stamp;
     if (attempt > 0) name += "-" + std::to_string(attempt + 1);
     return name + path.substr(dot);
+}
+
+// What a salvage dropped, in a few words: table "A"; 3 rows of "B"; an index of "C".
+std::string lossSummary(const RebuildResult& r) {
+    std::vector<std::string> items;
+    for (const auto& d : r.droppedTables)
+        items.push_back(d.substr(0, d.find(" was dropped")));
+    for (const auto& t : r.tables) {
+        if (t.losses.empty()) continue;
+        const std::string of = " of \"" + t.name + "\"";
+        const auto count = [](std::uint64_t n, const char* what) {
+            return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+        };
+        if (t.rowsLost) items.push_back(count(t.rowsLost, "row") + of);
+        if (t.longValuesLost) items.push_back(count(t.longValuesLost, "long value") + of);
+        if (!t.rowsLost && !t.longValuesLost) {
+            bool index = false;
+            for (const auto& l : t.losses)
+                index |= l.find(" was rebuilt empty") != std::string::npos;
+            items.push_back((index ? "an index" : "rows") + of);
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < items.size() && i < 3; ++i)
+        text += (i ? "; " : "") + items[i];
+    if (items.size() > 3) text += "; and " + std::to_string(items.size() - 3) + " more";
+    return text;
 }
 
 } // namespace
 
 RepairReport repair(const std::string& file, const std::string& password) {
     DatabaseLock lock(file);
+    requireKeepable(lock, "repairing");
     auto db = Database::open(openMappedSource(lock.fd(), file));
     if (!passwordMatches(db->header(), password))
         throw JetError("database", JetError::noPage,
@@ -92,27 +122,28 @@ RepairReport repair(const std::string& file, const std::string& password) {
                            std::to_string(rows) + " rows; the new file checks clean");
     report.lost = r.lost();
 
-    // A repair that lost something keeps the damaged original beside the repaired file.
+    // A repair that would lose something leaves the file as it is: the salvaged copy goes
+    // beside it under a free name, for someone to judge.
     if (report.lost) {
+        report.lossSummary = lossSummary(r);
+        detail::prepareBeside(temp, lock);
         const std::time_t now = std::time(nullptr);
+        const auto slash = file.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : file.substr(0, slash + 1);
         for (int attempt = 0;; ++attempt) {
-            const std::string name = damagedName(file, now, attempt);
-            if (::link(file.c_str(), name.c_str()) == 0) {
-                report.keptOriginal = name;
+            const std::string name = repairedName(file, now, attempt);
+            if (temp.commitAsNew(name)) {
+                report.salvaged = folder + name;
                 break;
             }
-            if (errno != EEXIST || attempt > 50)
-                throw JetError("file", JetError::noPage,
-                               "cannot keep the damaged original as " + name + ": " +
-                                   std::strerror(errno));
+            if (temp.errorCode() != EEXIST || attempt > 50)
+                throw JetError("file", JetError::noPage, temp.errorMessage());
         }
+        report.lines.push_back("would lose " + report.lossSummary + "; " + file +
+                               " was left as it was, the salvaged copy is " + report.salvaged);
+        return report;
     }
-    try {
-        detail::commitBeside(temp, lock);
-    } catch (...) {
-        if (!report.keptOriginal.empty()) ::unlink(report.keptOriginal.c_str());
-        throw;
-    }
+    detail::commitBeside(temp, lock);
     report.repaired = true;
     return report;
 }

@@ -111,6 +111,7 @@ protected:
         const fs::path to = dir_ / name;
         fs::remove(to); // a copy of a read-only original cannot be written over
         fs::copy_file(from, to);
+        fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
         return to.string();
     }
     std::string write(const std::string& name, const B& bytes) {
@@ -223,7 +224,7 @@ TEST_F(Compact, UnsupportedOptionsAreRefusedBeforeWriting) {
 }
 
 // Each kind of damage the checker names, repaired into a clean file keeping every row that was
-// readable; losses reported and the damaged original kept.
+// readable; a repair with losses reports them and leaves the damaged file as it was.
 TEST_F(Compact, RepairSalvagesEachDamageKind) {
     struct Case {
         const char* name;
@@ -270,24 +271,27 @@ TEST_F(Compact, RepairSalvagesEachDamageKind) {
         const Rows before = userRows(path, true);
         ASSERT_FALSE(check(*Database::open(path)).sound());
         const RepairReport r = repair(path);
-        EXPECT_TRUE(r.repaired);
-        const CheckReport after = check(*Database::open(path));
+        // A repair that would lose something leaves the file and writes its salvage beside.
+        EXPECT_NE(r.repaired, r.lost);
+        if (r.lost) {
+            EXPECT_EQ(readAll(path), bytes);
+            EXPECT_NE(r.salvaged.find(".repaired-"), std::string::npos) << r.salvaged;
+            EXPECT_EQ(fs::path(r.salvaged).parent_path(), fs::path(path).parent_path());
+            EXPECT_FALSE(r.lossSummary.empty());
+        }
+        const std::string out = r.lost ? r.salvaged : path;
+        const CheckReport after = check(*Database::open(out));
         EXPECT_TRUE(after.sound()) << (after.problems.empty() ? "" : after.problems.front().text());
-        const Rows now = userRows(path);
+        const Rows now = userRows(out);
         for (const auto& [table, lines] : before) {
             if (!now.count(table)) {
                 EXPECT_TRUE(r.lost) << table << " dropped silently";
+                EXPECT_NE(r.lossSummary.find(table), std::string::npos) << r.lossSummary;
                 continue;
             }
             for (const auto& line : lines)
                 EXPECT_TRUE(std::binary_search(now.at(table).begin(), now.at(table).end(), line))
                     << "readable row lost from " << table << ": " << line;
-        }
-        if (r.lost) {
-            EXPECT_FALSE(r.lines.empty());
-            ASSERT_FALSE(r.keptOriginal.empty());
-            EXPECT_NE(r.keptOriginal.find(".damaged-"), std::string::npos);
-            EXPECT_EQ(readAll(r.keptOriginal), bytes);
         }
     }
     // A sound file is not written at all.
@@ -335,8 +339,12 @@ TEST_F(Compact, RepairOfRandomDamage) {
                 EXPECT_EQ(readAll(path), bad); // refused: untouched
                 continue;
             }
-            EXPECT_TRUE(check(*Database::open(path)).sound());
-            const Rows now = userRows(path, true);
+            if (r.lost) {
+                EXPECT_EQ(readAll(path), bad);
+            }
+            const std::string out = r.lost ? r.salvaged : path;
+            EXPECT_TRUE(check(*Database::open(out)).sound());
+            const Rows now = userRows(out, true);
             for (const auto& [table, lines] : before) {
                 if (lines.empty() || !now.count(table)) continue;
                 for (const auto& line : lines)
@@ -529,6 +537,7 @@ TEST_F(Compact, FullDiskAndReadOnlyFolderLeaveTheOriginal) {
         return [&, readOnly]() -> int {
             const fs::path db = mnt / "db.mdb";
             fs::copy_file(src, db);
+            fs::permissions(db, fs::perms::owner_write, fs::perm_options::add);
             const B bytes = readAll(db);
             if (readOnly &&
                 ::mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
@@ -690,6 +699,9 @@ TEST_F(Compact, CommandLineExitCodes) {
     const std::string tool = TARNWICK_JET_TOOL;
     const std::string src = copy(corpusDir() / "V1997/testV1997.mdb", "db.mdb");
     const std::string out = (dir_ / "out.mdb").string();
+    const std::string readOnly = copy(corpusDir() / "V1997/testV1997.mdb", "ro.mdb");
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    const B readOnlyBytes = readAll(readOnly);
     int status = -1;
     struct Case {
         std::string args;
@@ -701,6 +713,9 @@ TEST_F(Compact, CommandLineExitCodes) {
         {"compact " + (dir_ / "missing.mdb").string(), 2, ""},
         {"compact " + write("junk.mdb", B(4096, 7)), 2, ""},
         {"repair " + src, 0, "nothing to repair"},
+        // Read-only, even for root: refused and untouched.
+        {"compact " + readOnly, 1, "ro.mdb is read-only"},
+        {"repair " + readOnly, 1, "ro.mdb is read-only"},
     };
     for (const auto& c : cases) {
         const std::string text = run(tool + " " + c.args, &status, true);
@@ -721,7 +736,10 @@ TEST_F(Compact, CommandLineExitCodes) {
     const std::string text = run(tool + " repair " + damaged, &status, true);
     EXPECT_EQ(status, 1) << text;
     EXPECT_NE(text.find("table \"MSysObjects\""), std::string::npos) << text;
-    EXPECT_NE(text.find(".damaged-"), std::string::npos) << text;
+    EXPECT_NE(text.find("would lose 1 long value of \"MSysObjects\""), std::string::npos) << text;
+    EXPECT_NE(text.find("damaged.repaired-"), std::string::npos) << text;
+    EXPECT_EQ(readAll(readOnly), readOnlyBytes);
+    EXPECT_EQ(readAll(damaged), bytes);
 }
 
 } // namespace

@@ -45,7 +45,9 @@ Commands:
                             rebuilds the file without its free space, verified, in place
                             (or into NEWFILE); --encrypt / --decrypt change the page encoding
   repair FILE               rebuilds a damaged file keeping every row that reads; does
-                            nothing when check finds no problems
+                            nothing when check finds no problems; a rebuild that would lose
+                            anything leaves FILE as it is and is written beside it as
+                            NAME.repaired-YYYYMMDD-HHMMSS.EXT
   --help                    this text
   --                        ends the options: what follows are names
 
@@ -55,8 +57,9 @@ readable than the database.
 Exit status: 0 success (check: no problems; notes allowed), 1 problems found or a table that
 does not exist, 2 the file cannot be read or the command line is wrong.
 compact: 0 done, 1 refused or failed with the original untouched, 2 the file cannot be read.
-repair: 0 nothing to repair or repaired with nothing lost, 1 repaired with losses (listed) or
-refused, 2 the file cannot be read.
+repair: 0 nothing to repair or repaired with nothing lost, 1 a repair would lose something
+(listed; FILE left as it was, the salvaged copy beside it) or refused, 2 the file cannot be read.
+compact and repair refuse a file they could not rewrite keeping its owner, group and permissions.
 )";
 
 int usage(const std::string& why) {

@@ -76,6 +76,9 @@ int runCompact(int argc, const char* const* argv) {
     } catch (const DatabaseInUse& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
         return kRefused;
+    } catch (const RewriteRefused& e) {
+        std::cerr << "tarnwick-jet: " << e.detail() << "\n";
+        return kRefused;
     } catch (const JetError& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
         return unreadable(e) ? kUnreadable : kRefused;
@@ -103,11 +106,18 @@ int runRepair(int argc, const char* const* argv) {
         const RepairReport r = repair(file);
         for (const auto& line : r.lines)
             std::cout << line << "\n";
+        if (r.lost) {
+            std::cerr << "tarnwick-jet: " << file << ": a repair would lose " << r.lossSummary
+                      << "; left as it was, the salvaged copy is " << r.salvaged << "\n";
+            return finish(kRefused);
+        }
         if (!r.repaired) std::cout << file << ": nothing to repair\n";
-        if (r.lost) std::cout << "the damaged original was kept as " << r.keptOriginal << "\n";
-        return finish(r.lost ? kRefused : kDone);
+        return finish(kDone);
     } catch (const DatabaseInUse& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
+        return kRefused;
+    } catch (const RewriteRefused& e) {
+        std::cerr << "tarnwick-jet: " << e.detail() << "\n";
         return kRefused;
     } catch (const JetError& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
