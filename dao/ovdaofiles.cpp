@@ -3,12 +3,15 @@
 #include "dao/ovdaodatabase.h"
 
 #include "jet/compact.h"
-#include "platform/tempfilename.h"
+#include "jet/dblock.h"
+#include "platform/posix/tempfiles.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,13 +65,34 @@ void TOvDaoDatabase::compactThroughTemp(const char* operation, const QString& fi
                                         const QString& password, const QVariant& locale,
                                         const QVariant& options) {
     const QString where = QStringLiteral("TOvDaoDatabase.%1: ").arg(QLatin1String(operation));
-    const QString folder = folderOf(fileName);
-    QString error;
-    const QString temp = TempFileNames::current().create(
-        folder.isEmpty() ? QDir::currentPath() : folder, QStringLiteral("mdb"), &error);
-    if (temp.isEmpty()) throw EDatabaseError(where + error);
+    // Refused before anything is written when the file could not keep its owner, group or
+    // permissions; other faults (a missing file) are the engine's to report.
+    try {
+        jet::requireKeepable(QFile::encodeName(fileName).toStdString(), "compacting");
+    } catch (const jet::RewriteRefused& e) {
+        throw EDatabaseError(where + QString::fromUtf8(e.detail().c_str()));
+    } catch (const jet::JetError&) {
+    }
+    QString folder = folderOf(fileName);
+    if (folder.isEmpty()) folder = QDir::currentPath() + QLatin1Char('/');
+    // The engine writes the only copy beside the file, under a name that the next writer in
+    // this folder removes when a kill left it behind; a signal that ends us removes it at once.
+    const auto noName = [&](int error) {
+        return EDatabaseError(where + QStringLiteral("No temporary file can be created in %1: %2")
+                                          .arg(QDir::toNativeSeparators(folder),
+                                               QString::fromLocal8Bit(std::strerror(error))));
+    };
+    const posix::UniqueFd dir(
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) throw noName(errno);
+    const posix::TempNaming naming;
+    posix::sweepOrphans(dir.get(), naming);
+    std::string name;
+    posix::SignalCleanup cleanup;
+    if (!posix::createTemp(dir.get(), naming, &name, &cleanup)) throw noName(errno);
     // The engine creates the compacted copy itself, so the placeholder goes at once.
-    if (::unlink(QFile::encodeName(temp).constData()) != 0 && errno != ENOENT)
+    const QString temp = folder + QFile::decodeName(name.c_str());
+    if (::unlinkat(dir.get(), name.c_str(), 0) != 0 && errno != ENOENT)
         throw EDatabaseError(where + QStringLiteral("The temporary file %1 cannot be removed.")
                                          .arg(QDir::toNativeSeparators(temp)));
     const QString connect = password.isEmpty() ? QString() : QStringLiteral(";pwd=") + password;
@@ -84,6 +108,9 @@ void TOvDaoDatabase::compactThroughTemp(const char* operation, const QString& fi
     try {
         jet::replaceDatabase(QFile::encodeName(fileName).toStdString(),
                              QFile::encodeName(temp).toStdString());
+    } catch (const jet::RewriteRefused& e) {
+        removeLeftover(temp);
+        throw EDatabaseError(where + QString::fromUtf8(e.detail().c_str()));
     } catch (const std::exception& e) {
         removeLeftover(temp);
         throw EDatabaseError(

@@ -4,6 +4,7 @@
 #include "daoengine/collection.h"
 #include "daoengine/dbfile.h"
 #include "daoengine/workspace.h"
+#include "jet/check.h"
 #include "jet/compact.h"
 #include "jet/database.h"
 
@@ -48,6 +49,39 @@ int localeSortOrder(const QString& locale) {
     return code;
 }
 
+// Whether check finds `file` damaged (false when it cannot tell).
+bool damaged(const QString& file, const std::string& password) {
+    try {
+        const auto db = jet::Database::open(fileName(file));
+        return jet::passwordMatches(db->header(), password) && !jet::check(*db).sound();
+    } catch (const jet::JetError&) {
+        return false;
+    }
+}
+
+// Repairs `file` in place when nothing would be lost; otherwise leaves it as it is, with the
+// salvaged copy beside it, and fails saying both. True when the file was rewritten.
+bool repairOrRefuse(const QString& file, const std::string& password) {
+    jet::RepairReport r;
+    try {
+        r = jet::repair(fileName(file), password);
+    } catch (const jet::DatabaseInUse&) {
+        throw EOleException(message::inUse(file));
+    } catch (const jet::RewriteRefused& e) {
+        throw EOleException(QString::fromUtf8(e.detail().c_str()));
+    } catch (const jet::JetError& e) {
+        throw EOleException(
+            QStringLiteral("%1 cannot be repaired: %2").arg(native(file), jetText(e)));
+    }
+    if (r.lost)
+        throw EOleException(
+            QStringLiteral("Repairing %1 would lose %2; it was left as it was, the salvaged copy "
+                           "is %3")
+                .arg(native(file), QString::fromUtf8(r.lossSummary.c_str()),
+                     native(QFile::decodeName(r.salvaged.c_str()))));
+    return r.repaired;
+}
+
 } // namespace
 
 void DBEngine::SetDefaultType(int type) {
@@ -90,14 +124,7 @@ void DBEngine::Idle(QVariant) {
 void DBEngine::RepairDatabase(QVariant name) {
     const QString file = ArgText(name);
     requireEngineReads(m_minor, probeDatabaseFile(file), file);
-    try {
-        jet::repair(fileName(file));
-    } catch (const jet::DatabaseInUse&) {
-        throw EOleException(message::inUse(file));
-    } catch (const jet::JetError& e) {
-        throw EOleException(
-            QStringLiteral("%1 cannot be repaired: %2").arg(native(file), jetText(e)));
-    }
+    repairOrRefuse(file, {});
 }
 
 void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant locale,
@@ -133,13 +160,21 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
     } catch (const jet::JetError& e) {
         throw EOleException(QStringLiteral("%1 cannot be read: %2").arg(native(from), jetText(e)));
     }
-    try {
-        jet::compact(fileName(from), fileName(to), co);
-    } catch (const jet::DatabaseInUse&) {
-        throw EOleException(message::inUse(from));
-    } catch (const jet::JetError& e) {
-        throw EOleException(
-            QStringLiteral("%1 cannot be compacted: %2").arg(native(from), jetText(e)));
+    // The 3.6 engine repairs a damaged file before compacting it, as Jet 4 does.
+    for (bool repaired = m_minor == 5;;) {
+        try {
+            jet::compact(fileName(from), fileName(to), co);
+            return;
+        } catch (const jet::DatabaseInUse&) {
+            throw EOleException(message::inUse(from));
+        } catch (const jet::JetError& e) {
+            if (repaired || !damaged(from, co.password))
+                throw EOleException(
+                    QStringLiteral("%1 cannot be compacted: %2").arg(native(from), jetText(e)));
+        }
+        repaired = true;
+        if (!repairOrRefuse(from, co.password))
+            throw EOleException(QStringLiteral("%1 cannot be compacted.").arg(native(from)));
     }
 }
 

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace testutil {
 
@@ -60,23 +61,27 @@ inline QByteArray blockedOnTheWayTo(const QString& path) {
     return {};
 }
 
-// Runs `body` as an unprivileged user and returns its result, or -1 when the child could not
-// drop root or did not end normally. `handOver` folders belong to that user while the body
-// runs and to this process's user afterwards, so the test can check and remove what it made.
-// When a folder above one of them is closed to others (a private TMPDIR, a root file system
-// made by mktemp -d), every read would fail and every "cannot read" check pass for the wrong
-// reason: the child then names the folder in the way and ends with unreachableFolderStatus.
+// Who a child becomes: a user, its group and its supplementary groups.
+struct Identity {
+    uid_t uid;
+    gid_t gid;
+    std::vector<gid_t> groups = {};
+};
+
+// Runs `body` in a child that has become `who` and returns its result, or -1 when the child
+// could not become `who` or did not end normally. `handOver` as in runUnprivileged.
 // Not root: runs `body` here.
-inline int runUnprivileged(const std::function<int()>& body, const QStringList& handOver = {}) {
+inline int runAs(const Identity& who, const std::function<int()>& body,
+                 const QStringList& handOver = {}) {
     if (!isRoot()) return body();
-    if (!chownTree(handOver, unprivilegedUid, unprivilegedGid)) return -1;
+    if (!chownTree(handOver, who.uid, who.gid)) return -1;
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Supplementary groups first: root's group would still open group-readable files.
-        if (::setgroups(0, nullptr) != 0 || ::setgid(unprivilegedGid) != 0 ||
-            ::setuid(unprivilegedUid) != 0 || ::setuid(0) == 0)
+        if (::setgroups(who.groups.size(), who.groups.data()) != 0 || ::setgid(who.gid) != 0 ||
+            ::setuid(who.uid) != 0 || (who.uid != 0 && ::setuid(0) == 0))
             ::_exit(126);
         for (const QString& folder : handOver) {
             const QByteArray blocked = blockedOnTheWayTo(folder);
@@ -84,9 +89,9 @@ inline int runUnprivileged(const std::function<int()>& body, const QStringList& 
             struct stat st {};
             const unsigned mode = ::stat(blocked.constData(), &st) == 0 ? st.st_mode & 07777 : 0;
             std::fprintf(stderr,
-                         "the unprivileged user (uid %u) cannot reach %s: it may not pass "
-                         "through %s (mode %04o)\n",
-                         unsigned(unprivilegedUid), QFile::encodeName(folder).constData(),
+                         "the user with uid %u cannot reach %s: it may not pass through %s "
+                         "(mode %04o)\n",
+                         unsigned(who.uid), QFile::encodeName(folder).constData(),
                          blocked.constData(), mode);
             std::fflush(stderr);
             ::_exit(unreachableFolderStatus);
@@ -104,6 +109,17 @@ inline int runUnprivileged(const std::function<int()>& body, const QStringList& 
     chownTree(handOver, ::geteuid(), ::getegid());
     if (waited != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+// Runs `body` as an unprivileged user and returns its result, or -1 when the child could not
+// drop root or did not end normally. `handOver` folders belong to that user while the body
+// runs and to this process's user afterwards, so the test can check and remove what it made.
+// When a folder above one of them is closed to others (a private TMPDIR, a root file system
+// made by mktemp -d), every read would fail and every "cannot read" check pass for the wrong
+// reason: the child then names the folder in the way and ends with unreachableFolderStatus.
+// Not root: runs `body` here.
+inline int runUnprivileged(const std::function<int()>& body, const QStringList& handOver = {}) {
+    return runAs({unprivilegedUid, unprivilegedGid}, body, handOver);
 }
 
 // The same for a body of QVERIFY/QCOMPARE checks: true when none of them failed. The child's

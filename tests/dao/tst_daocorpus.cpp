@@ -4,14 +4,21 @@
 #include "dao/ovdaodatabase.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "jet/check.h"
+#include "jet/database.h"
 #include "tests/common/privatehome.h"
+#include "tests/common/unprivileged.h"
 #include "tests/dao/daotestutil.h"
+
+#include <csignal>
+#include <sys/xattr.h>
 
 namespace {
 QString corpus() {
@@ -35,6 +42,45 @@ QStringList peer(const QString& tool, const QStringList& args) {
 }
 
 const QString kWaiting = "not built yet";
+
+// What a compaction could leave in its folder: our temporary files and the engine's old ones.
+QStringList leftovers(const QString& folder) {
+    return QDir(folder).entryList({"mdb*.tmp", ".tarnwick-*"}, QDir::Files | QDir::Hidden);
+}
+
+// An access ACL: owner rw, user `reader` r, group r, mask r, other none (mode 0640).
+QByteArray aclReadableBy(uid_t reader) {
+    QByteArray acl(4 + 5 * 8, '\0');
+    const auto put = [&](int at, quint32 v, int size) {
+        for (int i = 0; i < size; ++i)
+            acl[at + i] = char(v >> (8 * i));
+    };
+    put(0, 2, 4);
+    const quint32 tags[] = {0x01, 0x02, 0x04, 0x10, 0x20}, perms[] = {6, 4, 4, 4, 0};
+    for (int i = 0; i < 5; ++i) {
+        put(4 + 8 * i, tags[i], 2);
+        put(6 + 8 * i, perms[i], 2);
+        put(8 + 8 * i, tags[i] == 0x02 ? reader : 0xFFFFFFFFu, 4);
+    }
+    return acl;
+}
+
+QByteArray aclOf(const QString& path) {
+    QByteArray v(256, '\0');
+    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "system.posix_acl_access",
+                                 v.data(), size_t(v.size()));
+    return n < 0 ? QByteArray() : v.left(n);
+}
+
+bool soundDatabase(const QString& path) {
+    try {
+        return tarnwick::jet::check(
+                   *tarnwick::jet::Database::open(QFile::encodeName(path).toStdString()))
+            .sound();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 } // namespace
 
 class TestDaoCorpus : public QObject {
@@ -114,7 +160,7 @@ private slots:
         db.SetDatabase(path);
         QVERIFY(errorOf([&] { db.SetConnected(true); }).contains("is not recognised"));
         QVERIFY(!db.Connected());
-        QCOMPARE(QDir(dir.path()).entryList({"mdb*.tmp"}, QDir::Files), QStringList());
+        QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
     void refusedOptionsLeaveTheFileUntouched() {
@@ -126,7 +172,7 @@ private slots:
             errorOf([&] { db.CompactDatabaseFileWithOptions(path, "", true, false, 64, ""); });
         QVERIFY2(error.startsWith(path + " cannot be compacted: "), qPrintable(error));
         QCOMPARE(digest(path), before);
-        QCOMPARE(QDir(dir.path()).entryList({"mdb*.tmp"}, QDir::Files), QStringList());
+        QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
     // Every test file compacted in place through the late-bound calls: 3.5 repairs and compacts
@@ -173,7 +219,7 @@ private slots:
                 db.CompactDatabaseFileWithOptions(path, "", false, false, 0, "");
             }
         });
-        QCOMPARE(QDir(dir.path()).entryList({"mdb*.tmp"}, QDir::Files), QStringList());
+        QCOMPARE(leftovers(dir.path()), QStringList());
         if (error.contains(kWaiting)) {
             QCOMPARE(digest(path), before);
             QSKIP(
@@ -182,6 +228,125 @@ private slots:
         QCOMPARE(error, QString());
         db.SetConnected(true);
         QCOMPARE(db.TableNames(), tablesBefore);
+    }
+
+    // Two users sharing a group-writable folder: each one's file is compacted only by its owner
+    // (keeping owner, group, mode and ACL) or by root; everything else is refused untouched.
+    void rewritesOnlyWhatKeepsOwnerGroupAndPermissions() {
+        if (!testutil::isRoot()) QSKIP("playing two users needs root");
+        QTemporaryDir top;
+        const QString folder = top.path() + "/shared";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        QVERIFY(::chown(QFile::encodeName(folder).constData(), 0, 3000) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 02775) == 0);
+        using testutil::Identity;
+        const Identity alice{2001, 3000}, bob{2002, 3000}, aliceAlone{2001, 3001}, root{0, 0};
+        struct File {
+            const char* name;
+            uid_t uid;
+            gid_t gid;
+            mode_t mode;
+        };
+        const File alices{"alice.mdb", 2001, 3000, 0640}, bobs{"bob.mdb", 2002, 3000, 0664},
+            roots{"root.mdb", 0, 0, 0644}, readOnly{"ro.mdb", 2001, 3000, 0444};
+        const struct {
+            const char* name;
+            Identity who;
+            File file;
+            QString refusal; // empty: compacted
+        } cases[] = {
+            {"another's, group-readable", bob, alices, "alice.mdb is owned by"},
+            {"another's, group-writable", alice, bobs, "bob.mdb is owned by"},
+            {"root's", bob, roots, "is owned by root"},
+            {"read-only, its owner", alice, readOnly, "ro.mdb is read-only"},
+            {"read-only, root", root, readOnly, "ro.mdb is read-only"},
+            {"its owner, outside its group", aliceAlone, alices, "belongs to group"},
+            {"its owner", alice, alices, ""},
+            {"root, another's", root, bobs, ""},
+        };
+        bool aclKept = false;
+        for (const auto& c : cases) {
+            const QString path = folder + "/" + c.file.name;
+            const QByteArray p = QFile::encodeName(path);
+            QFile::remove(path);
+            QVERIFY(QFile::copy(corpus() + "/V1997/testV1997.mdb", path));
+            QVERIFY(::chown(p.constData(), c.file.uid, c.file.gid) == 0);
+            QVERIFY(::chmod(p.constData(), c.file.mode) == 0);
+            const QByteArray acl = aclReadableBy(2002);
+            const bool withAcl =
+                c.file.mode == 0640 && ::setxattr(p.constData(), "system.posix_acl_access",
+                                                  acl.data(), size_t(acl.size()), 0) == 0;
+            struct stat before {
+            }, after{};
+            QVERIFY(::stat(p.constData(), &before) == 0);
+            const QByteArray bytes = digest(path);
+            TOvDaoDatabase v35, v36;
+            v35.SetVersion("3.5");
+            v36.SetVersion("3.6");
+            const int result = testutil::runAs(c.who, [&] {
+                if (!testutil::blockedOnTheWayTo(folder).isEmpty())
+                    return testutil::unreachableFolderStatus;
+                QStringList errors = {errorOf([&] { v36.CompactDatabaseFile(path, ""); })};
+                if (!c.refusal.isEmpty())
+                    errors << errorOf([&] { v35.RepairDatabaseFile(path, ""); }) << errorOf([&] {
+                        v36.CompactDatabaseFileWithOptions(path, "", false, false, 0, "");
+                    });
+                for (const QString& e : errors)
+                    if (c.refusal.isEmpty() ? !e.isEmpty() : !e.contains(c.refusal)) {
+                        qWarning("%s: %s", c.name, qPrintable(e));
+                        return 1;
+                    }
+                return 0;
+            });
+            if (result == testutil::unreachableFolderStatus)
+                QSKIP("the temporary folder is closed to other users");
+            QVERIFY2(result == 0, c.name);
+            QVERIFY(::stat(p.constData(), &after) == 0);
+            QCOMPARE(after.st_uid, before.st_uid);
+            QCOMPARE(after.st_gid, before.st_gid);
+            QCOMPARE(after.st_mode, before.st_mode);
+            QCOMPARE(after.st_ino != before.st_ino, c.refusal.isEmpty());
+            if (!c.refusal.isEmpty()) QCOMPARE(digest(path), bytes);
+            if (withAcl) QCOMPARE(aclOf(path), acl);
+            aclKept |= withAcl && c.refusal.isEmpty();
+            QCOMPARE(leftovers(folder), QStringList());
+        }
+        if (!aclKept) qInfo("this file system keeps no ACLs; their part was left out");
+    }
+
+    // A compaction killed at any moment leaves nothing that the next one does not remove, and
+    // the database whole.
+    void killedCompactionLeavesNothingBehind() {
+        const QString path = copy("generated/gen2000-s101-3m.mdb");
+        QVERIFY(!path.isEmpty());
+        TOvDaoDatabase db;
+        db.SetVersion("3.6");
+        bool hit = false;
+        for (int attempt = 0; attempt < 20 && !hit; ++attempt) {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                for (;;)
+                    if (!errorOf([&] { db.CompactDatabaseFile(path, ""); }).isEmpty()) ::_exit(3);
+            }
+            // Killed as soon as its temporary file is there: while the engine writes it.
+            QDeadlineTimer deadline(60000);
+            while (leftovers(dir.path()).isEmpty() && !deadline.hasExpired())
+                ::usleep(200);
+            ::kill(child, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY2(WIFSIGNALED(status), "the compaction ended by itself");
+            hit = !leftovers(dir.path()).isEmpty();
+        }
+        QVERIFY2(hit, "no kill found a temporary file");
+        QVERIFY(soundDatabase(path));
+        QCOMPARE(errorOf([&] { db.CompactDatabaseFile(path, ""); }), QString());
+        QCOMPARE(leftovers(dir.path()), QStringList());
+        QVERIFY(soundDatabase(path));
     }
 };
 

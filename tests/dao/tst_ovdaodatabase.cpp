@@ -55,14 +55,6 @@ public slots:
     }
 };
 
-class FailingTempNames : public TempFileNames {
-public:
-    QString create(const QString&, const QString&, QString* error) override {
-        *error = "no temporary name here";
-        return {};
-    }
-};
-
 class TestOvDaoDatabase : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -403,7 +395,9 @@ private slots:
             QCOMPARE(call[1].toString(), file);
             const QString temp = call[2].toString();
             QCOMPARE(QFileInfo(temp).absolutePath(), dir.path());
-            QVERIFY(QFileInfo(temp).fileName().startsWith("mdb"));
+            // A name the next writer in the folder removes when a kill left it.
+            QVERIFY(QFileInfo(temp).fileName().startsWith(".tarnwick-"));
+            QVERIFY(temp.endsWith(".part"));
             QVERIFY(!RecordingEngine::tempExistedAtCall);
             QVERIFY(!QFile::exists(temp));
             QCOMPARE(IsMissing(call[3]), IsMissing(locale));
@@ -434,13 +428,14 @@ private slots:
         QCOMPARE(QFileInfo(RecordingEngine::calls.front()[2].toString()).absolutePath(),
                  dir.path());
 
-        // No temporary name: a clear error before the engine runs.
+        // No temporary file: a clear error before the engine runs.
         RecordingEngine::calls.clear();
-        FailingTempNames failing;
-        TempFileNames::install(&failing);
-        const QString error = errorOf([&] { db.CompactDatabaseFile(dir.path() + "/a.mdb", ""); });
-        TempFileNames::install(nullptr);
-        QCOMPARE(error, QString("TOvDaoDatabase.CompactDatabaseFile: no temporary name here"));
+        const QString error =
+            errorOf([&] { db.CompactDatabaseFile(dir.path() + "/missing/a.mdb", ""); });
+        QVERIFY2(error.startsWith("TOvDaoDatabase.CompactDatabaseFile: No temporary file can be "
+                                  "created in " +
+                                  dir.path() + "/missing/"),
+                 qPrintable(error));
         QVERIFY(RecordingEngine::calls.isEmpty());
         QCOMPARE(TOvDaoDatabase::CompactOptionsValue(true, true, 0), 4);
         QCOMPARE(TOvDaoDatabase::CompactOptionsValue(true, false, 64), 66);
