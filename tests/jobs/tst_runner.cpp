@@ -1,5 +1,7 @@
 // tarnwick-run: the jobs with the saved settings and no window; exit codes, overlapping runs,
 // and no GUI library linked.
+#include "jet/check.h"
+#include "jet/database.h"
 #include "platform/registry.h"
 
 #include <QDeadlineTimer>
@@ -8,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include "tests/common/privatehome.h"
 
@@ -36,10 +39,12 @@ class TestRunner : public QObject {
         p->start(QStringLiteral(TARNWICK_RUN), args);
         return p;
     }
-    static int run(const QStringList& args, QByteArray* output = nullptr) {
+    static int run(const QStringList& args, QByteArray* output = nullptr,
+                   QByteArray* errors = nullptr) {
         std::unique_ptr<QProcess> p(start(args));
         if (!p->waitForFinished(120000)) return -1;
         if (output) *output = p->readAllStandardOutput();
+        if (errors) *errors = p->readAllStandardError();
         return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
     }
 
@@ -93,6 +98,92 @@ private slots:
         QCOMPARE(run({"compact"}, &output), 1);
         QVERIFY(output.contains("Repair/Compact 3.6 was started for "));
         QVERIFY(output.contains("Repair/Compact 3.6 was Unsuccessful for "));
+    }
+
+    // A repair that would lose anything fails the file, leaving it byte for byte as it was with
+    // the salvaged copy beside it; one that loses nothing replaces it.
+    void repairsThatWouldLoseDataFail_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("salvaged");
+        for (const QString v : {"3.5", "3.6"}) {
+            QTest::addRow("Jet 3 table, %s", qPrintable(v)) << "V1997/testV1997.mdb"
+                                                            << "table" << v << 1 << true;
+            QTest::addRow("Jet 3 index, %s", qPrintable(v)) << "V1997/compIndexTestV1997.mdb"
+                                                            << "index" << v << 0 << false;
+        }
+        QTest::newRow("Jet 4 rows, 3.6") << "V2000/testV2000.mdb"
+                                         << "rows"
+                                         << "3.6" << 1 << true;
+        // The 3.5 engine does not read Jet 4 files at all.
+        QTest::newRow("Jet 4 rows, 3.5") << "V2000/testV2000.mdb"
+                                         << "rows"
+                                         << "3.5" << 1 << false;
+    }
+    void repairsThatWouldLoseDataFail() {
+        QFETCH(QString, file);
+        QFETCH(QString, damage);
+        QFETCH(QString, version);
+        QFETCH(int, status);
+        QFETCH(bool, salvaged);
+        const QString corpus =
+            qEnvironmentVariable("TARNWICK_TESTDATA", TARNWICK_SOURCE_DIR "/../shared/testdata") +
+            "/jet/";
+        QFile source(corpus + file);
+        if (!source.open(QIODevice::ReadOnly))
+            QSKIP("the shared test files (../shared/testdata) are absent");
+        QByteArray bytes = source.readAll();
+        {
+            using namespace tarnwick::jet;
+            auto db = Database::open(corpus.toStdString() + file.toStdString());
+            const std::size_t size = db->format().pageSize;
+            const TableDef& def = db->tableDef(*db->findTable("Table1"));
+            if (damage == "table") // a definition longer than the file
+                qToLittleEndian<quint32>(0x7FFFFFF0, bytes.data() + def.page * size + 8);
+            if (damage == "index") bytes[38 * 2048] = 0x09; // a leaf overwritten
+            if (damage == "rows") { // the first row's column count (Jet 4: slots from byte 14)
+                const char* page =
+                    bytes.data() + db->usageMap(def.ownedMap, "map").pages.front() * size;
+                const quint16 start = qFromLittleEndian<quint16>(page + 14) & 0x1FFF;
+                qToLittleEndian<quint16>(0xFFFF, bytes.data() + (page - bytes.data()) + start);
+            }
+        }
+        const QDir folder(tmp.filePath(QTest::currentDataTag()));
+        QVERIFY(folder.mkpath("."));
+        const QString path = folder.filePath(QFileInfo(file).fileName());
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        }
+        store("Compact", "dialogfiles", path);
+        store("Compact", "Version", version);
+        QByteArray output, errors;
+        QCOMPARE(run({"compact"}, &output, &errors), status);
+        store("Compact", "dialogfiles", "");
+        const QString base = QFileInfo(file).completeBaseName();
+        const QStringList beside = folder.entryList({base + ".repaired-*.mdb"}, QDir::Files);
+        QCOMPARE(beside.size(), salvaged ? 1 : 0);
+        QFile live(path);
+        QVERIFY(live.open(QIODevice::ReadOnly));
+        if (status == 0) {
+            QVERIFY2(output.contains(" was Completed Successful for " + QFile::encodeName(path)),
+                     output.constData());
+            QVERIFY(
+                tarnwick::jet::check(*tarnwick::jet::Database::open(path.toStdString())).sound());
+            return;
+        }
+        QVERIFY2(output.contains(" was Unsuccessful for " + QFile::encodeName(path)),
+                 output.constData());
+        QVERIFY(live.readAll() == bytes);
+        if (!salvaged) return;
+        QVERIFY2(errors.contains(" would lose ") &&
+                     errors.contains(QFile::encodeName(folder.filePath(beside.front()))),
+                 errors.constData());
+        QVERIFY(tarnwick::jet::check(
+                    *tarnwick::jet::Database::open(folder.filePath(beside.front()).toStdString()))
+                    .sound());
     }
 
     // Two runs of the same job: while the first one runs, a second one reports that the job
