@@ -14,6 +14,7 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace tarnwick::jet {
@@ -157,6 +158,13 @@ void openBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
 // it has the original's owner, group and mode, whatever a step silently could not do.
 void keepAttributes(int fd, const DatabaseLock& lock) {
     copyExtendedAttributes(lock.fd(), fd, lock.path());
+    // A folder's default ACL gives a new file an access ACL the original may not have had.
+    constexpr const char* kAcl = "system.posix_acl_access";
+    if (::fgetxattr(lock.fd(), kAcl, nullptr, 0) < 0 && (errno == ENODATA || errno == ENOTSUP) &&
+        ::fremovexattr(fd, kAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+        throw JetError("file", JetError::noPage,
+                       "cannot drop the inherited ACL of the new file for " + lock.path() + ": " +
+                           std::strerror(errno));
     struct stat now {};
     if (::fstat(fd, &now) != 0)
         throw JetError("file", JetError::noPage,

@@ -414,6 +414,15 @@ TEST_F(Compact, InPlaceKeepsModeGroupAclAndAttributes) {
     ASSERT_EQ(::stat(db.c_str(), &third), 0);
     EXPECT_EQ(third.st_ino, after.st_ino);
     EXPECT_EQ(readAll(db), bytes);
+
+    // The folder's default ACL does not reach the new file of a database without an ACL.
+    ASSERT_EQ(::removexattr(db.c_str(), "system.posix_acl_access"), 0);
+    ASSERT_EQ(::setxattr(dir_.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+    CompactOptions encrypt;
+    encrypt.encoding = PageEncoding::Encrypt;
+    compactInPlace(db, encrypt);
+    EXPECT_EQ(::removexattr(dir_.c_str(), "system.posix_acl_default"), 0);
+    EXPECT_EQ(xattr(db, "system.posix_acl_access"), B{});
 }
 
 // A helper process holding an fcntl lock on `path` until told to go.
