@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the window under Xvfb with a window manager (openbox), at
-# 100 % and 200 % scale: the start state, each fold panel unfolded, a hint over a control.
+# 100 % and 200 % scale: the start state, each fold panel unfolded, a hint over a control. The
+# window first backs up and compacts two sample databases, so its logs hold its own lines.
 # Usage: scripts/screenshots.sh [build dir] [output dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +14,7 @@ done
 [ -x "$program" ] || { echo "$program is missing: build first" >&2; exit 1; }
 mkdir -p "$out"
 
-work=$(mktemp -d)
+work=$(mktemp -d /tmp/tarnwick-shots.XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -31,21 +32,37 @@ openbox >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
 
-# Settings with some log lines, so the logs panel has something to show.
-seed() {
+# Sample databases, backed up and compacted by the window itself before the shots, so the logs
+# show the program's own lines.
+samples=../shared/testdata/jet/V2000
+[ -d "$samples" ] || { echo "$samples is missing: the shots run real jobs on its databases" >&2; exit 1; }
+mkdir -p "$work/data" "$work/backups"
+cp "$samples/testV2000.mdb" "$work/data/Sales.mdb"
+cp "$samples/test2V2000.mdb" "$work/data/Stock.mdb"
+chmod u+w "$work/data"/*.mdb
+files="$work/data/Stock.mdb|$work/data/Sales.mdb"
+cat >"$work/first.ini" <<INI
+[Backup]
+filenames=$work/data/Sales.mdb
+dialogfiles=$files
+ToDir=$work/backups
+Zip=cbChecked
+[Compact]
+Hx1=$work/data/Sales.mdb
+dialogfiles=$files
+Version=3.6
+INI
+
+seed() { # settings file
   rm -rf "$work/home"
   mkdir -p "$work/home/config/Tarnwick" "$work/home/runtime"
   chmod 700 "$work/home/runtime"
-  cat >"$work/home/config/Tarnwick/Tarnwick.ini" <<'INI'
-[Messages]
-Backup=07/12/2026 02:00:01 Backup started|Copied /srv/data/Sales.mdb|Copied /srv/data/Stock.mdb|07/12/2026 02:00:09 Backup finished: 2 files
-Compact=07/12/2026 03:00:00 Repair/Compact started|Compacted /srv/data/Sales.mdb (4.1 MB -> 2.7 MB)|07/12/2026 03:00:12 Repair/Compact finished
-INI
+  cp "$1" "$work/home/config/Tarnwick/Tarnwick.ini"
 }
 
 app=""
-start() { # scale
-  seed
+start() { # scale [settings file]
+  seed "${2:-$work/jobs-done.ini}"
   HOME=$work/home XDG_CONFIG_HOME=$work/home/config XDG_RUNTIME_DIR=$work/home/runtime \
     QT_SCALE_FACTOR=$1 "$program" >/dev/null 2>&1 &
   app=$!
@@ -70,6 +87,20 @@ click() {
   point "$1" "$2"; sleep 0.2; xdotool click 1; sleep 0.3
   xdotool mousemove 1300 950; sleep 0.8
 }
+# "Backup Now", then "Compact Now"; a close waits for running jobs and saves the logs.
+scale=1
+start 1 "$work/first.ini"
+click 202 212
+click 469 212
+for _ in $(seq 600); do
+  [ "$(ls "$work/backups" | wc -l)" -ge 2 ] && break
+  sleep 0.1
+done
+kill -TERM "$app"
+wait "$app" || true
+cp "$work/home/config/Tarnwick/Tarnwick.ini" "$work/jobs-done.ini"
+grep -q 'Successful' "$work/jobs-done.ini" || { echo "the jobs wrote no log lines" >&2; exit 1; }
+
 for scale in 1 2; do
   suffix=$([ "$scale" = 1 ] && echo 100 || echo 200)
   start "$scale"
