@@ -5,6 +5,7 @@
 #include "jet/json.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/uniquefd.h"
+#include "tools/common/cli.h"
 #include "tools/jet/maintain.h"
 
 #include <algorithm>
@@ -47,6 +48,7 @@ Commands:
   repair FILE               rebuilds a damaged file keeping every row that reads; does
                             nothing when check finds no problems
   --help                    this text
+  --version                 the program's version
   --                        ends the options: what follows are names
 
 Export files are written whole or not at all, never through a symbolic link, and are not more
@@ -60,8 +62,8 @@ refused, 2 the file cannot be read.
 )";
 
 int usage(const std::string& why) {
-    std::cerr << "tarnwick-jet: " << why << " (see --help)\n";
-    return kUnreadable;
+    std::cout.flush();
+    return tarnwick::cli::badUse("tarnwick-jet", why);
 }
 
 // The first failed write to standard output, said once at the end.
@@ -344,6 +346,10 @@ int main(int argc, char** argv) {
     const std::string cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::cout << kHelp;
+        return finishOutput(kOk);
+    }
+    if (cmd == "--version") {
+        tarnwick::cli::printVersion("tarnwick-jet");
         return finishOutput(kOk);
     }
     if (cmd == "compact") return runCompact(argc - 2, argv + 2);
