@@ -355,6 +355,26 @@ void TForm1::ComboBox2Change(QObject*) {
     switchOff(ToggleSwitch3, AlarmClock3);
 }
 
+namespace {
+
+// Nobody may be at the machine to answer: the message is shown without waiting for a click, in
+// one window that a later refusal updates.
+void showWithoutWaiting(QWidget* window, const QString& text) {
+    const QString name = QStringLiteral("SessionEndRefused");
+    auto* box = window->findChild<QMessageBox*>(name);
+    if (!box) {
+        box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                              QMessageBox::Ok, window);
+        box->setObjectName(name);
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    box->setText(text);
+    box->show();
+}
+
+} // namespace
+
 void TForm1::AlarmClock3Alarm(QObject*) {
     if (FileJobRunning()) {
         m_shutdownWaiting = true; // runs when the file job has ended
@@ -364,8 +384,15 @@ void TForm1::AlarmClock3Alarm(QObject*) {
     const SessionEndKind kind = tarnwick::sessionEndKindForText(ComboBox2->Text());
     if (kind == SessionEndKind::ProgramOnly)
         close(); // the window closes as the user would close it, so the settings are saved
-    else if (kind != SessionEndKind::None)
-        tarnwick::SessionEnd::current().request(kind);
+    else if (kind != SessionEndKind::None && !tarnwick::SessionEnd::current().request(kind)) {
+        QString why = tarnwick::SessionEnd::current().lastError();
+        if (why.isEmpty()) why = QStringLiteral("the system refused it");
+        const QString line =
+            QStringLiteral("Auto Shut Down \"%1\" failed: %2  ").arg(ComboBox2->Text(), why) +
+            tarnwick::FormatSettings::current().timestamp(tarnwick::TimeSource::current().now());
+        tarnwick::jobs::logLine(line, true);
+        showWithoutWaiting(this, line);
+    }
 }
 
 namespace {
