@@ -152,6 +152,9 @@ void TForm1::resolveDocumentLinks() {
 
 void TForm1::FormCreate(QObject*) {
     const QSize design = size();
+    // The controls sit where the design put them: a smaller client area would cut off the fold
+    // panels' tabs along the foot, whatever size was saved or the frame takes.
+    setMinimumSize(design);
     IniOut1->LoadProperties();
     ZPHint1->SetActive(true);
     for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
