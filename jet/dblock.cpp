@@ -42,6 +42,11 @@ std::string lockFileOf(const std::string& path) {
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
         dot == (slash == std::string::npos ? 0 : slash + 1))
         return path + ".ldb";
+    // Access 2007 files keep their lock in ".laccdb".
+    const std::string extension = path.substr(dot + 1);
+    if (extension.size() >= 3 && (extension[0] | 0x20) == 'a' && (extension[1] | 0x20) == 'c' &&
+        (extension[2] | 0x20) == 'c')
+        return path.substr(0, dot) + ".laccdb";
     return path.substr(0, dot) + ".ldb";
 }
 

@@ -28,7 +28,8 @@ private:
     struct stat status_ {};
 };
 
-// The lock file Access keeps beside a database: "name.ldb" for "name.mdb".
+// The lock file Access keeps beside a database: "name.ldb" for "name.mdb", "name.laccdb" for
+// "name.accdb".
 std::string lockFileOf(const std::string& path);
 
 // Gives the file behind `to` every extended attribute of the one behind `from` (ACLs included:

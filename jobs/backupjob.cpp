@@ -70,7 +70,8 @@ void checkCopies(const QStringList& files, const BackupTools::CopyResult& copy,
 
 QString archiveName(const QString& file, const QDateTime& when) {
     QString base = QFileInfo(file).fileName();
-    base.chop(4);
+    // Only the extension goes: "Sales.accdb" keeps all of "Sales".
+    if (const qsizetype dot = base.lastIndexOf(u'.'); dot >= 0) base.truncate(dot);
     return base + u' ' +
            FormatSettings::current()
                .withSeparators(QStringLiteral("-"), QStringLiteral("-"))

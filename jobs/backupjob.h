@@ -42,7 +42,7 @@ struct BackupResult {
     QStringList warnings; // worth logging, but the files named in `made` are sound
 };
 
-// The archive's name for `file` at `when`: the name without its last four characters, a blank,
+// The archive's name for `file` at `when`: the name without its extension, a blank,
 // the timestamp with "-" for both separators, ".Zip".
 QString archiveName(const QString& file, const QDateTime& when);
 // `folder` joined with `name`, a separator added when the folder text lacks one.

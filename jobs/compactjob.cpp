@@ -49,8 +49,15 @@ void removeLockFile(const QString& lock) {
 QString lockFileOf(const QString& database) {
     const QFileInfo info(database);
     QString base = info.fileName();
-    base.chop(4);
+    QString extension;
+    if (const qsizetype dot = base.lastIndexOf(u'.'); dot >= 0) {
+        extension = base.mid(dot + 1);
+        base.truncate(dot);
+    }
     const QDir dir = info.dir();
+    // Access 2007 files keep their lock in ".laccdb", older ones in ".ldb".
+    if (extension.startsWith(QLatin1String("acc"), Qt::CaseInsensitive))
+        return dir.filePath(base + QStringLiteral(".laccdb"));
     const QString lower = dir.filePath(base + QStringLiteral(".ldb"));
     if (QFileInfo::exists(lower)) return lower;
     return dir.filePath(base + QStringLiteral(".LDB"));

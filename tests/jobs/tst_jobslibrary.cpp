@@ -136,6 +136,12 @@ private slots:
                                     << "a 12-6-2026 10-18-10 AM.Zip";
         QTest::newRow("four characters") << "/d/.mdb"
                                          << " 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("longer extension") << "/d/Sales.accdb"
+                                          << "Sales 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("no extension") << "/d/Sales"
+                                      << "Sales 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("dots in the name") << "/d/v1.2.mdb"
+                                          << "v1.2 12-6-2026 10-18-10 AM.Zip";
     }
     void names() {
         QFETCH(QString, file);
@@ -146,6 +152,24 @@ private slots:
                  QStringLiteral("12/6/2026 10:18:10 AM"));
         QCOMPARE(joinFolder("/x/out", name), "/x/out/" + name);
         QCOMPARE(joinFolder("/x/out/", name), "/x/out/" + name);
+    }
+
+    void lockFiles_data() {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("lock");
+        QTest::newRow("mdb") << "/d/Sales.mdb"
+                             << "/d/Sales.LDB";
+        QTest::newRow("accdb") << "/d/Sales.accdb"
+                               << "/d/Sales.laccdb";
+        QTest::newRow("no extension") << "/d/Sales"
+                                      << "/d/Sales.LDB";
+        QTest::newRow("dots in the name") << "/d/v1.2.mdb"
+                                          << "/d/v1.2.LDB";
+    }
+    void lockFiles() {
+        QFETCH(QString, database);
+        QFETCH(QString, lock);
+        QCOMPARE(lockFileOf(database), lock);
     }
 
     // Same name from two folders in the same second: two archives, neither replaced.
