@@ -1,6 +1,7 @@
 #include "jet/dblock.h"
 
 #include "jet/compact.h"
+#include "platform/posix/fileusers.h"
 
 #include <cerrno>
 #include <cstring>
@@ -74,18 +75,32 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
             throw DatabaseInUse("database", JetError::noPage,
                                 std::string(kInUse) + ": another program holds a lock on " +
                                     baseName(path));
+        // A client may keep the database open without locking it.
+        if (const posix::FileUse open = posix::openElsewhere(status_.st_dev, status_.st_ino);
+            open.inUse)
+            throw DatabaseInUse("database", JetError::noPage,
+                                std::string(kInUse) + ": " + baseName(path) + " is " + open.text());
         const std::string ldb = lockFileOf(path);
         struct stat ls {};
         if (::lstat(ldb.c_str(), &ls) == 0 && S_ISREG(ls.st_mode)) {
             const int lfd = ::open(ldb.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (lfd >= 0) {
                 const bool held = lockedByOthers(lfd);
+                struct stat lockStatus {};
+                const bool known = ::fstat(lfd, &lockStatus) == 0;
                 ::close(lfd);
                 if (held)
                     throw DatabaseInUse("database", JetError::noPage,
                                         std::string(kInUse) +
                                             ": another program holds its lock file " +
                                             baseName(ldb));
+                if (const posix::FileUse open =
+                        known ? posix::openElsewhere(lockStatus.st_dev, lockStatus.st_ino)
+                              : posix::FileUse{};
+                    open.inUse)
+                    throw DatabaseInUse("database", JetError::noPage,
+                                        std::string(kInUse) + ": its lock file " + baseName(ldb) +
+                                            " is " + open.text());
             }
         }
         struct flock fl {};
