@@ -45,9 +45,19 @@ int notStarted(const RunningJob& job) {
                                                                       : HeadlessFailed;
 }
 
+// Settings that cannot be read are not "nothing picked": the run says why, and fails loudly.
+bool settingsUnreadable(const SavedSettings& s, const QString& summary) {
+    if (s.error.isEmpty()) return false;
+    const QString line = QStringLiteral("The saved settings cannot be read: ") + s.error;
+    err(line);
+    reportFailure(summary, {line});
+    return true;
+}
+
 } // namespace
 
 int runBackupHeadless(const SavedSettings& s, int waitMs) {
+    if (settingsUnreadable(s, QStringLiteral("Tarnwick backup not started"))) return HeadlessBadUse;
     if (s.backup.fileName.isEmpty()) {
         err(QStringLiteral("There was no file selected to backup!"));
         return HeadlessBadUse;
@@ -73,6 +83,8 @@ int runBackupHeadless(const SavedSettings& s, int waitMs) {
 }
 
 int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine) {
+    if (settingsUnreadable(s, QStringLiteral("Tarnwick repair and compaction not started")))
+        return HeadlessBadUse;
     if (s.compact.files.isEmpty() || s.compact.version.isEmpty()) {
         err(QStringLiteral("Either a file or Jet Engine was not selected!"));
         return HeadlessBadUse;
