@@ -150,9 +150,26 @@ void TForm1::resolveDocumentLinks() {
 #endif
 }
 
+// Logs saved by earlier versions ended each entry with a line feed and a carriage return: their
+// blank lines and stray carriage returns are dropped when they come back.
+static void dropOldLineEnds(TRichEdit* log) {
+    const QStringList lines = log->Lines();
+    QStringList kept;
+    for (QString line : lines) {
+        line.remove(u'\r');
+        if (!line.isEmpty()) kept << line;
+    }
+    if (kept != lines) log->SetLines(kept);
+}
+
 void TForm1::FormCreate(QObject*) {
     const QSize design = size();
+    // The controls sit where the design put them: a smaller client area would cut off the fold
+    // panels' tabs along the foot, whatever size was saved or the frame takes.
+    setMinimumSize(design);
     IniOut1->LoadProperties();
+    dropOldLineEnds(RichEdit1);
+    dropOldLineEnds(RichEdit2);
     ZPHint1->SetActive(true);
     for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);
@@ -355,6 +372,26 @@ void TForm1::ComboBox2Change(QObject*) {
     switchOff(ToggleSwitch3, AlarmClock3);
 }
 
+namespace {
+
+// Nobody may be at the machine to answer: the message is shown without waiting for a click, in
+// one window that a later refusal updates.
+void showWithoutWaiting(QWidget* window, const QString& text) {
+    const QString name = QStringLiteral("SessionEndRefused");
+    auto* box = window->findChild<QMessageBox*>(name);
+    if (!box) {
+        box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                              QMessageBox::Ok, window);
+        box->setObjectName(name);
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    box->setText(text);
+    box->show();
+}
+
+} // namespace
+
 void TForm1::AlarmClock3Alarm(QObject*) {
     if (FileJobRunning()) {
         m_shutdownWaiting = true; // runs when the file job has ended
@@ -364,8 +401,15 @@ void TForm1::AlarmClock3Alarm(QObject*) {
     const SessionEndKind kind = tarnwick::sessionEndKindForText(ComboBox2->Text());
     if (kind == SessionEndKind::ProgramOnly)
         close(); // the window closes as the user would close it, so the settings are saved
-    else if (kind != SessionEndKind::None)
-        tarnwick::SessionEnd::current().request(kind);
+    else if (kind != SessionEndKind::None && !tarnwick::SessionEnd::current().request(kind)) {
+        QString why = tarnwick::SessionEnd::current().lastError();
+        if (why.isEmpty()) why = QStringLiteral("the system refused it");
+        const QString line =
+            QStringLiteral("Auto Shut Down \"%1\" failed: %2  ").arg(ComboBox2->Text(), why) +
+            tarnwick::FormatSettings::current().timestamp(tarnwick::TimeSource::current().now());
+        tarnwick::jobs::logLine(line, true);
+        showWithoutWaiting(this, line);
+    }
 }
 
 namespace {
@@ -439,12 +483,15 @@ void TForm1::AlarmClock2Alarm(QObject*) {
             const jobs::BackupResult result = jobs::runBackup(
                 {Backup1->FileName(), Backup1->DialogFiles(), DirectoryEdit1->text(), zip}, tools);
             const bool failed = result.outcome == jobs::BackupResult::Failed;
-            if (!result.line.isEmpty()) {
-                RichEdit1->AddLine(result.line);
-                jobs::logLine(result.line, failed);
+            for (const QString& line : {result.line, result.reason}) {
+                if (line.isEmpty()) continue;
+                RichEdit1->AddLine(line);
+                jobs::logLine(line, failed);
             }
-            for (const QString& w : result.warnings)
-                jobs::logLine(QStringLiteral("Warning: ") + w, true);
+            for (const QString& w : result.warnings) {
+                RichEdit1->AddLine(jobs::warningLine(w));
+                jobs::logLine(jobs::warningLine(w), true);
+            }
             if (failed) {
                 // No compaction follows a failed backup.
                 ToggleSwitch2->setEnabled(false);
@@ -478,7 +525,7 @@ void TForm1::AlarmClock1Alarm(QObject*) {
         };
         if (!job.started()) {
             addLine(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) +
-                        timestampNow() + QStringLiteral("\n\r"),
+                        timestampNow(),
                     true);
             jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction not started"),
                                 {job.error()});
@@ -494,8 +541,7 @@ void TForm1::AlarmClock1Alarm(QObject*) {
                     m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*OvDaoDatabase1);
                 jobs::CompactCallbacks callbacks;
                 callbacks.line = [&](const QString& line) {
-                    addLine(line, line.contains(QLatin1String("Unsuccessful")) ||
-                                      line.contains(QLatin1String("not started")));
+                    addLine(line, jobs::isFailureLine(line));
                 };
                 callbacks.processing = [this](const QString& path) {
                     Bevel2->hide();
@@ -508,8 +554,9 @@ void TForm1::AlarmClock1Alarm(QObject*) {
                 result.problems << tarnwick::ExceptionMessage(std::current_exception());
                 addLine(
                     QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(ComboBox1->Text()) +
-                        timestampNow() + QStringLiteral("\n\r"),
+                        timestampNow(),
                     true);
+                addLine(jobs::reasonLine(result.problems), true);
             }
             Bevel2->show();
             if (ToggleSwitch2->StateOn())

@@ -1,6 +1,7 @@
 #include "jet/dblock.h"
 
 #include "jet/compact.h"
+#include "platform/posix/fileusers.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -170,6 +171,11 @@ std::string lockFileOf(const std::string& path) {
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
         dot == (slash == std::string::npos ? 0 : slash + 1))
         return path + ".ldb";
+    // Access 2007 files keep their lock in ".laccdb".
+    const std::string extension = path.substr(dot + 1);
+    if (extension.size() >= 3 && (extension[0] | 0x20) == 'a' && (extension[1] | 0x20) == 'c' &&
+        (extension[2] | 0x20) == 'c')
+        return path.substr(0, dot) + ".laccdb";
     return path.substr(0, dot) + ".ldb";
 }
 
@@ -197,18 +203,32 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
             throw DatabaseInUse("database", JetError::noPage,
                                 std::string(kInUse) + ": another program holds a lock on " +
                                     baseName(path));
+        // A client may keep the database open without locking it.
+        if (const posix::FileUse open = posix::openElsewhere(status_.st_dev, status_.st_ino);
+            open.inUse)
+            throw DatabaseInUse("database", JetError::noPage,
+                                std::string(kInUse) + ": " + baseName(path) + " is " + open.text());
         const std::string ldb = lockFileOf(path);
         struct stat ls {};
         if (::lstat(ldb.c_str(), &ls) == 0 && S_ISREG(ls.st_mode)) {
             const int lfd = ::open(ldb.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (lfd >= 0) {
                 const bool held = lockedByOthers(lfd);
+                struct stat lockStatus {};
+                const bool known = ::fstat(lfd, &lockStatus) == 0;
                 ::close(lfd);
                 if (held)
                     throw DatabaseInUse("database", JetError::noPage,
                                         std::string(kInUse) +
                                             ": another program holds its lock file " +
                                             baseName(ldb));
+                if (const posix::FileUse open =
+                        known ? posix::openElsewhere(lockStatus.st_dev, lockStatus.st_ino)
+                              : posix::FileUse{};
+                    open.inUse)
+                    throw DatabaseInUse("database", JetError::noPage,
+                                        std::string(kInUse) + ": its lock file " + baseName(ldb) +
+                                            " is " + open.text());
             }
         }
         struct flock fl {};

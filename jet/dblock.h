@@ -8,7 +8,8 @@ namespace tarnwick::jet {
 // Holds a database while it is compacted or repaired: an exclusive open-file-description lock
 // on the whole file, so that no client of ours or of a file server gets in meanwhile. Refuses
 // with DatabaseInUse when another process holds any lock on the database or on its lock file
-// (".ldb" beside it), which is how clients on a file share show that they have it open. The lock
+// (".ldb" beside it), which is how clients on a file share show that they have it open, or when
+// another process on this machine has either of them open. The lock
 // file is only looked at, never removed. Links, folders, devices and FIFOs are refused without
 // blocking on them.
 class DatabaseLock {
@@ -28,7 +29,8 @@ private:
     struct stat status_ {};
 };
 
-// The lock file Access keeps beside a database: "name.ldb" for "name.mdb".
+// The lock file Access keeps beside a database: "name.ldb" for "name.mdb", "name.laccdb" for
+// "name.accdb".
 std::string lockFileOf(const std::string& path);
 
 // Refuses, with a JetError saying why, to rewrite the database behind `lock` when whoever runs

@@ -1,6 +1,10 @@
 #include "jobs/backupjob.h"
 
+#include "jobs/compactjob.h"
+#include "jobs/inuse.h"
+#include "jobs/report.h"
 #include "jobs/verify.h"
+#include "platform/filename.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
 
@@ -16,15 +20,10 @@ QString now() {
     return FormatSettings::current().timestamp(TimeSource::current().now());
 }
 
-bool isRegularFile(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Names anything, a dangling link included.
 bool pathTaken(const QString& path) {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(fileNameToBytes(path).constData(), &st) == 0;
 }
 
 void zipAll(const QStringList& files, const QString& folder, BackupTools& tools,
@@ -32,10 +31,6 @@ void zipAll(const QStringList& files, const QString& folder, BackupTools& tools,
     // The last picked file first, each archive named with the time it was made at.
     for (qsizetype i = files.size() - 1; i >= 0; --i) {
         const QString& file = files[i];
-        if (!isRegularFile(file)) {
-            result.problems << file + QStringLiteral(": the file is missing");
-            continue;
-        }
         const QString archive =
             freeArchivePath(joinFolder(folder, archiveName(file, TimeSource::current().now())));
         const QStringList messages = tools.zipFile(file, archive);
@@ -46,6 +41,19 @@ void zipAll(const QStringList& files, const QString& folder, BackupTools& tools,
             result.problems << archive + QStringLiteral(": ") + wrong;
         else
             result.made << archive;
+    }
+}
+
+// A database another program has open may change while it is read: its backup is made, but the
+// log says it may not be consistent.
+void warnInUse(const QStringList& files, BackupResult& result) {
+    for (const QString& file : files) {
+        QString why = inUseReason(file);
+        if (why.isEmpty()) why = inUseReason(lockFileOf(file));
+        if (!why.isEmpty())
+            result.warnings << file + QStringLiteral(": the database is in use (%1); its backup "
+                                                     "may not be consistent")
+                                          .arg(why);
     }
 }
 
@@ -70,7 +78,8 @@ void checkCopies(const QStringList& files, const BackupTools::CopyResult& copy,
 
 QString archiveName(const QString& file, const QDateTime& when) {
     QString base = QFileInfo(file).fileName();
-    base.chop(4);
+    // Only the extension goes: "Sales.accdb" keeps all of "Sales".
+    if (const qsizetype dot = base.lastIndexOf(u'.'); dot >= 0) base.truncate(dot);
     return base + u' ' +
            FormatSettings::current()
                .withSeparators(QStringLiteral("-"), QStringLiteral("-"))
@@ -95,13 +104,23 @@ QString freeArchivePath(const QString& path) {
 BackupResult runBackup(const BackupRequest& request, BackupTools& tools) {
     BackupResult result;
     const qsizetype n = request.dialogFiles.size();
-    const QStringList files = n > 1 ? request.dialogFiles : QStringList{request.fileName};
+    QStringList files;
+    for (const QString& file : n > 1 ? request.dialogFiles : QStringList{request.fileName}) {
+        if (const QString why = whyNotAFile(file); !why.isEmpty())
+            result.problems << file + QStringLiteral(": ") + why;
+        else
+            files << file;
+    }
     try {
-        if (request.folder.trimmed().isEmpty()) {
+        if (files.isEmpty()) {
+            // Nothing to back up; the problems say why.
+        } else if (request.folder.trimmed().isEmpty()) {
             result.problems << QStringLiteral("no backup folder is set");
         } else if (request.zip) {
+            warnInUse(files, result);
             zipAll(files, request.folder, tools, result);
         } else {
+            warnInUse(files, result);
             const BackupTools::CopyResult copy = tools.copyFiles(files, request.folder);
             result.warnings << copy.warnings;
             if (copy.aborted) {
@@ -119,6 +138,7 @@ BackupResult runBackup(const BackupRequest& request, BackupTools& tools) {
     if (!result.problems.isEmpty()) {
         result.outcome = BackupResult::Failed;
         result.line = QStringLiteral("Backup Unsuccessful  ") + s;
+        result.reason = reasonLine(result.problems);
         return result;
     }
     result.outcome = BackupResult::Succeeded;

@@ -37,12 +37,13 @@ struct BackupResult {
     enum Outcome { Succeeded, Aborted, Failed };
     Outcome outcome = Failed;
     QString line;         // the log line; empty when aborted
+    QString reason;       // when failed, the line to log under it that says why
     QStringList problems; // why it failed, file by file (for the system log and notifications)
     QStringList made;     // archives or copies made
-    QStringList warnings; // worth logging, but the files named in `made` are sound
+    QStringList warnings; // worth logging under the line: a database in use, a file left behind
 };
 
-// The archive's name for `file` at `when`: the name without its last four characters, a blank,
+// The archive's name for `file` at `when`: the name without its extension, a blank,
 // the timestamp with "-" for both separators, ".Zip".
 QString archiveName(const QString& file, const QDateTime& when);
 // `folder` joined with `name`, a separator added when the folder text lacks one.

@@ -1,6 +1,7 @@
 #include "jobs/compactjob.h"
 
 #include "jobs/inuse.h"
+#include "jobs/report.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
 
@@ -20,18 +21,15 @@ QString now() {
     return FormatSettings::current().timestamp(TimeSource::current().now());
 }
 
-// Each line is followed by a line feed and a carriage return.
-const QString kEnd = QStringLiteral("\n\r");
-
 QString startLine(const QString& v, const QString& p) {
-    return QStringLiteral("Repair/Compact %1 was started for %2 at  ").arg(v, p) + now() + kEnd;
+    return QStringLiteral("Repair/Compact %1 was started for %2 at  ").arg(v, p) + now();
 }
 QString successLine(const QString& v, const QString& p) {
     return QStringLiteral("Repair/Compact %1 was Completed Successful for %2 at  ").arg(v, p) +
-           now() + kEnd;
+           now();
 }
 QString failureLine(const QString& v, const QString& p) {
-    return QStringLiteral("Repair/Compact %1 was Unsuccessful for %2  ").arg(v, p) + now() + kEnd;
+    return QStringLiteral("Repair/Compact %1 was Unsuccessful for %2  ").arg(v, p) + now();
 }
 
 // Removes a stale lock file; a link or anything but a regular file is left alone.
@@ -49,8 +47,15 @@ void removeLockFile(const QString& lock) {
 QString lockFileOf(const QString& database) {
     const QFileInfo info(database);
     QString base = info.fileName();
-    base.chop(4);
+    QString extension;
+    if (const qsizetype dot = base.lastIndexOf(u'.'); dot >= 0) {
+        extension = base.mid(dot + 1);
+        base.truncate(dot);
+    }
     const QDir dir = info.dir();
+    // Access 2007 files keep their lock in ".laccdb", older ones in ".ldb".
+    if (extension.startsWith(QLatin1String("acc"), Qt::CaseInsensitive))
+        return dir.filePath(base + QStringLiteral(".laccdb"));
     const QString lower = dir.filePath(base + QStringLiteral(".ldb"));
     if (QFileInfo::exists(lower)) return lower;
     return dir.filePath(base + QStringLiteral(".LDB"));
@@ -69,7 +74,7 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
         log(QStringLiteral("Repair/Compact was not started: the Jet Engine version '%1' is "
                            "unknown  ")
                 .arg(v) +
-            now() + kEnd);
+            now());
         return result;
     }
     QString current;
@@ -79,11 +84,19 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             const QString& p = current;
             if (callbacks.processing) callbacks.processing(p);
             const QString lock = lockFileOf(p);
-            if (fileInUse(p) || fileInUse(lock)) {
-                // Another program has it open: neither the database nor its lock file is touched.
+            QString problem;
+            if (const QString notFile = whyNotAFile(p); !notFile.isEmpty())
+                problem = p + QStringLiteral(": ") + notFile;
+            else if (const QString why = inUseReason(p); !why.isEmpty())
+                problem = p + QStringLiteral(": the database is ") + why;
+            else if (const QString lockWhy = inUseReason(lock); !lockWhy.isEmpty())
+                problem = p + QStringLiteral(": its lock file %1 is ").arg(lock) + lockWhy;
+            if (!problem.isEmpty()) {
+                // No file, or another program has it: neither it nor its lock file is touched.
                 log(startLine(v, p));
                 log(failureLine(v, p));
-                result.problems << p + QStringLiteral(": the database is in use");
+                log(reasonLine({problem}));
+                result.problems << problem;
                 ++result.failed;
                 continue;
             }
@@ -101,20 +114,32 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
                 }
                 done = true;
             } catch (const std::exception& e) {
-                result.problems << p + QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
+                problem = p + QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
             } catch (...) {
-                result.problems << p + QStringLiteral(": unknown error");
+                problem = p + QStringLiteral(": unknown error");
             }
             log(done ? successLine(v, p) : failureLine(v, p));
+            if (!done) {
+                log(reasonLine({problem}));
+                result.problems << problem;
+            }
             ++(done ? result.succeeded : result.failed);
         }
     } catch (...) {
         result.broken = true;
-        result.problems << current + QStringLiteral(": the run ended early");
+        QString why = QStringLiteral("the run ended early");
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            why += QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
+        } catch (...) {
+        }
+        result.problems << (current.isEmpty() ? why : current + QStringLiteral(": ") + why);
         try {
             log(current.isEmpty()
-                    ? QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(v) + now() + kEnd
+                    ? QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(v) + now()
                     : failureLine(v, current));
+            log(reasonLine({result.problems.last()}));
         } catch (...) {
             // The log itself failed; the result still says so.
         }

@@ -43,8 +43,8 @@ struct CompactResult {
     bool ok() const { return failed == 0 && !unknownVersion && !broken; }
 };
 
-// The lock file of `database`: beside it, named after it without its last four characters,
-// with ".LDB" (or an existing ".ldb").
+// The lock file of `database`: beside it, named after it without its extension, with ".laccdb"
+// for an ".accdb" database, else ".LDB" (or an existing ".ldb").
 QString lockFileOf(const QString& database);
 
 CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,

@@ -45,9 +45,19 @@ int notStarted(const RunningJob& job) {
                                                                       : HeadlessFailed;
 }
 
+// Settings that cannot be read are not "nothing picked": the run says why, and fails loudly.
+bool settingsUnreadable(const SavedSettings& s, const QString& summary) {
+    if (s.error.isEmpty()) return false;
+    const QString line = QStringLiteral("The saved settings cannot be read: ") + s.error;
+    err(line);
+    reportFailure(summary, {line});
+    return true;
+}
+
 } // namespace
 
 int runBackupHeadless(const SavedSettings& s, int waitMs) {
+    if (settingsUnreadable(s, QStringLiteral("Tarnwick backup not started"))) return HeadlessBadUse;
     if (s.backup.fileName.isEmpty()) {
         err(QStringLiteral("There was no file selected to backup!"));
         return HeadlessBadUse;
@@ -62,18 +72,19 @@ int runBackupHeadless(const SavedSettings& s, int waitMs) {
     const BackupResult r = runBackup(s.backup, tools);
     const bool failed = r.outcome != BackupResult::Succeeded;
     out(r.line.isEmpty() ? QStringLiteral("Backup Unsuccessful  ") + stamp() : r.line, failed);
+    if (!r.reason.isEmpty()) out(r.reason, true);
     for (const QString& p : r.problems + tools.copyMessages())
         err(p);
-    // The backup is sound, but something was left behind: said, and logged as a warning.
-    for (const QString& w : r.warnings) {
-        err(QStringLiteral("Warning: ") + w);
-        logLine(QStringLiteral("Warning: ") + w, true);
-    }
+    // A database in use, or something left behind: logged under the job's line.
+    for (const QString& w : r.warnings)
+        out(warningLine(w), true);
     if (failed) reportFailure(QStringLiteral("Tarnwick backup failed"), r.problems);
     return failed ? HeadlessFailed : HeadlessOk;
 }
 
 int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine) {
+    if (settingsUnreadable(s, QStringLiteral("Tarnwick repair and compaction not started")))
+        return HeadlessBadUse;
     if (s.compact.files.isEmpty() || s.compact.version.isEmpty()) {
         err(QStringLiteral("Either a file or Jet Engine was not selected!"));
         return HeadlessBadUse;
@@ -81,9 +92,7 @@ int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine
     RunningJob job(QStringLiteral("compact"), QStringLiteral("Compacting databases"), waitMs,
                    waitNotice(QStringLiteral("compact"), waitMs));
     if (!job.started()) {
-        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp() +
-                QStringLiteral("\n\r"),
-            true);
+        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp(), true);
         return notStarted(job);
     }
     if (s.defragMemory) {
@@ -100,10 +109,7 @@ int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine
         engine = own.get();
     }
     CompactCallbacks callbacks;
-    callbacks.line = [](const QString& line) {
-        out(line.trimmed(), line.contains(QLatin1String("Unsuccessful")) ||
-                                line.contains(QLatin1String("not started")));
-    };
+    callbacks.line = [](const QString& line) { out(line, isFailureLine(line)); };
     const CompactResult r = runCompact(s.compact, *engine, callbacks);
     for (const QString& p : r.problems)
         err(p);

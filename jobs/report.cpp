@@ -5,6 +5,23 @@
 
 namespace tarnwick::jobs {
 
+namespace {
+const QString kReason = QStringLiteral("  Reason: ");
+} // namespace
+
+QString reasonLine(const QStringList& problems) {
+    return kReason + problems.join(QLatin1String("; "));
+}
+
+QString warningLine(const QString& warning) {
+    return QStringLiteral("  Warning: ") + warning;
+}
+
+bool isFailureLine(const QString& line) {
+    return line.contains(QLatin1String("Unsuccessful")) ||
+           line.contains(QLatin1String("not started")) || line.startsWith(kReason);
+}
+
 void logLine(const QString& line, bool failure) {
     SystemLog::current().write(failure ? SystemLog::Error : SystemLog::Info, line);
 }

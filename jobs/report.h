@@ -5,6 +5,14 @@
 
 namespace tarnwick::jobs {
 
+// The line under a failure line that says why, naming each file with its reason:
+// "  Reason: /srv/db/x.mdb: the file is missing; /srv/db/y.mdb: ...".
+QString reasonLine(const QStringList& problems);
+// A warning logged under a job's line: "  Warning: " and the warning.
+QString warningLine(const QString& warning);
+// Whether a job line tells of a failure or why one happened, for the system log's priority.
+bool isFailureLine(const QString& line);
+
 // Every job line also goes to the system log, so unattended runs can be read with journalctl.
 void logLine(const QString& line, bool failure);
 // A failed run: its reasons go to the system log and a desktop notification is raised when a

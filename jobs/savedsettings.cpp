@@ -20,6 +20,10 @@ QStringList listOf(const QString& text) {
 SavedSettings readSavedSettings() {
     SavedSettings s;
     Registry reg;
+    if (const QString why = reg.readError(); !why.isEmpty()) {
+        s.error = why;
+        return s;
+    }
     auto read = [&reg](const QString& section, const QString& key) {
         reg.closeKey(); // keys open relative to the one open
         if (!reg.openKeyReadOnly(section)) return QString();

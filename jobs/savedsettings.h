@@ -12,6 +12,7 @@ struct SavedSettings {
     CompactRequest compact;
     QString compactFileName; // the repair-and-compact picker's file
     bool defragMemory = false;
+    QString error; // why the settings could not be read; then everything else is empty
 };
 
 // Reads the user's settings store; what is not stored stays empty. The compact request's

@@ -1,8 +1,12 @@
 #include "jobs/verify.h"
 
+#include "platform/filename.h"
+
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <memory>
@@ -20,12 +24,23 @@ struct EntryCloser {
     void operator()(zip_file_t* f) const { zip_fclose(f); }
 };
 
+// Opens for reading by the name's exact bytes (QFile would re-encode a name that is not UTF-8),
+// without blocking on a FIFO put in its place.
+bool openByName(QFile& file, const QString& name) {
+    const int fd =
+        ::open(fileNameToBytes(name).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
+    ::close(fd);
+    return false;
+}
+
 } // namespace
 
 QString checkArchive(const QString& archive, const QString& source) {
     int error = 0;
     std::unique_ptr<zip_t, ArchiveCloser> z(
-        zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+        zip_open(fileNameToBytes(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
     if (!z) {
         zip_error_t e;
         zip_error_init_with_code(&e, error);
@@ -33,8 +48,8 @@ QString checkArchive(const QString& archive, const QString& source) {
         zip_error_fini(&e);
         return QStringLiteral("the archive cannot be opened (%1)").arg(why);
     }
-    QFile original(source);
-    if (!original.open(QIODevice::ReadOnly))
+    QFile original;
+    if (!openByName(original, source))
         return QStringLiteral("the source cannot be read (%1)").arg(original.errorString());
     const QString wanted = QFileInfo(source).fileName();
     bool found = false;
@@ -63,9 +78,9 @@ QString checkArchive(const QString& archive, const QString& source) {
 }
 
 QString compareFiles(const QString& source, const QString& copy) {
-    QFile a(source), b(copy);
-    if (!a.open(QIODevice::ReadOnly)) return QStringLiteral("%1 cannot be read").arg(source);
-    if (!b.open(QIODevice::ReadOnly)) return QStringLiteral("%1 cannot be read").arg(copy);
+    QFile a, b;
+    if (!openByName(a, source)) return QStringLiteral("%1 cannot be read").arg(source);
+    if (!openByName(b, copy)) return QStringLiteral("%1 cannot be read").arg(copy);
     if (a.size() != b.size()) return QStringLiteral("%1 has another size").arg(copy);
     while (!a.atEnd()) {
         const QByteArray x = a.read(kChunk), y = b.read(kChunk);

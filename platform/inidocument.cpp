@@ -14,6 +14,13 @@ bool isControl(QChar c) {
     return c.unicode() < 0x20 || c.unicode() == 0x7f;
 }
 
+// A byte of a file name that is not UTF-8, as platform/filename.h carries it (U+DC80..U+DCFF).
+// It is written as "\%HH" inside quotes: UTF-8 text cannot hold it, and no file written before
+// has that escape.
+bool isRawByte(QChar c) {
+    return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF;
+}
+
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
@@ -33,7 +40,7 @@ bool needsQuotes(const QString& s, bool isName) {
         if (c == QLatin1Char('#') || c == QLatin1Char(';') || c == QLatin1Char('[')) return true;
     }
     for (QChar c : s) {
-        if (isControl(c)) return true;
+        if (isControl(c) || isRawByte(c)) return true;
         if (isName && c == QLatin1Char('=')) return true;
     }
     return false;
@@ -63,6 +70,8 @@ QString quoted(const QString& s) {
         default:
             if (isControl(c))
                 out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else if (isRawByte(c))
+                out += QStringLiteral("\\%%1").arg(c.unicode() - 0xDC00, 2, 16, QLatin1Char('0'));
             else
                 out += c;
         }
@@ -116,14 +125,17 @@ std::optional<QString> unquote(const QString& line, qsizetype& pos) {
         case 't':
             out += QLatin1Char('\t');
             break;
-        case 'x': {
+        case 'x':
+        case '%': {
             const int hi = i < line.size() ? hexDigit(line.at(i)) : -1;
             const int lo = i + 1 < line.size() ? hexDigit(line.at(i + 1)) : -1;
-            if (hi >= 0 && lo >= 0) {
-                out += QChar(char16_t(hi * 16 + lo));
+            const int v = hi * 16 + lo;
+            if (hi >= 0 && lo >= 0 && (e == QLatin1Char('x') || v >= 0x80)) {
+                out += QChar(char16_t(e == QLatin1Char('x') ? v : 0xDC00 + v));
                 i += 2;
             } else {
-                out += QLatin1String("\\x");
+                out += QLatin1Char('\\');
+                out += e;
             }
             break;
         }

@@ -19,10 +19,12 @@ namespace tarnwick {
 //   [Software\Foo]              one group per key, nested keys as their whole path joined by "\"
 //   Name = plain text           raw text: blanks around "=" and at the line end are dropped
 //   Log="two\nlines  "          quoted text: \\ \" \n \r \t and \xHH escapes inside
+//   Hx1="/srv/b\%ffd.mdb"       \%HH (80..FF): a byte of a file name that is not UTF-8
 //   "a=b"=names can be quoted too
 //
 // The writer quotes a value only when raw text could not keep it (leading or trailing blanks,
-// control characters such as line breaks, or a leading quote); "|", ";", "=", "#", "\" and
+// control characters such as line breaks, a leading quote, or bytes of a file name that are not
+// UTF-8, kept as platform/filename.h keeps them); "|", ";", "=", "#", "\" and
 // non-ASCII text stay raw and readable. There are no comments after a value: everything after the
 // "=" belongs to it. Comments, blank lines and lines that do not parse are kept where they stand
 // when the file is rewritten. Group and value names are matched without regard to letter case and

@@ -220,7 +220,8 @@ void Registry::refresh() {
         const QString path = storePath(m_root);
         const QString sig = fileSignature(path);
         if (m_loaded && !m_loadFailed && sig == m_signature) return;
-        m_loadFailed = !loadFile(path, &doc, &m_error);
+        m_loadFailed = !loadFile(path, &doc, &m_loadError);
+        if (m_loadFailed) m_error = m_loadError;
         m_signature = sig;
     }
     for (const Change& c : std::as_const(m_pending))
@@ -275,6 +276,12 @@ bool Registry::openKey(const QString& key, bool canCreate) {
     m_readOnlyKey = false;
     m_current = path;
     return true;
+}
+
+QString Registry::readError() {
+    if (kindOf(m_root) != StoreKind::File) return {};
+    refresh();
+    return m_loadFailed ? m_loadError : QString();
 }
 
 bool Registry::openKeyReadOnly(const QString& key) {

@@ -100,6 +100,9 @@ public:
     // holds them; false leaves them pending and the store as it was.
     bool flush();
     QString lastError() const { return m_error; }
+    // Why the store cannot be read ("cannot read <path>: <reason>"); empty when it can, or when it
+    // does not exist yet (a missing store reads as empty).
+    QString readError();
 
     // The file that holds a root, or "" for the roots that have none.
     static QString storePath(reg::TRegRoots root);
@@ -121,6 +124,7 @@ private:
     QString m_signature; // identity and age of the file m_view was read from
     bool m_loaded = false;
     bool m_loadFailed = false;
+    QString m_loadError;
     bool m_open = false;
     bool m_readOnlyKey = false;
     QString m_current;

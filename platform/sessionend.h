@@ -27,6 +27,8 @@ public:
     virtual ~SessionEnd() = default;
     // Sends the request; true when the system accepted it. Nothing is shown to the user either way.
     virtual bool request(SessionEndKind kind) = 0;
+    // Why the last request failed, when that is known.
+    virtual QString lastError() const { return {}; }
 
     // The process-wide service: systemd-logind unless a test installed another.
     static SessionEnd& current();
@@ -60,7 +62,7 @@ public:
 class LogindSessionEnd : public SessionEnd {
 public:
     bool request(SessionEndKind kind) override;
-    QString lastError() const { return m_error; }
+    QString lastError() const override { return m_error; }
     // The call last sent, as "service path interface.method(args)", for diagnostics.
     QString lastCall() const { return m_call; }
 
@@ -76,8 +78,10 @@ public:
         requests.append(kind);
         return answer;
     }
+    QString lastError() const override { return answer ? QString() : error; }
     QList<SessionEndKind> requests;
     bool answer = true;
+    QString error; // said when the answer is false
 };
 
 // Whether a D-Bus address may be used for session-end calls in this process (see LogindSessionEnd).

@@ -282,7 +282,13 @@ private slots:
         if (fault == "folder") form.DirectoryEdit1->SetText(out + "/missing");
         copyUi->errorAnswer = ScriptedShellCopyUi::Skip;
         form.SpeedButton3->click();
-        QCOMPARE(form.RichEdit1->Lines(), QStringList{"Backup Unsuccessful  " + stamp()});
+        // The failure line, and under it why, naming the file.
+        const QStringList lines = form.RichEdit1->Lines();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], "Backup Unsuccessful  " + stamp());
+        QVERIFY2(lines[1].startsWith("  Reason: " + tmp.path()), qPrintable(lines[1]));
+        if (fault == "gone") QVERIFY2(lines[1].contains(files.first()), qPrintable(lines[1]));
+        QVERIFY(syslog.lines.contains("E " + lines[1]));
         QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Deactived"));
         QCOMPARE(color(form.Label4), QColor(0, 255, 0));
         QVERIFY(!form.ToggleSwitch2->isEnabled());
@@ -354,19 +360,20 @@ private slots:
         QVERIFY2(fake->calls == calls, qPrintable(form.RichEdit2->toPlainText()));
         QCOMPARE(seen.first(), "Data Repair/Compact " + files.last());
         // Each line has the time it was written at; the clock moved on every read.
-        const QString s = "  S\n\r";
-        const QString text = form.RichEdit2->toPlainText().replace("\r", "").replace(
+        const QString s = "  S\n";
+        const QString text = form.RichEdit2->toPlainText().replace(
             QRegularExpression("  12/7/2026 3:00:\\d\\d AM"), "  S");
         QString expected;
         for (const QString& p : {files[3], files[2], files[1], files[0]}) {
             expected += "Repair/Compact " + version + " was started for " + p + " at" + s;
             expected += p == files[1]
-                            ? "Repair/Compact " + version + " was Unsuccessful for " + p + s
+                            ? "Repair/Compact " + version + " was Unsuccessful for " + p + s +
+                                  "  Reason: " + p + ": the database is locked by another process\n"
                             : "Repair/Compact " + version + " was Completed Successful for " + p +
                                   " at" + s;
         }
-        QCOMPARE(text.split('\n', Qt::SkipEmptyParts),
-                 expected.replace("\r", "").split('\n', Qt::SkipEmptyParts));
+        // One line per entry: no blank lines, no carriage returns.
+        QCOMPARE(text + "\n", expected);
         QVERIFY(form.Bevel2->isVisibleTo(&form));
         QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
         QCOMPARE(color(form.Label11), QColor(255, 0, 0));

@@ -2,10 +2,12 @@
 #include "app/form1.h"
 #include "platform/registry.h"
 #include "platform/sessionend.h"
+#include "platform/systemlog.h"
 #include "platform/timesource.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QTest>
 
 #include "tests/common/privatehome.h"
@@ -19,6 +21,7 @@ class TestJobs : public QObject {
 
     tarnwick::ManualTimeSource clock{QDateTime(QDate(2026, 12, 4), QTime(17, 0))};
     tarnwick::FakeSessionEnd session;
+    tarnwick::RecordingSystemLog syslog;
 
     static void store(const QString& section, const QString& key, const QString& value) {
         tarnwick::Registry reg;
@@ -41,14 +44,18 @@ private slots:
         QApplication::setQuitOnLastWindowClosed(false);
         tarnwick::TimeSource::install(&clock);
         tarnwick::SessionEnd::install(&session);
+        tarnwick::SystemLog::install(&syslog);
     }
     void cleanupTestCase() {
         tarnwick::TimeSource::install(nullptr);
         tarnwick::SessionEnd::install(nullptr);
+        tarnwick::SystemLog::install(nullptr);
     }
     void init() {
         QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER));
         session.requests.clear();
+        session.answer = true;
+        syslog.lines.clear();
         clock.set(QTime(17, 0));
     }
 
@@ -81,22 +88,27 @@ private slots:
         QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
     }
 
-    void restoredShutdownSwitchNeedsItsTimeToBeMidnight_data() {
+    // The shutdown switch is restored after its time and kind, as the other switches are after
+    // theirs, so it comes back armed at its own time.
+    void restoredShutdownSwitchComesBackArmed_data() {
         QTest::addColumn<QString>("time");
-        QTest::addColumn<bool>("armed");
-        // The switch is restored before the time: it arms at the time shown then (midnight),
-        // and a different restored time turns it off again.
-        QTest::newRow("18:00") << "0.75" << false;
-        QTest::newRow("midnight") << "0" << true;
+        QTest::newRow("18:00") << "0.75";
+        QTest::newRow("midnight") << "0";
     }
-    void restoredShutdownSwitchNeedsItsTimeToBeMidnight() {
+    void restoredShutdownSwitchComesBackArmed() {
         QFETCH(QString, time);
-        QFETCH(bool, armed);
         store("Form", "State3", "1");
         store("Form", "Time", time);
+        store("Form", "ShutdownText", "Poweroff");
         TForm1 form;
-        QCOMPARE(form.ToggleSwitch3->StateOn(), armed);
-        QCOMPARE(form.AlarmClock3->AlarmEnabled(), armed);
+        QVERIFY(form.ToggleSwitch3->StateOn());
+        QVERIFY(form.AlarmClock3->AlarmEnabled());
+        QCOMPARE(form.AlarmClock3->AlarmTime(), time.toDouble());
+        QCOMPARE(form.ComboBox2->Text(), QStringLiteral("Poweroff"));
+        // An edit by the user still disarms it.
+        form.ValueSpinEdit3->SetTimeValue(0.5);
+        QVERIFY(!form.ToggleSwitch3->StateOn());
+        QVERIFY(!form.AlarmClock3->AlarmEnabled());
     }
 
     void editsDisarmTheirJob() {
@@ -175,6 +187,26 @@ private slots:
         QCOMPARE(session.requests.size(), request < 0 ? 0 : 1);
         if (request >= 0) QCOMPARE(int(session.requests[0]), request);
         QCOMPARE(form.isVisible(), !closes);
+    }
+
+    // A refused request is logged and shown, without a box that waits for a click.
+    void refusedSessionEndIsSaid() {
+        session.answer = false;
+        session.error = "org.freedesktop.DBus.Error.AccessDenied: not allowed";
+        TForm1 form;
+        form.show();
+        form.ComboBox2->SetText("Poweroff");
+        form.ValueSpinEdit3->SetTimeValue(0.75);
+        form.ToggleSwitch3->SetStateOn(true);
+        tickAt(form.AlarmClock3, QTime(18, 0, 0));
+        QCOMPARE(session.requests.size(), 1);
+        const QString line = "Auto Shut Down \"Poweroff\" failed: " + session.error;
+        QCOMPARE(syslog.lines.size(), 1);
+        QVERIFY2(syslog.lines[0].startsWith("E " + line), qPrintable(syslog.lines[0]));
+        auto* box = form.findChild<QMessageBox*>();
+        QVERIFY(box && box->isVisible() && !box->isModal());
+        QVERIFY(box->text().startsWith(line));
+        QVERIFY(form.ToggleSwitch3->StateOn()); // armed for the next day
     }
 
     void switchOnOffOnArmsAgainAtTheSameTime() {

@@ -146,8 +146,7 @@ private slots:
     }
 
     void programOnlyClosesAtItsTimeAndSaves() {
-        // The shutdown switch survives a restart only with its time at midnight, so the
-        // program runs on a faked clock: an hour before midnight while it starts, however
+        // The program runs on a faked clock: an hour before midnight while it starts, however
         // long that takes, then just before midnight.
         const QString faketime = fakeTimeLibrary();
         if (faketime.isEmpty())

@@ -13,8 +13,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -101,6 +104,25 @@ private:
     int m_fd = -1;
 };
 
+// Another program that keeps a file open without any lock, as some database clients do.
+class OpenHolder {
+public:
+    explicit OpenHolder(const QString& path) {
+        m_process.start("sh", {"-c", "exec 3<\"$0\" && echo ready && exec sleep 600", path});
+        m_ready = m_process.waitForReadyRead(60000);
+    }
+    ~OpenHolder() {
+        m_process.kill();
+        m_process.waitForFinished(60000);
+    }
+    bool ready() const { return m_ready; }
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+};
+
 } // namespace
 
 class TestJobsLibrary : public QObject {
@@ -136,6 +158,12 @@ private slots:
                                     << "a 12-6-2026 10-18-10 AM.Zip";
         QTest::newRow("four characters") << "/d/.mdb"
                                          << " 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("longer extension") << "/d/Sales.accdb"
+                                          << "Sales 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("no extension") << "/d/Sales"
+                                      << "Sales 12-6-2026 10-18-10 AM.Zip";
+        QTest::newRow("dots in the name") << "/d/v1.2.mdb"
+                                          << "v1.2 12-6-2026 10-18-10 AM.Zip";
     }
     void names() {
         QFETCH(QString, file);
@@ -146,6 +174,24 @@ private slots:
                  QStringLiteral("12/6/2026 10:18:10 AM"));
         QCOMPARE(joinFolder("/x/out", name), "/x/out/" + name);
         QCOMPARE(joinFolder("/x/out/", name), "/x/out/" + name);
+    }
+
+    void lockFiles_data() {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("lock");
+        QTest::newRow("mdb") << "/d/Sales.mdb"
+                             << "/d/Sales.LDB";
+        QTest::newRow("accdb") << "/d/Sales.accdb"
+                               << "/d/Sales.laccdb";
+        QTest::newRow("no extension") << "/d/Sales"
+                                      << "/d/Sales.LDB";
+        QTest::newRow("dots in the name") << "/d/v1.2.mdb"
+                                          << "/d/v1.2.LDB";
+    }
+    void lockFiles() {
+        QFETCH(QString, database);
+        QFETCH(QString, lock);
+        QCOMPARE(lockFileOf(database), lock);
     }
 
     // Same name from two folders in the same second: two archives, neither replaced.
@@ -176,6 +222,8 @@ private slots:
         QTest::newRow("vanished source, copy") << false << "missing";
         QTest::newRow("copy differs") << false << "spoil";
         QTest::newRow("no folder") << false << "nofolder";
+        QTest::newRow("folder for a file") << true << "folder";
+        QTest::newRow("FIFO for a file, copy") << false << "fifo";
     }
     void failures() {
         QFETCH(bool, zip);
@@ -186,12 +234,22 @@ private slots:
         FaultyTools tools;
         if (fault == "message") tools.zipMessages = {"Skipped: Data.mdb"};
         tools.spoilArchive = tools.spoilCopy = fault == "spoil";
-        const QString file = fault == "missing" ? path("a/Gone.mdb") : path("a/Data.mdb");
+        QString file = fault == "missing" ? path("a/Gone.mdb") : path("a/Data.mdb");
+        // What is in the file's place is named, never taken for a missing file.
+        const QHash<QString, QString> says = {{"missing", ": the file is missing"},
+                                              {"folder", ": it is a folder"},
+                                              {"fifo", ": it is a FIFO"}};
+        if (fault == "folder") QVERIFY(QDir().mkpath(file = path("a/Folder.mdb")));
+        if (fault == "fifo")
+            QVERIFY(::mkfifo(QFile::encodeName(file = path("a/Fifo.mdb")).constData(), 0600) == 0 ||
+                    errno == EEXIST);
         const QString folder = fault == "nofolder" ? QString() : path("out");
         const BackupResult r = runBackup({file, {}, folder, zip}, tools);
         QCOMPARE(r.outcome, BackupResult::Failed);
         QCOMPARE(r.line, QStringLiteral("Backup Unsuccessful  12/6/2026 10:18:10 AM"));
         QVERIFY(!r.problems.isEmpty());
+        QCOMPARE(r.reason, "  Reason: " + r.problems.join("; "));
+        if (says.contains(fault)) QCOMPARE(r.problems, QStringList{file + says[fault]});
     }
 
     void abortLogsNothing() {
@@ -240,8 +298,8 @@ private slots:
         QVERIFY(QFile::exists(path("held.ldb")));
         QCOMPARE(r.succeeded, 3);
         QCOMPARE(r.failed, 1);
-        const QString s = "  12/6/2026 10:18:10 AM\n\r";
-        QCOMPARE(lines.size(), 8);
+        const QString s = "  12/6/2026 10:18:10 AM";
+        QCOMPARE(lines.size(), 9);
         QCOMPARE(lines[0],
                  "Repair/Compact " + version + " was started for " + path("c.mdb") + " at" + s);
         QCOMPARE(lines[1], "Repair/Compact " + version + " was Completed Successful for " +
@@ -250,6 +308,58 @@ private slots:
                  "Repair/Compact " + version + " was started for " + path("held.mdb") + " at" + s);
         QCOMPARE(lines[5],
                  "Repair/Compact " + version + " was Unsuccessful for " + path("held.mdb") + s);
+        QCOMPARE(lines[6], "  Reason: " + path("held.mdb") + ": its lock file " + path("held.ldb") +
+                               " is locked by another process");
+    }
+
+    // A database another program has (locked, or merely open, itself or its lock file) is not
+    // compacted and its bytes stay as they were; its backup is made, with a warning.
+    void databaseInUse_data() {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("database locked") << "x.mdb" << true;
+        QTest::newRow("database open") << "x.mdb" << false;
+        QTest::newRow("lock file open") << "x.ldb" << false;
+    }
+    void databaseInUse() {
+        QFETCH(QString, held);
+        QFETCH(bool, locked);
+        write(path("x.mdb"), "database bytes");
+        write(path("x.ldb"), "lock");
+        std::optional<Holder> lock;
+        std::optional<OpenHolder> open;
+        QString why = "locked by another process";
+        if (locked) {
+            lock.emplace(path(held));
+        } else {
+            open.emplace(path(held));
+            QVERIFY(open->ready());
+            why = QStringLiteral("open in process %1").arg(open->pid());
+        }
+        FakeEngine engine;
+        QStringList lines;
+        const CompactResult r = runCompact({{path("x.mdb")}, "3.6"}, engine,
+                                           {[&](const QString& l) { lines << l; }, {}});
+        QCOMPARE(r.failed, 1);
+        QVERIFY(engine.calls.isEmpty());
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].startsWith("Repair/Compact 3.6 was Unsuccessful for " + path("x.mdb")));
+        QVERIFY2(lines[2].startsWith("  Reason: " + path("x.mdb") + ": ") && lines[2].contains(why),
+                 qPrintable(lines[2]));
+        QFile db(path("x.mdb"));
+        QVERIFY(db.open(QIODevice::ReadOnly));
+        QCOMPARE(db.readAll(), QByteArray("database bytes"));
+        QVERIFY(QFile::exists(path("x.ldb")));
+
+        QDir(path("out")).removeRecursively();
+        QVERIFY(QDir().mkpath(path("out")));
+        UnattendedBackupTools tools;
+        const BackupResult b = runBackup({path("x.mdb"), {}, path("out"), false}, tools);
+        QCOMPARE(b.outcome, BackupResult::Succeeded);
+        QCOMPARE(b.warnings.size(), 1);
+        QVERIFY2(b.warnings[0].startsWith(path("x.mdb") + ": the database is in use (" + why) &&
+                     b.warnings[0].endsWith("may not be consistent"),
+                 qPrintable(b.warnings[0]));
     }
 
     void compactFailures() {
@@ -264,19 +374,22 @@ private slots:
         QCOMPARE(r.failed, 1);
         QCOMPARE(r.succeeded, 1);
         QVERIFY(lines[1].startsWith("Repair/Compact 3.6 was Unsuccessful for " + path("b.mdb")));
+        QCOMPARE(lines[2], "  Reason: " + path("b.mdb") + ": engine failed");
 
         lines.clear();
         r = runCompact({{path("a.mdb")}, "4.0"}, engine, {collect, {}});
         QVERIFY(r.unknownVersion && !r.ok());
         QCOMPARE(lines, QStringList{"Repair/Compact was not started: the Jet Engine version '4.0' "
-                                    "is unknown  12/6/2026 10:18:10 AM\n\r"});
+                                    "is unknown  12/6/2026 10:18:10 AM"});
 
         lines.clear();
         engine.throwOutside = true;
         r = runCompact({{path("a.mdb")}, "3.5"}, engine, {collect, {}});
         QVERIFY(r.broken);
-        QCOMPARE(lines.last(), "Repair/Compact 3.5 was Unsuccessful for " + path("a.mdb") +
-                                   "  12/6/2026 10:18:10 AM\n\r");
+        QCOMPARE(lines.mid(lines.size() - 2),
+                 (QStringList{"Repair/Compact 3.5 was Unsuccessful for " + path("a.mdb") +
+                                  "  12/6/2026 10:18:10 AM",
+                              "  Reason: " + path("a.mdb") + ": the run ended early: outside"}));
     }
 
     void inUseProbe() {

@@ -2,6 +2,7 @@
 // and no GUI library linked.
 #include "jet/check.h"
 #include "jet/database.h"
+#include "platform/filename.h"
 #include "platform/registry.h"
 
 #include <QDeadlineTimer>
@@ -88,7 +89,46 @@ private slots:
         QVERIFY(QFile::remove(a));
         QCOMPARE(run({"backup"}, &output), 1);
         QVERIFY(output.startsWith("Backup Unsuccessful  "));
+        // Under the failure line, why.
+        QVERIFY2(output.contains("\n  Reason: " + a.toUtf8() + ": the file is missing\n"),
+                 output.constData());
         QCOMPARE(run({"neither"}), 2);
+    }
+
+    // A name that is not UTF-8 goes through the settings file and is backed up as it is.
+    void nameNotUtf8IsBackedUp() {
+        const QByteArray name = QFile::encodeName(tmp.path()) + "/b\xff\xe9.mdb";
+        QFile f;
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        QCOMPARE(f.write("bytes"), 5);
+        f.close();
+        QVERIFY(QDir(tmp.path()).mkpath("names"));
+        store("Backup", "filenames", tarnwick::fileNameFromBytes(name));
+        store("Backup", "dialogfiles", "");
+        store("Backup", "ToDir", tmp.filePath("names"));
+        store("Backup", "Zip", "cbUnchecked");
+        QByteArray output;
+        QCOMPARE(run({"backup"}, &output), 0);
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(tmp.filePath("names")) + "/b\xff\xe9.mdb", &st), 0);
+        QCOMPARE(st.st_size, 5);
+    }
+
+    // Settings that cannot be read are said so, not taken for nothing picked.
+    void unreadableSettingsAreSaid() {
+        const QString path = tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER);
+        const QString kept = path + ".kept";
+        QFile::remove(kept);
+        QVERIFY(!QFile::exists(path) || QFile::rename(path, kept));
+        QVERIFY(QDir().mkdir(path)); // a folder in its place: unreadable, whoever runs the test
+        QByteArray errors;
+        const int status = run({"backup"}, nullptr, &errors);
+        QVERIFY(QDir().rmdir(path));
+        QVERIFY(!QFile::exists(kept) || QFile::rename(kept, path));
+        QCOMPARE(status, 2);
+        QCOMPARE(errors, "The saved settings cannot be read: cannot read " + path.toUtf8() +
+                             ": not a regular file\n");
     }
 
     void compactOfAnUnreadableFileFails() {

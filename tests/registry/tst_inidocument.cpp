@@ -1,3 +1,4 @@
+#include "platform/filename.h"
 #include "platform/inidocument.h"
 
 #include <QTest>
@@ -46,6 +47,10 @@ void TestIniDocument::valueRoundTrip_data() {
     QTest::newRow("controls") << QStringLiteral("a") + QChar(0) + QChar(0x1b) + QChar(0x7f)
                               << false;
     QTest::newRow("quote and escapes") << QStringLiteral(" \"\\x\\\" ") << false;
+    QTest::newRow("percent lookalikes") << QStringLiteral("\\%41 \\%e9 100%") << true;
+    // Bytes of a file name that are not UTF-8 come back as they were, in a file that is UTF-8.
+    QTest::newRow("name not UTF-8")
+        << tarnwick::fileNameFromBytes("/srv/b\xff\xe9.mdb|/srv/\xc3(.mdb") << false;
 }
 
 void TestIniDocument::valueRoundTrip() {
@@ -59,6 +64,7 @@ void TestIniDocument::valueRoundTrip() {
     QCOMPARE(back.value(QStringLiteral("Messages"), QStringLiteral("Backup")), value);
     QCOMPARE(back.value(QStringLiteral("Messages"), QStringLiteral("After")), QStringLiteral("x"));
     QCOMPARE(back.serialize(), text);
+    QVERIFY(QUtf8StringView(text).isValidUtf8());
     QCOMPARE(text.contains("\nBackup=" + value.toUtf8() + "\n"), raw);
     QCOMPARE(text.count('\n'), 3); // header, two values: nothing spills onto other lines
 }

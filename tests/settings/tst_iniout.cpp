@@ -1,6 +1,7 @@
 #include "controls/form.h"
 #include "controls/formreader.h"
 #include "controls/stdctrls.h"
+#include "platform/filename.h"
 #include "platform/formatsettings.h"
 #include "platform/inidocument.h"
 #include "settings/iniout.h"
@@ -160,7 +161,7 @@ private slots:
         k->SetShape(TKinds::shTriangle);
         k->SetStyles(TKinds::TStyles(TKinds::fsBold) | TKinds::fsBoldItalic);
         k->SetText(QStringLiteral("  C:\\Data\\a;b=c|d  "));
-        k->SetLines({"one", "two"});
+        k->SetLines({"one", tarnwick::fileNameFromBytes("/d/b\xff.mdb")});
         k->SetBuddy(form->FindComponent("Other"));
         k->SetOnChange(TNotifyEvent(form.get(), "KindsChange"));
         form->SetCaption("Window");
@@ -172,7 +173,7 @@ private slots:
         QCOMPARE(stored("S", "Tint"), QStringLiteral("clSilver"));
         QCOMPARE(stored("S", "Shape"), QStringLiteral("shTriangle"));
         QCOMPARE(stored("S", "Styles"), QStringLiteral("[fsBold,fsBoldItalic]"));
-        QCOMPARE(stored("S", "Lines"), QStringLiteral("one|two"));
+        QCOMPARE(stored("S", "Lines"), "one|" + tarnwick::fileNameFromBytes("/d/b\xff.mdb"));
         QCOMPARE(stored("S", "Buddy"), QStringLiteral("Other"));
         QCOMPARE(stored("S", "OnChange"), QStringLiteral("KindsChange"));
         QCOMPARE(stored("F", "Caption"), QStringLiteral("Window"));
@@ -189,7 +190,7 @@ private slots:
         QCOMPARE(k->Shape(), TKinds::shTriangle);
         QCOMPARE(int(k->Styles()), int(TKinds::fsBold | TKinds::fsBoldItalic));
         QCOMPARE(k->Text(), QStringLiteral("  C:\\Data\\a;b=c|d  "));
-        QCOMPARE(k->Lines(), (QStringList{"one", "two"}));
+        QCOMPARE(k->Lines(), (QStringList{"one", tarnwick::fileNameFromBytes("/d/b\xff.mdb")}));
         QCOMPARE(k->Buddy(), form->FindComponent("Other"));
         QCOMPARE(k->OnChange().Name(), QByteArray("KindsChange"));
         QCOMPARE(form->Caption(), QStringLiteral("Window"));

@@ -18,6 +18,7 @@ namespace {
 const QByteArray kCopy = TARNWICK_COPY;
 const QByteArray kZip = TARNWICK_ZIP;
 const QByteArray kJet = TARNWICK_JET;
+const QByteArray kRun = TARNWICK_RUN;
 
 // By the exact bytes of the name (QFile would re-encode it).
 QByteArray readBytes(const QByteArray& path) {
@@ -170,6 +171,10 @@ private slots:
         QTest::newRow("zip --help") << QList<QByteArray>{kZip, "--help"};
         QTest::newRow("zip list") << QList<QByteArray>{kZip, "list", "made.zip"};
         QTest::newRow("jet --help") << QList<QByteArray>{kJet, "--help"};
+        QTest::newRow("run --help") << QList<QByteArray>{kRun, "--help"};
+        for (const QByteArray& program : {kCopy, kZip, kJet, kRun})
+            QTest::newRow(QFileInfo(program).fileName().toLatin1() + " --version")
+                << QList<QByteArray>{program, "--version"};
     }
     void fullStandardOutput() {
         QFETCH(QList<QByteArray>, argv);
@@ -182,17 +187,24 @@ private slots:
                             ": cannot write to standard output: " + std::strerror(ENOSPC) + "\n"));
     }
 
-    // Unknown options are named in one line; after -- a name may start with a dash.
+    // Unknown options are named in one line with a hint, and exit 2; --version says the
+    // program and its version; after -- a name may start with a dash.
     void optionConventions() {
-        for (const QByteArray& program : {kCopy, kZip, kJet}) {
+        for (const QByteArray& program : {kCopy, kZip, kJet, kRun}) {
+            const QByteArray name = QFileInfo(program).fileName().toLatin1();
             const QList<QByteArray> argv =
                 program == kZip   ? QList<QByteArray>{program, "add", "--frob"}
                 : program == kJet ? QList<QByteArray>{program, "info", "--frob"}
                                   : QList<QByteArray>{program, "--frob"};
             const Run r = runToEnd(argv);
-            QVERIFY(r.exitCode() != 0);
-            QCOMPARE(r.err().count('\n'), 1);
-            QVERIFY2(r.err().contains("frob"), r.err());
+            QCOMPARE(r.exitCode(), 2);
+            const QList<QByteArray> lines = r.err().split('\n');
+            QCOMPARE(lines.size(), 3);
+            QVERIFY2(lines[0].startsWith(name + ": ") && lines[0].contains("frob"), r.err());
+            QCOMPARE(lines[1], "Try '" + name + " --help'.");
+            const Run v = runToEnd({program, "--version"}, path("version"));
+            QCOMPARE(v.exitCode(), 0);
+            QCOMPARE(readBytes(path("version")), name + " " TARNWICK_VERSION "\n");
         }
         QVERIFY(::rename(path("a.mdb"), path("-a.mdb")) == 0);
         QVERIFY(::chdir(m_dir.constData()) == 0);

@@ -5,6 +5,7 @@
 #include "platform/filename.h"
 #include "platform/linuxshellfileoperation.h"
 #include "platform/qtshellcopyui.h"
+#include "tools/common/cli.h"
 #include "tools/common/output.h"
 
 #include <QApplication>
@@ -15,8 +16,6 @@
 #include <memory>
 
 namespace {
-
-constexpr int kWrongUse = 64;
 
 void say(const QString& path, const QString& message) {
     // A message that names the path already is not prefixed with it again.
@@ -61,8 +60,7 @@ bool haveDisplay() {
 
 int wrongUse(QString why) {
     if (why.endsWith(QLatin1Char('.'))) why.chop(1);
-    std::fprintf(stderr, "tarnwick-copy: %s (see --help)\n", why.toUtf8().constData());
-    return kWrongUse;
+    return tarnwick::cli::badUse("tarnwick-copy", tarnwick::fileNameToBytes(why).toStdString());
 }
 
 } // namespace
@@ -74,9 +72,11 @@ int main(int argc, char** argv) {
                        "Without a display there is no progress window and errors are answered "
                        "as with --on-error skip.\n"
                        "Exit status: 0 copied, 1 aborted by the user, 2 some files skipped "
-                       "after errors, 64 wrong use."));
+                       "after errors or wrong use."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this text."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the program's version."));
     const QCommandLineOption title(
         QStringLiteral("title"), QStringLiteral("Progress window title (empty: file names)."),
         QStringLiteral("text"), QStringLiteral("Backing up Access File.."));
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         QStringLiteral("on-error"),
         QStringLiteral("What to do when a file cannot be copied: ask (a dialog), skip or cancel."),
         QStringLiteral("answer"), QStringLiteral("ask"));
-    parser.addOptions({help, title, silent, overwrite, confirm, makeDir, onError});
+    parser.addOptions({help, version, title, silent, overwrite, confirm, makeDir, onError});
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("Target folder."));
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to copy."),
                                  QStringLiteral("files..."));
@@ -104,7 +104,11 @@ int main(int argc, char** argv) {
     if (!parser.parse(arguments)) return wrongUse(parser.errorText());
     if (parser.isSet(help)) {
         std::fputs(parser.helpText().toUtf8().constData(), stdout);
-        return tarnwick::cli::finishOutput("tarnwick-copy", 0, kWrongUse);
+        return tarnwick::cli::finishOutput("tarnwick-copy", 0, tarnwick::cli::kBadUse);
+    }
+    if (parser.isSet(version)) {
+        tarnwick::cli::printVersion("tarnwick-copy");
+        return tarnwick::cli::finishOutput("tarnwick-copy", 0, tarnwick::cli::kBadUse);
     }
     QStringList args = parser.positionalArguments();
     if (args.size() < 2)

@@ -5,6 +5,7 @@
 #include "jet/json.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/uniquefd.h"
+#include "tools/common/cli.h"
 #include "tools/jet/maintain.h"
 
 #include <algorithm>
@@ -49,6 +50,7 @@ Commands:
                             anything leaves FILE as it is and is written beside it as
                             NAME.repaired-YYYYMMDD-HHMMSS.EXT
   --help                    this text
+  --version                 the program's version
   --                        ends the options: what follows are names
 
 Export files are written whole or not at all, never through a symbolic link, and are not more
@@ -63,8 +65,8 @@ compact and repair refuse a file they could not rewrite keeping its owner, group
 )";
 
 int usage(const std::string& why) {
-    std::cerr << "tarnwick-jet: " << why << " (see --help)\n";
-    return kUnreadable;
+    std::cout.flush();
+    return tarnwick::cli::badUse("tarnwick-jet", why);
 }
 
 // The first failed write to standard output, said once at the end.
@@ -347,6 +349,10 @@ int main(int argc, char** argv) {
     const std::string cmd = args[0];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         std::cout << kHelp;
+        return finishOutput(kOk);
+    }
+    if (cmd == "--version") {
+        tarnwick::cli::printVersion("tarnwick-jet");
         return finishOutput(kOk);
     }
     if (cmd == "compact") return runCompact(argc - 2, argv + 2);

@@ -3,6 +3,7 @@
 #include "tools/jet/maintain.h"
 
 #include "jet/compact.h"
+#include "tools/common/cli.h"
 
 #include <cstring>
 #include <iostream>
@@ -17,8 +18,7 @@ constexpr int kRefused = 1;
 constexpr int kUnreadable = 2;
 
 int usage(const std::string& why) {
-    std::cerr << "tarnwick-jet: " << why << "\nTry 'tarnwick-jet --help'.\n";
-    return kUnreadable;
+    return tarnwick::cli::badUse("tarnwick-jet", why);
 }
 
 // A file that cannot be opened or parsed at all is "cannot be read"; anything later is a

@@ -5,6 +5,8 @@
 
 #include "jobs/headless.h"
 #include "jobs/savedsettings.h"
+#include "tools/common/cli.h"
+#include "tools/common/output.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,6 +15,18 @@
 
 using namespace tarnwick::jobs;
 
+namespace {
+
+constexpr char kProgram[] = "tarnwick-run";
+
+int badUse(const QString& why) {
+    QString text = why;
+    if (text.endsWith(u'.')) text.chop(1);
+    return tarnwick::cli::badUse(kProgram, text.toStdString());
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick"));
@@ -20,24 +34,34 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Runs Tarnwick's backup or repair-and-compact job with the saved settings, "
                        "without a window.\nExit status: 0 every file succeeded, 1 a file failed, "
-                       "2 nothing to do, 75 the job is already running."));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("job"), QStringLiteral("backup or compact"));
+                       "2 bad use or nothing to do, 75 the job is already running."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this text."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the program's version."));
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("Wait up to <seconds> for a running job to end."),
                                   QStringLiteral("seconds"), QStringLiteral("0"));
-    parser.addOption(wait);
-    parser.process(app);
+    parser.addOptions({help, version, wait});
+    parser.addPositionalArgument(QStringLiteral("job"), QStringLiteral("backup or compact"));
+    if (!parser.parse(QCoreApplication::arguments())) return badUse(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toUtf8().constData(), stdout);
+        return tarnwick::cli::finishOutput(kProgram, 0, HeadlessBadUse);
+    }
+    if (parser.isSet(version)) {
+        tarnwick::cli::printVersion(kProgram);
+        return tarnwick::cli::finishOutput(kProgram, 0, HeadlessBadUse);
+    }
     const QStringList args = parser.positionalArguments();
     bool ok = false;
     const int seconds = parser.value(wait).toInt(&ok);
-    if (args.size() != 1 || !ok || seconds < 0 || seconds > 86400) {
-        std::fputs(qPrintable(parser.helpText()), stderr);
-        return HeadlessBadUse;
-    }
+    if (!ok || seconds < 0 || seconds > 86400)
+        return badUse(QStringLiteral("--wait takes a number of seconds from 0 to 86400"));
+    if (args.size() != 1) return badUse(QStringLiteral("give one job: backup or compact"));
+    if (args[0] != QLatin1String("backup") && args[0] != QLatin1String("compact"))
+        return badUse(QStringLiteral("unknown job %1: give backup or compact").arg(args[0]));
     const SavedSettings settings = readSavedSettings();
     if (args[0] == QLatin1String("backup")) return runBackupHeadless(settings, seconds * 1000);
-    if (args[0] == QLatin1String("compact")) return runCompactHeadless(settings, seconds * 1000);
-    std::fputs(qPrintable(parser.helpText()), stderr);
-    return HeadlessBadUse;
+    return runCompactHeadless(settings, seconds * 1000);
 }

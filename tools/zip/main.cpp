@@ -3,6 +3,7 @@
 #include "archive/ziparchiver.h"
 #include "archive/zipmessages.h"
 #include "platform/filename.h"
+#include "tools/common/cli.h"
 #include "tools/common/output.h"
 
 #include <QCoreApplication>
@@ -32,6 +33,7 @@ const char* const kHelp =
     "      --temp-dir DIR   write the new archive in DIR first\n"
     "  -v, --verbose        show what is being done\n"
     "  -h, --help           show this text\n"
+    "      --version        show the program's version\n"
     "\n"
     "Names may hold the wildcards * and ?; -- ends the options. The exit status is 0 only\n"
     "when every file was added; 2 means wrong use.\n";
@@ -50,9 +52,7 @@ public slots:
 };
 
 int usage(const QString& problem) {
-    std::fprintf(stderr, "tarnwick-zip: %s (see --help)\n",
-                 tarnwick::fileNameToBytes(problem).constData());
-    return 2;
+    return tarnwick::cli::badUse("tarnwick-zip", tarnwick::fileNameToBytes(problem).toStdString());
 }
 
 // The true sizes of an entry: a ZIP64 extra field holds those that do not fit 32 bits.
@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
     const QStringList leading = dashes < 0 ? args : args.mid(0, dashes);
     if (leading.contains("-h") || leading.contains("--help")) {
         std::fputs(kHelp, stdout);
+        return tarnwick::cli::finishOutput("tarnwick-zip", 0, 2);
+    }
+    if (leading.contains("--version")) {
+        tarnwick::cli::printVersion("tarnwick-zip");
         return tarnwick::cli::finishOutput("tarnwick-zip", 0, 2);
     }
     const QString command = args.takeFirst();
