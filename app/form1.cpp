@@ -150,26 +150,12 @@ void TForm1::resolveDocumentLinks() {
 #endif
 }
 
-// Logs saved by earlier versions ended each entry with a line feed and a carriage return: their
-// blank lines and stray carriage returns are dropped when they come back.
-static void dropOldLineEnds(TRichEdit* log) {
-    const QStringList lines = log->Lines();
-    QStringList kept;
-    for (QString line : lines) {
-        line.remove(u'\r');
-        if (!line.isEmpty()) kept << line;
-    }
-    if (kept != lines) log->SetLines(kept);
-}
-
 void TForm1::FormCreate(QObject*) {
     const QSize design = size();
     // The controls sit where the design put them: a smaller client area would cut off the fold
     // panels' tabs along the foot, whatever size was saved or the frame takes.
     setMinimumSize(design);
     IniOut1->LoadProperties();
-    dropOldLineEnds(RichEdit1);
-    dropOldLineEnds(RichEdit2);
     ZPHint1->SetActive(true);
     for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);

@@ -91,19 +91,6 @@ private slots:
     }
 
     // Logs saved when entries ended with a line feed and a carriage return load clean.
-    void oldLogsLoseTheirStrayLineEnds() {
-        {
-            tarnwick::Registry reg;
-            QVERIFY(reg.openKey("Messages", true));
-            QVERIFY(reg.writeString("Compact", "started at  S|\r|done at  S|\r"));
-            QVERIFY(reg.writeString("Backup", "Backup Successful  S\r||Backup Unsuccessful  S"));
-        }
-        TForm1 form;
-        QCOMPARE(form.RichEdit2->Lines(), (QStringList{"started at  S", "done at  S"}));
-        QCOMPARE(form.RichEdit1->Lines(),
-                 (QStringList{"Backup Successful  S", "Backup Unsuccessful  S"}));
-    }
-
     void pickersShowHowManyFilesWerePicked() {
         TForm1 form;
         tarnwick::ScriptedPickerDialogs dialogs;
