@@ -5,6 +5,7 @@
 #include "jet/format.h"
 #include "jet/indexkey.h"
 #include "jet/longvalue.h"
+#include "jet/rowdigest.h"
 
 #include <algorithm>
 #include <atomic>

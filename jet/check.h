@@ -1,7 +1,6 @@
 #pragma once
 
 #include "jet/database.h"
-#include "jet/rowdigest.h"
 
 #include <cstdint>
 #include <map>
@@ -10,6 +9,10 @@
 #include <vector>
 
 namespace tarnwick::jet {
+
+// What a compaction's verification passes in; callers outside the engine pass nothing.
+struct RowDigest;
+struct WrittenTable;
 
 // One thing `check` found: what is wrong and where.
 struct Finding {

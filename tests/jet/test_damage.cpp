@@ -8,6 +8,7 @@
 #include "jet/database.h"
 #include "jet/datapage.h"
 #include "jet/json.h"
+#include "jet/rowdigest.h"
 
 #include <gtest/gtest.h>
 
