@@ -7,13 +7,13 @@
 #include "jet/check.h"
 #include "jet/compact.h"
 #include "jet/database.h"
-#include "jet/datapage.h"
 #include "jet/json.h"
-#include "jet/longvalue.h"
-#include "jet/pagewriter.h"
-#include "jet/rebuild.h"
-#include "jet/verify.h"
+#include "maintain/verify.h"
 #include "platform/posix/tempfiles.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
+#include "write/pagewriter.h"
+#include "write/rebuild.h"
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 #include "corpus.h"
 #include "putbytes.h"
 
+#include "check/rowdigest.h"
 #include "jet/check.h"
 #include "jet/database.h"
-#include "jet/datapage.h"
 #include "jet/json.h"
-#include "jet/rowdigest.h"
+#include "read/datapage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,18 @@
 // Decoding pieces on hand-made bytes: text, value formats, row layouts, usage maps, index pages,
 // long values and the database header. None of these needs the test databases.
 
-#include "jet/datapage.h"
+#include "check/rowdigest.h"
 #include "jet/header.h"
 #include "jet/index.h"
-#include "jet/longvalue.h"
 #include "jet/pagefile.h"
-#include "jet/pagewriter.h"
 #include "jet/row.h"
-#include "jet/rowdigest.h"
 #include "jet/text.h"
 #include "jet/usagemap.h"
 #include "jet/value.h"
 #include "putbytes.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
+#include "write/pagewriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "jet/longvalue.h"
+#include "read/longvalue.h"
 
-#include "jet/datapage.h"
 #include "jet/format.h"
+#include "read/datapage.h"
 
 #include <set>
 

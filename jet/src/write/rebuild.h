@@ -1,8 +1,8 @@
 #pragma once
 
+#include "check/rowdigest.h"
 #include "jet/database.h"
-#include "jet/pagewriter.h"
-#include "jet/rowdigest.h"
+#include "write/pagewriter.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "jet/rowdigest.h"
+#include "check/rowdigest.h"
 
 #include "jet/bytes.h"
 

@@ -1,4 +1,4 @@
-#include "jet/indexbuild.h"
+#include "write/indexbuild.h"
 
 #include "jet/error.h"
 

@@ -1,11 +1,11 @@
 #include "jet/check.h"
 
-#include "jet/datapage.h"
-#include "jet/entryhash.h"
+#include "check/rowdigest.h"
 #include "jet/format.h"
 #include "jet/indexkey.h"
-#include "jet/longvalue.h"
-#include "jet/rowdigest.h"
+#include "keys/entryhash.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
 
 #include <algorithm>
 #include <atomic>

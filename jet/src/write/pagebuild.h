@@ -2,7 +2,7 @@
 
 #include "jet/bytes.h"
 #include "jet/format.h"
-#include "jet/pagewriter.h"
+#include "write/pagewriter.h"
 
 #include <cstdint>
 #include <span>

@@ -1,11 +1,11 @@
-#include "jet/rebuild.h"
+#include "write/rebuild.h"
 
-#include "jet/datapage.h"
-#include "jet/indexbuild.h"
 #include "jet/indexkey.h"
-#include "jet/longvalue.h"
-#include "jet/pagebuild.h"
-#include "jet/pagewriter.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
+#include "write/indexbuild.h"
+#include "write/pagebuild.h"
+#include "write/pagewriter.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "jet/collation.h"
+#include "keys/collation.h"
 
 #include <algorithm>
 #include <array>

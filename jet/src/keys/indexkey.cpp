@@ -1,8 +1,8 @@
 #include "jet/indexkey.h"
 
-#include "jet/collation.h"
 #include "jet/error.h"
 #include "jet/text.h"
+#include "keys/collation.h"
 
 #include <algorithm>
 #include <bit>

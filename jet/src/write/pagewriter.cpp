@@ -1,4 +1,4 @@
-#include "jet/pagewriter.h"
+#include "write/pagewriter.h"
 
 #include "jet/error.h"
 #include "jet/pagefile.h"

@@ -1,9 +1,9 @@
 #include "jet/check.h"
 #include "jet/compact.h"
-#include "jet/dblock.h"
-#include "jet/rebuild.h"
-#include "jet/verify.h"
+#include "maintain/dblock.h"
+#include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"
+#include "write/rebuild.h"
 
 #include <cerrno>
 #include <cstring>

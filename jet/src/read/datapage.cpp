@@ -1,4 +1,4 @@
-#include "jet/datapage.h"
+#include "read/datapage.h"
 
 #include "jet/format.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "jet/index.h"
-#include "jet/pagewriter.h"
+#include "write/pagewriter.h"
 
 #include <cstdint>
 #include <utility>

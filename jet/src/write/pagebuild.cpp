@@ -1,4 +1,4 @@
-#include "jet/pagebuild.h"
+#include "write/pagebuild.h"
 
 #include "jet/error.h"
 

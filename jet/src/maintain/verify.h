@@ -1,7 +1,7 @@
 #pragma once
 
+#include "check/rowdigest.h"
 #include "jet/database.h"
-#include "jet/rowdigest.h"
 
 #include <map>
 #include <string>

@@ -5,9 +5,9 @@
 // decode to the same values exactly when they are equal under the same column types; long
 // values are digested by their content, wherever they are stored.
 
-#include "jet/entryhash.h"
 #include "jet/row.h"
 #include "jet/tabledef.h"
+#include "keys/entryhash.h"
 
 #include <cstdint>
 #include <map>

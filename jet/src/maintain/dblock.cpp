@@ -1,4 +1,4 @@
-#include "jet/dblock.h"
+#include "maintain/dblock.h"
 
 #include "jet/compact.h"
 

@@ -1,7 +1,7 @@
-#include "jet/verify.h"
+#include "maintain/verify.h"
 
 #include "jet/check.h"
-#include "jet/longvalue.h"
+#include "read/longvalue.h"
 
 #include <utility>
 

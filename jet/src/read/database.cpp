@@ -1,9 +1,9 @@
 #include "jet/database.h"
 
-#include "jet/datapage.h"
 #include "jet/format.h"
-#include "jet/longvalue.h"
 #include "jet/text.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
 
 #include <algorithm>
 #include <cstring>
