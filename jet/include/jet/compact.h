@@ -48,10 +48,4 @@ struct RepairReport {
 
 RepairReport repair(const std::string& file, const std::string& password = {});
 
-// Another process holds the database or its lock file (.ldb beside it).
-class DatabaseInUse : public JetError {
-public:
-    using JetError::JetError;
-};
-
 } // namespace tarnwick::jet

@@ -25,4 +25,10 @@ private:
     std::string detail_;
 };
 
+// Another process holds the database or its lock file (.ldb beside it).
+class DatabaseInUse : public JetError {
+public:
+    using JetError::JetError;
+};
+
 } // namespace tarnwick::jet

@@ -1,6 +1,6 @@
 #include "maintain/dblock.h"
 
-#include "jet/compact.h"
+#include "jet/error.h"
 
 #include <cerrno>
 #include <cstring>
