@@ -77,6 +77,16 @@ inline std::uint32_t le32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+// The writing counterparts of le16 and le32; put16 writes v's low 16 bits.
+inline void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 // The n <= 8 bytes at p as a little-endian word, zero-padded, without reading past them: one
 // load, two overlapping ones, or three single bytes.
 inline std::uint64_t loadPadded(const std::uint8_t* p, std::size_t n) {

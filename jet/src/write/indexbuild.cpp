@@ -10,11 +10,6 @@ namespace tarnwick::jet {
 
 namespace {
 
-void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // Entries are stored as their key, the 3-byte big-endian page and the row, and on intermediate
 // pages the child's page (4 bytes, big-endian).
 std::size_t storedSize(const IndexEntry& e, bool withChild) {
@@ -92,8 +87,7 @@ std::vector<std::uint8_t> makePage(PageWriter& out, bool leaf, std::uint32_t own
             std::min({commonPrefix(entries[begin].key, entries[end - 1].key), minKey, maxPrefix});
     }
     if (f.jet4()) {
-        page[f.indexPrefixOffset] = static_cast<std::uint8_t>(prefix);
-        page[f.indexPrefixOffset + 1] = static_cast<std::uint8_t>(prefix >> 8);
+        put16(page.data() + f.indexPrefixOffset, static_cast<std::uint32_t>(prefix));
         page[26] = leaf ? 0 : 1;
     } else {
         page[f.indexPrefixOffset] = static_cast<std::uint8_t>(prefix);
@@ -111,8 +105,7 @@ std::vector<std::uint8_t> makePage(PageWriter& out, bool leaf, std::uint32_t own
         page[f.indexMaskOffset + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
     }
     const std::size_t free = f.pageSize - f.indexFirstEntry - pos;
-    page[2] = static_cast<std::uint8_t>(free);
-    page[3] = static_cast<std::uint8_t>(free >> 8);
+    put16(page.data() + 2, static_cast<std::uint32_t>(free));
     return page;
 }
 

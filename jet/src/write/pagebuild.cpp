@@ -8,17 +8,6 @@
 
 namespace tarnwick::jet {
 
-namespace {
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-} // namespace
-
 DataPageBuilder::DataPageBuilder(const Format& format, std::uint32_t owner, PageWriter* pages)
     : format_(format), owner_(owner), pages_(pages), low_(format.pageSize) {}
 

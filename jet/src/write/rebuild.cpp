@@ -40,15 +40,6 @@ constexpr std::size_t kPagesToShare = 64;
 constexpr std::size_t kPagesPerRun = 96;
 constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 std::uint32_t tdefPagesFor(const Format& f, std::size_t length) {
     if (length <= f.pageSize) return 1;
     const std::size_t body = f.pageSize - 8;
