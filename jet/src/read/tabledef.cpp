@@ -64,13 +64,13 @@ std::size_t TableDef::fixedAreaLength() const {
     return end;
 }
 
-TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
-    const Format& f = file.format();
-    const std::string structure = "table definition";
-    TableDef t;
-    t.page = page;
+namespace {
 
-    // Gather the logical buffer: the first page whole, then bytes 8.. of each continuation.
+// The definition's logical bytes: the first page whole, then bytes 8.. of each continuation
+// page, cut to the declared length; the pages are listed in `t.pages`.
+std::vector<std::uint8_t> gatherDefinition(const PageFile& file, std::uint32_t page,
+                                           const std::string& structure, TableDef& t) {
+    const Format& f = file.format();
     std::vector<std::uint8_t> buf;
     std::set<std::uint32_t> seen;
     std::uint32_t current = page;
@@ -101,7 +101,42 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
         current = next;
     }
     buf.resize(declared);
-    t.length = declared;
+    return buf;
+}
+
+// Sorts the columns by number, checks their numbers and fixed sizes, and gives each index
+// column its column's position.
+void orderAndCheckColumns(const ByteReader& r, TableDef& t) {
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const Column& a, const Column& b) { return a.number < b.number; });
+    for (std::size_t i = 1; i < t.columns.size(); ++i)
+        if (t.columns[i].number == t.columns[i - 1].number)
+            r.fail("two columns carry number " + std::to_string(t.columns[i].number));
+    for (const auto& c : t.columns) {
+        if (c.number >= t.maxColumns && t.maxColumns != 0)
+            r.fail("column \"" + c.name + "\" has number " + std::to_string(c.number) +
+                   " beyond the column count " + std::to_string(t.maxColumns));
+        const std::size_t size = fixedSizeOf(c.type);
+        if (c.isFixed() && size != 0 && c.length < size && c.type != ColumnType::Boolean)
+            r.fail("fixed column \"" + c.name + "\" is " + std::to_string(c.length) +
+                   " bytes, its type needs " + std::to_string(size));
+    }
+    for (auto& ri : t.realIndexes)
+        for (auto& ic : ri.columns)
+            for (std::size_t i = 0; i < t.columns.size(); ++i)
+                if (t.columns[i].number == ic.column) ic.position = static_cast<std::uint16_t>(i);
+}
+
+} // namespace
+
+TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
+    const Format& f = file.format();
+    const std::string structure = "table definition";
+    TableDef t;
+    t.page = page;
+
+    std::vector<std::uint8_t> buf = gatherDefinition(file, page, structure, t);
+    t.length = static_cast<std::uint32_t>(buf.size());
 
     // Errors inside the logical buffer are reported against the first page.
     ByteReader r(buf, structure, page);
@@ -219,24 +254,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
         pos += 10;
     }
 
-    std::stable_sort(t.columns.begin(), t.columns.end(),
-                     [](const Column& a, const Column& b) { return a.number < b.number; });
-    for (std::size_t i = 1; i < t.columns.size(); ++i)
-        if (t.columns[i].number == t.columns[i - 1].number)
-            r.fail("two columns carry number " + std::to_string(t.columns[i].number));
-    for (const auto& c : t.columns) {
-        if (c.number >= t.maxColumns && t.maxColumns != 0)
-            r.fail("column \"" + c.name + "\" has number " + std::to_string(c.number) +
-                   " beyond the column count " + std::to_string(t.maxColumns));
-        const std::size_t size = fixedSizeOf(c.type);
-        if (c.isFixed() && size != 0 && c.length < size && c.type != ColumnType::Boolean)
-            r.fail("fixed column \"" + c.name + "\" is " + std::to_string(c.length) +
-                   " bytes, its type needs " + std::to_string(size));
-    }
-    for (auto& ri : t.realIndexes)
-        for (auto& ic : ri.columns)
-            for (std::size_t i = 0; i < t.columns.size(); ++i)
-                if (t.columns[i].number == ic.column) ic.position = static_cast<std::uint16_t>(i);
+    orderAndCheckColumns(r, t);
     t.raw = std::move(buf);
     return t;
 }
