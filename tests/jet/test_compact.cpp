@@ -2,18 +2,18 @@
 // output checks clean and holds the source's rows; the original survives every failure.
 
 #include "corpus.h"
-#include "putbytes.h"
 
+#include "jet/bytes.h"
 #include "jet/check.h"
 #include "jet/compact.h"
 #include "jet/database.h"
-#include "jet/datapage.h"
 #include "jet/json.h"
-#include "jet/longvalue.h"
-#include "jet/pagewriter.h"
-#include "jet/rebuild.h"
-#include "jet/verify.h"
+#include "maintain/verify.h"
 #include "platform/posix/tempfiles.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
+#include "write/pagewriter.h"
+#include "write/rebuild.h"
 
 #include <gtest/gtest.h>
 
@@ -235,7 +235,7 @@ TEST_F(Compact, RepairSalvagesEachDamageKind) {
         {"long-value chain cut short", "V1997/testV1997.mdb",
          [](B& b, const Database& db) {
              const DataPage seg = readDataPage(db.file(), 46, "page");
-             put32(b, 46 * 2048 + seg.slots[0].start, 0);
+             put32(b.data() + 46 * 2048 + seg.slots[0].start, 0);
          }},
         {"index leaf overwritten", "V1997/compIndexTestV1997.mdb",
          [](B& b, const Database&) { b[38 * 2048] = 0x09; }},
@@ -244,7 +244,7 @@ TEST_F(Compact, RepairSalvagesEachDamageKind) {
              const TableDef& def = db.tableDef(*db.findTable("Table1"));
              const auto page = db.usageMap(def.ownedMap, "map").pages.front();
              const DataPage dp = readDataPage(db.file(), page, "page");
-             put16(b, page * 4096 + dp.slots[0].start, 0xFFFF);
+             put16(b.data() + page * 4096 + dp.slots[0].start, 0xFFFF);
          }},
         {"owned map emptied", "V2000/indexTestV2000.mdb",
          [](B& b, const Database& db) {
@@ -256,7 +256,7 @@ TEST_F(Compact, RepairSalvagesEachDamageKind) {
          }},
         {"definition length beyond the file", "V2000/testV2000.mdb",
          [](B& b, const Database& db) {
-             put32(b, db.findTable("Table2")->tablePage() * 4096 + 8, 0x7FFFFFF0);
+             put32(b.data() + db.findTable("Table2")->tablePage() * 4096 + 8, 0x7FFFFFF0);
          }},
     };
     for (const auto& c : cases) {
@@ -371,13 +371,13 @@ TEST_F(Compact, RepairOfRandomDamage) {
 // A minimal POSIX access ACL: owner rw, user 65534 r, group r, mask r, other none.
 B aclWithEntry() {
     B acl(4 + 5 * 8);
-    put32(acl, 0, 2);
+    put32(acl.data(), 2);
     const std::uint16_t tags[] = {0x01, 0x02, 0x04, 0x10, 0x20};
     const std::uint16_t perms[] = {6, 4, 4, 4, 0};
     for (int i = 0; i < 5; ++i) {
-        put16(acl, 4 + 8 * i, tags[i]);
-        put16(acl, 6 + 8 * i, perms[i]);
-        put32(acl, 8 + 8 * i, tags[i] == 0x02 ? 65534 : 0xFFFFFFFF);
+        put16(acl.data() + 4 + 8 * i, tags[i]);
+        put16(acl.data() + 6 + 8 * i, perms[i]);
+        put32(acl.data() + 8 + 8 * i, tags[i] == 0x02 ? 65534 : 0xFFFFFFFF);
     }
     return acl;
 }
@@ -752,7 +752,7 @@ TEST_F(Compact, CommandLineExitCodes) {
     }
     B bytes = readAll(src);
     const std::size_t seg = 46 * 2048 + (le16(&bytes[46 * 2048 + 10]) & 0x1FFF);
-    put32(bytes, seg, 0); // a long-value chain cut short: repaired with a loss
+    put32(bytes.data() + seg, 0); // a long-value chain cut short: repaired with a loss
     const std::string damaged = write("damaged.mdb", bytes);
     const std::string text = run(tool + " repair " + damaged, &status, true);
     EXPECT_EQ(status, 1) << text;

@@ -6,7 +6,7 @@
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/json.h"
-#include "jet/longvalue.h"
+#include "read/longvalue.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,13 @@
 // structure, and nothing may crash. The copies live in memory or in a private temporary folder.
 
 #include "corpus.h"
-#include "putbytes.h"
 
+#include "check/rowdigest.h"
+#include "jet/bytes.h"
 #include "jet/check.h"
 #include "jet/database.h"
-#include "jet/datapage.h"
 #include "jet/json.h"
+#include "read/datapage.h"
 
 #include <gtest/gtest.h>
 
@@ -95,8 +96,8 @@ TEST(Damage, TableDefinition) {
     };
     for (const auto& c : cases) {
         B bad = good;
-        if (c.width == 4) put32(bad, base + c.offset, c.value);
-        if (c.width == 2) put16(bad, base + c.offset, static_cast<std::uint16_t>(c.value));
+        if (c.width == 4) put32(bad.data() + base + c.offset, c.value);
+        if (c.width == 2) put16(bad.data() + base + c.offset, static_cast<std::uint16_t>(c.value));
         if (c.width == 1) bad[base + c.offset] = static_cast<std::uint8_t>(c.value);
         auto db = openBytes(bad);
         const CheckReport r = check(*db);
@@ -111,13 +112,13 @@ TEST(Damage, DataPage) {
     const std::size_t base = static_cast<std::size_t>(t.dataPages[0]) * 4096;
     {
         B bad = good;
-        put16(bad, base + 14, 5); // row 0 starts inside the row-offset table
+        put16(bad.data() + base + 14, 5); // row 0 starts inside the row-offset table
         const CheckReport r = check(*openBytes(bad));
         EXPECT_TRUE(reports(r, "data page", "Table1")) << describe(r);
     }
     {
         B bad = good;
-        put16(bad, base + 2,
+        put16(bad.data() + base + 2,
               static_cast<std::uint16_t>(bad[base + 2] + 1)); // free space off by one
         const CheckReport r = check(*openBytes(bad));
         EXPECT_TRUE(reports(r, "data page", "Table1")) << describe(r);
@@ -126,7 +127,7 @@ TEST(Damage, DataPage) {
         B bad = good;
         const std::uint16_t start =
             static_cast<std::uint16_t>((bad[base + 14] | bad[base + 15] << 8) & 0x1FFF);
-        put16(bad, base + start, 0xFFFF); // the row's column count
+        put16(bad.data() + base + start, 0xFFFF); // the row's column count
         const CheckReport r = check(*openBytes(bad));
         EXPECT_TRUE(reports(r, "data page", "Table1")) << describe(r);
     }
@@ -147,7 +148,7 @@ TEST(Damage, LongValueChain) {
                  {"off the file", 9999u << 8}};
     for (const auto& c : cases) {
         B bad = good;
-        put32(bad, at, c.next);
+        put32(bad.data() + at, c.next);
         const CheckReport r = check(*openBytes(bad));
         EXPECT_TRUE(reports(r, "long value", "MSysObjects")) << c.name << "\n" << describe(r);
     }

@@ -1,18 +1,18 @@
 // Decoding pieces on hand-made bytes: text, value formats, row layouts, usage maps, index pages,
 // long values and the database header. None of these needs the test databases.
 
-#include "jet/datapage.h"
+#include "check/rowdigest.h"
+#include "jet/bytes.h"
 #include "jet/header.h"
 #include "jet/index.h"
-#include "jet/longvalue.h"
 #include "jet/pagefile.h"
-#include "jet/pagewriter.h"
 #include "jet/row.h"
-#include "jet/rowdigest.h"
 #include "jet/text.h"
 #include "jet/usagemap.h"
 #include "jet/value.h"
-#include "putbytes.h"
+#include "read/datapage.h"
+#include "read/longvalue.h"
+#include "write/pagewriter.h"
 
 #include <gtest/gtest.h>
 
@@ -43,16 +43,17 @@ struct FakeFile {
         B p(format.pageSize);
         p[0] = 0x01;
         p[1] = 0x01;
-        put32(p, 4, owner);
-        put16(p, format.dataRowCountOffset, static_cast<std::uint16_t>(rows.size()));
+        put32(p.data() + 4, owner);
+        put16(p.data() + format.dataRowCountOffset, static_cast<std::uint16_t>(rows.size()));
         std::size_t at = format.pageSize;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             at -= rows[i].size();
             if (!rows[i].empty()) std::memcpy(p.data() + at, rows[i].data(), rows[i].size());
             const std::uint16_t f = i < flags.size() ? flags[i] : 0;
-            put16(p, format.dataHeaderLength + 2 * i, static_cast<std::uint16_t>(at | f));
+            put16(p.data() + format.dataHeaderLength + 2 * i, static_cast<std::uint16_t>(at | f));
         }
-        put16(p, 2, static_cast<std::uint16_t>(at - format.dataHeaderLength - 2 * rows.size()));
+        put16(p.data() + 2,
+              static_cast<std::uint16_t>(at - format.dataHeaderLength - 2 * rows.size()));
         std::memcpy(page(n), p.data(), p.size());
     }
     PageFile open() const { return PageFile(memorySource(bytes), format, 0); }
@@ -104,7 +105,7 @@ B decimalBytes(bool negative, unsigned __int128 mag) {
     b[0] = negative ? 0x80 : 0;
     for (int w = 0; w < 4; ++w) {
         const auto word = static_cast<std::uint32_t>(mag >> (32 * (3 - w)));
-        put32(b, 1 + 4 * static_cast<std::size_t>(w), word);
+        put32(b.data() + 1 + 4 * static_cast<std::size_t>(w), word);
     }
     return b;
 }
@@ -296,10 +297,10 @@ TEST(DataPages, ExtentsFlagsAndFreeSpace) {
     EXPECT_EQ(dp.freeSpace, dp.computedFreeSpace(ff.format));
     EXPECT_EQ(dp.computedFreeSpace(ff.format), 4096u - 30 - 14 - 6);
     // A row count that cannot fit is refused; an offset inside the row table marks the slot bad.
-    put16(ff.bytes, 2 * 4096 + 12, 3000);
+    put16(ff.bytes.data() + 2 * 4096 + 12, 3000);
     EXPECT_THROW(readDataPage(ff.open(), 2, "data page"), JetError);
-    put16(ff.bytes, 2 * 4096 + 12, 3);
-    put16(ff.bytes, 2 * 4096 + 14, 4);
+    put16(ff.bytes.data() + 2 * 4096 + 12, 3);
+    put16(ff.bytes.data() + 2 * 4096 + 14, 4);
     EXPECT_FALSE(readDataPage(ff.open(), 2, "data page").slots[0].valid);
     EXPECT_THROW(readDataPage(ff.open(), 7, "data page"), JetError) << "page beyond the file";
 }
@@ -307,7 +308,7 @@ TEST(DataPages, ExtentsFlagsAndFreeSpace) {
 TEST(UsageMaps, InlineAndReference) {
     FakeFile ff(Version::Jet4, 40);
     B inlineRow(69);
-    put32(inlineRow, 1, 8);
+    put32(inlineRow.data() + 1, 8);
     inlineRow[5] = 0x05;  // pages 8, 10
     inlineRow[6] = 0x80;  // page 23
     inlineRow[10] = 0x01; // page 48: past the end of a 40-page file
@@ -325,8 +326,8 @@ TEST(UsageMaps, InlineAndReference) {
     bm[4 + 4] = 0x80;
     B refRow(69);
     refRow[0] = 1;
-    put32(refRow, 1, 30);
-    put32(refRow, 5, 1000); // slot 1: outside the file
+    put32(refRow.data() + 1, 30);
+    put32(refRow.data() + 5, 1000); // slot 1: outside the file
     PageFile pf2 = ff.open();
     m = parseUsageMap(pf2, span(refRow), "map", 6);
     EXPECT_EQ(m.pages, (std::vector<std::uint32_t>{3, 39}));
@@ -403,7 +404,7 @@ TEST(LongValues, KindsAndChains) {
     FakeFile ff(Version::Jet4, 8);
     auto seg = [](std::uint32_t next, const std::string& data) {
         B b(4);
-        put32(b, 0, next);
+        put32(b.data(), next);
         b.insert(b.end(), data.begin(), data.end());
         return b;
     };
@@ -414,8 +415,8 @@ TEST(LongValues, KindsAndChains) {
     PageFile pf = ff.open();
     auto def = [](std::uint32_t word, std::uint32_t rp) {
         B b(12);
-        put32(b, 0, word);
-        put32(b, 4, rp);
+        put32(b.data(), word);
+        put32(b.data() + 4, rp);
         return b;
     };
     B inl = def(0x80000003, 0);
@@ -477,8 +478,8 @@ TEST(Header, Jet4PasswordAndFields) {
     B p = headerPage(Version::Jet4);
     const double created = 44568.6769;
     std::memcpy(p.data() + 0x72, &created, 8);
-    put16(p, 0x3C, 1252);
-    put16(p, 0x6E, 1033);
+    put16(p.data() + 0x3C, 1252);
+    put16(p.data() + 0x6E, 1033);
     const std::uint32_t n = 44568;
     const char pw[] = "password";
     for (std::size_t i = 0; i < 40; ++i) {
@@ -500,7 +501,7 @@ TEST(Header, Jet4PasswordAndFields) {
 
 TEST(Header, Jet3PasswordAndRejects) {
     B p = headerPage(Version::Jet3);
-    put16(p, 0x3A, 0x0409);
+    put16(p.data() + 0x3A, 0x0409);
     std::memcpy(p.data() + 0x42, "geheim", 6);
     mask(p, Version::Jet3);
     DatabaseHeader h = parseHeader(span(p));

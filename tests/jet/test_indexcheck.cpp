@@ -6,8 +6,8 @@
 
 #include "jet/check.h"
 #include "jet/database.h"
-#include "jet/datapage.h"
 #include "jet/index.h"
+#include "read/datapage.h"
 
 #include <gtest/gtest.h>
 

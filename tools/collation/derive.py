@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Derives the General 97 (Jet 3) and General Legacy (Jet 4) text collation tables from the
-keys Access (and jetpeer) stored in real files, and writes jet/collation_tables.cpp.
+keys Access (and jetpeer) stored in real files, and writes jet/src/keys/collation_tables.cpp.
 
     build/tools/collation/jet-keydump V1997/*.mdb > jet3.txt
     build/tools/collation/jet-keydump V2000/*.mdb generated/*.mdb > jet4.txt
-    tools/collation/derive.py jet3.txt jet4.txt > jet/collation_tables.cpp
+    tools/collation/derive.py jet3.txt jet4.txt > jet/src/keys/collation_tables.cpp
 
 Every text segment of an index entry is split into its characters' codes: first from strings
 with one unknown character, then characters above U+00FF taken as two inline bytes where the

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "jet/error.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnwick::jet {
+
+// What to do with the database key of the pages (page 0 keeps its own fixed mask).
+enum class PageEncoding { Keep, Encrypt, Decrypt };
+
+struct CompactOptions {
+    PageEncoding encoding = PageEncoding::Keep;
+    int sortOrder = 0; // 0 keeps the source's (General) order; any other: JetError before writing
+    int formatVersion = 0; // 0 keeps the source's format; any other: JetError for now
+    std::string password;  // the source's database password, checked when it has one
+};
+
+struct CompactReport {
+    std::uint64_t sizeBefore = 0, sizeAfter = 0;
+    std::uint32_t pagesBefore = 0, pagesAfter = 0;
+    bool alreadyCompact = false;    // in-place only: the original was kept untouched
+    std::vector<std::string> lines; // what was done, for logs and the command line
+};
+
+// Writes a compacted copy of `source` as `destination` (which must not exist), verified from
+// disk.
+CompactReport compact(const std::string& source, const std::string& destination,
+                      const CompactOptions& options = {});
+
+// Verifies `replacement` against `original` (check clean, same rows, index walks equal rows),
+// gives it the original's owner, group, mode, ACLs and xattrs, renames it over `original` in one
+// step and syncs the folder. On any failure `original` is untouched, `replacement` removed, and
+// a JetError says why.
+void replaceDatabase(const std::string& original, const std::string& replacement);
+
+// Compacts `file` in place through a temporary file beside it (locked, verified, atomic).
+CompactReport compactInPlace(const std::string& file, const CompactOptions& options = {});
+
+struct RepairReport {
+    bool repaired = false;   // the file was replaced by its repaired copy
+    bool lost = false;       // a repair would lose something (listed in lines): file untouched
+    std::string salvaged;    // when lost: the salvaged copy, beside the file under a free name
+    std::string lossSummary; // when lost: what, in a few words (table "A"; 3 rows of "B")
+    std::vector<std::string> lines;
+};
+
+// Rebuilds a file that check finds damaged, keeping whatever can be read. When nothing is lost
+// the repaired copy replaces the file; otherwise the file stays as it is and the repaired copy
+// is written beside it as "name.repaired-YYYYMMDD-HHMMSS.ext".
+RepairReport repair(const std::string& file, const std::string& password = {});
+
+} // namespace tarnwick::jet

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace tarnwick::jet {
+
+// Raised for anything in a file that cannot be read as the format says. The message names the
+// structure and, where there is one, the page, so that a report can point at the damage.
+class JetError : public std::runtime_error {
+public:
+    static constexpr std::uint32_t noPage = 0xFFFFFFFFu;
+
+    JetError(std::string structure, std::uint32_t page, const std::string& what);
+
+    const std::string& structure() const { return structure_; }
+    std::uint32_t page() const { return page_; }
+    // The message without the structure and page prefix.
+    const std::string& detail() const { return detail_; }
+
+private:
+    std::string structure_;
+    std::uint32_t page_;
+    std::string detail_;
+};
+
+// Another process holds the database or its lock file (.ldb beside it).
+class DatabaseInUse : public JetError {
+public:
+    using JetError::JetError;
+};
+
+// The database may not be rewritten by whoever runs us (see requireKeepable in dblock.h);
+// nothing was written.
+class RewriteRefused : public JetError {
+public:
+    using JetError::JetError;
+};
+
+} // namespace tarnwick::jet

@@ -1,0 +1,372 @@
+#include "jet/compact.h"
+
+#include "jet/database.h"
+#include "maintain/dblock.h"
+#include "maintain/verify.h"
+#include "platform/posix/durablereplace.h"
+#include "platform/posix/faults.h"
+#include "write/rebuild.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace tarnwick::jet {
+
+namespace {
+
+const std::string kStructure = "compaction";
+
+void checkOptions(const CompactOptions& options) {
+    if (options.sortOrder != 0)
+        throw JetError(kStructure, JetError::noPage,
+                       "sort order " + std::to_string(options.sortOrder) +
+                           " cannot be written; only the General sort order is available");
+    if (options.formatVersion != 0)
+        throw JetError(kStructure, JetError::noPage,
+                       "format version " + std::to_string(options.formatVersion) +
+                           " cannot be written; only the source's own format is available");
+}
+
+std::uint32_t randomKey() {
+    std::random_device rd;
+    std::uint32_t k = 0;
+    while (k == 0)
+        k = rd();
+    return k;
+}
+
+std::uint32_t keyFor(const DatabaseHeader& h, PageEncoding encoding) {
+    switch (encoding) {
+    case PageEncoding::Keep:
+        return h.databaseKey;
+    case PageEncoding::Encrypt:
+        return randomKey();
+    case PageEncoding::Decrypt:
+        return 0;
+    }
+    return h.databaseKey;
+}
+
+std::string mib(std::uint64_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return buf;
+}
+
+} // namespace
+
+namespace detail {
+
+// Opens a locked source database for rebuilding, checking the password when it has one.
+std::unique_ptr<Database> openSource(int fd, const std::string& path, const std::string& password) {
+    auto db = Database::open(openMappedSource(fd, path));
+    if (!passwordMatches(db->header(), password))
+        throw JetError("database", JetError::noPage,
+                       password.empty() ? "the database has a password and none was given"
+                                        : "the password is wrong");
+    return db;
+}
+
+// Writes and verifies `destination` from `db`; removes it on any failure.
+CompactReport compactOpened(const Database& db, const std::string& destination,
+                            const CompactOptions& options) {
+    CompactReport report;
+    report.sizeBefore = db.file().fileSize();
+    report.pagesBefore = db.file().pageCount();
+    RebuildOptions ro;
+    ro.databaseKey = keyFor(db.header(), options.encoding);
+    std::unique_ptr<PageWriter> out =
+        std::make_unique<PageWriter>(destination, db.format(), ro.databaseKey);
+    try {
+        RebuildResult r = rebuildDatabase(db, *out, ro);
+        out.reset();
+        db.file().releaseCache();
+        const int fd = ::open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            throw JetError("file", JetError::noPage,
+                           "cannot read back " + destination + ": " + std::strerror(errno));
+        std::unique_ptr<ByteSource> written;
+        try {
+            written = openMappedSource(fd, destination);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+        auto rebuilt = Database::open(std::move(written));
+        verifyRebuilt(db, *rebuilt, r.digests());
+        report.sizeAfter = rebuilt->file().fileSize();
+        report.pagesAfter = rebuilt->file().pageCount();
+        std::uint64_t rows = 0;
+        for (const auto& t : r.tables) {
+            rows += t.rows;
+            report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
+        }
+        report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
+                               std::to_string(rows) + " rows; every row and index verified");
+    } catch (...) {
+        out.reset();
+        ::unlink(destination.c_str());
+        throw;
+    }
+    if (options.encoding == PageEncoding::Encrypt)
+        report.lines.push_back("pages encoded with a new database key");
+    if (options.encoding == PageEncoding::Decrypt && db.header().databaseKey != 0)
+        report.lines.push_back("pages decoded");
+    report.lines.push_back("size before: " + std::to_string(report.sizeBefore) + " bytes (" +
+                           mib(report.sizeBefore) + ", " + std::to_string(report.pagesBefore) +
+                           " pages)");
+    report.lines.push_back("size after: " + std::to_string(report.sizeAfter) + " bytes (" +
+                           mib(report.sizeAfter) + ", " + std::to_string(report.pagesAfter) +
+                           " pages)");
+    return report;
+}
+
+} // namespace detail
+
+CompactReport compact(const std::string& source, const std::string& destination,
+                      const CompactOptions& options) {
+    checkOptions(options);
+    DatabaseLock lock(source);
+    auto db = detail::openSource(lock.fd(), source, options.password);
+    return detail::compactOpened(*db, destination, options);
+}
+
+namespace detail {
+
+// Prepares the temporary file beside a locked database: same folder, never through a link,
+// and still the file that was locked.
+void openBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    posix::ReplaceOptions ro;
+    ro.followSymlink = false;
+    ro.keepOwner = true;
+    if (!temp.open(lock.path(), ro)) throw JetError("file", JetError::noPage, temp.errorMessage());
+    if (!temp.targetExisted() || temp.targetStat().st_ino != lock.status().st_ino ||
+        temp.targetStat().st_dev != lock.status().st_dev)
+        throw JetError("file", JetError::noPage,
+                       lock.path() + " was replaced by another program meanwhile");
+}
+
+// Gives `fd` the extended attributes (ACLs included) of the locked original, and makes sure
+// it has the original's owner, group and mode, whatever a step silently could not do.
+void keepAttributes(int fd, const DatabaseLock& lock) {
+    copyExtendedAttributes(lock.fd(), fd, lock.path());
+    // A folder's default ACL gives a new file an access ACL the original may not have had.
+    constexpr const char* kAcl = "system.posix_acl_access";
+    if (::fgetxattr(lock.fd(), kAcl, nullptr, 0) < 0 && (errno == ENODATA || errno == ENOTSUP) &&
+        ::fremovexattr(fd, kAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
+        throw JetError("file", JetError::noPage,
+                       "cannot drop the inherited ACL of the new file for " + lock.path() + ": " +
+                           std::strerror(errno));
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot look at the new file for " + lock.path() + ": " +
+                           std::strerror(errno));
+    const struct stat& was = lock.status();
+    if (now.st_uid != was.st_uid || now.st_gid != was.st_gid ||
+        (now.st_mode & 07777) != (was.st_mode & 07777))
+        throw RewriteRefused("file", JetError::noPage,
+                             "the new file for " + lock.path() +
+                                 " cannot get its owner, group and permissions");
+    if (::fsync(fd) != 0)
+        throw JetError("file", JetError::noPage,
+                       "cannot flush the new file for " + lock.path() + ": " +
+                           std::strerror(errno));
+}
+
+// Readies the verified temporary file to take the original's place: the original's owner,
+// group, mode, ACLs and extended attributes, on disk.
+void prepareBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    if (!temp.sync()) throw JetError("file", JetError::noPage, temp.errorMessage());
+    keepAttributes(temp.fd(), lock);
+}
+
+// Moves the verified temporary file over the original in one step.
+void commitBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
+    prepareBeside(temp, lock);
+    if (!temp.commit()) throw JetError("file", JetError::noPage, temp.errorMessage());
+}
+
+} // namespace detail
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void failFile(const std::string& what, int error) {
+    throw JetError("file", JetError::noPage, what + ": " + std::strerror(error));
+}
+
+// A replacement in another folder is copied beside the original first.
+void copyBeside(const DatabaseLock& lock, int in, const std::string& replacement) {
+    posix::DurableReplace temp;
+    detail::openBeside(temp, lock);
+    std::vector<char> buf(1 << 20);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(in, buf.data(), buf.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failFile("cannot read " + replacement, errno);
+        if (n == 0) break;
+        if (!temp.write(buf.data(), static_cast<std::size_t>(n)))
+            throw JetError("file", JetError::noPage, temp.errorMessage());
+        at += n;
+    }
+    detail::commitBeside(temp, lock);
+}
+
+} // namespace
+
+void replaceDatabase(const std::string& original, const std::string& replacement) {
+    // Whatever happens, the replacement does not stay behind under its own name.
+    struct Remove {
+        const std::string& path;
+        bool armed = true;
+        ~Remove() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } remove{replacement};
+    DatabaseLock lock(original);
+    requireKeepable(lock, "compacting");
+    posix::UniqueFd in(
+        ::open(replacement.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!in) failFile("cannot open " + replacement, errno);
+    struct stat rs {};
+    if (::fstat(in.get(), &rs) != 0) failFile("cannot look at " + replacement, errno);
+    if (!S_ISREG(rs.st_mode))
+        throw JetError("file", JetError::noPage, replacement + " is not a regular file");
+    // Held while it is checked, so that a sweep of a folder never takes it from us.
+    if (::flock(in.get(), LOCK_EX | LOCK_NB) != 0)
+        throw DatabaseInUse("database", JetError::noPage,
+                            "another program holds " + nameOf(replacement));
+    {
+        auto source = Database::open(openMappedSource(lock.fd(), original));
+        auto candidate = Database::open(openMappedSource(in.get(), replacement));
+        verifyRebuilt(*source, *candidate);
+    }
+
+    posix::UniqueFd from(::open(folderOf(replacement).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    posix::UniqueFd to(::open(folderOf(original).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!from) failFile("cannot open the folder of " + replacement, errno);
+    if (!to) failFile("cannot open the folder of " + original, errno);
+    struct stat fs {
+    }, ts{};
+    if (::fstat(from.get(), &fs) != 0 || ::fstat(to.get(), &ts) != 0)
+        failFile("cannot look at the folder of " + original, errno);
+    if (fs.st_dev != ts.st_dev || fs.st_ino != ts.st_ino) {
+        copyBeside(lock, in.get(), replacement);
+        return;
+    }
+
+    // Beside the original: the replacement itself takes its place, so the data is written once.
+    const struct stat& was = lock.status();
+    if ((rs.st_uid != was.st_uid || rs.st_gid != was.st_gid) &&
+        ::fchown(in.get(), was.st_uid, was.st_gid) != 0)
+        failFile("cannot give the new file the owner of " + original, errno);
+    if (::fchmod(in.get(), was.st_mode & 07777) != 0)
+        failFile("cannot give the new file the permissions of " + original, errno);
+    detail::keepAttributes(in.get(), lock);
+    const std::string name = nameOf(original);
+    struct stat now {
+    }, placed{};
+    if (::fstatat(to.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+        ::fstatat(from.get(), nameOf(replacement).c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+        placed.st_dev != rs.st_dev || placed.st_ino != rs.st_ino)
+        throw JetError("file", JetError::noPage,
+                       original + " was replaced by another program meanwhile");
+    if (const int e =
+            posix::renameAt(from.get(), nameOf(replacement).c_str(), to.get(), name.c_str()))
+        failFile("cannot move the new file over " + original, e);
+    remove.armed = false;
+    if (const int e = posix::syncFolder(to.get()))
+        failFile("cannot flush the folder of " + original, e);
+}
+
+CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
+    checkOptions(options);
+    DatabaseLock lock(file);
+    requireKeepable(lock, "compacting");
+    auto db = Database::open(openMappedSource(lock.fd(), file));
+    if (!passwordMatches(db->header(), options.password))
+        throw JetError("database", JetError::noPage,
+                       options.password.empty() ? "the database has a password and none was given"
+                                                : "the password is wrong");
+    posix::DurableReplace temp;
+    detail::openBeside(temp, lock);
+
+    CompactReport report;
+    report.sizeBefore = db->file().fileSize();
+    report.pagesBefore = db->file().pageCount();
+    RebuildOptions ro;
+    ro.databaseKey = keyFor(db->header(), options.encoding);
+    ro.sync = false; // synced below while the new file is verified
+    SourceRows sourceRows;
+    {
+        PageWriter out(temp.fd(), file, db->format(), ro.databaseKey);
+        RebuildResult r = rebuildDatabase(*db, out, ro);
+        sourceRows = r.digests();
+        std::uint64_t rows = 0;
+        for (const auto& t : r.tables) {
+            rows += t.rows;
+            report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
+        }
+        report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
+                               std::to_string(rows) + " rows; every row and index verified");
+    }
+    db->file().releaseCache();
+    {
+        // The new file goes to disk while it is read back: both take long on a large file.
+        // The future's destructor waits for the sync even when verification throws.
+        auto synced = std::async(std::launch::async,
+                                 [fd = temp.fd()] { return ::fsync(fd) == 0 ? 0 : errno; });
+        auto rebuilt = Database::open(openMappedSource(temp.fd(), file + " (new)"));
+        verifyRebuilt(*db, *rebuilt, sourceRows);
+        if (const int error = synced.get(); error != 0)
+            throw JetError("file", JetError::noPage,
+                           "cannot flush the new file for " + file + ": " + std::strerror(error));
+        report.sizeAfter = rebuilt->file().fileSize();
+        report.pagesAfter = rebuilt->file().pageCount();
+    }
+    const bool changeAsked = ro.databaseKey != db->header().databaseKey;
+    if (report.sizeAfter >= report.sizeBefore && !changeAsked) {
+        temp.discard();
+        report.alreadyCompact = true;
+        report.sizeAfter = report.sizeBefore;
+        report.pagesAfter = report.pagesBefore;
+        report.lines = {"already compact: a rebuilt file would not be smaller (" +
+                        std::to_string(report.sizeBefore) +
+                        " bytes); the database was left as it was"};
+        return report;
+    }
+    detail::commitBeside(temp, lock);
+    if (options.encoding == PageEncoding::Encrypt)
+        report.lines.push_back("pages encoded with a new database key");
+    if (options.encoding == PageEncoding::Decrypt && changeAsked)
+        report.lines.push_back("pages decoded");
+    report.lines.push_back("size before: " + std::to_string(report.sizeBefore) + " bytes (" +
+                           mib(report.sizeBefore) + ", " + std::to_string(report.pagesBefore) +
+                           " pages)");
+    report.lines.push_back("size after: " + std::to_string(report.sizeAfter) + " bytes (" +
+                           mib(report.sizeAfter) + ", " + std::to_string(report.pagesAfter) +
+                           " pages)");
+    return report;
+}
+
+} // namespace tarnwick::jet
