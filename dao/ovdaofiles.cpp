@@ -3,7 +3,7 @@
 #include "dao/ovdaodatabase.h"
 
 #include "jet/compact.h"
-#include "jet/dblock.h"
+#include "jet/permissions.h"
 #include "platform/posix/tempfiles.h"
 
 #include <QDir>

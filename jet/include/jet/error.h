@@ -31,7 +31,7 @@ public:
     using JetError::JetError;
 };
 
-// The database may not be rewritten by whoever runs us (see requireKeepable in dblock.h);
+// The database may not be rewritten by whoever runs us (see jet/permissions.h);
 // nothing was written.
 class RewriteRefused : public JetError {
 public:

@@ -1,6 +1,7 @@
 #include "maintain/dblock.h"
 
 #include "jet/error.h"
+#include "jet/permissions.h"
 #include "platform/posix/fileusers.h"
 
 #include <cerrno>

@@ -33,13 +33,8 @@ private:
 // "name.accdb".
 std::string lockFileOf(const std::string& path);
 
-// Refuses, with a JetError saying why, to rewrite the database behind `lock` when whoever runs
-// us could not write it in place or its replacement could not keep its owner, group, mode,
-// ACLs and extended attributes: a new file is its writer's, and only root can give it away.
-// `doing` names the work for the message ("compacting").
+// requireKeepable (jet/permissions.h) for the database behind `lock`.
 void requireKeepable(const DatabaseLock& lock, const std::string& doing);
-// The same for a file named by `path`, looked at without following a link or blocking.
-void requireKeepable(const std::string& path, const std::string& doing);
 
 // Gives the file behind `to` every extended attribute of the one behind `from` (ACLs included:
 // they are the attributes system.posix_acl_*). Throws JetError when one cannot be copied.
