@@ -176,7 +176,7 @@ void TAlarmClock::AlarmCheck() {
         }
         return;
     }
-    if (m_alarmEnabled && last.isValid() && last < now) {
+    if (m_alarmEnabled && m_firesLate && last.isValid() && last < now) {
         // The first time the alarm was due after the last check: passed since, so the clock
         // jumped over it or no tick came through its minute.
         QDateTime due(last.date(), AlarmTimeOfDay());
