@@ -1,5 +1,6 @@
 // tarnwick-run: the jobs with the saved settings and no window; exit codes, overlapping runs,
 // and no GUI library linked.
+#include "jobs/joblock.h"
 #include "platform/registry.h"
 
 #include <QDeadlineTimer>
@@ -12,6 +13,7 @@
 #include "tests/common/privatehome.h"
 
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +95,29 @@ private slots:
         QCOMPARE(run({"compact"}, &output), 1);
         QVERIFY(output.contains("Repair/Compact 3.6 was started for "));
         QVERIFY(output.contains("Repair/Compact 3.6 was Unsuccessful for "));
+    }
+
+    // While another file job holds the lock of all file jobs (as the window's backup would), a
+    // compaction waits, says so and for which job, and runs once that one has ended.
+    void compactionWaitsForTheBackup() {
+        store("Compact", "Hx1", file("y.mdb", "database"));
+        store("Compact", "Version", "3.6");
+        tarnwick::jobs::JobLock files("files");
+        QVERIFY2(files.tryLock(), qPrintable(files.error()));
+        QVERIFY(files.setHolder("backup"));
+        std::unique_ptr<QProcess> p(start({"compact"}));
+        QByteArray said, output;
+        QTRY_VERIFY_WITH_TIMEOUT((said += p->readAllStandardError())
+                                     .contains("The repair and compaction waits for the backup "
+                                               "to end"),
+                                 60000);
+        output += p->readAllStandardOutput();
+        QVERIFY2(!output.contains("was started for "), output.constData());
+        files.unlock();
+        QVERIFY(p->waitForFinished(120000));
+        QCOMPARE(p->exitCode(), 1); // not a database
+        output += p->readAllStandardOutput();
+        QVERIFY2(output.contains("Repair/Compact 3.6 was started for "), output.constData());
     }
 
     // Two runs of the same job: while the first one runs, a second one reports that the job
