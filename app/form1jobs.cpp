@@ -128,7 +128,7 @@ void TForm1::fileJobEnded() {
 
 void TForm1::addJobLine(FileJob job, const QString& line, bool failure) {
     (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line);
-    jobs::logLine(job == FileJob::Backup ? line : line.trimmed(), failure);
+    jobs::logLine(line, failure);
 }
 
 void TForm1::AlarmClock2Alarm(QObject* Sender) {
