@@ -508,8 +508,14 @@ private slots:
         QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Actived"));
         QVERIFY(jobs::JobLock("backup").tryLock());
         QVERIFY(form.FileJobRunning());
+        // The database component is the compaction's until it ends.
+        const QString version = form.OvDaoDatabase1->Version();
+        form.ComboBox1->SetText(version == "3.5" ? "3.6" : "3.5");
+        form.ComboBox1Change(form.ComboBox1);
+        QCOMPARE(form.OvDaoDatabase1->Version(), version);
         gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 120000);
+        QCOMPARE(form.OvDaoDatabase1->Version(), form.ComboBox1->Text());
         QCOMPARE(fake->calls, QStringList{"Options long.mdb"});
         QCOMPARE(
             form.RichEdit1->Lines(),
