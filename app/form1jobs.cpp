@@ -299,14 +299,17 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
             return;
         }
         jobs::BackupResult result;
-        QStringList messages;
-        {
+        try {
             StoppableBackupTools tools(m_stopJobs);
             result = jobs::runBackup(request, tools);
-            messages = tools.messages();
+            // Why each item was left out, for the system log.
+            result.problems << tools.messages();
+        } catch (...) {
+            // Nothing may escape the thread: the tools themselves failed.
+            result.outcome = jobs::BackupResult::Failed;
+            result.problems << tarnwick::ExceptionMessage(std::current_exception());
+            result.line = QStringLiteral("Backup Unsuccessful  ") + timestampNow();
         }
-        // Why each item was left out, for the system log.
-        result.problems << messages;
         job.reset(); // the next job may start as soon as this one's results are shown
         QMetaObject::invokeMethod(this, [this, result, zip = request.zip] {
             showBackupResult(result, zip, true);
