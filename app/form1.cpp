@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/dblogin.h"
+#include "app/statuslabel.h"
 #include "app/windowplacement.h"
 #include "archive/archiverdialogs.h"
 #include "archive/ziplibrary.h"
@@ -27,6 +28,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -69,6 +71,10 @@ TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
 }
 
 TForm1::~TForm1() {
+    // No job may outlive the window or run while its settings are saved.
+    m_stopJobs = true;
+    if (m_worker) m_worker->wait();
+    delete m_worker;
     DoDestroy();
 }
 
@@ -134,6 +140,10 @@ void TForm1::ComponentsCreated() {
     BIND(AlarmClock1);
     BIND(AlarmClock2);
     BIND(AlarmClock3);
+    // A file job whose time passed unseen (suspend, a clock step) runs late; the end of the
+    // session does not come hours after its time.
+    AlarmClock1->SetFiresLate(true);
+    AlarmClock2->SetFiresLate(true);
     resolveDocumentLinks();
 }
 
@@ -248,16 +258,6 @@ void TForm1::FilenameEdit1AfterDialog(QObject*, QString* Name, bool* Action) {
 
 namespace {
 
-const QColor statusIdle(0, 0, 0), statusArmed(255, 0, 0), statusRunning(0, 0, 255),
-    statusFailed(0, 255, 0);
-
-void setStatus(TLabel* label, const QString& caption, const QColor& color) {
-    label->SetCaption(caption);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
-}
-
 // Arms a file job's clock at the time shown and marks its status label.
 void armFileJob(TAlarmClock* clock, double time, TLabel* status) {
     clock->SetAlarmFromTime(0.0);
@@ -334,6 +334,11 @@ void TForm1::ComboBox1Change(QObject*) {
     ToggleSwitch2->SetStateOn(false);
     const QString version = ComboBox1->Text();
     if (version == QLatin1String("3.5") || version == QLatin1String("3.6")) {
+        if (m_compactRunning) {
+            // The running compaction uses the database component: it changes once that ends.
+            m_versionAfterCompact = version;
+            return;
+        }
         OvDaoDatabase1->SetVersion(version);
         Edit1->setText(OvDaoDatabase1->VersionInfo());
     }
@@ -396,164 +401,4 @@ void TForm1::AlarmClock3Alarm(QObject*) {
         tarnwick::jobs::logLine(line, true);
         showWithoutWaiting(this, line);
     }
-}
-
-namespace {
-
-QString timestampNow() {
-    return tarnwick::FormatSettings::current().timestamp(tarnwick::TimeSource::current().now());
-}
-
-// Sets a flag for as long as a job runs, whatever way it ends.
-class Running {
-public:
-    explicit Running(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~Running() { m_flag = false; }
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
-
-private:
-    bool& m_flag;
-};
-
-} // namespace
-
-void TForm1::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
-    m_compactEngine = std::move(engine);
-}
-
-void TForm1::closeEvent(QCloseEvent* event) {
-    if (FileJobRunning()) {
-        m_closeWaiting = true;
-        event->ignore();
-        return;
-    }
-    TForm::closeEvent(event);
-}
-
-void TForm1::fileJobEnded() {
-    if (FileJobRunning()) return;
-    if (m_shutdownWaiting) {
-        m_shutdownWaiting = false;
-        QTimer::singleShot(0, this, [this] { AlarmClock3Alarm(AlarmClock3); });
-    }
-    if (m_closeWaiting) {
-        m_closeWaiting = false;
-        QTimer::singleShot(0, this, &QWidget::close);
-    }
-}
-
-void TForm1::AlarmClock2Alarm(QObject*) {
-    namespace jobs = tarnwick::jobs;
-    if (m_backupRunning) return; // pressed again while the copy or archiver lets events in
-    if (Backup1->FileName().isEmpty()) {
-        tarnwick::PickerDialogs::Current().ShowError(
-            this, QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
-                                 "\"*.mdb\" to backup"));
-        return;
-    }
-    {
-        Running running(m_backupRunning);
-        jobs::RunningJob job(QStringLiteral("backup"), QStringLiteral("Backing up databases"));
-        if (!job.started()) {
-            const QString line =
-                QStringLiteral("Backup not started: %1  ").arg(job.error()) + timestampNow();
-            RichEdit1->AddLine(line);
-            jobs::logLine(line, true);
-            jobs::reportFailure(QStringLiteral("Tarnwick backup not started"), {job.error()});
-        } else {
-            setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
-            repaint();
-            jobs::ComponentBackupTools tools(ShellFileOp1, ZipArchiver1);
-            const bool zip = CheckBox2->isChecked();
-            const jobs::BackupResult result = jobs::runBackup(
-                {Backup1->FileName(), Backup1->DialogFiles(), DirectoryEdit1->text(), zip}, tools);
-            const bool failed = result.outcome == jobs::BackupResult::Failed;
-            for (const QString& line : {result.line, result.reason}) {
-                if (line.isEmpty()) continue;
-                RichEdit1->AddLine(line);
-                jobs::logLine(line, failed);
-            }
-            for (const QString& w : result.warnings) {
-                RichEdit1->AddLine(jobs::warningLine(w));
-                jobs::logLine(jobs::warningLine(w), true);
-            }
-            if (failed) {
-                // No compaction follows a failed backup.
-                ToggleSwitch2->setEnabled(false);
-                setStatus(Label4, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
-                jobs::reportFailure(QStringLiteral("Tarnwick backup failed"), result.problems);
-            } else if (ToggleSwitch1->StateOn()) {
-                setStatus(Label4, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
-                if (zip) UnloadZipLibrary(ZipArchiver1);
-            } else {
-                setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
-            }
-        }
-    }
-    fileJobEnded();
-}
-
-void TForm1::AlarmClock1Alarm(QObject*) {
-    namespace jobs = tarnwick::jobs;
-    if (m_compactRunning) return;
-    if (FilenameEdit1->text().isEmpty() || ComboBox1->Text().isEmpty()) {
-        tarnwick::PickerDialogs::Current().ShowError(
-            this, QStringLiteral("Either a file or Jet Engine was not selected!"));
-        return;
-    }
-    {
-        Running running(m_compactRunning);
-        jobs::RunningJob job(QStringLiteral("compact"), QStringLiteral("Compacting databases"));
-        auto addLine = [this](const QString& line, bool failure) {
-            RichEdit2->AddLine(line);
-            jobs::logLine(line, failure);
-        };
-        if (!job.started()) {
-            addLine(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) +
-                        timestampNow(),
-                    true);
-            jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction not started"),
-                                {job.error()});
-        } else {
-            jobs::CompactResult result;
-            try {
-                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Compacting"),
-                          statusRunning);
-                if (CheckBox1->isChecked()) defragmentMemoryFirst();
-                QStringList& files = FilenameEdit1->DialogFilesList();
-                if (files.isEmpty()) files.append(FilenameEdit1->FileName());
-                if (!m_compactEngine)
-                    m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*OvDaoDatabase1);
-                jobs::CompactCallbacks callbacks;
-                callbacks.line = [&](const QString& line) {
-                    addLine(line, jobs::isFailureLine(line));
-                };
-                callbacks.processing = [this](const QString& path) {
-                    Bevel2->hide();
-                    Label11->SetCaption(QStringLiteral("Data Repair/Compact ") + path);
-                    Label11->repaint();
-                };
-                result = jobs::runCompact({files, ComboBox1->Text()}, *m_compactEngine, callbacks);
-            } catch (...) {
-                result.broken = true;
-                result.problems << tarnwick::ExceptionMessage(std::current_exception());
-                addLine(
-                    QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(ComboBox1->Text()) +
-                        timestampNow(),
-                    true);
-                addLine(jobs::reasonLine(result.problems), true);
-            }
-            Bevel2->show();
-            if (ToggleSwitch2->StateOn())
-                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Actived"),
-                          statusArmed);
-            else
-                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls"), statusIdle);
-            if (!result.ok())
-                jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction failed"),
-                                    result.problems);
-        }
-    }
-    fileJobEnded();
 }

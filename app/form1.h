@@ -18,13 +18,19 @@
 #include "sysutil/pentiummmx.h"
 #include "sysutil/singleinstance.h"
 
+#include <atomic>
+#include <deque>
 #include <memory>
+#include <optional>
+
+class QThread;
 
 namespace tarnwick::jobs {
 class CompactEngine;
-}
-
-#include <optional>
+class RunningJob;
+struct BackupRequest;
+struct BackupResult;
+} // namespace tarnwick::jobs
 
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm; the handlers below are what the description names.
@@ -107,10 +113,17 @@ public:
 
     void ComponentsCreated() override;
 
-    // The engine the repair-and-compact job runs (tests put a fake one in).
+    // The engine the repair-and-compact job runs (tests put a fake one in); not while it runs.
     void SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine);
-    // True while the backup or the repair-and-compact job runs.
+    // True while the backup or the repair-and-compact job runs (or waits for another one).
     bool FileJobRunning() const { return m_backupRunning || m_compactRunning; }
+    // How a termination signal ends the program: a running file job stops at its next file,
+    // queued ones are dropped, and the window closes as the user would close it.
+    void EndAtSafePoint();
+
+signals:
+    // A file job has ended and its lines are shown.
+    void fileJobFinished();
 
 public slots:
     void FormCreate(QObject* Sender);
@@ -168,9 +181,33 @@ private:
     // Runs what waited for a file job: a close or the shutdown job.
     void fileJobEnded();
 
+    // The file jobs run one at a time, off this thread except for a person's backup, whose copy
+    // and archiver may ask; an alarm that falls while another job runs waits in the queue.
+    enum class FileJob { Backup, Compact };
+    struct QueuedJob {
+        FileJob job;
+        bool byAlarm;
+        QString late; // why it starts late, for its log line
+    };
+    void requestFileJob(FileJob job, bool byAlarm, QString late);
+    void startBackup(bool byAlarm, const QString& late);
+    void startCompact(bool byAlarm, const QString& late);
+    void runBackupHere(std::shared_ptr<tarnwick::jobs::RunningJob> held,
+                       const tarnwick::jobs::BackupRequest& request);
+    void showBackupResult(const tarnwick::jobs::BackupResult& result, bool zip, bool byAlarm);
+    void endFileJob(FileJob job);
+    void notStarted(FileJob job);
+    void dropQueuedJobs(const QString& why);
+    void startWorker(std::function<void()> work);
+    void addJobLine(FileJob job, const QString& line, bool failure);
+
     std::unique_ptr<tarnwick::jobs::CompactEngine> m_compactEngine;
     bool m_backupRunning = false;
     bool m_compactRunning = false;
+    std::deque<QueuedJob> m_queue;
+    std::atomic<bool> m_stopJobs{false};
+    QThread* m_worker = nullptr;
+    QString m_versionAfterCompact; // an engine version picked while a compaction ran
     bool m_closeWaiting = false;
     bool m_shutdownWaiting = false;
     void refreshMemoryFigures();

@@ -18,7 +18,9 @@ int main(int argc, char** argv) {
     Graphics::InstallFontSubstitutions();
 
     TForm1 form;
-    QObject::connect(&termination, &tarnwick::Termination::requested, &form, &QWidget::close);
+    // A running file job stops at its next file; the window then closes and saves.
+    QObject::connect(&termination, &tarnwick::Termination::requested, &form,
+                     &TForm1::EndAtSafePoint);
     if (!previous.Exists()) form.show();
     return app.exec();
 }

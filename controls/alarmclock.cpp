@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -144,13 +145,20 @@ void TAlarmClock::SetAlarmFromTime(double time) {
     ReArm();
 }
 
+QTime TAlarmClock::AlarmTimeOfDay() const {
+    const Hms a = Split(m_alarmTime);
+    return QTime(a.h, a.m, a.s, a.ms);
+}
+
 bool TAlarmClock::InAlarmWindow(QTime now) const {
     const Hms a = Split(m_alarmTime);
     return now.hour() == a.h && now.minute() == a.m && now.second() >= a.s;
 }
 
 void TAlarmClock::ReArm() {
-    const QTime now = Now();
+    const QDateTime at = tarnwick::TimeSource::current().now();
+    const QTime now = at.time();
+    m_lastCheck = at;
     const double timeOfDay = now.msecsSinceStartOfDay() / double(msPerDay);
     // Midnight is pending all day, except in its own window: re-arming there (a tick while the
     // alarm is off, or switching it on again) must not make it fire a second time that day.
@@ -158,15 +166,42 @@ void TAlarmClock::ReArm() {
 }
 
 void TAlarmClock::AlarmCheck() {
-    if (m_alarmEnabled && InAlarmWindow(Now())) {
+    const QDateTime now = tarnwick::TimeSource::current().now();
+    const QDateTime last = std::exchange(m_lastCheck, now);
+    if (m_alarmEnabled && InAlarmWindow(now.time())) {
         if (m_alarmPending) {
             // Cleared first: a job that processes events cannot re-enter this alarm.
             m_alarmPending = false;
-            DoAlarm();
+            Fire(QDateTime(now.date(), AlarmTimeOfDay()), false);
         }
         return;
     }
+    if (m_alarmEnabled && m_firesLate && last.isValid() && last < now) {
+        // The first time the alarm was due after the last check: passed since, so the clock
+        // jumped over it or no tick came through its minute.
+        QDateTime due(last.date(), AlarmTimeOfDay());
+        if (due <= last) due = due.addDays(1);
+        if (due <= now) {
+            ReArm();
+            Fire(due, true);
+            return;
+        }
+    }
     ReArm();
+}
+
+void TAlarmClock::Fire(const QDateTime& due, bool late) {
+    // A clock set back brings the same day's time round again: it ran already.
+    if (due == m_lastDue) return;
+    m_lastDue = due;
+    m_alarmLate = late;
+    try {
+        DoAlarm();
+    } catch (...) {
+        m_alarmLate = false;
+        throw;
+    }
+    m_alarmLate = false;
 }
 
 void TAlarmClock::DoAlarm() {

@@ -3,6 +3,7 @@
 #include "runtime/component.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QImage>
 #include <QList>
 #include <QRect>
@@ -14,7 +15,9 @@ class TTickTimer;
 
 // A panel that shows the current local time, digital or analog, and raises OnAlarm once a day
 // at a stored time of day. Its timer hands a tick to the main thread every 450 ms; the tick
-// draws only what changed and then checks the alarm.
+// draws only what changed and then checks the alarm. With FiresLate, a time the clock jumped
+// over (suspend, a step of the system time) or that passed between two ticks still raises
+// OnAlarm, late, at the next tick; a clock set back never raises it twice for the same day.
 //
 // Colours: `Color` is the palette's Window colour, the font colour its WindowText; the font is
 // the widget's font.
@@ -79,6 +82,12 @@ public:
     void SetAlarmFromTime(double time);
     double AlarmTime() const { return m_alarmTime; }
     bool AlarmPending() const { return m_alarmPending; }
+    // True while OnAlarm is raised after its time's minute had passed.
+    bool AlarmLate() const { return m_alarmLate; }
+    // Whether a time passed without a tick in its minute still raises OnAlarm (off: that day's
+    // alarm is missed).
+    bool FiresLate() const { return m_firesLate; }
+    void SetFiresLate(bool value) { m_firesLate = value; }
 
     // Display
     bool AutoSize() const { return m_autoSize; }
@@ -128,6 +137,8 @@ private:
     void SystemTimeChanged();
     void AlarmCheck();
     void ReArm();
+    void Fire(const QDateTime& due, bool late);
+    QTime AlarmTimeOfDay() const;
     bool InAlarmWindow(QTime now) const;
     void SetAlarmPart(int part, int value);
     QTime Now() const;
@@ -145,6 +156,10 @@ private:
     TTickTimer* m_timer = nullptr;
     double m_alarmTime = 0.0;
     bool m_alarmPending = true;
+    bool m_alarmLate = false;
+    bool m_firesLate = false;
+    QDateTime m_lastCheck;  // when the alarm was last checked or armed
+    QDateTime m_lastDue;    // the day and time the alarm last fired for
     quint16 m_lastHour = 0; // hour mod 12
     quint16 m_lastMinute = 0;
     quint16 m_lastSecond = 0;

@@ -40,6 +40,13 @@ std::function<void()> waitNotice(const QString& job, int waitMs) {
     };
 }
 
+// Said when a run must wait for the other file job, which the window or another run holds.
+std::function<void(const QString&)> otherJobNotice(const QString& title) {
+    return [title](const QString& running) {
+        err(QStringLiteral("%1 waits for %2 to end").arg(title, jobTitle(running)));
+    };
+}
+
 int notStarted(const RunningJob& job) {
     return job.error() == QLatin1String("the job is already running") ? HeadlessBusy
                                                                       : HeadlessFailed;
@@ -68,6 +75,10 @@ int runBackupHeadless(const SavedSettings& s, int waitMs) {
         out(QStringLiteral("Backup not started: %1  ").arg(job.error()) + stamp(), true);
         return notStarted(job);
     }
+    if (!job.waitForOtherJobs(otherJobNotice(QStringLiteral("The backup")))) {
+        out(QStringLiteral("Backup not started: %1  ").arg(job.error()) + stamp(), true);
+        return HeadlessFailed;
+    }
     UnattendedBackupTools tools;
     const BackupResult r = runBackup(s.backup, tools);
     const bool failed = r.outcome != BackupResult::Succeeded;
@@ -94,6 +105,12 @@ int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine
     if (!job.started()) {
         out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp(), true);
         return notStarted(job);
+    }
+    if (!job.waitForOtherJobs(otherJobNotice(QStringLiteral("The repair and compaction")))) {
+        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp() +
+                QStringLiteral("\n\r"),
+            true);
+        return HeadlessFailed;
     }
     if (s.defragMemory) {
         TMemDefrag defrag;

@@ -85,4 +85,18 @@ bool JobLock::lock(int ms) {
     }
 }
 
+bool JobLock::setHolder(const QString& holder) {
+    if (!m_held) return false;
+    const QByteArray text = holder.toUtf8();
+    return ::ftruncate(m_fd, 0) == 0 &&
+           ::pwrite(m_fd, text.constData(), size_t(text.size()), 0) == text.size();
+}
+
+QString JobLock::holder() const {
+    if (m_fd < 0) return {};
+    char buffer[64];
+    const ssize_t n = ::pread(m_fd, buffer, sizeof buffer, 0);
+    return n > 0 ? QString::fromUtf8(buffer, n) : QString();
+}
+
 } // namespace tarnwick::jobs

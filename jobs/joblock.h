@@ -8,7 +8,7 @@ namespace tarnwick::jobs {
 // so that two runs of one job never overlap. Held while the object lives.
 class JobLock {
 public:
-    // `job` is "backup" or "compact".
+    // `job` is "backup" or "compact", or "files" for the lock every file job takes.
     explicit JobLock(const QString& job);
     ~JobLock();
     JobLock(const JobLock&) = delete;
@@ -24,6 +24,10 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     QString error() const { return m_error; }
     QString path() const { return m_path; }
+    // Says in the held lock's file who holds it, for those who wait.
+    bool setHolder(const QString& holder);
+    // What the holder said, read by a waiter; empty when it said nothing.
+    QString holder() const;
 
 private:
     bool open();

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,8 +73,10 @@ private slots:
         form.ToggleSwitch2->SetStateOn(true);
         clock.set(QTime(2, 59));
         form.AlarmClock1->TimerTick(form.AlarmClock1);
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
         clock.set(QTime(3, 0));
         form.AlarmClock1->TimerTick(form.AlarmClock1);
+        QVERIFY(finished.wait(600000));
         ::close(held);
 
         const QString log = form.RichEdit2->toPlainText();

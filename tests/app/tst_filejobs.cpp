@@ -3,7 +3,9 @@
 #include "app/form1.h"
 #include "archive/archiverdialogs.h"
 #include "controls/pickerdialogs.h"
+#include "controls/ticktimer.h"
 #include "jobs/compactjob.h"
+#include "jobs/joblock.h"
 #include "platform/formatsettings.h"
 #include "platform/linuxshellfileoperation.h"
 #include "platform/notifier.h"
@@ -16,11 +18,16 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
@@ -32,17 +39,45 @@ using namespace tarnwick;
 
 namespace {
 
-// Moves one second on every read; `onRead` runs at each read made while a job runs.
+// Moves one second on every read; `onRead` runs at each read made while a job runs. Read by
+// the window and by the jobs' thread: `set` and `setStepping` are how a test changes it then.
 class SteppingClock : public TimeSource {
 public:
     QDateTime now() const override {
         if (onRead) onRead();
+        QMutexLocker lock(&mutex);
         if (stepping) last = last.addSecs(1);
         return last;
     }
+    void setTime(QTime t) {
+        QMutexLocker lock(&mutex);
+        last.setTime(t);
+    }
+    void setStepping(bool on) {
+        QMutexLocker lock(&mutex);
+        stepping = on;
+    }
+    mutable QMutex mutex;
     mutable QDateTime last{QDate(2026, 12, 7), QTime(2, 0)};
     bool stepping = false;
     std::function<void()> onRead;
+};
+
+// Blocks the jobs' thread where it is placed until the test lets it go on.
+struct Gate {
+    QSemaphore entered, released;
+    std::atomic<bool> closed{false};
+    void pass() {
+        if (!closed || QThread::currentThread() == qApp->thread()) return;
+        entered.release();
+        released.acquire();
+    }
+    // Waits until the jobs' thread is held here.
+    bool waitHeld() { return entered.tryAcquire(1, 120000); }
+    void open() {
+        closed = false;
+        released.release();
+    }
 };
 
 class QuietZipUi : public TZipArchiverUi {
@@ -59,7 +94,7 @@ class FakeEngine : public jobs::CompactEngine {
 public:
     QStringList calls;
     bool throwOutside = false;
-    std::function<void(const QString&)> during;
+    std::function<void(const QString&)> during; // on the jobs' thread
     void SetDatabase(const QString&) override {
         if (throwOutside) throw std::runtime_error("outside");
     }
@@ -118,16 +153,36 @@ class TestFileJobs : public QObject {
         form.ValueSpinEdit1->SetTimeValue(2.0 / 24);
         form.ToggleSwitch1->SetStateOn(true);
     }
-    // Ticks before the alarm time, then at it.
-    void alarm(TAlarmClock* c, QTime at) {
-        clock.last.setTime(at.addSecs(-60));
+    // Ticks before the alarm time, then at it; with `stepping` the clock goes on moving.
+    void alarm(TAlarmClock* c, QTime at, bool stepping = false) {
+        clock.setTime(at.addSecs(-60));
         c->TimerTick(c);
-        clock.last.setTime(at.addSecs(-1));
-        clock.stepping = true;
+        clock.setTime(at.addSecs(-1));
+        clock.setStepping(true);
         c->TimerTick(c);
-        clock.stepping = false;
+        clock.setStepping(stepping);
     }
-    QString stamp() const { return us.timestamp(clock.last); }
+    QString stamp() const {
+        QMutexLocker lock(&clock.mutex);
+        return us.timestamp(clock.last);
+    }
+    // The test ticks the clocks itself: their timers would read the time too.
+    static void stopClocks(TForm1& form) {
+        for (TAlarmClock* c : {form.AlarmClock1, form.AlarmClock2, form.AlarmClock3})
+            c->TickTimer()->SetEnabled(false);
+    }
+    // Picks databases and a version and arms the compaction for 03:00, with a fake engine.
+    FakeEngine* prepareCompact(TForm1& form, const QStringList& files, const QString& version) {
+        auto engine = std::make_unique<FakeEngine>();
+        FakeEngine* fake = engine.get();
+        form.SetCompactEngine(std::move(engine));
+        form.FilenameEdit1->SetDialogFiles(files);
+        form.FilenameEdit1->SetText(files.last());
+        form.ComboBox1->SetText(version);
+        form.ValueSpinEdit2->SetTimeValue(3.0 / 24);
+        form.ToggleSwitch2->SetStateOn(true);
+        return fake;
+    }
 
 private slots:
     void initTestCase() {
@@ -165,23 +220,26 @@ private slots:
         session.requests.clear();
         *copyUi = ScriptedShellCopyUi();
         clock.onRead = nullptr;
+        clock.setStepping(false);
     }
 
     void zipBackupAtItsAlarm() {
         const QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second"),
                                    file("c/Three.mdb", QByteArray(300000, 't'))};
         TForm1 form;
-        // Without a test's answers the window's archiver asks through the window's boxes.
+        stopClocks(form);
+        // Without a test's answers the window's archiver asks through the window's boxes; a run
+        // at the alarm asks nobody.
         QVERIFY(dynamic_cast<TZipArchiverDialogs*>(&form.ZipArchiver1->Ui()));
-        QuietZipUi zipUi;
-        form.ZipArchiver1->SetUi(&zipUi);
         prepareBackup(form, files, true);
-        QStringList seen;
-        zipUi.during = [&] { seen << form.Label4->Caption() + ' ' + color(form.Label4).name(); };
-        alarm(form.AlarmClock2, QTime(2, 0));
-        QVERIFY2(zipUi.messages.isEmpty(), qPrintable(zipUi.messages.join('\n')));
-        QVERIFY(!seen.isEmpty());
-        QCOMPARE(seen.first(), QStringLiteral("Data Backup Controls -Backing Up #0000ff"));
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        alarm(form.AlarmClock2, QTime(2, 0), true);
+        // Its results come back through the event loop, which has not run yet.
+        QCOMPARE(form.Label4->Caption() + ' ' + color(form.Label4).name(),
+                 QStringLiteral("Data Backup Controls -Backing Up #0000ff"));
+        QVERIFY(finished.wait(120000));
+        clock.setStepping(false);
+        QVERIFY(!QApplication::activeModalWidget());
         // Made last to first, each named with the time it was made at.
         const QStringList made = QDir(out).entryList(QDir::Files, QDir::Time | QDir::Reversed);
         QCOMPARE(made.size(), 3);
@@ -262,26 +320,47 @@ private slots:
     }
 
     // A file not backed up fails the run: its line, lime green, compaction switch disabled.
+    // At its alarm nobody is asked: no box, the reasons go to the system log.
     void failures_data() {
         QTest::addColumn<bool>("zip");
         QTest::addColumn<QString>("fault");
-        QTest::newRow("copy, source gone") << false << "gone";
-        QTest::newRow("zip, source gone") << true << "gone";
-        QTest::newRow("zip, folder missing") << true << "folder";
-        QTest::newRow("copy, folder missing") << false << "folder";
+        QTest::addColumn<bool>("byAlarm");
+        QTest::newRow("copy, source gone") << false << "gone" << false;
+        QTest::newRow("zip, source gone") << true << "gone" << false;
+        QTest::newRow("zip, folder missing") << true << "folder" << false;
+        QTest::newRow("copy, folder missing") << false << "folder" << false;
+        QTest::newRow("copy, folder missing, at its alarm") << false << "folder" << true;
+        QTest::newRow("zip, source gone, at its alarm") << true << "gone" << true;
     }
     void failures() {
         QFETCH(bool, zip);
         QFETCH(QString, fault);
+        QFETCH(bool, byAlarm);
         QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second")};
         if (fault == "gone") QVERIFY(QFile::remove(files.first()));
         TForm1 form;
+        stopClocks(form);
         QuietZipUi zipUi;
         form.ZipArchiver1->SetUi(&zipUi);
         prepareBackup(form, files, zip);
-        if (fault == "folder") form.DirectoryEdit1->SetText(out + "/missing");
+        if (fault == "folder") {
+            form.DirectoryEdit1->SetText(out + "/missing");
+            form.ToggleSwitch1->SetStateOn(true); // the edit turned it off
+        }
         copyUi->errorAnswer = ScriptedShellCopyUi::Skip;
-        form.SpeedButton3->click();
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        if (byAlarm) {
+            alarm(form.AlarmClock2, QTime(2, 0));
+            QVERIFY(finished.wait(120000));
+            QVERIFY(!QApplication::activeModalWidget());
+            QVERIFY(copyUi->errors.isEmpty());
+            QVERIFY(zipUi.messages.isEmpty());
+            QVERIFY2(!syslog.lines.filter(QRegularExpression("^E Backup: .*One\\.mdb")).isEmpty(),
+                     qPrintable(syslog.lines.join('\n')));
+        } else {
+            form.SpeedButton3->click();
+            QCOMPARE(finished.size(), 1);
+        }
         // The failure line, and under it why, naming the file.
         const QStringList lines = form.RichEdit1->Lines();
         QCOMPARE(lines.size(), 2);
@@ -343,22 +422,21 @@ private slots:
         const int held = ::open(QFile::encodeName(files[1]).constData(), O_RDWR);
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
         TForm1 form;
-        auto engine = std::make_unique<FakeEngine>();
-        FakeEngine* fake = engine.get();
-        form.SetCompactEngine(std::move(engine));
-        QStringList seen;
-        fake->during = [&](const QString&) {
-            seen << form.Label11->Caption() + (form.Bevel2->isVisible() ? " bevel" : "");
-        };
-        form.FilenameEdit1->SetDialogFiles(files);
-        form.FilenameEdit1->SetText(files.last());
-        form.ComboBox1->SetText(version);
-        form.ValueSpinEdit2->SetTimeValue(3.0 / 24);
-        form.ToggleSwitch2->SetStateOn(true);
+        stopClocks(form);
+        FakeEngine* fake = prepareCompact(form, files, version);
+        Gate gate;
+        gate.closed = true;
+        fake->during = [&](const QString&) { gate.pass(); };
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
         alarm(form.AlarmClock1, QTime(3, 0));
+        // The window shows the database being compacted while the engine works on it.
+        QVERIFY(gate.waitHeld());
+        QTRY_COMPARE(form.Label11->Caption(), "Data Repair/Compact " + files.last());
+        QVERIFY(!form.Bevel2->isVisibleTo(&form));
+        gate.open();
+        QVERIFY(finished.wait(120000));
         ::close(held);
         QVERIFY2(fake->calls == calls, qPrintable(form.RichEdit2->toPlainText()));
-        QCOMPARE(seen.first(), "Data Repair/Compact " + files.last());
         // Each line has the time it was written at; the clock moved on every read.
         const QString s = "  S\n";
         const QString text = form.RichEdit2->toPlainText().replace(
@@ -401,12 +479,135 @@ private slots:
         form.SetCompactEngine(std::move(engine));
         form.FilenameEdit1->SetText(db);
         form.ComboBox1->SetText(version);
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
         form.SpeedButton4->click();
+        QVERIFY(finished.wait(120000));
         QVERIFY(form.RichEdit2->toPlainText().startsWith(line));
         QVERIFY(form.Bevel2->isVisibleTo(&form));
         QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls"));
         QCOMPARE(color(form.Label11), QColor(0, 0, 0));
         QCOMPARE(notifier.sent.size(), 1);
+    }
+
+    // A long compaction: the clocks go on ticking, a backup alarm due meanwhile waits and runs
+    // after it, saying why it is late.
+    void backupAlarmDuringACompactionRunsAfterIt() {
+        const QStringList files = {file("a/One.mdb", "first")};
+        const QString db = file("db/long.mdb", "database");
+        TForm1 form;
+        form.show();
+        FakeEngine* fake = prepareCompact(form, {db}, "3.6");
+        prepareBackup(form, files, false);
+        Gate gate;
+        gate.closed = true;
+        fake->during = [&](const QString&) { gate.pass(); };
+        std::atomic<int> ticks{0};
+        clock.onRead = [&] {
+            if (QThread::currentThread() == qApp->thread()) ++ticks;
+        };
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        form.SpeedButton4->click();
+        QVERIFY(gate.waitHeld());
+        ticks = 0;
+        QTRY_VERIFY(ticks >= 3); // the clocks' timers read the time on the window's thread
+        alarm(form.AlarmClock2, QTime(2, 0));
+        // Not started: its status is unchanged and its job lock is free.
+        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Actived"));
+        QVERIFY(jobs::JobLock("backup").tryLock());
+        QVERIFY(form.FileJobRunning());
+        // The database component is the compaction's until it ends.
+        const QString version = form.OvDaoDatabase1->Version();
+        form.ComboBox1->SetText(version == "3.5" ? "3.6" : "3.5");
+        form.ComboBox1Change(form.ComboBox1);
+        QCOMPARE(form.OvDaoDatabase1->Version(), version);
+        gate.open();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 120000);
+        QCOMPARE(form.OvDaoDatabase1->Version(), form.ComboBox1->Text());
+        QCOMPARE(fake->calls, QStringList{"Options long.mdb"});
+        QCOMPARE(
+            form.RichEdit1->Lines(),
+            QStringList({"Backup started late: the repair and compaction was running  " + stamp(),
+                         "Backup Successful  " + stamp()}));
+        QCOMPARE(readAll(out + "/One.mdb"), QByteArray("first"));
+    }
+
+    void compactionAlarmDuringABackupWaitsForIt() {
+        const QStringList files = {file("a/One.mdb", "first")};
+        const QString db = file("db/x.mdb", "database");
+        TForm1 form;
+        stopClocks(form);
+        prepareBackup(form, files, false);
+        FakeEngine* fake = prepareCompact(form, {db}, "3.6");
+        bool backedUpFirst = false;
+        fake->during = [&](const QString&) { backedUpFirst = QFile::exists(out + "/One.mdb"); };
+        // The backup's thread reads the time for its line once it has copied.
+        Gate gate;
+        gate.closed = true;
+        clock.onRead = [&] { gate.pass(); };
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        alarm(form.AlarmClock2, QTime(2, 0));
+        QVERIFY(gate.waitHeld());
+        alarm(form.AlarmClock1, QTime(3, 0));
+        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
+        QVERIFY(jobs::JobLock("compact").tryLock());
+        gate.open();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 120000);
+        QVERIFY(backedUpFirst);
+        QCOMPARE(fake->calls, QStringList{"Options x.mdb"});
+        QCOMPARE(form.RichEdit1->Lines(), QStringList{"Backup Successful  " + stamp()});
+        QVERIFY2(form.RichEdit2->toPlainText().startsWith(
+                     "Repair/Compact started late: the backup was running  " + stamp()),
+                 qPrintable(form.RichEdit2->toPlainText()));
+    }
+
+    // Ending the program during a compaction: the database being compacted is finished, the
+    // next one is not started, and the window closes.
+    void endingStopsAtTheNextDatabase() {
+        const QStringList dbs = {file("db/first.mdb", "database"), file("db/second.mdb", "data")};
+        TForm1 form;
+        stopClocks(form);
+        form.show();
+        FakeEngine* fake = prepareCompact(form, dbs, "3.6");
+        Gate gate;
+        gate.closed = true;
+        fake->during = [&](const QString&) { gate.pass(); };
+        form.SpeedButton4->click();
+        QVERIFY(gate.waitHeld());
+        form.EndAtSafePoint();
+        QVERIFY(form.isVisible());
+        gate.open();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 120000);
+        QCOMPARE(fake->calls, QStringList{"Options second.mdb"});
+        const QString log = form.RichEdit2->toPlainText();
+        QVERIFY2(log.contains("Repair/Compact 3.6 was Unsuccessful for " + dbs[0]),
+                 qPrintable(log));
+        QVERIFY(!log.contains("was started for " + dbs[0]));
+    }
+
+    // A clock that jumps over the alarm (suspend, a time step) runs the job at once, saying so;
+    // a clock set back does not run it again that day.
+    void clockJumpsRunTheJobOnce() {
+        const QStringList files = {file("a/One.mdb", "first")};
+        TForm1 form;
+        stopClocks(form);
+        prepareBackup(form, files, false);
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        clock.setTime(QTime(1, 59));
+        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        clock.setTime(QTime(5, 0));
+        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        QVERIFY(finished.wait(120000));
+        const QStringList lines = {"Backup started late: the clock jumped past its time  " +
+                                       stamp(),
+                                   "Backup Successful  " + stamp()};
+        QCOMPARE(form.RichEdit1->Lines(), lines);
+        for (QTime t : {QTime(1, 59, 30), QTime(2, 0), QTime(2, 0, 30), QTime(5, 0)}) {
+            clock.setTime(t);
+            form.AlarmClock2->TimerTick(form.AlarmClock2);
+            QVERIFY(!form.FileJobRunning());
+        }
+        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{"One.mdb"});
     }
 };
 

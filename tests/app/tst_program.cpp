@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -222,6 +223,70 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         QVERIFY2(readStore(home.path()).keyExists("Form"), "the window's settings were not saved");
+    }
+
+    // A plain-copy backup at its alarm into a folder that is missing: nobody is asked, the run
+    // fails, and a termination signal then ends the program with the line saved.
+    void failingBackupAtItsAlarmAsksNobody() {
+        const QString faketime = fakeTimeLibrary();
+        if (faketime.isEmpty())
+            QSKIP("faketime is not installed (scripts/install-deps.sh installs it)");
+        QTemporaryDir home;
+        const QString runtime = home.path() + "/runtime";
+        QVERIFY(QDir().mkpath(runtime));
+        QVERIFY(
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString database = home.path() + "/Sales.mdb";
+        {
+            QFile f(database);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("database") == 8);
+        }
+        tarnwick::IniDocument doc;
+        doc.setValue("Backup", "filenames", database);
+        doc.setValue("Backup", "ToDir", home.path() + "/missing");
+        doc.setValue("Backup", "Zip", "cbUnchecked");
+        doc.setValue("Backup", "Time", QString::number(2.0 / 24));
+        doc.setValue("Backup", "State1", "1");
+        QVERIFY(QDir().mkpath(home.path() + "/config/Tarnwick"));
+        writeStore(home.path(), doc);
+        const QString clockFile = home.path() + "/faketime";
+        const auto setClock = [&](QTime t) {
+            const qint64 offset = QDateTime(QDate(2026, 12, 4), t).toSecsSinceEpoch() -
+                                  QDateTime::currentSecsSinceEpoch();
+            QFile f(clockFile);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QByteArray::number(offset).prepend(offset < 0 ? "" : "+") + "s\n");
+        };
+        setClock(QTime(1, 0));
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.insert("LD_PRELOAD", faketime);
+        env.insert("FAKETIME_TIMESTAMP_FILE", clockFile);
+        env.insert("FAKETIME_CACHE_DURATION", "1");
+        env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(TARNWICK_BINARY));
+        QVERIFY(p.waitForStarted());
+        QVERIFY(waitUntilCatching(p, SIGTERM));
+        QVERIFY(waitUntilIdle(p));
+        setClock(QTime(1, 59, 58));
+        // The job's lock file is made when the job starts; then it ends, or waits for nobody.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime + "/tarnwick/backup.lock"), 120000);
+        QVERIFY(waitUntilIdle(p));
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY2(p.waitForFinished(60000), "a termination signal did not end the program");
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(home.path() + "/missing"));
+        const QString lines =
+            readStore(home.path()).value("Messages", "Backup").value_or(QString());
+        QVERIFY2(lines.contains("Backup Unsuccessful  "), qPrintable(lines));
     }
 };
 

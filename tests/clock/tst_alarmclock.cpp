@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QTest>
 
+#include <functional>
+
 using tarnwick::FormatSettings;
 using tarnwick::ManualTimeSource;
 using tarnwick::TimeSource;
@@ -22,10 +24,12 @@ class TWindow : public QObject {
 public:
     QList<QDateTime> fired;
     QList<QObject*> senders;
+    std::function<void()> onAlarm;
 public slots:
     void AlarmClock2Alarm(QObject* Sender) {
         fired.append(TimeSource::current().now());
         senders.append(Sender);
+        if (onAlarm) onAlarm();
     }
 };
 
@@ -173,6 +177,39 @@ private slots:
         rig.tickUntil(QDateTime(day0.addDays(1), QTime(14, 31)), QTime(14, 30));
         QCOMPARE(rig.window.fired.size(), 1);
         QCOMPARE(rig.window.fired[0].date(), day0.addDays(1));
+    }
+
+    // With FiresLate, a tick only after the alarm's minute (ticks blocked, suspend, the clock
+    // stepped forward) still fires, once and late; the next day is on time. A clock set back after
+    // that does not fire the same day's alarm again.
+    void passedAlarmFiresLateOnceADay_data() {
+        QTest::addColumn<QDateTime>("next");
+        QTest::newRow("after the minute") << QDateTime(day0, QTime(14, 31, 0, 200));
+        QTest::newRow("hours later") << QDateTime(day0, QTime(19, 0));
+        QTest::newRow("after midnight") << QDateTime(day0.addDays(1), QTime(1, 0));
+    }
+    void passedAlarmFiresLateOnceADay() {
+        QFETCH(QDateTime, next);
+        Rig rig;
+        rig.clock->SetFiresLate(true);
+        QList<bool> late;
+        rig.window.onAlarm = [&] { late << rig.clock->AlarmLate(); };
+        rig.time.set(QDateTime(day0, QTime(14, 0)));
+        rig.arm(dayFraction(QTime(14, 30)));
+        rig.tickUntil(QDateTime(day0, QTime(14, 29, 59)));
+        QVERIFY(rig.clock->AlarmPending());
+        rig.tickAt(next);
+        QCOMPARE(rig.window.fired, QList<QDateTime>{next});
+        QCOMPARE(late, QList<bool>{true});
+        QVERIFY(!rig.clock->AlarmLate());
+        // Set back over the alarm's time: that day's alarm ran already.
+        rig.tickAt(QDateTime(day0, QTime(14, 29, 50)));
+        rig.tickUntil(QDateTime(day0, QTime(14, 31)));
+        QCOMPARE(rig.window.fired.size(), 1);
+        rig.tickUntil(QDateTime(day0.addDays(1), QTime(14, 31)), QTime(14, 30));
+        QCOMPARE(rig.window.fired.size(), 2);
+        QCOMPARE(rig.window.fired[1].date(), day0.addDays(1));
+        QCOMPARE(late, (QList<bool>{true, false}));
     }
 
     void alarmDisabledNeverFires() {

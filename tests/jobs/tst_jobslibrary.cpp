@@ -5,6 +5,7 @@
 #include "jobs/headless.h"
 #include "jobs/inuse.h"
 #include "jobs/joblock.h"
+#include "jobs/runningjob.h"
 #include "jobs/unattendedtools.h"
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
@@ -14,14 +15,17 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
 
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "tests/common/privatehome.h"
@@ -458,6 +462,39 @@ private slots:
         QCOMPARE(second.error(), QStringLiteral("the job is already running"));
         QVERIFY(other.tryLock());
         QVERIFY(!second.lock(300));
+    }
+
+    // A backup and a compaction never run at once: the second waits, told which job runs, and
+    // starts when the first ends; a stop ends the wait instead.
+    void fileJobsFollowOneAnother() {
+        std::optional<RunningJob> backup;
+        backup.emplace("backup", "Backing up databases");
+        QVERIFY(backup->takeFileLock());
+        RunningJob compact("compact", "Compacting databases");
+        QVERIFY(compact.started());
+        QVERIFY(!compact.takeFileLock());
+        QVERIFY(compact.error().isEmpty());
+
+        RunningJob again("compact", "Compacting databases");
+        QVERIFY(!again.started()); // the same job: its own lock says so
+        QSemaphore waiting;
+        QString running;
+        bool took = false;
+        std::thread waiter([&] {
+            took = compact.waitForOtherJobs([&](const QString& job) {
+                running = job;
+                waiting.release();
+            });
+        });
+        QVERIFY(waiting.tryAcquire(1, 60000));
+        backup.reset();
+        waiter.join();
+        QVERIFY(took);
+        QCOMPARE(running, QStringLiteral("backup"));
+
+        RunningJob next("backup", "Backing up databases");
+        QVERIFY(!next.waitForOtherJobs({}, [] { return true; }));
+        QVERIFY(!next.error().isEmpty());
     }
 };
 

@@ -2,6 +2,7 @@
 // and no GUI library linked.
 #include "jet/check.h"
 #include "jet/database.h"
+#include "jobs/joblock.h"
 #include "platform/filename.h"
 #include "platform/registry.h"
 
@@ -16,6 +17,7 @@
 #include "tests/common/privatehome.h"
 
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -224,6 +226,29 @@ private slots:
         QVERIFY(tarnwick::jet::check(
                     *tarnwick::jet::Database::open(folder.filePath(beside.front()).toStdString()))
                     .sound());
+    }
+
+    // While another file job holds the lock of all file jobs (as the window's backup would), a
+    // compaction waits, says so and for which job, and runs once that one has ended.
+    void compactionWaitsForTheBackup() {
+        store("Compact", "Hx1", file("y.mdb", "database"));
+        store("Compact", "Version", "3.6");
+        tarnwick::jobs::JobLock files("files");
+        QVERIFY2(files.tryLock(), qPrintable(files.error()));
+        QVERIFY(files.setHolder("backup"));
+        std::unique_ptr<QProcess> p(start({"compact"}));
+        QByteArray said, output;
+        QTRY_VERIFY_WITH_TIMEOUT((said += p->readAllStandardError())
+                                     .contains("The repair and compaction waits for the backup "
+                                               "to end"),
+                                 60000);
+        output += p->readAllStandardOutput();
+        QVERIFY2(!output.contains("was started for "), output.constData());
+        files.unlock();
+        QVERIFY(p->waitForFinished(120000));
+        QCOMPARE(p->exitCode(), 1); // not a database
+        output += p->readAllStandardOutput();
+        QVERIFY2(output.contains("Repair/Compact 3.6 was started for "), output.constData());
     }
 
     // Two runs of the same job: while the first one runs, a second one reports that the job

@@ -1,0 +1,459 @@
+// The window's file jobs: the backup and the repair-and-compact job, at their alarms and from
+// "Backup Now" / "Compact Now", one at a time and off the window's thread.
+#include "app/form1.h"
+
+#include "app/statuslabel.h"
+#include "archive/ziplibrary.h"
+#include "controls/pickerdialogs.h"
+#include "jobs/backupjob.h"
+#include "jobs/compactjob.h"
+#include "jobs/componenttools.h"
+#include "jobs/daocompact.h"
+#include "jobs/report.h"
+#include "jobs/runningjob.h"
+#include "jobs/unattendedtools.h"
+#include "platform/formatsettings.h"
+#include "platform/timesource.h"
+#include "runtime/errors.h"
+
+#include <QCloseEvent>
+#include <QThread>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace jobs = tarnwick::jobs;
+
+namespace {
+
+QString timestampNow() {
+    return tarnwick::FormatSettings::current().timestamp(tarnwick::TimeSource::current().now());
+}
+
+// Says a job stopped because the program is ending.
+const char* const kEnding = "Tarnwick is ending";
+
+// The unattended tools, one file at a time, so that a stop request takes effect between files.
+class StoppableBackupTools : public jobs::BackupTools {
+public:
+    explicit StoppableBackupTools(const std::atomic<bool>& stop) : m_stop(stop) {}
+    CopyResult copyFiles(const QStringList& files, const QString& folder) override {
+        CopyResult all;
+        for (const QString& file : files) {
+            if (m_stop) break; // the files left have no copy: the run fails and says so
+            const CopyResult one = m_tools.copyFiles({file}, folder);
+            m_messages << m_tools.copyMessages();
+            all.aborted = all.aborted || one.aborted;
+            all.written << one.written;
+            all.failures += one.failures;
+            all.warnings << one.warnings;
+        }
+        return all;
+    }
+    QStringList zipFile(const QString& file, const QString& archive) override {
+        if (m_stop) return {QString::fromLatin1(kEnding)};
+        return m_tools.zipFile(file, archive);
+    }
+    // What the copy would have asked or shown, "path: message".
+    QStringList messages() const { return m_messages; }
+
+private:
+    const std::atomic<bool>& m_stop;
+    jobs::UnattendedBackupTools m_tools;
+    QStringList m_messages;
+};
+
+// The engine, ending the run before the next database once a stop is asked for.
+class StoppableEngine : public jobs::CompactEngine {
+public:
+    StoppableEngine(jobs::CompactEngine& engine, const std::atomic<bool>& stop)
+        : m_engine(engine), m_stop(stop) {}
+    void SetDatabase(const QString& path) override {
+        if (m_stop) throw std::runtime_error(kEnding);
+        m_engine.SetDatabase(path);
+    }
+    void SetExclusive(bool exclusive) override { m_engine.SetExclusive(exclusive); }
+    void RepairDatabaseFile(const QString& path, const QString& password) override {
+        m_engine.RepairDatabaseFile(path, password);
+    }
+    void CompactDatabaseFile(const QString& path, const QString& password) override {
+        m_engine.CompactDatabaseFile(path, password);
+    }
+    void CompactDatabaseFileWithOptions(const QString& path, const QString& locale, bool encrypt,
+                                        bool decrypt, int version,
+                                        const QString& password) override {
+        m_engine.CompactDatabaseFileWithOptions(path, locale, encrypt, decrypt, version, password);
+    }
+
+private:
+    jobs::CompactEngine& m_engine;
+    const std::atomic<bool>& m_stop;
+};
+
+} // namespace
+
+void TForm1::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
+    if (m_compactRunning) return;
+    m_compactEngine = std::move(engine);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (FileJobRunning()) {
+        m_closeWaiting = true;
+        event->ignore();
+        return;
+    }
+    TForm::closeEvent(event);
+}
+
+void TForm1::EndAtSafePoint() {
+    m_stopJobs = true;
+    dropQueuedJobs(QString::fromLatin1(kEnding));
+    close();
+}
+
+void TForm1::fileJobEnded() {
+    if (FileJobRunning()) return;
+    if (m_shutdownWaiting) {
+        m_shutdownWaiting = false;
+        QTimer::singleShot(0, this, [this] { AlarmClock3Alarm(AlarmClock3); });
+    }
+    if (m_closeWaiting) {
+        m_closeWaiting = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TForm1::addJobLine(FileJob job, const QString& line, bool failure) {
+    (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line);
+    jobs::logLine(line, failure);
+}
+
+void TForm1::AlarmClock2Alarm(QObject* Sender) {
+    const bool byAlarm = Sender == AlarmClock2;
+    requestFileJob(FileJob::Backup, byAlarm,
+                   byAlarm && AlarmClock2->AlarmLate()
+                       ? QStringLiteral("the clock jumped past its time")
+                       : QString());
+}
+
+void TForm1::AlarmClock1Alarm(QObject* Sender) {
+    const bool byAlarm = Sender == AlarmClock1;
+    requestFileJob(FileJob::Compact, byAlarm,
+                   byAlarm && AlarmClock1->AlarmLate()
+                       ? QStringLiteral("the clock jumped past its time")
+                       : QString());
+}
+
+void TForm1::requestFileJob(FileJob job, bool byAlarm, QString late) {
+    const bool backup = job == FileJob::Backup;
+    const QString name = backup ? QStringLiteral("Backup") : QStringLiteral("Repair/Compact");
+    const bool same = backup ? m_backupRunning : m_compactRunning;
+    const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
+                                    [job](const QueuedJob& q) { return q.job == job; });
+    if (same || queued) {
+        // Pressed again while it runs, or its alarm while a person's run of it goes on.
+        if (byAlarm && same)
+            addJobLine(job,
+                       name + QStringLiteral(" not started: it was already running  ") +
+                           timestampNow(),
+                       true);
+        return;
+    }
+    if (m_stopJobs || m_closeWaiting) {
+        if (byAlarm)
+            addJobLine(job,
+                       name + QStringLiteral(" not started: %1  ").arg(QLatin1String(kEnding)) +
+                           timestampNow(),
+                       true);
+        return;
+    }
+    if (FileJobRunning()) {
+        if (late.isEmpty())
+            late = m_backupRunning ? QStringLiteral("the backup was running")
+                                   : QStringLiteral("the repair and compaction was running");
+        m_queue.push_back({job, byAlarm, late});
+        return;
+    }
+    if (backup)
+        startBackup(byAlarm, late);
+    else
+        startCompact(byAlarm, late);
+}
+
+void TForm1::dropQueuedJobs(const QString& why) {
+    while (!m_queue.empty()) {
+        const QueuedJob q = m_queue.front();
+        m_queue.pop_front();
+        const bool backup = q.job == FileJob::Backup;
+        addJobLine(q.job,
+                   (backup ? QStringLiteral("Backup") : QStringLiteral("Repair/Compact")) +
+                       QStringLiteral(" not started: %1  ").arg(why) + timestampNow(),
+                   true);
+    }
+}
+
+void TForm1::notStarted(FileJob job) {
+    (job == FileJob::Backup ? m_backupRunning : m_compactRunning) = false;
+    emit fileJobFinished();
+}
+
+void TForm1::endFileJob(FileJob job) {
+    if (job == FileJob::Backup) {
+        m_backupRunning = false;
+    } else {
+        m_compactRunning = false;
+        if (!m_versionAfterCompact.isEmpty()) {
+            OvDaoDatabase1->SetVersion(std::exchange(m_versionAfterCompact, QString()));
+            Edit1->setText(OvDaoDatabase1->VersionInfo());
+        }
+    }
+    if (m_stopJobs || m_closeWaiting) dropQueuedJobs(QStringLiteral("Tarnwick was closing"));
+    // A queued job that cannot start lets the next one go.
+    while (!FileJobRunning() && !m_queue.empty()) {
+        const QueuedJob next = m_queue.front();
+        m_queue.pop_front();
+        requestFileJob(next.job, next.byAlarm, next.late);
+    }
+    fileJobEnded();
+    emit fileJobFinished();
+}
+
+void TForm1::startWorker(std::function<void()> work) {
+    // The last worker has handed back its results; it may still be ending.
+    if (m_worker) m_worker->wait();
+    delete m_worker;
+    m_worker = QThread::create(std::move(work));
+    m_worker->setObjectName(QStringLiteral("file job"));
+    m_worker->start();
+}
+
+void TForm1::startBackup(bool byAlarm, const QString& late) {
+    if (Backup1->FileName().isEmpty()) {
+        if (byAlarm)
+            addJobLine(FileJob::Backup,
+                       QStringLiteral("Backup not started: there was no file selected to "
+                                      "backup  ") +
+                           timestampNow(),
+                       true);
+        else
+            tarnwick::PickerDialogs::Current().ShowError(
+                this, QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
+                                     "\"*.mdb\" to backup"));
+        notStarted(FileJob::Backup);
+        return;
+    }
+    m_backupRunning = true;
+    if (!late.isEmpty())
+        addJobLine(FileJob::Backup,
+                   QStringLiteral("Backup started late: %1  ").arg(late) + timestampNow(), false);
+    auto held = std::make_shared<jobs::RunningJob>(QStringLiteral("backup"),
+                                                   QStringLiteral("Backing up databases"));
+    const bool free = held->takeFileLock();
+    if (!held->started() || (!free && !held->error().isEmpty())) {
+        addJobLine(FileJob::Backup,
+                   QStringLiteral("Backup not started: %1  ").arg(held->error()) + timestampNow(),
+                   true);
+        jobs::reportFailure(QStringLiteral("Tarnwick backup not started"), {held->error()});
+        notStarted(FileJob::Backup);
+        return;
+    }
+    if (!free)
+        addJobLine(
+            FileJob::Backup,
+            QStringLiteral("Backup waits for %1 to end  ").arg(jobs::jobTitle(held->holder())) +
+                timestampNow(),
+            false);
+    setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
+    const jobs::BackupRequest request{Backup1->FileName(), Backup1->DialogFiles(),
+                                      DirectoryEdit1->text(), CheckBox2->isChecked()};
+    if (free && !byAlarm) {
+        // A person is there to answer the copy and the archiver: their boxes run here.
+        runBackupHere(std::move(held), request);
+        return;
+    }
+    startWorker([this, held, request, byAlarm, free]() mutable {
+        // The thread keeps this function: the job's locks must not live on in it.
+        std::shared_ptr<jobs::RunningJob> job = std::move(held);
+        if (!free && !job->waitForOtherJobs({}, [this] { return m_stopJobs.load(); })) {
+            const QString error = job->error();
+            job.reset();
+            QMetaObject::invokeMethod(this, [this, error] {
+                addJobLine(FileJob::Backup,
+                           QStringLiteral("Backup not started: %1  ")
+                                   .arg(m_stopJobs ? QString::fromLatin1(kEnding) : error) +
+                               timestampNow(),
+                           true);
+                setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
+                endFileJob(FileJob::Backup);
+            });
+            return;
+        }
+        if (!byAlarm) {
+            QMetaObject::invokeMethod(
+                this, [this, job, request]() mutable { runBackupHere(std::move(job), request); });
+            return;
+        }
+        jobs::BackupResult result;
+        try {
+            StoppableBackupTools tools(m_stopJobs);
+            result = jobs::runBackup(request, tools);
+            // Why each item was left out, for the system log.
+            result.problems << tools.messages();
+        } catch (...) {
+            // Nothing may escape the thread: the tools themselves failed.
+            result.outcome = jobs::BackupResult::Failed;
+            result.problems << tarnwick::ExceptionMessage(std::current_exception());
+            result.line = QStringLiteral("Backup Unsuccessful  ") + timestampNow();
+        }
+        job.reset(); // the next job may start as soon as this one's results are shown
+        QMetaObject::invokeMethod(this, [this, result, zip = request.zip] {
+            showBackupResult(result, zip, true);
+            endFileJob(FileJob::Backup);
+        });
+    });
+}
+
+// A person's backup, with the window's copy and archiver and their boxes.
+void TForm1::runBackupHere(std::shared_ptr<jobs::RunningJob> held,
+                           const jobs::BackupRequest& request) {
+    repaint();
+    jobs::BackupResult result;
+    {
+        jobs::ComponentBackupTools tools(ShellFileOp1, ZipArchiver1);
+        result = jobs::runBackup(request, tools);
+    }
+    showBackupResult(result, request.zip, false);
+    held.reset();
+    endFileJob(FileJob::Backup);
+}
+
+void TForm1::showBackupResult(const jobs::BackupResult& result, bool zip, bool byAlarm) {
+    const bool failed = result.outcome == jobs::BackupResult::Failed;
+    for (const QString& line : {result.line, result.reason})
+        if (!line.isEmpty()) addJobLine(FileJob::Backup, line, failed);
+    for (const QString& w : result.warnings)
+        addJobLine(FileJob::Backup, jobs::warningLine(w), true);
+    if (failed) {
+        if (byAlarm)
+            for (const QString& p : result.problems)
+                jobs::logLine(QStringLiteral("Backup: ") + p, true);
+        // No compaction follows a failed backup.
+        ToggleSwitch2->setEnabled(false);
+        setStatus(Label4, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
+        jobs::reportFailure(QStringLiteral("Tarnwick backup failed"), result.problems);
+    } else if (ToggleSwitch1->StateOn()) {
+        setStatus(Label4, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
+        if (zip && !byAlarm) UnloadZipLibrary(ZipArchiver1);
+    } else {
+        setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
+    }
+}
+
+void TForm1::startCompact(bool byAlarm, const QString& late) {
+    if (FilenameEdit1->text().isEmpty() || ComboBox1->Text().isEmpty()) {
+        if (byAlarm)
+            addJobLine(FileJob::Compact,
+                       QStringLiteral("Repair/Compact not started: either a file or Jet Engine "
+                                      "was not selected  ") +
+                           timestampNow(),
+                       true);
+        else
+            tarnwick::PickerDialogs::Current().ShowError(
+                this, QStringLiteral("Either a file or Jet Engine was not selected!"));
+        notStarted(FileJob::Compact);
+        return;
+    }
+    m_compactRunning = true;
+    if (!late.isEmpty())
+        addJobLine(FileJob::Compact,
+                   QStringLiteral("Repair/Compact started late: %1  ").arg(late) + timestampNow(),
+                   false);
+    auto held = std::make_shared<jobs::RunningJob>(QStringLiteral("compact"),
+                                                   QStringLiteral("Compacting databases"));
+    const bool free = held->takeFileLock();
+    if (!held->started() || (!free && !held->error().isEmpty())) {
+        addJobLine(FileJob::Compact,
+                   QStringLiteral("Repair/Compact not started: %1  ").arg(held->error()) +
+                       timestampNow(),
+                   true);
+        jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction not started"),
+                            {held->error()});
+        notStarted(FileJob::Compact);
+        return;
+    }
+    if (!free)
+        addJobLine(FileJob::Compact,
+                   QStringLiteral("Repair/Compact waits for %1 to end  ")
+                           .arg(jobs::jobTitle(held->holder())) +
+                       timestampNow(),
+                   false);
+    setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Compacting"), statusRunning);
+    if (CheckBox1->isChecked()) defragmentMemoryFirst();
+    QStringList& files = FilenameEdit1->DialogFilesList();
+    if (files.isEmpty()) files.append(FilenameEdit1->FileName());
+    if (!m_compactEngine)
+        m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*OvDaoDatabase1);
+    const jobs::CompactRequest request{files, ComboBox1->Text()};
+    // The worker alone uses the engine (and so the database component) until the job ends.
+    jobs::CompactEngine* engine = m_compactEngine.get();
+    startWorker([this, held, request, engine, free]() mutable {
+        // The thread keeps this function: the job's locks must not live on in it.
+        std::shared_ptr<jobs::RunningJob> job = std::move(held);
+        const auto post = [this](std::function<void()> f) {
+            QMetaObject::invokeMethod(this, std::move(f));
+        };
+        jobs::CompactResult result;
+        if (!free && !job->waitForOtherJobs({}, [this] { return m_stopJobs.load(); })) {
+            result.broken = true;
+            result.problems << job->error();
+            post([this, error = job->error()] {
+                addJobLine(FileJob::Compact,
+                           QStringLiteral("Repair/Compact not started: %1  ")
+                                   .arg(m_stopJobs ? QString::fromLatin1(kEnding) : error) +
+                               timestampNow(),
+                           true);
+            });
+        } else {
+            StoppableEngine stoppable(*engine, m_stopJobs);
+            jobs::CompactCallbacks callbacks;
+            callbacks.line = [post, this](const QString& line) {
+                post([this, line] {
+                    addJobLine(FileJob::Compact, line, jobs::isFailureLine(line));
+                });
+            };
+            callbacks.processing = [post, this](const QString& path) {
+                post([this, path] {
+                    Bevel2->hide();
+                    Label11->SetCaption(QStringLiteral("Data Repair/Compact ") + path);
+                });
+            };
+            try {
+                result = jobs::runCompact(request, stoppable, callbacks);
+            } catch (...) {
+                result.broken = true;
+                result.problems << tarnwick::ExceptionMessage(std::current_exception());
+                const QString line =
+                    QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(request.version) +
+                    timestampNow();
+                post([this, line, reason = jobs::reasonLine(result.problems)] {
+                    addJobLine(FileJob::Compact, line, true);
+                    addJobLine(FileJob::Compact, reason, true);
+                });
+            }
+        }
+        job.reset(); // the next job may start as soon as this one's results are shown
+        post([this, result] {
+            Bevel2->show();
+            if (ToggleSwitch2->StateOn())
+                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Actived"),
+                          statusArmed);
+            else
+                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls"), statusIdle);
+            if (!result.ok())
+                jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction failed"),
+                                    result.problems);
+            endFileJob(FileJob::Compact);
+        });
+    });
+}
