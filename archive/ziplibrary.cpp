@@ -11,6 +11,9 @@
 #ifndef TARNWICK_LIB_DIR
 #define TARNWICK_LIB_DIR ""
 #endif
+#ifndef TARNWICK_INSTALLED_LIB_DIR
+#define TARNWICK_INSTALLED_LIB_DIR ""
+#endif
 
 namespace ZipLibrary {
 
@@ -36,13 +39,18 @@ QString SystemLibraryName() {
 
 QStringList SystemSearch() {
     if (!systemName().isEmpty()) return {systemName()};
-    // As Windows looks beside the program first, so do we; then where the build puts the
-    // library; then the loader's own order (LD_LIBRARY_PATH, the cache, the system folders).
+    // As Windows looks beside the program first, so do we; then in the package's private
+    // folder relative to the program, then where the build puts the library; then the
+    // loader's own order (the run path, LD_LIBRARY_PATH, the cache, the system folders).
     QStringList r;
     if (QCoreApplication::instance()) {
-        const QString beside =
-            QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(FileName);
+        const QString dir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+        const QString beside = dir + QLatin1String(FileName);
         if (QFileInfo::exists(beside)) r << beside;
+        const QString installed =
+            dir + QLatin1String(TARNWICK_INSTALLED_LIB_DIR "/") + QLatin1String(FileName);
+        if (!QStringLiteral(TARNWICK_INSTALLED_LIB_DIR).isEmpty() && QFileInfo::exists(installed))
+            r << installed;
     }
     const QString built = QStringLiteral(TARNWICK_LIB_DIR "/") + QLatin1String(FileName);
     if (!QStringLiteral(TARNWICK_LIB_DIR).isEmpty() && QFileInfo::exists(built)) r << built;

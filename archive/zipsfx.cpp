@@ -12,6 +12,9 @@
 #ifndef TARNWICK_LIB_DIR
 #define TARNWICK_LIB_DIR ""
 #endif
+#ifndef TARNWICK_INSTALLED_LIB_DIR
+#define TARNWICK_INSTALLED_LIB_DIR ""
+#endif
 
 QByteArray SfxSettingsBlock(int options, int overwriteMode, const QStringList& texts) {
     QByteArray b("MPV");
@@ -28,7 +31,12 @@ QByteArray SfxSettingsBlock(int options, int overwriteMode, const QStringList& t
 
 int TZipArchiver::ConvertToSFX() {
     QStringList candidates{m_sfxPath};
-    const QStringList folders{QDir::currentPath(), QCoreApplication::applicationDirPath(),
+    // The installed stub lies in the package's private folder, relative to the program.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString installed = QStringLiteral(TARNWICK_INSTALLED_LIB_DIR).isEmpty()
+                                  ? QString()
+                                  : programDir + QStringLiteral("/" TARNWICK_INSTALLED_LIB_DIR);
+    const QStringList folders{QDir::currentPath(), programDir, installed,
                               QString::fromUtf8(TARNWICK_LIB_DIR), m_dllDirectory};
     for (const auto& d : folders) {
         if (d.isEmpty()) continue;

@@ -30,6 +30,8 @@ packages=(
   hyperfine
   # clock-driven end-to-end tests
   faketime
+  # the Debian package and its checks (scripts/package.sh, ctest -L package)
+  dpkg-dev lintian desktop-file-utils appstream systemd man-db xz-utils
   # jetpeer, the independent Jet peer the Jet tests and benchmarks run
   default-jre-headless libcommons-lang3-java libcommons-logging-java
 )
