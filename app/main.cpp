@@ -3,9 +3,41 @@
 #include "platform/termination.h"
 #include "sysutil/singleinstance.h"
 
+#include "tools/common/cli.h"
+#include "tools/common/output.h"
+
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kProgram = "tarnwick";
+
+// Answered before any display is needed; every other argument is Qt's.
+bool answeredAlone(int argc, char** argv, int* status) {
+    if (argc != 2) return false;
+    if (std::strcmp(argv[1], "--version") == 0) {
+        tarnwick::cli::printVersion(kProgram);
+    } else if (std::strcmp(argv[1], "--help") == 0) {
+        std::printf("Usage: %s [Qt options]\n"
+                    "The Tarnwick window: timed backups, repair and compaction of Access "
+                    "databases, and a timed end of the session.\n\n"
+                    "      --help     show this help and end\n"
+                    "      --version  show the version and end\n",
+                    kProgram);
+    } else {
+        return false;
+    }
+    *status = tarnwick::cli::finishOutput(kProgram, 0, tarnwick::cli::kBadUse);
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (int status = 0; answeredAlone(argc, argv, &status)) return status;
     QApplication app(argc, argv);
     // One copy per executable name: a later start brings the first forward and ends.
     TPreviousInstance previous(

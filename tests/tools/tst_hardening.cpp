@@ -175,6 +175,11 @@ private slots:
         for (const QByteArray& program : {kCopy, kZip, kJet, kRun})
             QTest::newRow(QFileInfo(program).fileName().toLatin1() + " --version")
                 << QList<QByteArray>{program, "--version"};
+#ifdef TARNWICK_WINDOW
+        // The window answers these alone, before it needs a display.
+        QTest::newRow("window --help") << QList<QByteArray>{TARNWICK_WINDOW, "--help"};
+        QTest::newRow("window --version") << QList<QByteArray>{TARNWICK_WINDOW, "--version"};
+#endif
     }
     void fullStandardOutput() {
         QFETCH(QList<QByteArray>, argv);
