@@ -73,6 +73,8 @@ int runBackupHeadless(const SavedSettings& s, int waitMs) {
     const bool failed = r.outcome != BackupResult::Succeeded;
     out(r.line.isEmpty() ? QStringLiteral("Backup Unsuccessful  ") + stamp() : r.line, failed);
     if (!r.reason.isEmpty()) out(r.reason, true);
+    for (const QString& line : r.removed)
+        out(line, false);
     for (const QString& p : r.problems + tools.copyMessages())
         err(p);
     // A database in use, or something left behind: logged under the job's line.
