@@ -5,6 +5,7 @@
 #include "jobs/headless.h"
 #include "jobs/inuse.h"
 #include "jobs/joblock.h"
+#include "jobs/provenance.h"
 #include "jobs/unattendedtools.h"
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
@@ -261,6 +262,63 @@ private slots:
         QVERIFY(r.line.isEmpty());
     }
 
+    // Keep=3 over five runs on three databases: the newest three of each stay; files that only
+    // look like backups, another database's backup and everything a failed run saw stay too.
+    void keepNewest_data() {
+        QTest::addColumn<bool>("zip");
+        QTest::newRow("zip") << true;
+        QTest::newRow("copy") << false;
+    }
+    void keepNewest() {
+        QFETCH(bool, zip);
+        const QString out = path(zip ? "keep-zip" : "keep-copy");
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(QDir().mkpath(path("keep")));
+        const QStringList dbs = {path("keep/One.mdb"), path("keep/Two.mdb"),
+                                 path("keep/Three.accdb")};
+        for (const QString& db : dbs)
+            write(db, db.toUtf8());
+        write(path("keep/Other.mdb"), "other");
+        UnattendedBackupTools tools;
+        const BackupResult other = runBackup({path("keep/Other.mdb"), {}, out, zip, 3}, tools);
+        QCOMPARE(other.outcome, BackupResult::Succeeded);
+        // Named as backups are, but recorded nowhere; the last one in the log but not a zip.
+        const QStringList lookalikes = {out + "/One 12-6-2026 10-18-10 AM (9).Zip",
+                                        out + "/One (9).mdb", out + "/Two.mdb.Zip"};
+        for (const QString& l : lookalikes)
+            write(l, "not a backup");
+        QList<QStringList> made;
+        QStringList removed;
+        for (int run = 0; run < 5; ++run) {
+            const BackupResult r = runBackup({dbs.last(), dbs, out, zip, 3}, tools);
+            QCOMPARE(r.outcome, BackupResult::Succeeded);
+            QCOMPARE(r.made.size(), 3);
+            made << r.made;
+            removed << r.removed;
+        }
+        QStringList expected = made[0] + made[1];
+        for (QString& e : expected)
+            e = "Removed old backup " + e + "  12/6/2026 10:18:10 AM";
+        expected.sort();
+        removed.sort();
+        QCOMPARE(removed, expected);
+        QStringList kept = made[2] + made[3] + made[4] + other.made + lookalikes;
+        kept << out + "/" + kBackupLogName;
+        QStringList present;
+        for (const QString& name : QDir(out).entryList(QDir::Files | QDir::Hidden))
+            present << out + "/" + name;
+        kept.sort();
+        QCOMPARE(present, kept);
+
+        // A failed run removes nothing, not even what it would have.
+        QVERIFY(QFile::remove(dbs[1]));
+        const BackupResult failed = runBackup({dbs.last(), dbs, out, zip, 1}, tools);
+        QCOMPARE(failed.outcome, BackupResult::Failed);
+        QVERIFY(failed.removed.isEmpty());
+        for (const QString& k : kept)
+            QVERIFY2(QFileInfo::exists(k), qPrintable(k));
+    }
+
     void compact_data() {
         QTest::addColumn<QString>("version");
         QTest::addColumn<QStringList>("calls");
@@ -425,7 +483,8 @@ private slots:
         QCOMPARE(r.warnings.size(), 1);
         QVERIFY2(r.warnings[0].contains("cannot remove the temporary file"),
                  qPrintable(r.warnings[0]));
-        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        // The copy, its second name and the log of verified backups.
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
 
     // The headless compact frees memory first exactly when the saved settings ask for it.
