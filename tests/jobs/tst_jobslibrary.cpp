@@ -1,6 +1,7 @@
 // The job library on its own: names, failure cases, the compact job's order, lines and
 // skipping, and the job lock.
 #include "jobs/backupjob.h"
+#include "jobs/catchup.h"
 #include "jobs/compactjob.h"
 #include "jobs/headless.h"
 #include "jobs/inuse.h"
@@ -10,6 +11,7 @@
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
 #include "platform/posix/faults.h"
+#include "platform/registry.h"
 #include "platform/timesource.h"
 
 #include <QDir>
@@ -317,6 +319,65 @@ private slots:
         QVERIFY(failed.removed.isEmpty());
         for (const QString& k : kept)
             QVERIFY2(QFileInfo::exists(k), qPrintable(k));
+    }
+
+    // A catch-up run is due when it is turned on, the switch is on and the last alarm moment
+    // (today's, or yesterday's before it) came after LastRun. The clock reads 12/6 10:18:10.
+    void catchUpDue_data() {
+        QTest::addColumn<QString>("catchUp");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("due");
+        QTest::newRow("not turned on") << "0"
+                                       << "1"
+                                       << "0.25"
+                                       << "" << false;
+        QTest::newRow("switch off") << "1"
+                                    << "0"
+                                    << "0.25"
+                                    << "" << false;
+        QTest::newRow("never ran") << "1"
+                                   << "1"
+                                   << "0.25"
+                                   << "" << true;
+        QTest::newRow("ran before today's alarm") << "1"
+                                                  << "1"
+                                                  << "0.25"
+                                                  << "2026-12-06T05:59:59" << true;
+        QTest::newRow("ran at today's alarm") << "1"
+                                              << "1"
+                                              << "0.25"
+                                              << "2026-12-06T06:00:00" << false;
+        QTest::newRow("alarm later today, ran after yesterday's") << "1"
+                                                                  << "1"
+                                                                  << "0.75"
+                                                                  << "2026-12-05T18:30:00" << false;
+        QTest::newRow("alarm later today, ran before yesterday's") << "1"
+                                                                   << "1"
+                                                                   << "0.75"
+                                                                   << "2026-12-05T17:00:00" << true;
+    }
+    void catchUpDue() {
+        QFETCH(QString, catchUp);
+        QFETCH(QString, state);
+        QFETCH(QString, time);
+        QFETCH(QString, last);
+        QFETCH(bool, due);
+        {
+            Registry reg;
+            QVERIFY(reg.openKey("Compact", true));
+            QVERIFY(reg.writeString("CatchUp", catchUp) && reg.writeString("State2", state) &&
+                    reg.writeString("Time", time));
+            reg.deleteValue("LastRun"); // absent in the first row
+            QVERIFY(reg.flush());
+        }
+        if (!last.isEmpty())
+            QVERIFY(
+                saveLastRun(TimedJob::Compact, QDateTime::fromString(last, Qt::ISODate)).isEmpty());
+        QCOMPARE(lastRun(TimedJob::Compact).toString(Qt::ISODate), last);
+        const QString why = whyNoCatchUp(TimedJob::Compact, clock.now());
+        QVERIFY2(why.isEmpty() == due, qPrintable(why));
     }
 
     void compact_data() {

@@ -4,10 +4,12 @@
 // 75 the job is already running (in the window or another run). It also restores a backup and
 // lists the backups of the saved databases.
 
+#include "jobs/catchup.h"
 #include "jobs/headless.h"
 #include "jobs/restore.h"
 #include "jobs/savedsettings.h"
 #include "platform/filename.h"
+#include "platform/timesource.h"
 #include "tools/common/cli.h"
 #include "tools/common/output.h"
 
@@ -60,7 +62,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("restore: say what would be done, change "
                                                    "nothing."));
-    parser.addOptions({help, version, wait, to, dryRun});
+    const QCommandLineOption catchUp(
+        QStringLiteral("catch-up"),
+        QStringLiteral("backup, compact: run only when its switch is on, [Backup] or [Compact] "
+                       "CatchUp=1 is saved, and its alarm time passed since the last run."));
+    parser.addOptions({help, version, wait, to, dryRun, catchUp});
     parser.addPositionalArgument(QStringLiteral("job"),
                                  QStringLiteral("backup, compact, restore or backups"));
     if (!parser.parse(arguments)) return badUse(parser.errorText());
@@ -79,6 +85,9 @@ int main(int argc, char** argv) {
         return badUse(QStringLiteral("--wait takes a number of seconds from 0 to 86400"));
     const QString jobName = args.value(0);
     const bool restore = jobName == QLatin1String("restore");
+    if (parser.isSet(catchUp) && jobName != QLatin1String("backup") &&
+        jobName != QLatin1String("compact"))
+        return badUse(QStringLiteral("--catch-up goes with backup or compact"));
     if ((parser.isSet(to) || parser.isSet(dryRun)) && !restore)
         return badUse(QStringLiteral("--to and --dry-run go with restore"));
     if (restore) {
@@ -95,7 +104,23 @@ int main(int argc, char** argv) {
     if (args[0] != QLatin1String("backup") && args[0] != QLatin1String("compact"))
         return badUse(QStringLiteral("unknown job %1: give backup, compact, restore or backups")
                           .arg(args[0]));
+    const TimedJob timed =
+        args[0] == QLatin1String("backup") ? TimedJob::Backup : TimedJob::Compact;
+    if (parser.isSet(catchUp)) {
+        if (const QString why = whyNoCatchUp(timed, tarnwick::TimeSource::current().now());
+            !why.isEmpty()) {
+            std::fprintf(stderr, "Nothing to catch up: %s\n", qPrintable(why));
+            return HeadlessOk;
+        }
+    }
     const SavedSettings settings = readSavedSettings();
-    if (args[0] == QLatin1String("backup")) return runBackupHeadless(settings, seconds * 1000);
-    return runCompactHeadless(settings, seconds * 1000);
+    const QDateTime started = tarnwick::TimeSource::current().now();
+    const int status = timed == TimedJob::Backup ? runBackupHeadless(settings, seconds * 1000)
+                                                 : runCompactHeadless(settings, seconds * 1000);
+    // A run that did not start (nothing picked, or another run holds the job) is no run.
+    if (status == HeadlessOk || status == HeadlessFailed) {
+        if (const QString why = saveLastRun(timed, started); !why.isEmpty())
+            std::fprintf(stderr, "LastRun was not saved: %s\n", qPrintable(why));
+    }
+    return status;
 }
