@@ -42,6 +42,11 @@ int refuse(const QString& why) {
     return HeadlessFailed;
 }
 
+int badUse(const QString& why) {
+    refuse(why);
+    return HeadlessBadUse;
+}
+
 QString sysError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
@@ -293,11 +298,9 @@ int runRestore(const RestoreRequest& request) {
 
 int listBackups(const SavedSettings& settings, const QString& database) {
     if (!settings.error.isEmpty())
-        return refuse(QStringLiteral("The saved settings cannot be read: ") + settings.error),
-               HeadlessBadUse;
+        return badUse(QStringLiteral("The saved settings cannot be read: ") + settings.error);
     const QString folder = settings.backup.folder;
-    if (folder.trimmed().isEmpty())
-        return refuse(QStringLiteral("no backup folder is set")), HeadlessBadUse;
+    if (folder.trimmed().isEmpty()) return badUse(QStringLiteral("no backup folder is set"));
     QStringList databases;
     if (!database.isEmpty())
         databases << absoluteFileName(database);
@@ -305,7 +308,7 @@ int listBackups(const SavedSettings& settings, const QString& database) {
         databases = settings.backup.dialogFiles;
     else if (!settings.backup.fileName.isEmpty())
         databases << settings.backup.fileName;
-    if (databases.isEmpty()) return refuse(QStringLiteral("no database is picked")), HeadlessBadUse;
+    if (databases.isEmpty()) return badUse(QStringLiteral("no database is picked"));
     QString error;
     const QList<BackupRecord> log = readBackupLog(folder, &error);
     if (!error.isEmpty()) return refuse(error);

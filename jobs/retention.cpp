@@ -96,6 +96,12 @@ PruneResult pruneBackups(const QString& folder, const QStringList& sources, int 
                 if (!parseRecord(readArchiveComment(path), own) || !own.sameSource(r)) continue;
             }
             if (++counted <= keep || protect.contains(r.backup)) continue;
+            // A copy's name and size could be anyone's: its bytes decide before it goes. (An
+            // archive's comment already carries the record, down to the nanosecond.)
+            if (r.kind == "copy") {
+                BackupRecord now;
+                if (!hashFile(path, now).isEmpty() || now.sha256 != r.sha256) continue;
+            }
             // unlinkat removes the name itself, never what a link would point at.
             if (::unlinkat(dir.get(), r.backup.constData(), 0) != 0) {
                 result.warnings << path + QStringLiteral(": the old backup cannot be removed (%1)")
