@@ -7,6 +7,7 @@
 #include "jobs/headless.h"
 #include "jobs/inuse.h"
 #include "jobs/provenance.h"
+#include "jobs/report.h"
 #include "platform/filename.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/uniquefd.h"
@@ -36,14 +37,20 @@ void say(const QString& line) {
     std::fflush(stdout);
 }
 
-int refuse(const QString& why) {
+void complain(const QString& why) {
     std::fprintf(stderr, "tarnwick-run: %s\n", fileNameToBytes(why).constData());
     std::fflush(stderr);
+}
+
+// A restore that changes a file or is refused is logged as the jobs' lines are.
+int refuse(const QString& why) {
+    complain(why);
+    logLine(QStringLiteral("Restore refused: ") + why, true);
     return HeadlessFailed;
 }
 
 int badUse(const QString& why) {
-    refuse(why);
+    complain(why);
     return HeadlessBadUse;
 }
 
@@ -288,11 +295,13 @@ int runRestore(const RestoreRequest& request) {
         if (!kept.isEmpty()) ::unlinkat(folder.get(), kept.constData(), 0);
         return refuse(QString::fromStdString(out.errorMessage()));
     }
-    say(QStringLiteral("Restored %1 from %2").arg(target, found.path));
+    QString done = QStringLiteral("Restored %1 from %2").arg(target, found.path);
     if (!kept.isEmpty())
-        say(QStringLiteral("The file it replaced is kept as %1")
-                .arg(fileNameFromBytes(folderBytes + '/' + kept)));
-    if (!out.warning().empty()) refuse(QString::fromStdString(out.warning()));
+        done += QStringLiteral("; the file it replaced is kept as %1")
+                    .arg(fileNameFromBytes(folderBytes + '/' + kept));
+    say(done);
+    logLine(done, false);
+    if (!out.warning().empty()) complain(QString::fromStdString(out.warning()));
     return HeadlessOk;
 }
 
@@ -311,7 +320,10 @@ int listBackups(const SavedSettings& settings, const QString& database) {
     if (databases.isEmpty()) return badUse(QStringLiteral("no database is picked"));
     QString error;
     const QList<BackupRecord> log = readBackupLog(folder, &error);
-    if (!error.isEmpty()) return refuse(error);
+    if (!error.isEmpty()) {
+        complain(error);
+        return HeadlessFailed;
+    }
     const QByteArray folderBytes = fileNameToBytes(folder);
     for (const QString& db : databases) {
         say(db + u':');
