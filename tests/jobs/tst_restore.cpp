@@ -3,6 +3,7 @@
 #include "jobs/backupjob.h"
 #include "jobs/inuse.h"
 #include "jobs/unattendedtools.h"
+#include "platform/registry.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -49,12 +50,16 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
     return files;
 }
 
-int restore(const QStringList& args, QByteArray* out = nullptr) {
+int runTool(const QStringList& args, QByteArray* out = nullptr) {
     QProcess p;
-    p.start(QStringLiteral(TARNWICK_RUN), QStringList{"restore"} + args);
+    p.start(QStringLiteral(TARNWICK_RUN), args);
     if (!p.waitForFinished(120000)) return -1;
     if (out) *out = p.readAllStandardOutput() + p.readAllStandardError();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+int restore(const QStringList& args, QByteArray* out = nullptr) {
+    return runTool(QStringList{"restore"} + args, out);
 }
 
 } // namespace
@@ -159,6 +164,49 @@ private slots:
 
         QCOMPARE(restore({restoredFrom, "--to", dir + "/db/Elsewhere.dat"}), 0);
         QCOMPARE(readAll(dir + "/db/Elsewhere.dat"), original);
+    }
+
+    void badUse_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("restore without a backup") << QStringList{"restore"};
+        QTest::newRow("restore of two") << QStringList{"restore", "a", "b"};
+        QTest::newRow("--to without restore") << QStringList{"backup", "--to", "x"};
+        QTest::newRow("--dry-run without restore") << QStringList{"backups", "--dry-run"};
+        QTest::newRow("--catch-up with restore") << QStringList{"restore", "a", "--catch-up"};
+        QTest::newRow("backups of two") << QStringList{"backups", "a", "b"};
+        QTest::newRow("unknown option") << QStringList{"restore", "a", "--bogus"};
+    }
+    void badUse() {
+        QFETCH(QStringList, args);
+        QByteArray said;
+        QCOMPARE(runTool(args, &said), 2);
+        QVERIFY2(said.endsWith("Try 'tarnwick-run --help'.\n"), said.constData());
+    }
+
+    // The listing says which backups still hold what their record says.
+    void listing() {
+        const QString dir = path("list");
+        QVERIFY(QDir().mkpath(dir + "/out"));
+        const QString db = dir + "/List.dat";
+        QVERIFY(writeAll(db, "listed bytes"));
+        const QString zip = backUp(db, dir + "/out", true), copy = backUp(db, dir + "/out", false);
+        QVERIFY(!zip.isEmpty() && !copy.isEmpty());
+        QVERIFY(writeAll(copy, "listed bytez"));
+        {
+            tarnwick::Registry reg;
+            QVERIFY(reg.openKey("Backup", true));
+            QVERIFY(reg.writeString("filenames", db) && reg.writeString("ToDir", dir + "/out"));
+            QVERIFY(reg.flush());
+        }
+        QByteArray said;
+        QCOMPARE(runTool({"backups"}, &said), 0);
+        const QList<QByteArray> lines = said.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], db.toUtf8() + ':');
+        QVERIFY2(lines[1].contains(" copy  CHANGED ") && lines[1].endsWith(copy.toUtf8()),
+                 lines[1].constData());
+        QVERIFY2(lines[2].contains(" zip   ok ") && lines[2].endsWith(zip.toUtf8()),
+                 lines[2].constData());
     }
 
     // Killed at any moment, the restore leaves the old or the new file whole under the name.
