@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -42,10 +43,10 @@ bool unescape(const QByteArray& text, QByteArray& out) {
             out += text[i];
             continue;
         }
-        bool ok = false;
-        const int v = text.mid(i + 1, 2).toInt(&ok, 16);
-        if (!ok || i + 2 >= text.size()) return false;
-        out += static_cast<char>(v);
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+            return false;
+        out += static_cast<char>(text.mid(i + 1, 2).toInt(nullptr, 16));
         i += 2;
     }
     return true;
@@ -239,21 +240,6 @@ QByteArray readArchiveComment(const QString& archive) {
     int length = 0;
     const char* comment = zip_get_archive_comment(z.get(), &length, ZIP_FL_ENC_RAW);
     return comment ? QByteArray(comment, length) : QByteArray();
-}
-
-bool findRecord(const QString& folder, const QByteArray& name, BackupRecord& r) {
-    const QList<BackupRecord> all = readBackupLog(folder);
-    for (auto it = all.crbegin(); it != all.crend(); ++it) {
-        if (it->backup != name) continue;
-        r = *it;
-        if (r.kind != "zip") return true;
-        BackupRecord own;
-        return parseRecord(
-                   readArchiveComment(fileNameFromBytes(fileNameToBytes(folder) + '/' + name)),
-                   own) &&
-               own.sameSource(r);
-    }
-    return false;
 }
 
 } // namespace tarnwick::jobs

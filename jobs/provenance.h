@@ -57,8 +57,4 @@ QList<BackupRecord> readBackupLog(const QString& folder, QString* error = nullpt
 // The archive's comment read through libzip; empty when there is none or it cannot be read.
 QByteArray readArchiveComment(const QString& archive);
 
-// The last record in `folder`'s log naming `name` (raw bytes), and the archive's own comment
-// agreeing with it for a zip. False when the file is not a verified backup of ours.
-bool findRecord(const QString& folder, const QByteArray& name, BackupRecord& r);
-
 } // namespace tarnwick::jobs

@@ -264,6 +264,36 @@ private slots:
         QVERIFY(r.line.isEmpty());
     }
 
+    // A record keeps a name's bytes whatever they are, and is one ASCII line without blanks
+    // inside a value; text that is not a whole record is none.
+    void recordLines_data() {
+        QTest::addColumn<QByteArray>("source");
+        QTest::newRow("plain") << QByteArray("/srv/db/Sales.mdb");
+        QTest::newRow("blanks, % and =") << QByteArray("/srv/my db/100% a=b .mdb");
+        QTest::newRow("not UTF-8, controls") << QByteArray("/srv/b\xff\xe9\t\n\x01.mdb");
+    }
+    void recordLines() {
+        QFETCH(QByteArray, source);
+        BackupRecord r;
+        r.made = "2026-12-06T10:18:10Z";
+        r.kind = "copy";
+        r.backup = source.mid(source.lastIndexOf('/') + 1);
+        r.source = source;
+        r.size = 12345;
+        r.mtime = "2026-12-06T10:00:00.000000001Z";
+        r.sha256 = QByteArray(64, 'a');
+        for (const QByteArray& line : {logLine(r), archiveComment(r)}) {
+            for (const char c : line)
+                QVERIFY((c > 0x20 && c < 0x7F) || c == ' ');
+            BackupRecord back;
+            QVERIFY(parseRecord(line, back));
+            QVERIFY(back.sameSource(r));
+            if (line.startsWith("made=")) QCOMPARE(back.backup, r.backup);
+            QVERIFY(!parseRecord(line.chopped(1), back)); // cut short by a crash
+            QVERIFY(!parseRecord("junk " + line, back));  // not ours
+        }
+    }
+
     // Keep=3 over five runs on three databases: the newest three of each stay; files that only
     // look like backups, another database's backup and everything a failed run saw stay too.
     void keepNewest_data() {
