@@ -183,6 +183,9 @@ QString checkDatabase(const QString& file, const QString& shown) {
         if (!shown.endsWith(QLatin1String(".accdb"), Qt::CaseInsensitive))
             return shown + QStringLiteral(": the restored database cannot be read (%1)")
                                .arg(QString::fromStdString(e.what()));
+    } catch (const std::exception& e) {
+        return shown + QStringLiteral(": the restored database cannot be checked (%1)")
+                           .arg(QString::fromLocal8Bit(e.what()));
     }
     return {};
 }
@@ -203,6 +206,14 @@ QByteArray keepName(const QByteArray& name, const QDateTime& when, int n) {
         stem + ".before-restore-" + when.toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
     if (n > 1) keep += '-' + QByteArray::number(n);
     return keep + ext;
+}
+
+// Removes the second name a failed restore made; the file itself stays under its own name.
+void dropName(int folderFd, const QByteArray& folder, const QByteArray& name) {
+    if (::unlinkat(folderFd, name.constData(), 0) != 0)
+        complain(fileNameFromBytes(folder + '/' + name) +
+                 QStringLiteral(": this second name of the file could not be removed (%1)")
+                     .arg(sysError()));
 }
 
 } // namespace
@@ -286,13 +297,14 @@ int runRestore(const RestoreRequest& request) {
         struct stat linked {};
         if (::fstatat(folder.get(), kept.constData(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
             linked.st_ino != out.targetStat().st_ino || linked.st_dev != out.targetStat().st_dev) {
-            ::unlinkat(folder.get(), kept.constData(), 0);
+            dropName(folder.get(), folderBytes, kept);
             return refuse(target + QStringLiteral(": the file changed while it was restored; "
                                                   "nothing was changed"));
         }
     }
-    if (!out.commit()) {
-        if (!kept.isEmpty()) ::unlinkat(folder.get(), kept.constData(), 0);
+    // A target that did not exist is never replaced by one that appeared meanwhile.
+    if (!(out.targetExisted() ? out.commit() : out.commitAsNew(name.toStdString()))) {
+        if (!kept.isEmpty()) dropName(folder.get(), folderBytes, kept);
         return refuse(QString::fromStdString(out.errorMessage()));
     }
     QString done = QStringLiteral("Restored %1 from %2").arg(target, found.path);
