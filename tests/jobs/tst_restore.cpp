@@ -166,6 +166,39 @@ private slots:
         QCOMPARE(readAll(dir + "/db/Elsewhere.dat"), original);
     }
 
+    // A database is checked by the engine before it goes into place.
+    void databasesAreChecked_data() {
+        QTest::addColumn<QString>("corpusFile");
+        QTest::addColumn<int>("status");
+        QTest::newRow("sound Jet 3") << "V1997/compIndexTestV1997.mdb" << 0;
+        QTest::newRow("sound Jet 4") << "V2000/compIndexTestV2000.mdb" << 0;
+        QTest::newRow("not a database") << "" << 1;
+    }
+    void databasesAreChecked() {
+        QFETCH(QString, corpusFile);
+        QFETCH(int, status);
+        QByteArray bytes = "not a database, but backed up as one";
+        if (!corpusFile.isEmpty()) {
+            QFile f(qEnvironmentVariable("TARNWICK_TESTDATA",
+                                         TARNWICK_SOURCE_DIR "/../shared/testdata") +
+                    "/jet/" + corpusFile);
+            if (!f.open(QIODevice::ReadOnly))
+                QSKIP("the shared test files (../shared/testdata) are absent");
+            bytes = f.readAll();
+        }
+        const QString dir =
+            path("db-" + QString::number(status) + QFileInfo(corpusFile).baseName());
+        QVERIFY(QDir().mkpath(dir + "/out"));
+        const QString db = dir + "/Checked.mdb";
+        QVERIFY(writeAll(db, bytes));
+        const QString backup = backUp(db, dir + "/out", true);
+        QVERIFY(!backup.isEmpty());
+        QVERIFY(writeAll(db, "current"));
+        QByteArray said;
+        QCOMPARE(restore({backup}, &said), status);
+        QCOMPARE(readAll(db), status == 0 ? bytes : QByteArray("current"));
+    }
+
     void badUse_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("restore without a backup") << QStringList{"restore"};
