@@ -294,6 +294,39 @@ private slots:
         }
     }
 
+    // A log that is a planted link or a FIFO is neither followed nor waited on: the backup is
+    // made, said to be unrecorded, and what the link points at keeps its bytes.
+    void plantedLogIsRefused_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("link") << false;
+        QTest::newRow("FIFO") << true;
+    }
+    void plantedLogIsRefused() {
+        QFETCH(bool, fifo);
+        const QString out = path(fifo ? "log-fifo" : "log-link");
+        QVERIFY(QDir().mkpath(out));
+        const QByteArray log = QFile::encodeName(out + "/" + kBackupLogName);
+        write(path("victim"), "victim");
+        if (fifo)
+            QCOMPARE(::mkfifo(log.constData(), 0600), 0);
+        else
+            QCOMPARE(::symlink(QFile::encodeName(path("victim")).constData(), log.constData()), 0);
+        write(path("a/Logged.mdb"), "logged");
+        for (const bool zip : {false, true}) {
+            UnattendedBackupTools tools;
+            const BackupResult r = runBackup({path("a/Logged.mdb"), {}, out, zip, 1}, tools);
+            QCOMPARE(r.outcome, BackupResult::Succeeded);
+            // Unrecorded, and nothing removed for want of a log to trust.
+            const QString said = r.warnings.join('\n');
+            QVERIFY2(said.contains(QString(kBackupLogName) + ": ") && said.contains("not recorded"),
+                     qPrintable(said));
+            QVERIFY(r.removed.isEmpty());
+        }
+        QFile victim(path("victim"));
+        QVERIFY(victim.open(QIODevice::ReadOnly));
+        QCOMPARE(victim.readAll(), QByteArray("victim"));
+    }
+
     // Keep=3 over five runs on three databases: the newest three of each stay; files that only
     // look like backups, another database's backup and everything a failed run saw stay too.
     void keepNewest_data() {
