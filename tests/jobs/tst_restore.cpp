@@ -119,6 +119,10 @@ private slots:
             holder.kill();
             QVERIFY(holder.waitForFinished(60000));
         }
+        // A link in the target's place is refused, never written through.
+        QVERIFY(QFile::link(target, dir + "/db/Link.dat"));
+        refused({backup, "--to", dir + "/db/Link.dat"}, "link");
+        QVERIFY(QFile::remove(dir + "/db/Link.dat"));
         const QByteArray intact = readAll(backup);
         QByteArray flipped = intact;
         flipped[intact.size() / 2] = static_cast<char>(flipped[intact.size() / 2] ^ 0x10);
