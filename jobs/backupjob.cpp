@@ -13,6 +13,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace tarnwick::jobs {
@@ -101,8 +103,14 @@ void checkCopies(const QStringList& files, const QString& folder,
                 const QString made = unmatched.takeAt(i);
                 result.made << made;
                 struct stat st {};
-                if (::lstat(fileNameToBytes(made).constData(), &st) == 0) record.size = st.st_size;
-                recordBackup(folder, made, "copy", record, result);
+                if (::lstat(fileNameToBytes(made).constData(), &st) != 0) {
+                    result.warnings
+                        << made + QStringLiteral(": the backup is not recorded (%1)")
+                                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
+                } else {
+                    record.size = st.st_size;
+                    recordBackup(folder, made, "copy", record, result);
+                }
                 found = true;
             }
         }
