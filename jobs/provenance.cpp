@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QHash>
 
 #include <cctype>
 #include <cerrno>
@@ -219,6 +220,16 @@ QList<BackupRecord> readBackupLog(const QString& folder, QString* error) {
             records << r;
     }
     return records;
+}
+
+QList<BackupRecord> latestPerBackup(const QList<BackupRecord>& log) {
+    QHash<QByteArray, qsizetype> last;
+    for (qsizetype i = 0; i < log.size(); ++i)
+        last[log[i].backup] = i;
+    QList<BackupRecord> latest;
+    for (qsizetype i = 0; i < log.size(); ++i)
+        if (last.value(log[i].backup) == i) latest << log[i];
+    return latest;
 }
 
 QByteArray readArchiveComment(const QString& archive) {

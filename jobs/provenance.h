@@ -54,6 +54,10 @@ QString appendBackupLog(const QString& folder, const BackupRecord& r);
 // set when the log exists but cannot be read.
 QList<BackupRecord> readBackupLog(const QString& folder, QString* error = nullptr);
 
+// Only the last record of each backup name, in log order: a name a later backup took again
+// belongs to that one.
+QList<BackupRecord> latestPerBackup(const QList<BackupRecord>& log);
+
 // The archive's comment read through libzip; empty when there is none or it cannot be read.
 QByteArray readArchiveComment(const QString& archive);
 

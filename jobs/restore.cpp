@@ -91,10 +91,11 @@ bool identify(const QString& path, Found& found, QString& why) {
     }
     const QByteArray bytes = fileNameToBytes(path);
     const qsizetype slash = bytes.lastIndexOf('/');
-    const QList<BackupRecord> log = readBackupLog(fileNameFromBytes(bytes.left(slash)));
-    for (auto it = log.crbegin(); it != log.crend(); ++it) {
-        if (it->backup == bytes.mid(slash + 1) && it->kind == "copy") {
-            found.record = *it;
+    const QList<BackupRecord> log =
+        latestPerBackup(readBackupLog(fileNameFromBytes(bytes.left(slash))));
+    for (const BackupRecord& r : log) {
+        if (r.backup == bytes.mid(slash + 1) && r.kind == "copy") {
+            found.record = r;
             return true;
         }
     }
@@ -331,7 +332,7 @@ int listBackups(const SavedSettings& settings, const QString& database) {
         databases << settings.backup.fileName;
     if (databases.isEmpty()) return badUse(QStringLiteral("no database is picked"));
     QString error;
-    const QList<BackupRecord> log = readBackupLog(folder, &error);
+    const QList<BackupRecord> log = latestPerBackup(readBackupLog(folder, &error));
     if (!error.isEmpty()) {
         complain(error);
         return HeadlessFailed;
@@ -340,11 +341,9 @@ int listBackups(const SavedSettings& settings, const QString& database) {
     for (const QString& db : databases) {
         say(db + u':');
         const QByteArray source = fileNameToBytes(absoluteFileName(db));
-        QList<QByteArray> seen;
         int listed = 0;
         for (auto it = log.crbegin(); it != log.crend(); ++it) {
-            if (it->source != source || seen.contains(it->backup)) continue;
-            seen << it->backup;
+            if (it->source != source) continue;
             Found f;
             f.path = fileNameFromBytes(folderBytes + '/' + it->backup);
             f.record = *it;

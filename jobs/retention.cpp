@@ -59,7 +59,7 @@ PruneResult pruneBackups(const QString& folder, const QStringList& sources, int 
     PruneResult result;
     if (keep <= 0) return result;
     QString error;
-    const QList<BackupRecord> log = readBackupLog(folder, &error);
+    const QList<BackupRecord> log = latestPerBackup(readBackupLog(folder, &error));
     if (!error.isEmpty()) {
         result.warnings << error + QStringLiteral("; no old backup was removed");
         return result;
@@ -76,13 +76,11 @@ PruneResult pruneBackups(const QString& folder, const QStringList& sources, int 
     bool removedAny = false;
     for (const QString& source : sources) {
         const QByteArray sourceBytes = fileNameToBytes(absoluteFileName(source));
-        QSet<QByteArray> seen;
         int counted = 0;
         // Newest first: the log is written in the order backups were verified.
         for (auto it = log.crbegin(); it != log.crend(); ++it) {
             const BackupRecord& r = *it;
-            if (r.source != sourceBytes || seen.contains(r.backup)) continue;
-            seen << r.backup;
+            if (r.source != sourceBytes) continue;
             const QString name = fileNameFromBytes(r.backup);
             if (!backupNameFits(name, fileNameFromBytes(sourceBytes), r.kind)) continue;
             struct stat st {};

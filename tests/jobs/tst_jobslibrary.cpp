@@ -294,6 +294,26 @@ private slots:
         }
     }
 
+    // A name that another database's backup took later is that one's, even with equal bytes.
+    void reusedNameBelongsToTheLaterBackup() {
+        const QString out = path("reused");
+        QVERIFY(QDir().mkpath(out) && QDir().mkpath(path("reused-a")) &&
+                QDir().mkpath(path("reused-b")));
+        const QString a = path("reused-a/S.mdb"), b = path("reused-b/S.mdb");
+        write(a, "same bytes");
+        write(b, "same bytes");
+        UnattendedBackupTools tools;
+        const auto backUp = [&](const QString& file) {
+            const BackupResult r = runBackup({file, {}, out, false, 1}, tools);
+            return r.outcome == BackupResult::Succeeded ? r.made.value(0) : QString();
+        };
+        QCOMPARE(backUp(a), out + "/S.mdb");
+        QVERIFY(!backUp(a).isEmpty()); // removes A's S.mdb
+        QCOMPARE(backUp(b), out + "/S.mdb");
+        QVERIFY(!backUp(a).isEmpty());
+        QVERIFY(QFileInfo::exists(out + "/S.mdb"));
+    }
+
     // A log that is a planted link or a FIFO is neither followed nor waited on: the backup is
     // made, said to be unrecorded, and what the link points at keeps its bytes.
     void plantedLogIsRefused_data() {
