@@ -300,6 +300,8 @@ public:
     int SkippedDirCount() const { return m_skippedDirCount; }
     int BatchTotalSize() const { return m_batchTotalSize; }
     QString ArchiveComment() const { return m_archiveComment; }
+    // The comment the next Add gives the archive (a listing sets it to what it read).
+    void SetArchiveComment(const QString& comment) { m_archiveComment = comment; }
     // What the archiver's boxes belong to: its owner (the window), or null.
     QObject* OwnerWindow() const { return m_ownerWindow; }
     qint64 FirstEntryOffset() const { return m_firstEntryOffset; }

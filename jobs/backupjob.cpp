@@ -2,14 +2,19 @@
 
 #include "jobs/compactjob.h"
 #include "jobs/inuse.h"
+#include "jobs/provenance.h"
 #include "jobs/report.h"
+#include "jobs/retention.h"
 #include "jobs/verify.h"
 #include "platform/filename.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace tarnwick::jobs {
@@ -26,21 +31,45 @@ bool pathTaken(const QString& path) {
     return ::lstat(fileNameToBytes(path).constData(), &st) == 0;
 }
 
+// Once a backup is verified, the log in its folder says so; retention and restore trust only
+// what it names. A backup that cannot be logged stays, but is never removed.
+void recordBackup(const QString& folder, const QString& backup, const QByteArray& kind,
+                  BackupRecord r, BackupResult& result) {
+    r.made = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1();
+    r.kind = kind;
+    r.backup = fileNameToBytes(QFileInfo(backup).fileName());
+    if (const QString why = appendBackupLog(folder, r); !why.isEmpty())
+        result.warnings << why + QStringLiteral(": the backup %1 is not recorded").arg(backup);
+}
+
 void zipAll(const QStringList& files, const QString& folder, BackupTools& tools,
             BackupResult& result) {
     // The last picked file first, each archive named with the time it was made at.
     for (qsizetype i = files.size() - 1; i >= 0; --i) {
         const QString& file = files[i];
+        BackupRecord record;
+        QString why = describeSource(file, record);
+        if (why.isEmpty()) why = hashFile(file, record);
+        if (!why.isEmpty()) {
+            result.problems << why;
+            continue;
+        }
+        tools.setArchiveComment(archiveComment(record));
         const QString archive =
             freeArchivePath(joinFolder(folder, archiveName(file, TimeSource::current().now())));
         const QStringList messages = tools.zipFile(file, archive);
         for (const QString& m : messages)
             result.problems << file + QStringLiteral(": ") + m;
         if (!messages.isEmpty()) continue;
-        if (const QString wrong = checkArchive(archive, file); !wrong.isEmpty())
+        QByteArray sha256;
+        if (const QString wrong = checkArchive(archive, file, &sha256); !wrong.isEmpty()) {
             result.problems << archive + QStringLiteral(": ") + wrong;
-        else
+        } else if (sha256 != record.sha256) {
+            result.problems << file + QStringLiteral(": the file changed while it was archived");
+        } else {
             result.made << archive;
+            recordBackup(folder, archive, "zip", record, result);
+        }
     }
 }
 
@@ -58,15 +87,30 @@ void warnInUse(const QStringList& files, BackupResult& result) {
 }
 
 // Every source must have a copy with its bytes among those written.
-void checkCopies(const QStringList& files, const BackupTools::CopyResult& copy,
-                 BackupResult& result) {
+void checkCopies(const QStringList& files, const QString& folder,
+                 const BackupTools::CopyResult& copy, BackupResult& result) {
     QStringList unmatched = copy.written;
     for (const QString& file : files) {
+        BackupRecord record;
+        if (const QString why = describeSource(file, record); !why.isEmpty()) {
+            result.problems << why;
+            continue;
+        }
         bool found = false;
         for (qsizetype i = 0; i < unmatched.size() && !found; ++i) {
             // The copy may have another name (a collision is renamed); its bytes decide.
-            if (compareFiles(file, unmatched[i]).isEmpty()) {
-                result.made << unmatched.takeAt(i);
+            if (compareFiles(file, unmatched[i], &record.sha256).isEmpty()) {
+                const QString made = unmatched.takeAt(i);
+                result.made << made;
+                struct stat st {};
+                if (::lstat(fileNameToBytes(made).constData(), &st) != 0) {
+                    result.warnings
+                        << made + QStringLiteral(": the backup is not recorded (%1)")
+                                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
+                } else {
+                    record.size = st.st_size;
+                    recordBackup(folder, made, "copy", record, result);
+                }
                 found = true;
             }
         }
@@ -127,7 +171,7 @@ BackupResult runBackup(const BackupRequest& request, BackupTools& tools) {
                 result.outcome = BackupResult::Aborted;
                 return result;
             }
-            checkCopies(files, copy, result);
+            checkCopies(files, request.folder, copy, result);
         }
     } catch (const std::exception& e) {
         result.problems << QString::fromLocal8Bit(e.what());
@@ -142,6 +186,11 @@ BackupResult runBackup(const BackupRequest& request, BackupTools& tools) {
         return result;
     }
     result.outcome = BackupResult::Succeeded;
+    if (request.keep > 0) {
+        PruneResult pruned = pruneBackups(request.folder, files, request.keep, result.made);
+        result.removed = pruned.removed;
+        result.warnings << pruned.warnings;
+    }
     if (request.zip)
         result.line = n > 1 ? QStringLiteral("Backup Successfully Zipped %1 Files  ").arg(n) + s
                             : QStringLiteral("Backup Successfully Zipped 1 File  ") + s;

@@ -24,6 +24,8 @@ public:
     // Adds `file` to the archive at `archive` (which does not exist yet). Returns what went
     // wrong, empty when nothing was reported.
     virtual QStringList zipFile(const QString& file, const QString& archive) = 0;
+    // The comment the next archive gets (ASCII); tools that cannot set one keep none.
+    virtual void setArchiveComment(const QByteArray& comment) { (void)comment; }
 };
 
 struct BackupRequest {
@@ -31,6 +33,7 @@ struct BackupRequest {
     QStringList dialogFiles; // the picker's last multi-selection
     QString folder;          // where the backups go
     bool zip = false;
+    int keep = 0; // newest backups kept per database after a run that succeeded; 0 keeps all
 };
 
 struct BackupResult {
@@ -41,6 +44,7 @@ struct BackupResult {
     QStringList problems; // why it failed, file by file (for the system log and notifications)
     QStringList made;     // archives or copies made
     QStringList warnings; // worth logging under the line: a database in use, a file left behind
+    QStringList removed;  // lines for old backups removed to keep request.keep
 };
 
 // The archive's name for `file` at `when`: the name without its extension, a blank,

@@ -47,6 +47,8 @@ QStringList ComponentBackupTools::zipFile(const QString& file, const QString& ar
     LoadZipLibrary(m_archiver);
     m_archiver->SetFSpecArgs({});
     m_archiver->SetZipFileName(archive);
+    // Always set: a listing leaves the comment it read in the archiver.
+    m_archiver->SetArchiveComment(QString::fromLatin1(m_comment));
     m_archiver->SetFSpecArgs({file});
     // The archiver keeps its last message and code; a new one is about this file.
     const QString before = m_archiver->LastMessage();

@@ -23,8 +23,10 @@ public:
         : m_copier(copier), m_archiver(archiver), m_operation(operation) {}
     CopyResult copyFiles(const QStringList& files, const QString& folder) override;
     QStringList zipFile(const QString& file, const QString& archive) override;
+    void setArchiveComment(const QByteArray& comment) override { m_comment = comment; }
 
 private:
+    QByteArray m_comment;
     TShellFileOp* m_copier;
     TZipArchiver* m_archiver;
     ShellFileOperation* m_operation;

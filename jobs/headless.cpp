@@ -84,6 +84,8 @@ int runBackupHeadless(const SavedSettings& s, int waitMs) {
     const bool failed = r.outcome != BackupResult::Succeeded;
     out(r.line.isEmpty() ? QStringLiteral("Backup Unsuccessful  ") + stamp() : r.line, failed);
     if (!r.reason.isEmpty()) out(r.reason, true);
+    for (const QString& line : r.removed)
+        out(line, false);
     for (const QString& p : r.problems + tools.copyMessages())
         err(p);
     // A database in use, or something left behind: logged under the job's line.
@@ -107,9 +109,7 @@ int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine
         return notStarted(job);
     }
     if (!job.waitForOtherJobs(otherJobNotice(QStringLiteral("The repair and compaction")))) {
-        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp() +
-                QStringLiteral("\n\r"),
-            true);
+        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp(), true);
         return HeadlessFailed;
     }
     if (s.defragMemory) {

@@ -45,6 +45,7 @@ bool RunningJob::waitForOtherJobs(const std::function<void(const QString&)>& wai
 QString jobTitle(const QString& job) {
     if (job == QLatin1String("backup")) return QStringLiteral("the backup");
     if (job == QLatin1String("compact")) return QStringLiteral("the repair and compaction");
+    if (job == QLatin1String("restore")) return QStringLiteral("the restore");
     return QStringLiteral("another file job");
 }
 

@@ -23,16 +23,16 @@ public:
     QString error() const { return m_error.isEmpty() ? m_lock.error() : m_error; }
     bool inhibiting() const { return m_inhibitor && m_inhibitor->isHeld(); }
 
-    // Waits, for as long as it takes, until no other file job runs in any Tarnwick process of
-    // the user, and then holds that lock too, so a backup and a compaction follow one another.
-    // `waiting` gets the job that runs ("backup", "compact", or empty when unknown), once,
-    // before the wait. `stopped` is polled while waiting and ends the wait. False when stopped
-    // or when the lock cannot be made (error() says why).
-    // The same lock without waiting: false when another file job holds it (or it cannot be
-    // made: error() says why, and holder() is empty).
+    // Takes the lock of all file jobs without waiting: false when another file job holds it (or
+    // it cannot be made: error() says why, and holder() is empty).
     bool takeFileLock();
     // The file job that holds that lock, when it said.
     QString holder() const { return m_files.holder(); }
+    // Waits, for as long as it takes, until no other file job runs in any Tarnwick process of
+    // the user, and then holds that lock too, so a backup and a compaction follow one another.
+    // `waiting` gets the job that runs ("backup", "compact", "restore", or empty when unknown),
+    // once, before the wait. `stopped` is polled while waiting and ends the wait. False when
+    // stopped or when the lock cannot be made (error() says why).
     bool waitForOtherJobs(const std::function<void(const QString& running)>& waiting,
                           const std::function<bool()>& stopped = {});
 

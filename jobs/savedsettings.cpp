@@ -33,6 +33,9 @@ SavedSettings readSavedSettings() {
     s.backup.dialogFiles = listOf(read("Backup", "dialogfiles"));
     s.backup.folder = read("Backup", "ToDir");
     s.backup.zip = read("Backup", "Zip") == QLatin1String("cbChecked");
+    bool ok = false;
+    const int keep = read("Backup", "Keep").trimmed().toInt(&ok);
+    s.backup.keep = ok && keep > 0 ? keep : 0; // anything else keeps all
     s.compactFileName = PickerNames::FileNameOf(read("Compact", "Hx1"));
     s.compact.files = listOf(read("Compact", "dialogfiles"));
     if (s.compact.files.isEmpty() && !s.compactFileName.isEmpty())

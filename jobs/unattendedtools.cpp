@@ -49,6 +49,10 @@ QStringList UnattendedBackupTools::zipFile(const QString& file, const QString& a
     return m_parts->tools.zipFile(file, archive);
 }
 
+void UnattendedBackupTools::setArchiveComment(const QByteArray& comment) {
+    m_parts->tools.setArchiveComment(comment);
+}
+
 QStringList UnattendedBackupTools::copyMessages() const {
     return m_parts->ui.lines;
 }

@@ -16,6 +16,7 @@ public:
     ~UnattendedBackupTools() override;
     CopyResult copyFiles(const QStringList& files, const QString& folder) override;
     QStringList zipFile(const QString& file, const QString& archive) override;
+    void setArchiveComment(const QByteArray& comment) override;
     // What the copy would have asked or shown, "path: message", since the last copyFiles.
     QStringList copyMessages() const;
     // Leaves the zip library loaded by the last zipFile.

@@ -2,6 +2,7 @@
 
 #include "platform/filename.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -37,7 +38,7 @@ bool openByName(QFile& file, const QString& name) {
 
 } // namespace
 
-QString checkArchive(const QString& archive, const QString& source) {
+QString checkArchive(const QString& archive, const QString& source, QByteArray* sha256) {
     int error = 0;
     std::unique_ptr<zip_t, ArchiveCloser> z(
         zip_open(fileNameToBytes(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
@@ -63,6 +64,7 @@ QString checkArchive(const QString& archive, const QString& source) {
         if (!f) return QStringLiteral("entry %1 cannot be read").arg(name);
         if (isSource) original.seek(0);
         bool same = isSource;
+        QCryptographicHash hash(QCryptographicHash::Sha256);
         for (;;) {
             const zip_int64_t got = zip_fread(f.get(), buffer.data(), kChunk);
             if (got < 0)
@@ -70,24 +72,31 @@ QString checkArchive(const QString& archive, const QString& source) {
                     .arg(name, QString::fromUtf8(zip_error_strerror(zip_file_get_error(f.get()))));
             if (got == 0) break;
             if (same) same = original.read(got) == QByteArrayView(buffer.constData(), got);
+            if (same) hash.addData(QByteArrayView(buffer.constData(), got));
         }
-        if (same && original.atEnd()) found = true;
+        if (same && original.atEnd()) {
+            found = true;
+            if (sha256) *sha256 = hash.result().toHex();
+        }
     }
     if (!found) return QStringLiteral("no entry holds the bytes of %1").arg(source);
     return {};
 }
 
-QString compareFiles(const QString& source, const QString& copy) {
+QString compareFiles(const QString& source, const QString& copy, QByteArray* sha256) {
     QFile a, b;
     if (!openByName(a, source)) return QStringLiteral("%1 cannot be read").arg(source);
     if (!openByName(b, copy)) return QStringLiteral("%1 cannot be read").arg(copy);
     if (a.size() != b.size()) return QStringLiteral("%1 has another size").arg(copy);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     while (!a.atEnd()) {
         const QByteArray x = a.read(kChunk), y = b.read(kChunk);
         if (x.isEmpty() && a.error() != QFileDevice::NoError)
             return QStringLiteral("%1 cannot be read").arg(source);
         if (x != y) return QStringLiteral("%1 differs from %2").arg(copy, source);
+        hash.addData(y);
     }
+    if (sha256) *sha256 = hash.result().toHex();
     return {};
 }
 

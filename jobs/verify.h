@@ -7,9 +7,11 @@
 namespace tarnwick::jobs {
 
 // Empty when `archive` opens as a zip archive, every entry reads back with a matching CRC, and
-// one entry named after `source` holds exactly its bytes; otherwise what is wrong.
-QString checkArchive(const QString& archive, const QString& source);
-// Empty when `copy` has exactly the bytes of `source`; otherwise what differs.
-QString compareFiles(const QString& source, const QString& copy);
+// one entry named after `source` holds exactly its bytes; otherwise what is wrong. `sha256` gets
+// that entry's SHA-256 in hex.
+QString checkArchive(const QString& archive, const QString& source, QByteArray* sha256 = nullptr);
+// Empty when `copy` has exactly the bytes of `source`; otherwise what differs. `sha256` gets the
+// copy's SHA-256 in hex.
+QString compareFiles(const QString& source, const QString& copy, QByteArray* sha256 = nullptr);
 
 } // namespace tarnwick::jobs

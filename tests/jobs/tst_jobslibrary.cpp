@@ -1,15 +1,18 @@
 // The job library on its own: names, failure cases, the compact job's order, lines and
 // skipping, and the job lock.
 #include "jobs/backupjob.h"
+#include "jobs/catchup.h"
 #include "jobs/compactjob.h"
 #include "jobs/headless.h"
 #include "jobs/inuse.h"
 #include "jobs/joblock.h"
+#include "jobs/provenance.h"
 #include "jobs/runningjob.h"
 #include "jobs/unattendedtools.h"
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
 #include "platform/posix/faults.h"
+#include "platform/registry.h"
 #include "platform/timesource.h"
 
 #include <QDir>
@@ -265,6 +268,215 @@ private slots:
         QVERIFY(r.line.isEmpty());
     }
 
+    // A record keeps a name's bytes whatever they are, and is one ASCII line without blanks
+    // inside a value; text that is not a whole record is none.
+    void recordLines_data() {
+        QTest::addColumn<QByteArray>("source");
+        QTest::newRow("plain") << QByteArray("/srv/db/Sales.mdb");
+        QTest::newRow("blanks, % and =") << QByteArray("/srv/my db/100% a=b .mdb");
+        QTest::newRow("not UTF-8, controls") << QByteArray("/srv/b\xff\xe9\t\n\x01.mdb");
+    }
+    void recordLines() {
+        QFETCH(QByteArray, source);
+        BackupRecord r;
+        r.made = "2026-12-06T10:18:10Z";
+        r.kind = "copy";
+        r.backup = source.mid(source.lastIndexOf('/') + 1);
+        r.source = source;
+        r.size = 12345;
+        r.mtime = "2026-12-06T10:00:00.000000001Z";
+        r.sha256 = QByteArray(64, 'a');
+        for (const QByteArray& line : {logLine(r), archiveComment(r)}) {
+            for (const char c : line)
+                QVERIFY((c > 0x20 && c < 0x7F) || c == ' ');
+            BackupRecord back;
+            QVERIFY(parseRecord(line, back));
+            QVERIFY(back.sameSource(r));
+            if (line.startsWith("made=")) QCOMPARE(back.backup, r.backup);
+            QVERIFY(!parseRecord(line.chopped(1), back)); // cut short by a crash
+            QVERIFY(!parseRecord("junk " + line, back));  // not ours
+        }
+    }
+
+    // A name that another database's backup took later is that one's, even with equal bytes.
+    void reusedNameBelongsToTheLaterBackup() {
+        const QString out = path("reused");
+        QVERIFY(QDir().mkpath(out) && QDir().mkpath(path("reused-a")) &&
+                QDir().mkpath(path("reused-b")));
+        const QString a = path("reused-a/S.mdb"), b = path("reused-b/S.mdb");
+        write(a, "same bytes");
+        write(b, "same bytes");
+        UnattendedBackupTools tools;
+        const auto backUp = [&](const QString& file) {
+            const BackupResult r = runBackup({file, {}, out, false, 1}, tools);
+            return r.outcome == BackupResult::Succeeded ? r.made.value(0) : QString();
+        };
+        QCOMPARE(backUp(a), out + "/S.mdb");
+        QVERIFY(!backUp(a).isEmpty()); // removes A's S.mdb
+        QCOMPARE(backUp(b), out + "/S.mdb");
+        QVERIFY(!backUp(a).isEmpty());
+        QVERIFY(QFileInfo::exists(out + "/S.mdb"));
+    }
+
+    // A log that is a planted link or a FIFO is neither followed nor waited on: the backup is
+    // made, said to be unrecorded, and what the link points at keeps its bytes.
+    void plantedLogIsRefused_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("link") << false;
+        QTest::newRow("FIFO") << true;
+    }
+    void plantedLogIsRefused() {
+        QFETCH(bool, fifo);
+        const QString out = path(fifo ? "log-fifo" : "log-link");
+        QVERIFY(QDir().mkpath(out));
+        const QByteArray log = QFile::encodeName(out + "/" + kBackupLogName);
+        write(path("victim"), "victim");
+        if (fifo)
+            QCOMPARE(::mkfifo(log.constData(), 0600), 0);
+        else
+            QCOMPARE(::symlink(QFile::encodeName(path("victim")).constData(), log.constData()), 0);
+        write(path("a/Logged.mdb"), "logged");
+        for (const bool zip : {false, true}) {
+            UnattendedBackupTools tools;
+            const BackupResult r = runBackup({path("a/Logged.mdb"), {}, out, zip, 1}, tools);
+            QCOMPARE(r.outcome, BackupResult::Succeeded);
+            // Unrecorded, and nothing removed for want of a log to trust.
+            const QString said = r.warnings.join('\n');
+            QVERIFY2(said.contains(QString(kBackupLogName) + ": ") && said.contains("not recorded"),
+                     qPrintable(said));
+            QVERIFY(r.removed.isEmpty());
+        }
+        QFile victim(path("victim"));
+        QVERIFY(victim.open(QIODevice::ReadOnly));
+        QCOMPARE(victim.readAll(), QByteArray("victim"));
+    }
+
+    // Keep=3 over five runs on three databases: the newest three of each stay; files that only
+    // look like backups, another database's backup and everything a failed run saw stay too.
+    void keepNewest_data() {
+        QTest::addColumn<bool>("zip");
+        QTest::newRow("zip") << true;
+        QTest::newRow("copy") << false;
+    }
+    void keepNewest() {
+        QFETCH(bool, zip);
+        const QString out = path(zip ? "keep-zip" : "keep-copy");
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(QDir().mkpath(path("keep")));
+        const QStringList dbs = {path("keep/One.mdb"), path("keep/Two.mdb"),
+                                 path("keep/Three.accdb")};
+        for (const QString& db : dbs)
+            write(db, db.toUtf8());
+        write(path("keep/Other.mdb"), "other");
+        UnattendedBackupTools tools;
+        const BackupResult other = runBackup({path("keep/Other.mdb"), {}, out, zip, 3}, tools);
+        QCOMPARE(other.outcome, BackupResult::Succeeded);
+        // Named as backups are, but recorded nowhere; the last one in the log but not a zip.
+        const QStringList lookalikes = {out + "/One 12-6-2026 10-18-10 AM (9).Zip",
+                                        out + "/One (9).mdb", out + "/Two.mdb.Zip"};
+        for (const QString& l : lookalikes)
+            write(l, "not a backup");
+        QList<QStringList> made;
+        QStringList removed;
+        for (int run = 0; run < 5; ++run) {
+            const BackupResult r = runBackup({dbs.last(), dbs, out, zip, 3}, tools);
+            QCOMPARE(r.outcome, BackupResult::Succeeded);
+            QCOMPARE(r.made.size(), 3);
+            made << r.made;
+            removed << r.removed;
+            if (run == 0) {
+                // A recorded name and size, but bytes nobody backed up: not ours to remove.
+                QFile f(r.made[0]);
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                QByteArray bytes = f.readAll();
+                std::reverse(bytes.begin(), bytes.end());
+                QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
+            }
+        }
+        const QString replaced = made[0].takeFirst();
+        QStringList expected = made[0] + made[1];
+        for (QString& e : expected)
+            e = "Removed old backup " + e + "  12/6/2026 10:18:10 AM";
+        expected.sort();
+        removed.sort();
+        QCOMPARE(removed, expected);
+        QStringList kept = made[2] + made[3] + made[4] + other.made + lookalikes;
+        kept << replaced;
+        kept << out + "/" + kBackupLogName;
+        QStringList present;
+        for (const QString& name : QDir(out).entryList(QDir::Files | QDir::Hidden))
+            present << out + "/" + name;
+        kept.sort();
+        QCOMPARE(present, kept);
+
+        // A failed run removes nothing, not even what it would have.
+        QVERIFY(QFile::remove(dbs[1]));
+        const BackupResult failed = runBackup({dbs.last(), dbs, out, zip, 1}, tools);
+        QCOMPARE(failed.outcome, BackupResult::Failed);
+        QVERIFY(failed.removed.isEmpty());
+        for (const QString& k : kept)
+            QVERIFY2(QFileInfo::exists(k), qPrintable(k));
+    }
+
+    // A catch-up run is due when it is turned on, the switch is on and the last alarm moment
+    // (today's, or yesterday's before it) came after LastRun. The clock reads 12/6 10:18:10.
+    void catchUpDue_data() {
+        QTest::addColumn<QString>("catchUp");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("due");
+        QTest::newRow("not turned on") << "0"
+                                       << "1"
+                                       << "0.25"
+                                       << "" << false;
+        QTest::newRow("switch off") << "1"
+                                    << "0"
+                                    << "0.25"
+                                    << "" << false;
+        QTest::newRow("never ran") << "1"
+                                   << "1"
+                                   << "0.25"
+                                   << "" << true;
+        QTest::newRow("ran before today's alarm") << "1"
+                                                  << "1"
+                                                  << "0.25"
+                                                  << "2026-12-06T05:59:59" << true;
+        QTest::newRow("ran at today's alarm") << "1"
+                                              << "1"
+                                              << "0.25"
+                                              << "2026-12-06T06:00:00" << false;
+        QTest::newRow("alarm later today, ran after yesterday's") << "1"
+                                                                  << "1"
+                                                                  << "0.75"
+                                                                  << "2026-12-05T18:30:00" << false;
+        QTest::newRow("alarm later today, ran before yesterday's") << "1"
+                                                                   << "1"
+                                                                   << "0.75"
+                                                                   << "2026-12-05T17:00:00" << true;
+    }
+    void catchUpDue() {
+        QFETCH(QString, catchUp);
+        QFETCH(QString, state);
+        QFETCH(QString, time);
+        QFETCH(QString, last);
+        QFETCH(bool, due);
+        {
+            Registry reg;
+            QVERIFY(reg.openKey("Compact", true));
+            QVERIFY(reg.writeString("CatchUp", catchUp) && reg.writeString("State2", state) &&
+                    reg.writeString("Time", time));
+            reg.deleteValue("LastRun"); // absent in the first row
+            QVERIFY(reg.flush());
+        }
+        if (!last.isEmpty())
+            QVERIFY(
+                saveLastRun(TimedJob::Compact, QDateTime::fromString(last, Qt::ISODate)).isEmpty());
+        QCOMPARE(lastRun(TimedJob::Compact).toString(Qt::ISODate), last);
+        const QString why = whyNoCatchUp(TimedJob::Compact, clock.now());
+        QVERIFY2(why.isEmpty() == due, qPrintable(why));
+    }
+
     void compact_data() {
         QTest::addColumn<QString>("version");
         QTest::addColumn<QStringList>("calls");
@@ -429,7 +641,8 @@ private slots:
         QCOMPARE(r.warnings.size(), 1);
         QVERIFY2(r.warnings[0].contains("cannot remove the temporary file"),
                  qPrintable(r.warnings[0]));
-        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        // The copy, its second name and the log of verified backups.
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
 
     // The headless compact frees memory first exactly when the saved settings ask for it.

@@ -362,9 +362,16 @@ int32_t Run::go() {
         rep.message(ZIPLIB_E_NONE, "Nothing to do: no file was added to " + job.archive);
         return abandon(0);
     }
-    if (job.archiveComment && !job.archiveComment->empty())
-        zip_set_archive_comment(za, job.archiveComment->data(),
-                                static_cast<zip_uint16_t>(job.archiveComment->size()));
+    // libzip takes only ASCII or UTF-8 comments; one it refuses fails the add, so the caller
+    // never gets an archive without the comment it asked for.
+    if (job.archiveComment && !job.archiveComment->empty() &&
+        zip_set_archive_comment(
+            za, job.archiveComment->data(),
+            static_cast<zip_uint16_t>(std::min<size_t>(job.archiveComment->size(), 65535))) != 0) {
+        fail(ZIPLIB_E_LOGIC,
+             "Could not set the comment of " + job.archive + ": " + zip_strerror(za));
+        return abandon(0);
+    }
 
     if (zip_close(za) != 0) {
         zip_error_t* e = zip_get_error(za);
