@@ -114,7 +114,9 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
                 }
                 done = true;
             } catch (const std::exception& e) {
-                problem = p + QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
+                // The engine's messages mostly name the file already.
+                const QString what = QString::fromLocal8Bit(e.what());
+                problem = what.startsWith(p) ? what : p + QStringLiteral(": ") + what;
             } catch (...) {
                 problem = p + QStringLiteral(": unknown error");
             }

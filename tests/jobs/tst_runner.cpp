@@ -220,9 +220,11 @@ private slots:
                  output.constData());
         QVERIFY(live.readAll() == bytes);
         if (!salvaged) return;
-        QVERIFY2(errors.contains(" would lose ") &&
-                     errors.contains(QFile::encodeName(folder.filePath(beside.front()))),
-                 errors.constData());
+        // The reason under the failure line names what would be lost and where the copy is.
+        const QByteArray copy = QFile::encodeName(folder.filePath(beside.front()));
+        QVERIFY2(output.contains("\n  Reason: ") && output.contains(" would lose ") &&
+                     output.contains(copy) && errors.contains(copy),
+                 output.constData());
         QVERIFY(tarnwick::jet::check(
                     *tarnwick::jet::Database::open(folder.filePath(beside.front()).toStdString()))
                     .sound());
