@@ -69,6 +69,30 @@ QString fakeTimeLibrary() {
     return {};
 }
 
+// The program under a clock that reads `clockFile` (offsets written by setFakeClock) while its
+// timers keep real time.
+QProcessEnvironment fakeTimeEnvironment(const QString& home, const QString& library,
+                                        const QString& clockFile) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("LD_PRELOAD", library);
+    env.insert("FAKETIME_TIMESTAMP_FILE", clockFile);
+    env.insert("FAKETIME_CACHE_DURATION", "1"); // read again every second
+    env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return env;
+}
+
+// Sets the faked clock to `t` on 4 December 2026.
+bool setFakeClock(const QString& clockFile, QTime t) {
+    const qint64 offset =
+        QDateTime(QDate(2026, 12, 4), t).toSecsSinceEpoch() - QDateTime::currentSecsSinceEpoch();
+    QFile f(clockFile);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           f.write(QByteArray::number(offset).prepend(offset < 0 ? "" : "+") + "s\n") > 0;
+}
+
 } // namespace
 
 class TestProgram : public QObject {
@@ -161,25 +185,11 @@ private slots:
         QVERIFY(QDir().mkpath(home.path() + "/config/Tarnwick"));
         writeStore(home.path(), doc);
         const QString clockFile = home.path() + "/faketime";
-        const auto setClock = [&](QTime t) {
-            const qint64 offset = QDateTime(QDate(2026, 12, 4), t).toSecsSinceEpoch() -
-                                  QDateTime::currentSecsSinceEpoch();
-            QFile f(clockFile);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(QByteArray::number(offset).prepend(offset < 0 ? "" : "+") + "s\n");
-        };
+        const auto setClock = [&](QTime t) { QVERIFY(setFakeClock(clockFile, t)); };
         setClock(QTime(23, 0));
 
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        env.insert("LD_PRELOAD", faketime);
-        env.insert("FAKETIME_TIMESTAMP_FILE", clockFile);
-        env.insert("FAKETIME_CACHE_DURATION", "1");      // read again every second
-        env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1"); // timers keep real time
-        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(fakeTimeEnvironment(home.path(), faketime, clockFile));
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(QStringLiteral(TARNWICK_BINARY));
         QVERIFY(p.waitForStarted());
@@ -250,25 +260,12 @@ private slots:
         QVERIFY(QDir().mkpath(home.path() + "/config/Tarnwick"));
         writeStore(home.path(), doc);
         const QString clockFile = home.path() + "/faketime";
-        const auto setClock = [&](QTime t) {
-            const qint64 offset = QDateTime(QDate(2026, 12, 4), t).toSecsSinceEpoch() -
-                                  QDateTime::currentSecsSinceEpoch();
-            QFile f(clockFile);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(QByteArray::number(offset).prepend(offset < 0 ? "" : "+") + "s\n");
-        };
+        const auto setClock = [&](QTime t) { QVERIFY(setFakeClock(clockFile, t)); };
         setClock(QTime(1, 0));
 
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        QProcessEnvironment env = fakeTimeEnvironment(home.path(), faketime, clockFile);
         env.insert("XDG_RUNTIME_DIR", runtime);
-        env.insert("LD_PRELOAD", faketime);
-        env.insert("FAKETIME_TIMESTAMP_FILE", clockFile);
-        env.insert("FAKETIME_CACHE_DURATION", "1");
-        env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
-        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(QStringLiteral(TARNWICK_BINARY));

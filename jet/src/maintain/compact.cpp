@@ -60,6 +60,15 @@ std::string mib(std::uint64_t bytes) {
     return buf;
 }
 
+void addSizeLines(CompactReport& report) {
+    const auto line = [](const char* what, std::uint64_t bytes, std::uint32_t pages) {
+        return std::string(what) + ": " + std::to_string(bytes) + " bytes (" + mib(bytes) + ", " +
+               std::to_string(pages) + " pages)";
+    };
+    report.lines.push_back(line("size before", report.sizeBefore, report.pagesBefore));
+    report.lines.push_back(line("size after", report.sizeAfter, report.pagesAfter));
+}
+
 } // namespace
 
 namespace detail {
@@ -120,12 +129,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         report.lines.push_back("pages encoded with a new database key");
     if (options.encoding == PageEncoding::Decrypt && db.header().databaseKey != 0)
         report.lines.push_back("pages decoded");
-    report.lines.push_back("size before: " + std::to_string(report.sizeBefore) + " bytes (" +
-                           mib(report.sizeBefore) + ", " + std::to_string(report.pagesBefore) +
-                           " pages)");
-    report.lines.push_back("size after: " + std::to_string(report.sizeAfter) + " bytes (" +
-                           mib(report.sizeAfter) + ", " + std::to_string(report.pagesAfter) +
-                           " pages)");
+    addSizeLines(report);
     return report;
 }
 
@@ -360,12 +364,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         report.lines.push_back("pages encoded with a new database key");
     if (options.encoding == PageEncoding::Decrypt && changeAsked)
         report.lines.push_back("pages decoded");
-    report.lines.push_back("size before: " + std::to_string(report.sizeBefore) + " bytes (" +
-                           mib(report.sizeBefore) + ", " + std::to_string(report.pagesBefore) +
-                           " pages)");
-    report.lines.push_back("size after: " + std::to_string(report.sizeAfter) + " bytes (" +
-                           mib(report.sizeAfter) + ", " + std::to_string(report.pagesAfter) +
-                           " pages)");
+    addSizeLines(report);
     return report;
 }
 
