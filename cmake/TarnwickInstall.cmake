@@ -10,7 +10,8 @@
 #   lib/systemd/user/                backup and compaction timers
 
 set(TARNWICK_APP_ID org.tarnwick.Tarnwick)
-set(TARNWICK_HOMEPAGE "https://tarnwick.org" CACHE STRING "The project's home page, for the package and AppStream")
+# Placeholders under a reserved name until the project has a public home: set both there.
+set(TARNWICK_HOMEPAGE "https://tarnwick.example" CACHE STRING "The project's home page, for the package and AppStream")
 set(TARNWICK_SCREENSHOT_URL "${TARNWICK_HOMEPAGE}/docs/screenshots/start-100.png"
     CACHE STRING "Where the README's first screenshot is published, for AppStream")
 set(TARNWICK_MAINTAINER "Tarnwick maintainers <maintainers@users.noreply.c-seed-132d2da6.example>"

@@ -1,6 +1,7 @@
 #include "platform/posix/durablereplace.h"
 
 #include "platform/posix/faults.h"
+#include "platform/posix/pathparts.h"
 
 #include <cerrno>
 #include <climits>
@@ -23,17 +24,6 @@ int giveOwner(int fd, const struct stat& target) {
     if (::fchown(fd, target.st_uid, target.st_gid) == 0) return 0;
     if (::fchown(fd, uid_t(-1), target.st_gid) == 0 || errno == EPERM) return 0;
     return errno;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 const char* kindOf(mode_t mode) {

@@ -1,6 +1,7 @@
 #include "platform/posix/updatelock.h"
 
 #include "platform/posix/faults.h"
+#include "platform/posix/pathparts.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -18,12 +19,6 @@ int lockWaiting(int fd, bool* waited) {
     while (::flock(fd, LOCK_EX) != 0)
         if (errno != EINTR) return errno;
     return 0;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 } // namespace

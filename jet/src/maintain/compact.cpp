@@ -5,6 +5,7 @@
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/faults.h"
+#include "platform/posix/pathparts.h"
 #include "write/rebuild.h"
 
 #include <cerrno>
@@ -18,6 +19,9 @@
 #include <unistd.h>
 
 namespace tarnwick::jet {
+
+using posix::folderOf;
+using posix::nameOf;
 
 namespace {
 
@@ -203,17 +207,6 @@ void commitBeside(posix::DurableReplace& temp, const DatabaseLock& lock) {
 
 namespace {
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 [[noreturn]] void failFile(const std::string& what, int error) {
     throw JetError("file", JetError::noPage, what + ": " + std::strerror(error));
 }
@@ -238,12 +231,14 @@ void copyBeside(const DatabaseLock& lock, int in, const std::string& replacement
 } // namespace
 
 void replaceDatabase(const std::string& original, const std::string& replacement) {
-    // Whatever happens, the replacement does not stay behind under its own name.
+    // Whatever happens, the replacement does not stay behind under its own name. A removal that
+    // fails leaves a temporary name the next writer in the folder sweeps; the error already
+    // said is the one that counts.
     struct Remove {
         const std::string& path;
         bool armed = true;
         ~Remove() {
-            if (armed) ::unlink(path.c_str());
+            if (armed) (void)::unlink(path.c_str());
         }
     } remove{replacement};
     DatabaseLock lock(original);

@@ -3,6 +3,7 @@
 #include "jet/error.h"
 #include "jet/permissions.h"
 #include "platform/posix/fileusers.h"
+#include "platform/posix/pathparts.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,9 @@
 #include <vector>
 
 namespace tarnwick::jet {
+
+using posix::folderOf;
+using posix::nameOf;
 
 namespace {
 
@@ -33,11 +37,6 @@ bool lockedByOthers(int fd) {
     fl.l_whence = SEEK_SET;
     if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
     return fl.l_type != F_UNLCK;
-}
-
-std::string baseName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The name /etc/passwd or /etc/group gives `id` (read directly: the static tools have no
@@ -79,12 +78,6 @@ bool memberOf(gid_t gid) {
     for (int i = 0; i < got; ++i)
         if (groups[static_cast<std::size_t>(i)] == gid) return true;
     return false;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Every check works on the open file, so that what is judged is what will be replaced.
@@ -137,6 +130,16 @@ void requireKeepable(int fd, const struct stat& st, const std::string& path,
     }
 }
 
+// Says why a database could not be opened; a link (refused by O_NOFOLLOW) is named as one.
+[[noreturn]] void failOpen(const std::string& path) {
+    if (errno == ELOOP) {
+        errno = 0;
+        throw JetError(kStructure, JetError::noPage,
+                       path + " is a symbolic link; give the database itself");
+    }
+    fail("cannot open " + path);
+}
+
 } // namespace
 
 void requireKeepable(const DatabaseLock& lock, const std::string& doing) {
@@ -146,12 +149,7 @@ void requireKeepable(const DatabaseLock& lock, const std::string& doing) {
 void requireKeepable(const std::string& path, const std::string& doing) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (errno == ELOOP) {
-            errno = 0;
-            throw JetError(kStructure, JetError::noPage,
-                           path + " is a symbolic link; give the database itself");
-        }
-        fail("cannot open " + path);
+        failOpen(path);
     }
     try {
         struct stat st {};
@@ -189,12 +187,7 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
         fd_ = ::open(path.c_str(), flags);
     }
     if (fd_ < 0) {
-        if (errno == ELOOP) {
-            errno = 0;
-            throw JetError(kStructure, JetError::noPage,
-                           path + " is a symbolic link; give the database itself");
-        }
-        fail("cannot open " + path);
+        failOpen(path);
     }
     try {
         if (::fstat(fd_, &status_) != 0) fail("cannot look at " + path);
@@ -203,12 +196,12 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
         if (lockedByOthers(fd_))
             throw DatabaseInUse("database", JetError::noPage,
                                 std::string(kInUse) + ": another program holds a lock on " +
-                                    baseName(path));
+                                    nameOf(path));
         // A client may keep the database open without locking it.
         if (const posix::FileUse open = posix::openElsewhere(status_.st_dev, status_.st_ino);
             open.inUse)
             throw DatabaseInUse("database", JetError::noPage,
-                                std::string(kInUse) + ": " + baseName(path) + " is " + open.text());
+                                std::string(kInUse) + ": " + nameOf(path) + " is " + open.text());
         const std::string ldb = lockFileOf(path);
         struct stat ls {};
         if (::lstat(ldb.c_str(), &ls) == 0 && S_ISREG(ls.st_mode)) {
@@ -221,14 +214,13 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
                 if (held)
                     throw DatabaseInUse("database", JetError::noPage,
                                         std::string(kInUse) +
-                                            ": another program holds its lock file " +
-                                            baseName(ldb));
+                                            ": another program holds its lock file " + nameOf(ldb));
                 if (const posix::FileUse open =
                         known ? posix::openElsewhere(lockStatus.st_dev, lockStatus.st_ino)
                               : posix::FileUse{};
                     open.inUse)
                     throw DatabaseInUse("database", JetError::noPage,
-                                        std::string(kInUse) + ": its lock file " + baseName(ldb) +
+                                        std::string(kInUse) + ": its lock file " + nameOf(ldb) +
                                             " is " + open.text());
             }
         }
@@ -239,7 +231,7 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
             if (errno == EAGAIN || errno == EACCES)
                 throw DatabaseInUse("database", JetError::noPage,
                                     std::string(kInUse) + ": another program holds a lock on " +
-                                        baseName(path));
+                                        nameOf(path));
             fail("cannot lock " + path);
         }
     } catch (...) {

@@ -35,8 +35,9 @@ PageWriter::PageWriter(const std::string& path, const Format& format, std::uint3
     // folder takes it for a dead run's.
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::close(fd_);
-        ::unlink(path.c_str());
+        // The lock's failure is the one reported; a name left behind is swept by the next writer.
+        (void)::close(fd_);
+        (void)::unlink(path.c_str());
         errno = error;
         fail(path, "lock");
     }
