@@ -1,6 +1,6 @@
 #include "automation/classregistry.h"
 
-#include "automation/comthread.h"
+#include "automation/threaduse.h"
 #include "platform/registry.h"
 
 #include <QHash>
@@ -39,9 +39,9 @@ void UnregisterClass(const QString& progId) {
     f.byId.remove(progId.toLower());
 }
 
-Dispatch CreateOleObject(const QString& progId) {
-    if (CoInitializeCount() == 0)
-        throw EOleException(
+Dispatch CreateAutomationObject(const QString& progId) {
+    if (AutomationUseCount() == 0)
+        throw EAutomationError(
             QStringLiteral("Automation is not initialised on this thread; %1 cannot be created")
                 .arg(progId));
     ClassFactory factory;
@@ -51,16 +51,17 @@ Dispatch CreateOleObject(const QString& progId) {
         factory = f.byId.value(progId.toLower());
     }
     if (!factory || progId.isEmpty() || !Registry(reg::CLASSES_ROOT).keyExists(progId))
-        throw EOleException(QStringLiteral("The class %1 is not registered").arg(progId));
+        throw EAutomationError(QStringLiteral("The class %1 is not registered").arg(progId));
     Dispatch object;
     try {
         object = factory();
-    } catch (const EOleException&) {
+    } catch (const EAutomationError&) {
         throw;
     } catch (const std::exception& e) {
-        throw EOleException(QString::fromUtf8(e.what()));
+        throw EAutomationError(QString::fromUtf8(e.what()));
     }
-    if (!object) throw EOleException(QStringLiteral("The class %1 created no object").arg(progId));
+    if (!object)
+        throw EAutomationError(QStringLiteral("The class %1 created no object").arg(progId));
     return object;
 }
 

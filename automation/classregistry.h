@@ -15,8 +15,8 @@ using ClassFactory = std::function<Dispatch()>;
 void RegisterClass(const QString& progId, ClassFactory factory);
 void UnregisterClass(const QString& progId);
 
-// Creates an object of a registered class. EOleException when the class is not registered,
+// Creates an object of a registered class. EAutomationError when the class is not registered,
 // automation is not initialised on this thread, or the factory fails.
-Dispatch CreateOleObject(const QString& progId);
+Dispatch CreateAutomationObject(const QString& progId);
 
 } // namespace tarnwick::automation

@@ -16,7 +16,7 @@ bool IsMissing(const QVariant& v) {
     return v.metaType() == QMetaType::fromType<MissingArgument>();
 }
 
-QVariant OleBool(bool value) {
+QVariant AutomationBool(bool value) {
     return QVariant::fromValue<qint16>(value ? -1 : 0);
 }
 
@@ -41,30 +41,30 @@ Dispatch ToDispatch(const QVariant& v) {
         Dispatch d = v.value<Dispatch>();
         if (d) return d;
     }
-    throw EOleException(QStringLiteral("Object required"));
+    throw EAutomationError(QStringLiteral("Object required"));
 }
 
 namespace {
 
 AutomationObject* require(const Dispatch& object, const QString& name) {
     if (!object)
-        throw EOleException(QStringLiteral("Object required for the call of %1").arg(name));
+        throw EAutomationError(QStringLiteral("Object required for the call of %1").arg(name));
     return object.get();
 }
 
 [[noreturn]] void unknownName(const AutomationObject* obj, const QString& name) {
-    throw EOleException(QStringLiteral("Unknown name: %1 has no member %2")
-                            .arg(QString::fromLatin1(obj->metaObject()->className()), name));
+    throw EAutomationError(QStringLiteral("Unknown name: %1 has no member %2")
+                               .arg(QString::fromLatin1(obj->metaObject()->className()), name));
 }
 
 // Runs a meta call, turning whatever the object throws into the one automation error.
 template <typename F> void guarded(F&& f) {
     try {
         f();
-    } catch (const EOleException&) {
+    } catch (const EAutomationError&) {
         throw;
     } catch (const std::exception& e) {
-        throw EOleException(QString::fromUtf8(e.what()));
+        throw EAutomationError(QString::fromUtf8(e.what()));
     }
 }
 
@@ -93,7 +93,7 @@ QVariant invokeMethod(AutomationObject* obj, int index, const QString& name,
         values[static_cast<size_t>(i)] = args[i];
     for (int i = 0; i < m.parameterCount(); ++i)
         if (m.parameterMetaType(i) != QMetaType::fromType<QVariant>())
-            throw EOleException(QStringLiteral("%1 cannot be called by name").arg(name));
+            throw EAutomationError(QStringLiteral("%1 cannot be called by name").arg(name));
     QVariant result;
     const bool returnsVariant = m.returnMetaType() == QMetaType::fromType<QVariant>();
     std::vector<void*> argv(values.size() + 1);
@@ -135,11 +135,11 @@ void Put(const Dispatch& object, const QString& name, const QVariant& value) {
     if (p < 0) unknownName(obj, name);
     const QMetaProperty prop = obj->metaObject()->property(p);
     if (!prop.isWritable())
-        throw EOleException(QStringLiteral("The property %1 cannot be assigned").arg(name));
+        throw EAutomationError(QStringLiteral("The property %1 cannot be assigned").arg(name));
     QVariant v = value;
     if (prop.metaType() != QMetaType::fromType<QVariant>() && v.metaType() != prop.metaType() &&
         (IsMissing(v) || !v.convert(prop.metaType())))
-        throw EOleException(QStringLiteral("Type mismatch in the assignment of %1").arg(name));
+        throw EAutomationError(QStringLiteral("Type mismatch in the assignment of %1").arg(name));
     void* source =
         prop.metaType() == QMetaType::fromType<QVariant>() ? static_cast<void*>(&v) : v.data();
     int status = -1;

@@ -5,7 +5,7 @@
 // are Q_PROPERTYs; names are matched without regard to case. Arguments left out at the end of a
 // call, or passed as Missing(), reach the method as a missing optional argument.
 
-#include "automation/oleexception.h"
+#include "automation/automationerror.h"
 
 #include <QObject>
 #include <QString>
@@ -34,17 +34,17 @@ struct MissingArgument {
 QVariant Missing();
 bool IsMissing(const QVariant& v);
 // Automation Booleans: true is -1, false 0; any non-zero number reads as true.
-QVariant OleBool(bool value);
+QVariant AutomationBool(bool value);
 bool ToBool(const QVariant& v);
 // An argument's text, "" when it is missing.
 QString ArgText(const QVariant& v);
 
 // An object reference carried in a variant (what methods that return objects return).
 QVariant ToVariant(const Dispatch& object);
-// The object in a variant; EOleException when it holds none.
+// The object in a variant; EAutomationError when it holds none.
 Dispatch ToDispatch(const QVariant& v);
 
-// Calls a method. EOleException when the object has no such member or the call fails.
+// Calls a method. EAutomationError when the object has no such member or the call fails.
 QVariant Call(const Dispatch& object, const QString& name, const QVariantList& args = {});
 // Reads a property; a method of that name is called instead when there is no property (as the
 // collections' members and Item(i) are reached).

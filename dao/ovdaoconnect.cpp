@@ -154,12 +154,13 @@ Dispatch TOvDaoDatabase::openByType() {
     if (m_databaseType.compare(QLatin1String("Access"), Qt::CaseInsensitive) == 0) {
         if (m_engineType != 2)
             throw EDatabaseError(QStringLiteral("TOvDaoDatabase.F_Set_Active: ODBC direct "
-                                                "workspaces\r\nare NOT supported for MS Access "
+                                                "workspaces\nare NOT supported for MS Access "
                                                 "Databases!"));
         const QString connect =
             QStringLiteral(";UID=%1;PWD=%2").arg(m_userName, m_databasePassword);
-        return ToDispatch(Call(m_workspaceObject, QStringLiteral("OpenDatabase"),
-                               {m_database, OleBool(m_exclusive), OleBool(m_readOnly), connect}));
+        return ToDispatch(
+            Call(m_workspaceObject, QStringLiteral("OpenDatabase"),
+                 {m_database, AutomationBool(m_exclusive), AutomationBool(m_readOnly), connect}));
     }
     if (m_databaseType.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) == 0) {
         const QString connect = QStringLiteral("%1;UID=%2;PWD=%3;DSN=%4")
@@ -167,7 +168,7 @@ Dispatch TOvDaoDatabase::openByType() {
         const QString method =
             m_engineType == 2 ? QStringLiteral("OpenDatabase") : QStringLiteral("OpenConnection");
         return ToDispatch(
-            Call(m_workspaceObject, method, {m_database, 1, OleBool(m_readOnly), connect}));
+            Call(m_workspaceObject, method, {m_database, 1, AutomationBool(m_readOnly), connect}));
     }
     if (m_engineType != 2)
         throw EDatabaseError(
@@ -176,8 +177,9 @@ Dispatch TOvDaoDatabase::openByType() {
         !m_password.isEmpty() && !m_userName.isEmpty()
             ? QStringLiteral("%1;UID=%2;PWD=%3").arg(m_databaseType, m_userName, m_password)
             : m_databaseType;
-    return ToDispatch(Call(m_workspaceObject, QStringLiteral("OpenDatabase"),
-                           {m_database, OleBool(m_exclusive), OleBool(m_readOnly), connect}));
+    return ToDispatch(
+        Call(m_workspaceObject, QStringLiteral("OpenDatabase"),
+             {m_database, AutomationBool(m_exclusive), AutomationBool(m_readOnly), connect}));
 }
 
 void TOvDaoDatabase::refreshDefinitions() {

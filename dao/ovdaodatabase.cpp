@@ -1,7 +1,7 @@
 #include "dao/ovdaodatabase.h"
 
 #include "automation/classregistry.h"
-#include "automation/comthread.h"
+#include "automation/threaduse.h"
 #include "daoengine/odbc.h"
 #include "platform/registry.h"
 
@@ -10,7 +10,6 @@ using namespace tarnwick::automation;
 
 namespace {
 
-const char* const kNoOle = "Unable to init OLE objects!";
 const char* const kNoDao = "Cannot find DAO on your system!";
 const char* const kOldDao = "You does not have Microsoft DAO installed ot it is an OLD Version!";
 
@@ -27,11 +26,11 @@ QString jetKeyVersion(const QString& version) {
 
 TOvDaoDatabase::TOvDaoDatabase(QObject* owner) : TComponent(owner) {
     m_componentVersion = QStringLiteral("4.50");
-    initCom();
+    enterAutomation();
     m_privateEngine = true;
     detectEngineVersions();
     if (m_availableVersions.isEmpty()) {
-        if (m_comInitialized) CoUninitialize();
+        if (m_automationEntered) LeaveAutomation();
         throw EDatabaseError(QString::fromLatin1(kNoDao));
     }
     try {
@@ -58,7 +57,7 @@ TOvDaoDatabase::TOvDaoDatabase(QObject* owner) : TComponent(owner) {
         loadLists();
     } catch (...) {
         m_engine.reset();
-        if (m_comInitialized) CoUninitialize();
+        if (m_automationEntered) LeaveAutomation();
         throw;
     }
 }
@@ -82,13 +81,12 @@ TOvDaoDatabase::~TOvDaoDatabase() {
     m_databaseObject.reset();
     m_workspaceObject.reset();
     m_engine.reset();
-    if (m_comInitialized) CoUninitialize();
+    if (m_automationEntered) LeaveAutomation();
 }
 
-void TOvDaoDatabase::initCom() {
-    const HResult hr = CoInitialize();
-    if (hr != sOk && hr != sFalse) throw EDatabaseError(QString::fromLatin1(kNoOle));
-    m_comInitialized = true;
+void TOvDaoDatabase::enterAutomation() {
+    EnterAutomation();
+    m_automationEntered = true;
 }
 
 QString TOvDaoDatabase::progId(const QString& version) const {
@@ -105,7 +103,7 @@ void TOvDaoDatabase::detectEngineVersions() {
         const QString id = progId(v);
         if (!Registry(reg::CLASSES_ROOT).keyExists(id)) continue;
         try {
-            Dispatch probe = CreateOleObject(id);
+            Dispatch probe = CreateAutomationObject(id);
             probe.reset();
             m_availableVersions.append(v);
         } catch (const std::exception&) {
@@ -118,11 +116,11 @@ void TOvDaoDatabase::createEngine(const QString& version) {
     m_usesDynaDao = true;
     if (version == QLatin1String("3.5")) {
         try {
-            m_engine = CreateOleObject(progId(QStringLiteral("3.5")));
+            m_engine = CreateAutomationObject(progId(QStringLiteral("3.5")));
             m_version = QStringLiteral("3.5");
         } catch (const std::exception&) {
             try {
-                m_engine = CreateOleObject(progId(QStringLiteral("3.6")));
+                m_engine = CreateAutomationObject(progId(QStringLiteral("3.6")));
                 m_version = QStringLiteral("3.6");
             } catch (const std::exception&) {
                 throw EDatabaseError(QString::fromLatin1(kOldDao));
@@ -130,7 +128,7 @@ void TOvDaoDatabase::createEngine(const QString& version) {
         }
     } else if (version == QLatin1String("3.6")) {
         try {
-            m_engine = CreateOleObject(progId(QStringLiteral("3.6")));
+            m_engine = CreateAutomationObject(progId(QStringLiteral("3.6")));
             m_version = QStringLiteral("3.6");
         } catch (const std::exception&) {
             throw EDatabaseError(QString::fromLatin1(kOldDao));
@@ -152,11 +150,11 @@ void TOvDaoDatabase::rebuildEngine() {
         Call(ws, QStringLiteral("Close"));
     }
     m_engine.reset();
-    if (m_comInitialized) {
-        CoUninitialize();
-        m_comInitialized = false;
+    if (m_automationEntered) {
+        LeaveAutomation();
+        m_automationEntered = false;
     }
-    initCom();
+    enterAutomation();
     createEngine(m_version);
     Put(m_engine, QStringLiteral("SystemDB"), m_systemDatabase);
     m_versionDetails = Get(m_engine, QStringLiteral("Version")).toString();

@@ -93,7 +93,6 @@ public:
     void SetConnected(bool v);
 
     // Lists read at construction and on connecting.
-    const QStringList& AvailableVersions() const { return m_availableVersions; }
     const QStringList& DatabaseTypes() const { return m_databaseTypes; }
     const QStringList& OdbcDrivers() const { return m_odbcDrivers; }
     const QStringList& SystemDataSources() const { return m_systemDataSources; }
@@ -103,7 +102,6 @@ public:
     const QStringList& QueryNames() const { return m_queryNames; }
     QStringList& PresetLogin() { return m_presetLogin; }
     int CollatingCode() const { return m_collatingCode; }
-    bool ComInitialized() const { return m_comInitialized; }
     const tarnwick::automation::Dispatch& EngineObject() const { return m_engine; }
     const tarnwick::automation::Dispatch& WorkspaceObject() const { return m_workspaceObject; }
     const tarnwick::automation::Dispatch& DatabaseObject() const { return m_databaseObject; }
@@ -123,7 +121,7 @@ public:
     static int CompactOptionsValue(bool encrypt, bool decrypt, int version);
 
 private:
-    void initCom();
+    void enterAutomation();
     void detectEngineVersions();
     void createEngine(const QString& version);
     void rebuildEngine();
@@ -161,7 +159,7 @@ private:
     bool m_connected = false;
 
     tarnwick::automation::Dispatch m_engine, m_workspaceObject, m_databaseObject;
-    bool m_comInitialized = false;
+    bool m_automationEntered = false;
     QStringList m_availableVersions, m_databaseTypes, m_odbcDrivers, m_systemDataSources,
         m_userDataSources, m_dataSourcePaths, m_tableNames, m_queryNames, m_presetLogin;
     int m_collatingCode = 0;

@@ -9,7 +9,7 @@ QVariant Collection::Item(QVariant index) const {
     const int i = index.toInt(&isNumber);
     if (isNumber && index.metaType() != QMetaType::fromType<QString>()) {
         if (i < 0 || i >= Count())
-            throw EOleException(
+            throw EAutomationError(
                 QStringLiteral("Item not found in this collection: index %1").arg(i));
         return ToVariant(m_items[i]);
     }
@@ -17,7 +17,7 @@ QVariant Collection::Item(QVariant index) const {
     for (const Dispatch& item : m_items)
         if (Get(item, QStringLiteral("Name")).toString().compare(name, Qt::CaseInsensitive) == 0)
             return ToVariant(item);
-    throw EOleException(QStringLiteral("Item not found in this collection: %1").arg(name));
+    throw EAutomationError(QStringLiteral("Item not found in this collection: %1").arg(name));
 }
 
 void Collection::Append(QVariant object) {

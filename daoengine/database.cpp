@@ -21,13 +21,14 @@ Dispatch Database::openJet(int engineMinor, const QString& path, bool exclusive,
     try {
         db->m_jet = jet::Database::open(QFile::encodeName(path).toStdString());
     } catch (const jet::JetError& e) {
-        throw EOleException(QStringLiteral("%1 cannot be read: %2")
-                                .arg(QDir::toNativeSeparators(path), QString::fromUtf8(e.what())));
+        throw EAutomationError(
+            QStringLiteral("%1 cannot be read: %2")
+                .arg(QDir::toNativeSeparators(path), QString::fromUtf8(e.what())));
     }
     // A file without a password opens whatever the connect text says, as with Jet.
     const jet::DatabaseHeader& header = db->m_jet->header();
     if (!header.password.empty() && !jet::passwordMatches(header, password.toStdString()))
-        throw EOleException(message::wrongPassword(path));
+        throw EAutomationError(message::wrongPassword(path));
     return db;
 }
 
@@ -42,7 +43,7 @@ Database::~Database() = default;
 
 void Database::requireOpen() const {
     if (!m_jet && !m_odbc)
-        throw EOleException(QStringLiteral("The database %1 is closed.").arg(m_name));
+        throw EAutomationError(QStringLiteral("The database %1 is closed.").arg(m_name));
 }
 
 void Database::SetQueryTimeout(int seconds) {
@@ -52,7 +53,8 @@ void Database::SetQueryTimeout(int seconds) {
 
 int Database::CollatingOrder() const {
     requireOpen();
-    if (!m_jet) throw EOleException(QStringLiteral("An ODBC data source has no collating order."));
+    if (!m_jet)
+        throw EAutomationError(QStringLiteral("An ODBC data source has no collating order."));
     return m_jet->header().sortOrder;
 }
 
@@ -105,7 +107,7 @@ template <typename F> Collection::Source from(Database* db, F list) {
     std::weak_ptr<AutomationObject> self = db->weak_from_this();
     return [self, list]() -> QList<Dispatch> {
         const std::shared_ptr<AutomationObject> alive = self.lock();
-        if (!alive) throw EOleException(QStringLiteral("The database no longer exists."));
+        if (!alive) throw EAutomationError(QStringLiteral("The database no longer exists."));
         return list(static_cast<Database*>(alive.get()));
     };
 }

@@ -1,6 +1,6 @@
 #include "daoengine/dbfile.h"
 
-#include "automation/oleexception.h"
+#include "automation/automationerror.h"
 #include "jet/error.h"
 #include "jet/header.h"
 
@@ -16,7 +16,7 @@
 
 namespace tarnwick::daoengine {
 
-using automation::EOleException;
+using automation::EAutomationError;
 
 namespace message {
 QString notFound(const QString& path) {
@@ -45,18 +45,18 @@ namespace {
 
 // Opens a regular file without blocking on a FIFO or device, which are refused.
 int openRegular(const QString& path, int access = O_RDONLY) {
-    if (path.isEmpty()) throw EOleException(message::notFound(path));
+    if (path.isEmpty()) throw EAutomationError(message::notFound(path));
     const int fd = ::open(QFile::encodeName(path).constData(), access | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) throw EOleException(message::notFound(path));
-        throw EOleException(
+        if (errno == ENOENT || errno == ENOTDIR) throw EAutomationError(message::notFound(path));
+        throw EAutomationError(
             QStringLiteral("%1 cannot be opened: %2")
                 .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno))));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        throw EOleException(message::notDatabase(path, QStringLiteral("not a regular file")));
+        throw EAutomationError(message::notDatabase(path, QStringLiteral("not a regular file")));
     }
     return fd;
 }
@@ -69,17 +69,17 @@ jet::Version probeDatabaseFile(const QString& path) {
     const ssize_t n = ::pread(fd, head.data(), head.size(), 0);
     ::close(fd);
     if (n != static_cast<ssize_t>(head.size()))
-        throw EOleException(message::notDatabase(path, QStringLiteral("the file is too short")));
+        throw EAutomationError(message::notDatabase(path, QStringLiteral("the file is too short")));
     try {
         return jet::detectVersion(jet::Bytes(head.data(), head.size()));
     } catch (const jet::JetError& e) {
-        throw EOleException(message::notDatabase(path, QString::fromStdString(e.detail())));
+        throw EAutomationError(message::notDatabase(path, QString::fromStdString(e.detail())));
     }
 }
 
 void requireEngineReads(int engineMinor, jet::Version version, const QString& path) {
     if (engineMinor == 5 && version == jet::Version::Jet4)
-        throw EOleException(message::formatNotRecognised(path));
+        throw EAutomationError(message::formatNotRecognised(path));
 }
 
 // Open-file-description locks, as the Jet engine's compaction and repair take them, so that
@@ -91,7 +91,7 @@ FileLock::FileLock(const QString& path, bool exclusive)
     fl.l_whence = SEEK_SET;
     if (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
         release();
-        throw EOleException(message::inUse(path));
+        throw EAutomationError(message::inUse(path));
     }
 }
 

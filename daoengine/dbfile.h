@@ -16,7 +16,7 @@ QString wrongPassword(const QString& path);
 } // namespace message
 
 // Reads the format of a database file without blocking on anything that is not a regular file.
-// Throws EOleException with one of the messages above.
+// Throws EAutomationError with one of the messages above.
 jet::Version probeDatabaseFile(const QString& path);
 
 // Refuses Jet 4 files to the 3.5 engine.
@@ -28,7 +28,7 @@ void requireEngineReads(int engineMinor, jet::Version version, const QString& pa
 class FileLock {
 public:
     FileLock() = default;
-    FileLock(const QString& path, bool exclusive); // throws EOleException (in use, not found)
+    FileLock(const QString& path, bool exclusive); // throws EAutomationError (in use, not found)
     ~FileLock();
     FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
     FileLock& operator=(FileLock&& other) noexcept;

@@ -45,7 +45,7 @@ int localeSortOrder(const QString& locale) {
                          ? id.mid(2).toInt(&ok, 16)
                          : id.toInt(&ok, 10);
     if (!ok || code <= 0)
-        throw EOleException(QStringLiteral("The locale text \"%1\" is not valid.").arg(locale));
+        throw EAutomationError(QStringLiteral("The locale text \"%1\" is not valid.").arg(locale));
     return code;
 }
 
@@ -66,15 +66,15 @@ bool repairOrRefuse(const QString& file, const std::string& password) {
     try {
         r = jet::repair(fileName(file), password);
     } catch (const jet::DatabaseInUse&) {
-        throw EOleException(message::inUse(file));
+        throw EAutomationError(message::inUse(file));
     } catch (const jet::RewriteRefused& e) {
-        throw EOleException(QString::fromUtf8(e.detail().c_str()));
+        throw EAutomationError(QString::fromUtf8(e.detail().c_str()));
     } catch (const jet::JetError& e) {
-        throw EOleException(
+        throw EAutomationError(
             QStringLiteral("%1 cannot be repaired: %2").arg(native(file), jetText(e)));
     }
     if (r.lost)
-        throw EOleException(
+        throw EAutomationError(
             QStringLiteral("Repairing %1 would lose %2; it was left as it was, the salvaged copy "
                            "is %3")
                 .arg(native(file), QString::fromUtf8(r.lossSummary.c_str()),
@@ -86,7 +86,7 @@ bool repairOrRefuse(const QString& file, const std::string& password) {
 
 void DBEngine::SetDefaultType(int type) {
     if (type != useJet && type != useOdbc)
-        throw EOleException(QStringLiteral("%1 is not a workspace type.").arg(type));
+        throw EAutomationError(QStringLiteral("%1 is not a workspace type.").arg(type));
     m_type = type;
 }
 
@@ -99,9 +99,9 @@ QVariant DBEngine::CreateWorkspace(QVariant name, QVariant user, QVariant passwo
     const QString p = IsMissing(password) ? m_password : ArgText(password);
     const int t = IsMissing(type) ? m_type : type.toInt();
     if (t != useJet && t != useOdbc)
-        throw EOleException(QStringLiteral("%1 is not a workspace type.").arg(t));
+        throw EAutomationError(QStringLiteral("%1 is not a workspace type.").arg(t));
     if (u.compare(QLatin1String("admin"), Qt::CaseInsensitive) != 0 || !p.isEmpty())
-        throw EOleException(QStringLiteral("Not a valid account name or password."));
+        throw EAutomationError(QStringLiteral("Not a valid account name or password."));
     return ToVariant(std::make_shared<Workspace>(m_minor, ArgText(name), u, t));
 }
 
@@ -134,10 +134,11 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
     const jet::Version version = probeDatabaseFile(from);
     requireEngineReads(m_minor, version, from);
     if (to.isEmpty())
-        throw EOleException(
+        throw EAutomationError(
             QStringLiteral("No destination is given for compacting %1.").arg(native(from)));
     if (QFileInfo(to).exists() || QFileInfo(to).isSymLink())
-        throw EOleException(QStringLiteral("The destination %1 already exists.").arg(native(to)));
+        throw EAutomationError(
+            QStringLiteral("The destination %1 already exists.").arg(native(to)));
 
     const int o = IsMissing(options) ? 0 : options.toInt();
     jet::CompactOptions co;
@@ -147,18 +148,19 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
         co.encoding = jet::PageEncoding::Encrypt;
     co.formatVersion = o & ~6;
     if (m_minor == 5 && co.formatVersion == 64)
-        throw EOleException(
+        throw EAutomationError(
             QStringLiteral("The 3.5 engine cannot write Jet 4 (Access 2000) files."));
     const QString password = connectValue(ArgText(connect), QStringLiteral("PWD"));
     co.password = password.toStdString();
     try {
         const std::unique_ptr<jet::Database> db = jet::Database::open(fileName(from));
         if (!db->header().password.empty() && !jet::passwordMatches(db->header(), co.password))
-            throw EOleException(message::wrongPassword(from));
+            throw EAutomationError(message::wrongPassword(from));
         const int order = IsMissing(locale) ? 0 : localeSortOrder(ArgText(locale));
         co.sortOrder = order == db->header().sortOrder ? 0 : order;
     } catch (const jet::JetError& e) {
-        throw EOleException(QStringLiteral("%1 cannot be read: %2").arg(native(from), jetText(e)));
+        throw EAutomationError(
+            QStringLiteral("%1 cannot be read: %2").arg(native(from), jetText(e)));
     }
     // The 3.6 engine repairs a damaged file before compacting it, as Jet 4 does.
     for (bool repaired = m_minor == 5;;) {
@@ -166,15 +168,15 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
             jet::compact(fileName(from), fileName(to), co);
             return;
         } catch (const jet::DatabaseInUse&) {
-            throw EOleException(message::inUse(from));
+            throw EAutomationError(message::inUse(from));
         } catch (const jet::JetError& e) {
             if (repaired || !damaged(from, co.password))
-                throw EOleException(
+                throw EAutomationError(
                     QStringLiteral("%1 cannot be compacted: %2").arg(native(from), jetText(e)));
         }
         repaired = true;
         if (!repairOrRefuse(from, co.password))
-            throw EOleException(QStringLiteral("%1 cannot be compacted.").arg(native(from)));
+            throw EAutomationError(QStringLiteral("%1 cannot be compacted.").arg(native(from)));
     }
 }
 

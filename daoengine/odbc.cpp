@@ -1,6 +1,6 @@
 #include "daoengine/odbc.h"
 
-#include "automation/oleexception.h"
+#include "automation/automationerror.h"
 
 #include <odbcinst.h>
 #include <sql.h>
@@ -10,7 +10,7 @@
 
 namespace tarnwick::odbc {
 
-using automation::EOleException;
+using automation::EAutomationError;
 
 namespace {
 
@@ -37,7 +37,7 @@ struct Env {
     SQLHENV h = SQL_NULL_HENV;
     Env() {
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h)))
-            throw EOleException(QStringLiteral("The ODBC environment cannot be created."));
+            throw EAutomationError(QStringLiteral("The ODBC environment cannot be created."));
         SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     }
     ~Env() { SQLFreeHandle(SQL_HANDLE_ENV, h); }
@@ -60,7 +60,7 @@ QStringList drivers() {
             names.append(text(name));
             direction = SQL_FETCH_NEXT;
         }
-    } catch (const EOleException&) {
+    } catch (const EAutomationError&) {
     }
     return names;
 }
@@ -79,7 +79,7 @@ QStringList dataSources(Scope scope) {
             names.append(text(name));
             direction = SQL_FETCH_NEXT;
         }
-    } catch (const EOleException&) {
+    } catch (const EAutomationError&) {
     }
     return names;
 }
@@ -115,7 +115,7 @@ struct Connection::Handles {
 
 Connection::Connection(const QString& connect) : m_h(std::make_unique<Handles>()) {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_h->env.h, &m_h->dbc)))
-        throw EOleException(QStringLiteral("An ODBC connection cannot be created."));
+        throw EAutomationError(QStringLiteral("An ODBC connection cannot be created."));
     QByteArray in = connect.toUtf8();
     SQLCHAR out[1024];
     SQLSMALLINT outLen = 0;
@@ -123,8 +123,8 @@ Connection::Connection(const QString& connect) : m_h(std::make_unique<Handles>()
                                           static_cast<SQLSMALLINT>(in.size()), out, sizeof out,
                                           &outLen, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc))
-        throw EOleException(QStringLiteral("ODBC connection failed: %1")
-                                .arg(diagnostics(SQL_HANDLE_DBC, m_h->dbc)));
+        throw EAutomationError(QStringLiteral("ODBC connection failed: %1")
+                                   .arg(diagnostics(SQL_HANDLE_DBC, m_h->dbc)));
     m_h->connected = true;
 }
 
@@ -133,8 +133,8 @@ Connection::~Connection() = default;
 QList<Connection::Table> Connection::tables() const {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_h->dbc, &stmt)))
-        throw EOleException(QStringLiteral("ODBC statement cannot be created: %1")
-                                .arg(diagnostics(SQL_HANDLE_DBC, m_h->dbc)));
+        throw EAutomationError(QStringLiteral("ODBC statement cannot be created: %1")
+                                   .arg(diagnostics(SQL_HANDLE_DBC, m_h->dbc)));
     QList<Table> result;
     QString error;
     if (SQL_SUCCEEDED(SQLTables(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
@@ -155,7 +155,7 @@ QList<Connection::Table> Connection::tables() const {
     }
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (!error.isEmpty())
-        throw EOleException(QStringLiteral("ODBC table list failed: %1").arg(error));
+        throw EAutomationError(QStringLiteral("ODBC table list failed: %1").arg(error));
     return result;
 }
 

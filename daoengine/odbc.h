@@ -15,7 +15,7 @@ QStringList dataSources(Scope scope);
 // The file of a data source: its "Database" entry, else its "DBQ" entry; "" when it has none.
 QString dataSourceFile(const QString& name, Scope scope);
 
-// An open connection to a data source. Errors are thrown as EOleException with the driver's
+// An open connection to a data source. Errors are thrown as EAutomationError with the driver's
 // diagnostic text.
 class Connection {
 public:

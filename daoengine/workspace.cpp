@@ -17,13 +17,13 @@ Workspace::Workspace(int engineMinor, QString name, QString user, int type)
 }
 
 void Workspace::requireOpen() const {
-    if (m_closed) throw EOleException(QStringLiteral("The workspace %1 is closed.").arg(m_name));
+    if (m_closed) throw EAutomationError(QStringLiteral("The workspace %1 is closed.").arg(m_name));
 }
 
 void Workspace::SetDefaultCursorDriver(int driver) {
     requireOpen();
     if (driver < -1 || driver > 4)
-        throw EOleException(QStringLiteral("%1 is not a cursor driver.").arg(driver));
+        throw EAutomationError(QStringLiteral("%1 is not a cursor driver.").arg(driver));
     m_cursorDriver = driver;
 }
 
@@ -50,11 +50,11 @@ QVariant Workspace::OpenDatabase(QVariant name, QVariant options, QVariant readO
         text.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) == 0)
         return openOdbc(file, text);
     if (!text.isEmpty() && !text.startsWith(QLatin1Char(';')))
-        throw EOleException(
+        throw EAutomationError(
             QStringLiteral("The installable format %1 is not available on this system.")
                 .arg(text.section(QLatin1Char(';'), 0, 0)));
     if (m_type != useJet)
-        throw EOleException(QStringLiteral("Access databases open only in a Jet workspace."));
+        throw EAutomationError(QStringLiteral("Access databases open only in a Jet workspace."));
     return ToVariant(Database::openJet(m_minor, file, ToBool(options),
                                        connectValue(text, QStringLiteral("PWD"))));
 }
@@ -65,7 +65,7 @@ QVariant Workspace::OpenConnection(QVariant name, QVariant options, QVariant rea
     Q_UNUSED(options);
     Q_UNUSED(readOnly);
     if (m_type != useOdbc)
-        throw EOleException(QStringLiteral("OpenConnection needs an ODBC-direct workspace."));
+        throw EAutomationError(QStringLiteral("OpenConnection needs an ODBC-direct workspace."));
     const QString text = ArgText(connect);
     return openOdbc(ArgText(name), text.isEmpty() ? QStringLiteral("ODBC;") : text);
 }

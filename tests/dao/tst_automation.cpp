@@ -1,7 +1,7 @@
 // Late-bound calls by name, the class registry and the per-thread initialisation count.
 #include "automation/classregistry.h"
-#include "automation/comthread.h"
 #include "automation/dispatch.h"
+#include "automation/threaduse.h"
 
 #include <QTest>
 
@@ -16,7 +16,7 @@ class Sample : public AutomationObject {
 public:
     QString Name() const { return m_name; }
     void SetName(const QString& n) {
-        if (n == QLatin1String("bad")) throw EOleException(QStringLiteral("no bad names"));
+        if (n == QLatin1String("bad")) throw EAutomationError(QStringLiteral("no bad names"));
         m_name = n;
     }
     int Count() const { return 3; }
@@ -39,7 +39,7 @@ class TestAutomation : public QObject {
     static QString errorOf(const std::function<void()>& f) {
         try {
             f();
-        } catch (const EOleException& e) {
+        } catch (const EAutomationError& e) {
             return e.Message();
         }
         return {};
@@ -54,7 +54,7 @@ private slots:
         QCOMPARE(Get(s, "name").toString(), QStringLiteral("abc"));
         QCOMPARE(Get(s, "Count").toInt(), 3);
         QCOMPARE(ToDispatch(Get(s, "Self")), s); // a method reached as a property
-        QCOMPARE(OleBool(true).toInt(), -1);
+        QCOMPARE(AutomationBool(true).toInt(), -1);
         QVERIFY(ToBool(QVariant(-1)) && !ToBool(QVariant(0)) && !ToBool(Missing()));
     }
 
@@ -72,19 +72,21 @@ private slots:
     void classesByProgId() {
         RegisterClass("Test.Sample.1", [] { return std::make_shared<Sample>(); });
         // Not initialised on this thread yet.
-        QVERIFY(errorOf([] { CreateOleObject("Test.Sample.1"); }).contains("not initialised"));
-        QCOMPARE(CoInitialize(), sOk);
-        QCOMPARE(CoInitialize(), sFalse);
-        QVERIFY(CreateOleObject("test.sample.1"));
+        QVERIFY(
+            errorOf([] { CreateAutomationObject("Test.Sample.1"); }).contains("not initialised"));
+        QVERIFY(EnterAutomation());
+        QVERIFY(!EnterAutomation());
+        QVERIFY(CreateAutomationObject("test.sample.1"));
         UnregisterClass("Test.Sample.1");
-        QVERIFY(errorOf([] { CreateOleObject("Test.Sample.1"); }).contains("not registered"));
+        QVERIFY(
+            errorOf([] { CreateAutomationObject("Test.Sample.1"); }).contains("not registered"));
         // Another thread has its own count.
         int other = -1;
-        std::thread([&] { other = CoInitializeCount(); }).join();
+        std::thread([&] { other = AutomationUseCount(); }).join();
         QCOMPARE(other, 0);
-        CoUninitialize();
-        CoUninitialize();
-        QCOMPARE(CoInitializeCount(), 0);
+        LeaveAutomation();
+        LeaveAutomation();
+        QCOMPARE(AutomationUseCount(), 0);
     }
 };
 

@@ -2,7 +2,7 @@
 // combination, version switches and their rollback, the guards while connected (to an ODBC data
 // source), the connection's messages, the machine store's keys, and the order of the file
 // operations' steps against a recording engine.
-#include "automation/comthread.h"
+#include "automation/threaduse.h"
 #include "dao/ovdaodatabase.h"
 #include "daoengine/engine.h"
 #include "platform/registry.h"
@@ -34,10 +34,10 @@ public:
                                      QVariant options, QVariant connect) {
         calls.append({"Compact", source, destination, locale, options, connect});
         tempExistedAtCall = QFile::exists(destination.toString());
-        if (output.isEmpty()) throw EOleException("compaction refused");
+        if (output.isEmpty()) throw EAutomationError("compaction refused");
         QFile f(destination.toString());
         if (!f.open(QIODevice::WriteOnly) || f.write(output) != output.size())
-            throw EOleException("cannot write the copy");
+            throw EAutomationError("cannot write the copy");
     }
     Q_INVOKABLE void RepairDatabase(QVariant name) { calls.append({"Repair", name}); }
 };
@@ -114,7 +114,7 @@ private slots:
         const QString error = errorOf([&] { db = std::make_unique<TOvDaoDatabase>(); });
         if (!db) {
             QCOMPARE(error, first);
-            QCOMPARE(CoInitializeCount(), 0);
+            QCOMPARE(AutomationUseCount(), 0);
             return;
         }
         QCOMPARE(db->Version(), first);
@@ -135,7 +135,7 @@ private slots:
             QCOMPARE(Get(db->WorkspaceObject(), "Name").toString(), QString("DaoWorkspace"));
         }
         db.reset();
-        QCOMPARE(CoInitializeCount(), 0);
+        QCOMPARE(AutomationUseCount(), 0);
     }
 
     void versionSettersAndIgnoredProperties() {
@@ -186,7 +186,7 @@ private slots:
         QTest::newRow("Access on ODBC direct")
             << "access"
             << "/x.mdb" << 1
-            << p + "ODBC direct workspaces\r\nare NOT supported for MS Access Databases!";
+            << p + "ODBC direct workspaces\nare NOT supported for MS Access Databases!";
         QTest::newRow("ISAM on ODBC direct")
             << "dBASE III"
             << "/x" << 1 << p + "ODBC direct workspaces NOT supported!";

@@ -7,9 +7,9 @@
 namespace tarnwick::automation {
 
 // The one error a failing automation call raises; its message is the called object's own text.
-class EOleException : public std::runtime_error {
+class EAutomationError : public std::runtime_error {
 public:
-    explicit EOleException(const QString& message) : std::runtime_error(message.toStdString()) {}
+    explicit EAutomationError(const QString& message) : std::runtime_error(message.toStdString()) {}
     QString Message() const { return QString::fromUtf8(what()); }
 };
 
