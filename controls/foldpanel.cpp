@@ -132,7 +132,6 @@ void TFoldPanel::layoutClient() {
     const QString glyph = drawnGlyph();
     int column = Pictures::Size(glyph).width() + bevelInset();
     if (m_folding && m_seperated) column += 2;
-    m_client->SetGlyphColumnWidth(column);
     const int frame = (m_borderStyle == bsSingle ? 1 : 0) + m_borderWidth + bevelInset();
     QRect r = rect().adjusted(frame, frame, -frame, -frame);
     if (m_status == fsCollapsed) r.setHeight(std::max(r.height(), m_unfoldedHeight - 2 * frame));

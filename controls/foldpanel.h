@@ -27,13 +27,10 @@ class TFoldPanelClient : public TPaneles {
     Q_OBJECT
 public:
     explicit TFoldPanelClient(TFoldPanel* panel);
-    int GlyphColumnWidth() const { return m_columnWidth; }
-    void SetGlyphColumnWidth(int w) { m_columnWidth = w; }
     bool IgnoreColumn() const { return m_ignoreColumn; }
     void SetIgnoreColumn(bool i) { m_ignoreColumn = i; }
 
 private:
-    int m_columnWidth = 0;
     bool m_ignoreColumn = false;
 };
 
@@ -148,8 +145,6 @@ public:
     QRect GlyphRect() const { return m_glyphRect; }
     // The glyph's place for the current state, size and bevels.
     QRect GlyphDestination() const;
-    int UnfoldedHeight() const { return m_unfoldedHeight; }
-    bool HeightLocked() const { return m_heightLock; }
     bool Highlighted() const { return m_highlighted; }
     // The height a folded panel shrinks to.
     int FoldedHeight() const;

@@ -149,9 +149,6 @@ public:
     QString DialogTitle() const { return m_dialogTitle; }
     void SetDialogTitle(const QString& t) { m_dialogTitle = t; }
 
-    // The name the dialog proposes next, and after a run the first file chosen.
-    QString DialogFileName() const { return m_dialogFileName; }
-
     // The filter as the dialog shows it: "Description (patterns)" per pair, where "*.*" is
     // every file and a lower-case pattern also matches its upper-case form.
     static QStringList NameFilters(const QString& filter);

@@ -6,113 +6,13 @@
 // and hexadecimal values are only remembered while a window description is read in, and the
 // step after loading builds the text from them (raising OnChange when the text changes).
 
+#include "controls/spinvaluetext.h"
+#include "controls/valuespinbutton.h"
 #include "runtime/component.h"
 
-#include <QAbstractButton>
 #include <QLineEdit>
-#include <QPixmap>
-#include <QWidget>
 
 #include <optional>
-
-class TValueSpinButton;
-
-// One of the two buttons of a spin button: a speed button that clicks on release and, while
-// held, again after 400 ms and then every 100 ms as long as the pointer stays on it.
-class TRepeatSpeedButton : public QAbstractButton {
-    Q_OBJECT
-public:
-    enum TButtonKind { bkLeftArrow, bkRightArrow, bkGlyphUp, bkGlyphDown };
-
-    TRepeatSpeedButton(TButtonKind kind, TValueSpinButton* parent);
-
-    TButtonKind Kind() const { return m_kind; }
-    void SetKind(TButtonKind kind);
-    bool AllowRepeat() const { return autoRepeat(); }
-    void SetAllowRepeat(bool allow) { setAutoRepeat(allow); }
-    bool DrawFocusRect() const { return m_drawFocus; }
-    void SetDrawFocusRect(bool draw);
-    bool Flat() const { return m_flat; }
-    void SetFlat(bool flat);
-
-protected:
-    void paintEvent(QPaintEvent* e) override;
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-
-private:
-    TButtonKind m_kind;
-    bool m_drawFocus = false;
-    bool m_flat = false;
-};
-
-// The pair of buttons. Its focus control (the edit) gets the focus when a button is pressed.
-class TValueSpinButton : public QWidget, public TComponentState {
-    Q_OBJECT
-    Q_PROPERTY(TSpinDirection Direction READ Direction WRITE SetDirection)
-    Q_PROPERTY(QPixmap UpGlyph READ UpGlyph WRITE SetUpGlyph)
-    Q_PROPERTY(QPixmap DownGlyph READ DownGlyph WRITE SetDownGlyph)
-    Q_PROPERTY(int UpNumGlyphs READ UpNumGlyphs WRITE SetUpNumGlyphs)
-    Q_PROPERTY(int DownNumGlyphs READ DownNumGlyphs WRITE SetDownNumGlyphs)
-    Q_PROPERTY(QWidget* FocusControl READ FocusControl WRITE SetFocusControl)
-    Q_PROPERTY(bool TabStop READ TabStop WRITE SetTabStop)
-    Q_PROPERTY(TNotifyEvent OnUpClick READ OnUpClick WRITE SetOnUpClick)
-    Q_PROPERTY(TNotifyEvent OnDownClick READ OnDownClick WRITE SetOnDownClick)
-public:
-    enum TSpinDirection { spVertical, spHorizontal };
-    Q_ENUM(TSpinDirection)
-
-    explicit TValueSpinButton(QWidget* parent = nullptr);
-
-    TSpinDirection Direction() const { return m_direction; }
-    void SetDirection(TSpinDirection d);
-    QPixmap UpGlyph() const { return m_upGlyph; }
-    void SetUpGlyph(const QPixmap& p);
-    QPixmap DownGlyph() const { return m_downGlyph; }
-    void SetDownGlyph(const QPixmap& p);
-    int UpNumGlyphs() const { return m_upNumGlyphs; }
-    void SetUpNumGlyphs(int n);
-    int DownNumGlyphs() const { return m_downNumGlyphs; }
-    void SetDownNumGlyphs(int n);
-    QWidget* FocusControl() const { return m_focusControl; }
-    void SetFocusControl(QWidget* w) { m_focusControl = w; }
-    bool TabStop() const { return focusPolicy() != Qt::NoFocus; }
-    void SetTabStop(bool t) { setFocusPolicy(t ? Qt::StrongFocus : Qt::NoFocus); }
-    TNotifyEvent OnUpClick() const { return m_onUpClick; }
-    void SetOnUpClick(const TNotifyEvent& e) { m_onUpClick = e; }
-    TNotifyEvent OnDownClick() const { return m_onDownClick; }
-    void SetOnDownClick(const TNotifyEvent& e) { m_onDownClick = e; }
-
-    TRepeatSpeedButton* UpButton() const { return m_up; }
-    TRepeatSpeedButton* DownButton() const { return m_down; }
-    TRepeatSpeedButton* FocusedButton() const { return m_focused; }
-    void SetFlat(bool flat);
-    // The picture a button shows: its glyph, or the built-in arrow.
-    QPixmap GlyphFor(const TRepeatSpeedButton* b, bool enabled) const;
-
-    // A left press on one of the buttons (before the button itself reacts).
-    void ButtonPressed(TRepeatSpeedButton* b);
-
-protected:
-    void resizeEvent(QResizeEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void focusInEvent(QFocusEvent* e) override;
-    void focusOutEvent(QFocusEvent* e) override;
-
-private:
-    void Relayout();
-    void SetFocusedButton(TRepeatSpeedButton* b);
-    void Click(TRepeatSpeedButton* b, const TNotifyEvent& event);
-
-    TRepeatSpeedButton* m_up = nullptr;
-    TRepeatSpeedButton* m_down = nullptr;
-    TRepeatSpeedButton* m_focused = nullptr;
-    TSpinDirection m_direction = spVertical;
-    QPixmap m_upGlyph, m_downGlyph;
-    int m_upNumGlyphs = 1, m_downNumGlyphs = 1;
-    QWidget* m_focusControl = nullptr;
-    TNotifyEvent m_onUpClick, m_onDownClick;
-};
 
 class TValueSpinEdit : public QLineEdit, public TComponentState {
     Q_OBJECT
@@ -224,10 +124,14 @@ public:
     int MinHeight() const;
 
     // The text/value conversions of time and date mode under the current format settings.
-    static QString TimeToText(double time);
-    static std::optional<double> TextToTime(const QString& text);
-    static QString DateToText(double date);
-    static std::optional<double> TextToDate(const QString& text);
+    static QString TimeToText(double time) { return spinvaluetext::timeToText(time); }
+    static std::optional<double> TextToTime(const QString& text) {
+        return spinvaluetext::textToTime(text);
+    }
+    static QString DateToText(double date) { return spinvaluetext::dateToText(date); }
+    static std::optional<double> TextToDate(const QString& text) {
+        return spinvaluetext::textToDate(text);
+    }
 
 public slots:
     // One step up or down in the current kind; a read-only edit only beeps.
@@ -249,7 +153,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
-    friend class TValueSpinButton;
     void Step(int sign);
     void StepTime(int sign);
     void StepDate(int sign);
