@@ -3,7 +3,7 @@
 #include "app/dblogin.h"
 #include "app/statuslabel.h"
 #include "app/windowplacement.h"
-#include "archive/archiverdialogs.h"
+#include "archive/dialogs/archiverdialogs.h"
 #include "archive/ziplibrary.h"
 #include "controls/formreader.h"
 #include "controls/pickerdialogs.h"
@@ -16,9 +16,9 @@
 #include "jobs/report.h"
 #include "jobs/runningjob.h"
 #include "platform/formatsettings.h"
-#include "platform/qtshellcopyui.h"
 #include "platform/sessionend.h"
 #include "platform/timesource.h"
+#include "platform/widgets/qtshellcopyui.h"
 #include "runtime/errors.h"
 
 #include <QCloseEvent>
@@ -61,7 +61,7 @@ void RegisterComponentClasses() {
         RegisterMemDefrag();
         RegisterSingleInstance();
         RegisterNetDialogs();
-        RegisterPentiumMMX();
+        RegisterCpuProbe();
     });
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "archive/shellfileop.h"
 #include "archive/ziparchiver.h"
 #include "controls/alarmclock.h"
 #include "controls/foldpanel.h"
@@ -12,11 +11,12 @@
 #include "controls/valuespinedit.h"
 #include "controls/zphint.h"
 #include "dao/ovdaodatabase.h"
+#include "filecopy/shellfileop.h"
 #include "settings/iniout.h"
+#include "sysutil/cpuprobe.h"
 #include "sysutil/memdefrag.h"
-#include "sysutil/netdialogs.h"
-#include "sysutil/pentiummmx.h"
-#include "sysutil/singleinstance.h"
+#include "sysutil/widgets/netdialogs.h"
+#include "sysutil/widgets/singleinstance.h"
 
 #include <atomic>
 #include <deque>

@@ -1,7 +1,7 @@
 #include "app/form1.h"
 #include "controls/graphics.h"
 #include "platform/termination.h"
-#include "sysutil/singleinstance.h"
+#include "sysutil/widgets/singleinstance.h"
 
 #include "tools/common/cli.h"
 #include "tools/common/output.h"

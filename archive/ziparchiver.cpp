@@ -3,6 +3,9 @@
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
+#include "archive/zipsfx.h"
+#include "archive/zipspan.h"
+#include "platform/driveprobe.h"
 #include "platform/filename.h"
 #include "runtime/classregistry.h"
 
@@ -14,9 +17,10 @@
 #include <QSet>
 #include <QTemporaryFile>
 
-#include <atomic>
 #include <cstring>
 #include <new>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,43 +31,6 @@ QSet<const TZipArchiver*>& liveArchivers() {
 }
 
 } // namespace
-
-// ---- the user interface seam ----
-
-void TZipArchiverUi::ShowMessage(QObject*, const QString&) {}
-
-QString TZipArchiverUi::AskPassword(QObject*, const QString&, const QString&, const QString&,
-                                    const QString&) {
-    return {};
-}
-
-TZipArchiverUi::Button TZipArchiverUi::Ask(QObject*, const QString&, const QString&,
-                                           unsigned buttons) {
-    // Nobody to ask: stop rather than go on or overwrite.
-    if (buttons & Cancel) return Cancel;
-    if (buttons & No) return No;
-    return Cancel;
-}
-
-void TZipArchiverUi::ProcessEvents() {
-    if (QCoreApplication::instance()) QCoreApplication::processEvents();
-}
-
-void TZipArchiverUi::SetBusy(bool) {}
-
-namespace {
-std::atomic<TZipArchiverUi*> installedUi{nullptr};
-}
-
-TZipArchiverUi& TZipArchiverUi::Default() {
-    if (TZipArchiverUi* ui = installedUi.load(std::memory_order_acquire)) return *ui;
-    static TZipArchiverUi unattended;
-    return unattended;
-}
-
-void TZipArchiverUi::SetDefault(TZipArchiverUi* ui) {
-    installedUi.store(ui, std::memory_order_release);
-}
 
 // ---- construction ----
 
@@ -87,10 +54,10 @@ void TZipArchiver::SetZipFileName(const QString& v) {
     ReadContents();
 }
 
-void TZipArchiver::SetDLLDirectory(const QString& v) {
-    m_dllDirectory = v;
-    if (m_dllDirectory.size() > 1 && m_dllDirectory.endsWith(QLatin1Char('/')))
-        m_dllDirectory.chop(1);
+void TZipArchiver::SetLibraryFolder(const QString& v) {
+    m_libraryFolder = v;
+    if (m_libraryFolder.size() > 1 && m_libraryFolder.endsWith(QLatin1Char('/')))
+        m_libraryFolder.chop(1);
 }
 
 void TZipArchiver::SetRootDir(const QString& v) {
@@ -129,6 +96,26 @@ void TZipArchiver::ShowZipException(const EZipArchiver& e) {
 }
 
 // ---- the library ----
+
+namespace {
+ZipLibrary::Caller libraryCaller(TZipArchiver* archiver) {
+    if (!archiver) return {};
+    return {archiver->LibraryFolder(), archiver->Trace(),
+            [archiver](int m) { archiver->ShowZipMessage(m, QString()); }};
+}
+} // namespace
+
+void LoadZipLibrary(TZipArchiver* archiver) {
+    ZipLibrary::Load(libraryCaller(archiver));
+}
+
+void UnloadZipLibrary(TZipArchiver*) {
+    ZipLibrary::Unload();
+}
+
+int ZipLibraryVersion(TZipArchiver* archiver) {
+    return ZipLibrary::Version(libraryCaller(archiver));
+}
 
 int TZipArchiver::ZipLibraryVersion() {
     return ::ZipLibraryVersion(this);
@@ -181,7 +168,7 @@ void TZipArchiver::Add() {
         if (m_verbose) OnMessage(this, 0, QStringLiteral("Temporary zipfile: ") + target);
     }
     if (m_busy) return;
-    if (isExe && m_firstEntryOffset == 0 && !QFileInfo::exists(m_zipFileName)) {
+    if (isExe && m_directory.firstEntryOffset == 0 && !QFileInfo::exists(m_zipFileName)) {
         const int r = ConvertToSFX();
         if (r != 0) {
             ShowZipException(EZipArchiver(ZipMsg::SfxFailed, r));
@@ -226,7 +213,7 @@ void TZipArchiver::Add() {
             in.archiveName = target;
             in.tempDir = m_tempDir;
             in.rootDir = m_rootDir;
-            in.archiveComment = m_archiveComment;
+            in.archiveComment = m_directory.comment;
             in.specs = m_fSpecArgs;
             in.exclusions = m_fSpecArgsExcl;
             ZipCommandRecord record(in, version);
@@ -413,4 +400,141 @@ QString TZipArchiver::askPassword(bool confirm) {
         return {};
     }
     return first;
+}
+
+// ---- the directory ----
+
+void TZipArchiver::ReadContents() {
+    m_directory = ZipContents();
+    struct stat st {};
+    if (m_zipFileName.isEmpty() ||
+        ::stat(tarnwick::fileNameToBytes(m_zipFileName).constData(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        OnDirUpdate(this);
+        return;
+    }
+    const ZipNameCoding coding = m_codePage == cpOEM    ? ZipNameCoding::Oem
+                                 : m_codePage == cpNone ? ZipNameCoding::Native
+                                                        : ZipNameCoding::Auto;
+    Ui().SetBusy(true);
+    try {
+        ZipContentsCallbacks callbacks;
+        callbacks.warning = [this](int zipMsg) { ShowZipMessage(zipMsg, QString()); };
+        callbacks.volumeWanted = [this](int volume, int last, const QString& folder) {
+            return askVolume(volume, last, folder);
+        };
+        callbacks.entryAdded = [this](int seq, const ZipDirEntry& entry) {
+            OnNewName(this, seq, entry);
+        };
+        ReadZipContents(m_zipFileName, coding, m_useDirOnlyEntries, m_directory, callbacks);
+    } catch (const EZipArchiver& e) {
+        ShowZipException(e);
+    } catch (const std::bad_alloc&) {
+        ShowZipMessage(ZipMsg::OutOfMemory, QString());
+    } catch (const std::exception& e) {
+        ShowZipMessage(ZipMsg::DirOther, QString::fromLocal8Bit(e.what()));
+    }
+    Ui().SetBusy(false);
+    OnDirUpdate(this);
+}
+
+// ---- volumes ----
+
+bool TZipArchiver::askVolume(int volume, int total, const QString& drive) {
+    if (OnGetNextDisk.Assigned()) {
+        bool abort = false;
+        OnGetNextDisk(this, volume, total, drive, &abort);
+        return !abort;
+    }
+    // A fixed or network drive holds every part.
+    if (!tarnwick::DriveProbe::Current().IsRemovable(drive)) return true;
+    QString text = total > 0 && volume == total ? ZipMessageText(ZipMsg::SpanInsertLast)
+                   : total > 0 ? ZipMessageWith(ZipMsg::SpanInsertOf, volume, total)
+                               : ZipMessageWith(ZipMsg::SpanInsert, volume);
+    text += ZipMessageWith(ZipMsg::SpanInDrive, drive);
+    return Ui().Ask(m_ownerWindow, QCoreApplication::applicationName(), text,
+                    TZipArchiverUi::Ok | TZipArchiverUi::Cancel) == TZipArchiverUi::Ok;
+}
+
+ZipSpanCallbacks TZipArchiver::spanCallbacks() {
+    ZipSpanCallbacks c;
+    c.volumeWanted = [this](int volume, const QString& folder) {
+        return askVolume(volume, 0, folder);
+    };
+    c.retryWithoutRoom = [this] {
+        return Ui().Ask(m_ownerWindow, QCoreApplication::applicationName(),
+                        ZipMessageText(ZipMsg::SpanNoRoom),
+                        TZipArchiverUi::Retry | TZipArchiverUi::Cancel) == TZipArchiverUi::Retry;
+    };
+    c.replaceExisting = [this](int volume, const QString& name) {
+        int action = 0;
+        if (OnStatusDisk.Assigned()) {
+            OnStatusDisk(this, volume, name, 1, &action);
+        } else {
+            const auto b =
+                Ui().Ask(m_ownerWindow, QStringLiteral("Confirm"),
+                         ZipMessageWith(ZipMsg::SpanOverwriteFile, name),
+                         TZipArchiverUi::Yes | TZipArchiverUi::No | TZipArchiverUi::Cancel);
+            action = b == TZipArchiverUi::Yes ? 0 : 1;
+        }
+        return action == 0;
+    };
+    c.notice = [this](int zipMsg) { ShowZipMessage(zipMsg, QString()); };
+    c.totals = [this](int files, int bytes) {
+        OnProgress(this, ZipTypes::TotalFiles, QString(), files);
+        OnProgress(this, ZipTypes::TotalSize, QString(), bytes);
+    };
+    c.copying = [this](const QString& name, int bytes) {
+        OnProgress(this, ZipTypes::NewFile, name, bytes);
+        OnMessage(this, 0, ZipMessageText(ZipMsg::CopyingPrefix) + name);
+    };
+    c.finished = [this] { OnProgress(this, ZipTypes::EndOfBatch, QString(), 0); };
+    c.cancelled = [this] { return m_cancel; };
+    c.idle = [this] { Ui().ProcessEvents(); };
+    return c;
+}
+
+int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& targetName) {
+    const bool wasBusy = m_busy;
+    m_busy = true;
+    int result = 0;
+    QStringList written;
+    try {
+        ZipSpanLimits limits;
+        limits.maxVolumeSize = m_maxVolumeSize;
+        limits.keepFreeOnFirst = m_keepFreeOnDisk1;
+        limits.minFreeVolumeSize = m_minFreeVolumeSize;
+        limits.eraseFirst = m_addOptions.testFlag(AddDiskSpanErase);
+        CopyOntoVolumes(tempName, targetName, limits, spanCallbacks(), written);
+    } catch (const EZipArchiver& e) {
+        ShowZipException(e);
+        result = -7;
+    } catch (const std::bad_alloc&) {
+        ShowZipMessage(ZipMsg::OutOfMemory, QString());
+        result = -8;
+    } catch (const std::exception& e) {
+        ShowZipMessage(ZipMsg::SpanOther, QString::fromLocal8Bit(e.what()));
+        result = -9;
+    }
+    // An incomplete set is of no use: parts written side by side in this run go again.
+    if (result != 0)
+        for (const auto& name : written)
+            QFile::remove(name);
+    m_busy = wasBusy;
+    return result;
+}
+
+// ---- self-extractors ----
+
+int TZipArchiver::ConvertToSFX() {
+    SelfExtractor sfx;
+    sfx.stubPath = m_sfxPath;
+    sfx.libraryFolder = m_libraryFolder;
+    sfx.target = m_zipFileName;
+    sfx.options = static_cast<int>(m_sfxOptions);
+    sfx.overwriteMode = static_cast<int>(m_sfxOverWriteMode);
+    sfx.texts = {m_sfxCaption, m_sfxDefaultDir, m_sfxCommandLine, m_sfxMessage};
+    const int r = WriteSelfExtractor(sfx);
+    if (r != 0) ShowZipMessage(r, QString());
+    return r;
 }

@@ -3,6 +3,8 @@
 // TZipArchiver: a non-visual component that puts files into zip archives through the zip
 // library, answers the library's callbacks, and reads the directory of the archive it names.
 
+#include "archive/ziparchiverui.h"
+#include "archive/zipcontents.h"
 #include "runtime/component.h"
 
 #include <QByteArray>
@@ -15,38 +17,13 @@
 #include <functional>
 
 struct ZipCallbackData;
+struct ZipSpanCallbacks;
 
 namespace ZipTypes {
 Q_NAMESPACE
 enum ProgressType { NewFile, ProgressUpdate, EndOfBatch, TotalFiles, TotalSize };
 Q_ENUM_NS(ProgressType)
 } // namespace ZipTypes
-
-// One entry of an archive's directory. The numeric fields are the central directory header
-// from its version-made-by field on, as they stand in the archive.
-struct ZipDirEntry {
-    quint16 MadeByVersion = 0;
-    quint16 NeededVersion = 0;
-    quint16 Flag = 0;
-    quint16 CompressionMethod = 0;
-    quint16 ModTime = 0; // MS-DOS time
-    quint16 ModDate = 0; // MS-DOS date
-    quint32 CRC32 = 0;
-    quint32 CompressedSize = 0;
-    quint32 UncompressedSize = 0;
-    quint16 FileNameLength = 0;
-    quint16 ExtraFieldLength = 0;
-    quint16 FileCommentLen = 0;
-    quint16 StartOnDiskNum = 0;
-    quint16 IntFileAttrib = 0;
-    quint32 ExtFileAttrib = 0;
-    quint32 RelOffLocalHdr = 0;
-    QString FileName;
-    QString FileComment;
-    bool Encrypted = false;
-    QByteArray ExtraData; // empty when the entry has no extra field
-};
-Q_DECLARE_METATYPE(ZipDirEntry)
 
 T_DECLARE_EVENT(TZipProgressEvent, QObject*, ZipTypes::ProgressType, QString, int)
 T_DECLARE_EVENT(TZipMessageEvent, QObject*, int, QString)
@@ -60,33 +37,6 @@ T_DECLARE_EVENT(TZipCopyZipOverwriteEvent, QObject*, QString, bool*)
 T_DECLARE_EVENT(TZipGetNextDiskEvent, QObject*, int, int, QString, bool*)
 T_DECLARE_EVENT(TZipStatusDiskEvent, QObject*, int, QString, int, int*)
 T_DECLARE_EVENT(TZipFileCommentEvent, QObject*, QString, QString*, bool*)
-
-// What the archiver shows the user. The base class is what an unattended run does: nothing is
-// shown (the message stays in LastMessage and goes to OnMessage), no password is given, and
-// every question gets its safe answer (Cancel, else No). The window installs its dialogs
-// (archive/archiverdialogs.h); tests install their own answers.
-class TZipArchiverUi {
-public:
-    enum Button { Ok = 0x1, Cancel = 0x2, Yes = 0x4, No = 0x8, Retry = 0x10 };
-
-    virtual ~TZipArchiverUi() = default;
-    // A modal box with one OK button. `owner` is the archiver's owner (may be null).
-    virtual void ShowMessage(QObject* owner, const QString& text);
-    // The password dialog; returns the typed text, or empty for Cancel.
-    virtual QString AskPassword(QObject* owner, const QString& title, const QString& prompt,
-                                const QString& ok, const QString& cancel);
-    // A question offering `buttons` (Button bits); returns the one pressed.
-    virtual Button Ask(QObject* owner, const QString& title, const QString& text, unsigned buttons);
-    // Lets the window and its buttons work while the library runs.
-    virtual void ProcessEvents();
-    // The archive's directory is being read (a wait cursor in the window).
-    virtual void SetBusy(bool busy);
-
-    // The installed user interface, or the unattended one.
-    static TZipArchiverUi& Default();
-    // Installs `ui` (not owned) for every archiver without one of its own; null: unattended.
-    static void SetDefault(TZipArchiverUi* ui);
-};
 
 class TZipArchiver : public TComponent {
     Q_OBJECT
@@ -164,7 +114,7 @@ public:
     Q_PROPERTY(QString ZipFileName READ ZipFileName WRITE SetZipFileName)
     Q_PROPERTY(QString Password READ Password WRITE SetPassword)
     Q_PROPERTY(QString SFXPath READ SFXPath WRITE SetSFXPath)
-    Q_PROPERTY(QString DLLDirectory READ DLLDirectory WRITE SetDLLDirectory)
+    Q_PROPERTY(QString DLLDirectory READ LibraryFolder WRITE SetLibraryFolder)
     Q_PROPERTY(OvrOpts SFXOverWriteMode READ SFXOverWriteMode WRITE SetSFXOverWriteMode)
     Q_PROPERTY(QString SFXCaption READ SFXCaption WRITE SetSFXCaption)
     Q_PROPERTY(QString SFXDefaultDir READ SFXDefaultDir WRITE SetSFXDefaultDir)
@@ -230,8 +180,9 @@ public:
     void SetPassword(const QString& v) { m_password = v.left(255); }
     QString SFXPath() const { return m_sfxPath; }
     void SetSFXPath(const QString& v) { m_sfxPath = v; }
-    QString DLLDirectory() const { return m_dllDirectory; }
-    void SetDLLDirectory(const QString& v);
+    // The folder looked in first for the zip library (published as DLLDirectory).
+    QString LibraryFolder() const { return m_libraryFolder; }
+    void SetLibraryFolder(const QString& v);
     OvrOpts SFXOverWriteMode() const { return m_sfxOverWriteMode; }
     void SetSFXOverWriteMode(OvrOpts v) { m_sfxOverWriteMode = v; }
     QString SFXCaption() const { return m_sfxCaption; }
@@ -295,18 +246,15 @@ public:
     bool Cancel() const { return m_cancel; }
     void SetCancel(bool v) { m_cancel = v; }
     bool Busy() const { return m_busy; }
-    const QList<ZipDirEntry>& Contents() const { return m_contents; }
-    int Count() const { return static_cast<int>(m_contents.size()); }
-    int SkippedDirCount() const { return m_skippedDirCount; }
+    const QList<ZipDirEntry>& Contents() const { return m_directory.entries; }
+    int Count() const { return static_cast<int>(m_directory.entries.size()); }
+    int SkippedDirCount() const { return m_directory.skippedDirs; }
     int BatchTotalSize() const { return m_batchTotalSize; }
-    QString ArchiveComment() const { return m_archiveComment; }
+    QString ArchiveComment() const { return m_directory.comment; }
     // The comment the next Add gives the archive (a listing sets it to what it read).
-    void SetArchiveComment(const QString& comment) { m_archiveComment = comment; }
-    // What the archiver's boxes belong to: its owner (the window), or null.
-    QObject* OwnerWindow() const { return m_ownerWindow; }
-    qint64 FirstEntryOffset() const { return m_firstEntryOffset; }
-    bool IsSpanned() const { return m_isSpanned; }
-    int LastVolume() const { return m_lastVolume; }
+    void SetArchiveComment(const QString& comment) { m_directory.comment = comment; }
+    qint64 FirstEntryOffset() const { return m_directory.firstEntryOffset; }
+    bool IsSpanned() const { return m_directory.spanned; }
 
     // Operations.
     void Add();
@@ -340,7 +288,8 @@ private:
     QString askPassword(bool confirm);
     QString askPasswordOnce(int promptNumber);
     bool askVolume(int volume, int total, const QString& drive);
-    void readDirectory();
+    // What copying onto volumes asks of the archiver.
+    ZipSpanCallbacks spanCallbacks();
 
     bool m_verbose = false;
     bool m_trace = false;
@@ -354,7 +303,7 @@ private:
     QString m_zipFileName;
     QString m_password;
     QString m_sfxPath = QStringLiteral("ZipStub.bin");
-    QString m_dllDirectory;
+    QString m_libraryFolder;
     OvrOpts m_sfxOverWriteMode = OvrConfirm;
     QString m_sfxCaption = QStringLiteral("Self-extracting Archive");
     QString m_sfxDefaultDir, m_sfxCommandLine, m_sfxMessage;
@@ -378,17 +327,20 @@ private:
     QString m_lastMessage;
     bool m_cancel = false;
     bool m_busy = false;
-    QList<ZipDirEntry> m_contents;
-    int m_skippedDirCount = 0;
+    ZipContents m_directory;
     int m_batchTotalSize = 0;
-    QString m_archiveComment;
     QObject* m_ownerWindow = nullptr;
-    qint64 m_firstEntryOffset = 0;
-    bool m_isSpanned = false;
-    int m_lastVolume = 0;
     bool m_inCallback = false;
     TZipArchiverUi* m_ui = nullptr;
 };
+
+// The zip library as an archiver asks for it: its library folder first, failures reported
+// through its messages. A null archiver names no folder and hears of nothing.
+void LoadZipLibrary(TZipArchiver* archiver);
+// Frees the library if it is loaded, whichever archiver loaded it.
+void UnloadZipLibrary(TZipArchiver* archiver);
+// GetZipLibVersion, loading the library for this call when needed; 0 when it cannot.
+int ZipLibraryVersion(TZipArchiver* archiver);
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(TZipArchiver::AddOpts)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TZipArchiver::ExtrOpts)

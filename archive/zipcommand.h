@@ -64,7 +64,6 @@ public:
     void* data() {
         return m_long ? static_cast<void*>(m_long.get()) : static_cast<void*>(m_short.get());
     }
-    bool isLongForm() const { return m_long != nullptr; }
     const ZipCommandHead& head() const { return m_long ? m_long->head : m_short->head; }
     const ZipCommandShort* shortForm() const { return m_short.get(); }
     const ZipCommandLong* longForm() const { return m_long.get(); }

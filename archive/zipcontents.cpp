@@ -1,5 +1,5 @@
-// Reading the directory of the archive named by ZipFileName.
-#include "archive/ziparchiver.h"
+#include "archive/zipcontents.h"
+
 #include "archive/zipformat.h"
 #include "archive/zipmessages.h"
 #include "platform/filename.h"
@@ -66,36 +66,9 @@ QByteArray readAt(QFile& f, qint64 pos, qint64 len) {
 
 } // namespace
 
-void TZipArchiver::ReadContents() {
-    m_contents.clear();
-    m_skippedDirCount = 0;
-    m_firstEntryOffset = 0;
-    m_isSpanned = false;
-    m_lastVolume = 0;
-    m_archiveComment.clear();
-    struct stat st {};
-    if (m_zipFileName.isEmpty() ||
-        ::stat(tarnwick::fileNameToBytes(m_zipFileName).constData(), &st) != 0 ||
-        !S_ISREG(st.st_mode)) {
-        OnDirUpdate(this);
-        return;
-    }
-    Ui().SetBusy(true);
-    try {
-        readDirectory();
-    } catch (const EZipArchiver& e) {
-        ShowZipException(e);
-    } catch (const std::bad_alloc&) {
-        ShowZipMessage(ZipMsg::OutOfMemory, QString());
-    } catch (const std::exception& e) {
-        ShowZipMessage(ZipMsg::DirOther, QString::fromLocal8Bit(e.what()));
-    }
-    Ui().SetBusy(false);
-    OnDirUpdate(this);
-}
-
 // Opens the archive by its exact bytes, never blocking and only if it is a regular file.
-static bool openArchive(QFile& f, const QString& name) {
+namespace {
+bool openArchive(QFile& f, const QString& name) {
     const int fd = ::open(tarnwick::fileNameToBytes(name).constData(),
                           O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat st {};
@@ -107,10 +80,13 @@ static bool openArchive(QFile& f, const QString& name) {
     }
     return true;
 }
+} // namespace
 
-void TZipArchiver::readDirectory() {
+void ReadZipContents(const QString& path, ZipNameCoding coding, bool keepFolderEntries,
+                     ZipContents& out, const ZipContentsCallbacks& callbacks) {
+    out = ZipContents();
     QFile f;
-    if (!openArchive(f, m_zipFileName)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
+    if (!openArchive(f, path)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
     const qint64 size = f.size();
     if (size < 22) throw EZipArchiver(ZipMsg::DirSeekRead, true);
 
@@ -128,19 +104,18 @@ void TZipArchiver::readDirectory() {
     const QByteArray comment = f.seek(endPos + 22)
                                    ? f.read(std::min<qint64>(commentLen, size - endPos - 22))
                                    : QByteArray();
-    m_archiveComment = QString::fromLocal8Bit(comment);
+    out.comment = QString::fromLocal8Bit(comment);
     if (endOfComment != size) {
         bool padding = false;
         if (endOfComment < size && size % 512 == 0 && size - endOfComment < 512) {
             const QByteArray extra = readAt(f, endOfComment, size - endOfComment);
             padding = extra.count('\0') == extra.size();
         }
-        if (!padding) ShowZipMessage(ZipMsg::DataAfterEnd, QString());
+        if (!padding) callbacks.warning(ZipMsg::DataAfterEnd);
     }
     const QByteArray head = f.seek(0) ? f.read(8) : QByteArray();
-    m_isSpanned = head.size() == 8 && u32(head.constData()) == kSpanSig &&
+    out.spanned = head.size() == 8 && u32(head.constData()) == kSpanSig &&
                   u32(head.constData() + 4) == kLocalSig;
-    m_lastVolume = thisDisk;
 
     // Archives over 4 GiB or with many entries keep the true figures in a ZIP64 record.
     qint64 recordPos = endPos;
@@ -162,10 +137,10 @@ void TZipArchiver::readDirectory() {
     qint64 dirStart;
     if (dirDisk != thisDisk) {
         // The directory lies on another volume: ask for it, then read it from the record.
-        if (!askVolume(dirDisk + 1, thisDisk + 1, QFileInfo(m_zipFileName).absolutePath()))
+        if (!callbacks.volumeWanted(dirDisk + 1, thisDisk + 1, QFileInfo(path).absolutePath()))
             throw EZipArchiver(ZipMsg::SpanAborted, false);
         f.close();
-        if (!openArchive(f, m_zipFileName)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
+        if (!openArchive(f, path)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
         dirStart = static_cast<qint64>(dirOffset);
     } else {
         dirStart = recordPos - static_cast<qint64>(dirSize);
@@ -174,7 +149,7 @@ void TZipArchiver::readDirectory() {
         const bool selfExtractor = head.startsWith("\x7f"
                                                    "ELF");
         if (dirStart != static_cast<qint64>(dirOffset) && !selfExtractor)
-            ShowZipMessage(ZipMsg::DirStartMismatch, QString());
+            callbacks.warning(ZipMsg::DirStartMismatch);
     }
 
     if (!f.seek(dirStart)) throw EZipArchiver(ZipMsg::DirSeekRead, true);
@@ -210,8 +185,8 @@ void TZipArchiver::readDirectory() {
         const int host = d.MadeByVersion >> 8;
         // A name marked as UTF-8 is UTF-8 whatever system made it; cpNone never converts.
         const bool utf8 = d.Flag & 0x800;
-        const bool oem = !utf8 && (m_codePage == cpOEM ||
-                                   (m_codePage == cpAuto &&
+        const bool oem = !utf8 && (coding == ZipNameCoding::Oem ||
+                                   (coding == ZipNameCoding::Auto &&
                                     (host == 0 || (host == 6 && (d.MadeByVersion & 0xFF) == 50))));
         if (oem) {
             d.FileName = fromOem(name);
@@ -230,16 +205,16 @@ void TZipArchiver::readDirectory() {
         const qint64 off = d.RelOffLocalHdr;
         if (least < 0 || off < least) least = off;
         if (d.FileName.endsWith(QLatin1Char('/')) || d.FileName.endsWith(QLatin1Char('\\'))) {
-            if (!m_useDirOnlyEntries) {
-                ++m_skippedDirCount;
+            if (!keepFolderEntries) {
+                ++out.skippedDirs;
                 continue;
             }
         }
-        m_contents.append(d);
-        OnNewName(this, static_cast<int>(seq), d);
+        out.entries.append(d);
+        callbacks.entryAdded(static_cast<int>(seq), d);
     }
     // Data in front of the archive (a self-extractor) shifts every entry by the same amount.
     const qint64 prefix =
         dirStart > static_cast<qint64>(dirOffset) ? dirStart - static_cast<qint64>(dirOffset) : 0;
-    m_firstEntryOffset = least < 0 ? 0 : least + prefix;
+    out.firstEntryOffset = least < 0 ? 0 : least + prefix;
 }

@@ -1,19 +1,12 @@
 #include "archive/ziplibrary.h"
 
-#include "archive/ziparchiver.h"
-#include "archive/zipmessages.h"
 #include "platform/sharedlibrary.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
 
-#ifndef TARNWICK_LIB_DIR
-#define TARNWICK_LIB_DIR ""
-#endif
-#ifndef TARNWICK_INSTALLED_LIB_DIR
-#define TARNWICK_INSTALLED_LIB_DIR ""
-#endif
+// TARNWICK_LIB_DIR and TARNWICK_INSTALLED_LIB_DIR come from the build (archive/CMakeLists.txt).
 
 namespace ZipLibrary {
 
@@ -37,39 +30,42 @@ QString SystemLibraryName() {
     return systemName().isEmpty() ? QString::fromLatin1(FileName) : systemName();
 }
 
-QStringList SystemSearch() {
-    if (!systemName().isEmpty()) return {systemName()};
-    // As Windows looks beside the program first, so do we; then in the package's private
-    // folder relative to the program, then where the build puts the library; then the
-    // loader's own order (the run path, LD_LIBRARY_PATH, the cache, the system folders).
+QStringList PrivateFolders() {
     QStringList r;
     if (QCoreApplication::instance()) {
-        const QString dir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-        const QString beside = dir + QLatin1String(FileName);
-        if (QFileInfo::exists(beside)) r << beside;
-        const QString installed =
-            dir + QLatin1String(TARNWICK_INSTALLED_LIB_DIR "/") + QLatin1String(FileName);
-        if (!QStringLiteral(TARNWICK_INSTALLED_LIB_DIR).isEmpty() && QFileInfo::exists(installed))
-            r << installed;
+        const QString dir = QCoreApplication::applicationDirPath();
+        r << dir;
+        if (!QStringLiteral(TARNWICK_INSTALLED_LIB_DIR).isEmpty())
+            r << dir + QStringLiteral("/" TARNWICK_INSTALLED_LIB_DIR);
     }
-    const QString built = QStringLiteral(TARNWICK_LIB_DIR "/") + QLatin1String(FileName);
-    if (!QStringLiteral(TARNWICK_LIB_DIR).isEmpty() && QFileInfo::exists(built)) r << built;
+    if (!QStringLiteral(TARNWICK_LIB_DIR).isEmpty()) r << QStringLiteral(TARNWICK_LIB_DIR);
+    return r;
+}
+
+QStringList SystemSearch() {
+    if (!systemName().isEmpty()) return {systemName()};
+    // Our own folders first (a copy shipped beside the program wins), then the loader's own
+    // order (the run path, LD_LIBRARY_PATH, the cache, the system folders).
+    QStringList r;
+    for (const QString& dir : PrivateFolders()) {
+        const QString path = dir + QLatin1Char('/') + QLatin1String(FileName);
+        if (QFileInfo::exists(path)) r << path;
+    }
     r << QString::fromLatin1(FileName);
     return r;
 }
 
-} // namespace ZipLibrary
-
-void LoadZipLibrary(TZipArchiver* component) {
-    auto& s = ZipLibrary::state();
+void Load(const Caller& caller) {
+    auto& s = state();
+    const auto report = [&caller](int m) {
+        if (caller.report) caller.report(m);
+    };
     QStringList candidates;
-    const QString dir = component ? component->DLLDirectory() : QString();
-    const QString inDir = dir + QLatin1Char('/') + QLatin1String(ZipLibrary::FileName);
-    if (!dir.isEmpty() && QFileInfo::exists(inDir))
+    const QString inDir = caller.folder + QLatin1Char('/') + QLatin1String(FileName);
+    if (!caller.folder.isEmpty() && QFileInfo::exists(inDir))
         candidates << inDir;
     else
-        candidates = ZipLibrary::SystemSearch();
-    // The Windows error mode has no counterpart: loading shows no dialogs.
+        candidates = SystemSearch();
     auto& loader = tarnwick::SharedLibraryLoader::Current();
     try {
         void* h = nullptr;
@@ -79,38 +75,38 @@ void LoadZipLibrary(TZipArchiver* component) {
         }
         if (!h) {
             s.handle = nullptr;
-            if (component) component->ShowZipMessage(ZipMsg::LibraryNotLoaded, QString());
+            report(ZipMsg::LibraryNotLoaded);
             return;
         }
         s.handle = h;
-        if (component && component->Trace())
-            component->ShowZipMessage(ZipMsg::LibraryLoaded, QString());
+        if (caller.trace) report(ZipMsg::LibraryLoaded);
         s.exec = reinterpret_cast<ZipLibExecFn>(loader.Symbol(h, "ZipLibExec"));
         s.version = reinterpret_cast<GetZipLibVersionFn>(loader.Symbol(h, "GetZipLibVersion"));
-        if (!s.exec && component) component->ShowZipMessage(ZipMsg::NoZipLibExec, QString());
-        if (!s.version && component)
-            component->ShowZipMessage(ZipMsg::NoGetZipLibVersion, QString());
+        if (!s.exec) report(ZipMsg::NoZipLibExec);
+        if (!s.version) report(ZipMsg::NoGetZipLibVersion);
     } catch (...) {
         // A fault while loading is reported by the messages above or not at all.
     }
 }
 
-void UnloadZipLibrary(TZipArchiver*) {
-    auto& s = ZipLibrary::state();
+void Unload() {
+    auto& s = state();
     if (s.handle) tarnwick::SharedLibraryLoader::Current().Close(s.handle);
     // The entry points went with the library: nothing may call them any more.
     s = {};
 }
 
-int ZipLibraryVersion(TZipArchiver* component) {
-    auto& s = ZipLibrary::state();
+int Version(const Caller& caller) {
+    auto& s = state();
     bool loadedHere = false;
     if (!s.handle) {
-        LoadZipLibrary(component);
+        Load(caller);
         loadedHere = s.handle != nullptr;
     }
     int v = 0;
     if (s.handle && s.version) v = s.version();
-    if (loadedHere) UnloadZipLibrary(component);
+    if (loadedHere) Unload();
     return v;
 }
+
+} // namespace ZipLibrary

@@ -70,7 +70,7 @@ const QHash<int, QString>& table() {
         {ZipMsg::SpanNoRoom, QStringLiteral("This disk has not enough free space available")},
         {ZipMsg::SpanInsertLast, QStringLiteral("Please insert last disk in set")},
         {ZipMsg::SpanInsertOf, QStringLiteral("Please insert disk volume %.1d of %.1d")},
-        {ZipMsg::SpanInDrive, QStringLiteral("\r\nin drive: %s")},
+        {ZipMsg::SpanInDrive, QStringLiteral("\nin drive: %s")},
         {ZipMsg::SpanOverwriteFile, QStringLiteral("Overwrite previous file %s")},
         {ZipMsg::SpanOverwriteDisk, QStringLiteral("Overwrite previous disk no %d")},
         {ZipMsg::SpanExe,
@@ -98,6 +98,21 @@ bool HasZipMessageText(int number) {
 QString ZipMessageText(int number) {
     const auto it = table().find(number);
     return it == table().end() ? ZipFallbackText(number) : *it;
+}
+
+QString ZipMessageWith(int number, const QString& arg) {
+    QString t = ZipMessageText(number);
+    return t.replace(QLatin1String("%s"), arg);
+}
+
+QString ZipMessageWith(int number, int a, int b) {
+    QString t = ZipMessageText(number);
+    t.replace(QLatin1String("%.1d"), QLatin1String("%d"));
+    const int first = t.indexOf(QLatin1String("%d"));
+    if (first >= 0) t.replace(first, 2, QString::number(a));
+    const int second = t.indexOf(QLatin1String("%d"));
+    if (second >= 0) t.replace(second, 2, QString::number(b));
+    return t;
 }
 
 namespace {

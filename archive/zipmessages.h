@@ -56,6 +56,9 @@ enum : int {
 
 // The text of a message number: our own table, else the fallback that names the number.
 QString ZipMessageText(int number);
+// The text with "%s" replaced by `arg`, or its first two "%d" (or "%.1d") by `a` and `b`.
+QString ZipMessageWith(int number, const QString& arg);
+QString ZipMessageWith(int number, int a, int b = 0);
 // Whether the table has a text for the number.
 bool HasZipMessageText(int number);
 // "The message table is probably not linked to the executable\nMissing String ID is: N"

@@ -1,22 +1,16 @@
-// Making a self-extracting archive: our extractor program (the stub) followed by a block of
-// settings; the zip library then adds the archive behind them.
-#include "archive/ziparchiver.h"
+#include "archive/zipsfx.h"
+
+#include "archive/ziplibrary.h"
 #include "archive/zipmessages.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#ifndef TARNWICK_LIB_DIR
-#define TARNWICK_LIB_DIR ""
-#endif
-#ifndef TARNWICK_INSTALLED_LIB_DIR
-#define TARNWICK_INSTALLED_LIB_DIR ""
-#endif
+namespace {
 
-QByteArray SfxSettingsBlock(int options, int overwriteMode, const QStringList& texts) {
+QByteArray settingsBlock(int options, int overwriteMode, const QStringList& texts) {
     QByteArray b("MPV");
     b += static_cast<char>((options & 0x3F) | ((overwriteMode & 3) << 6));
     for (const auto& t : texts) {
@@ -29,15 +23,13 @@ QByteArray SfxSettingsBlock(int options, int overwriteMode, const QStringList& t
     return b;
 }
 
-int TZipArchiver::ConvertToSFX() {
-    QStringList candidates{m_sfxPath};
-    // The installed stub lies in the package's private folder, relative to the program.
-    const QString programDir = QCoreApplication::applicationDirPath();
-    const QString installed = QStringLiteral(TARNWICK_INSTALLED_LIB_DIR).isEmpty()
-                                  ? QString()
-                                  : programDir + QStringLiteral("/" TARNWICK_INSTALLED_LIB_DIR);
-    const QStringList folders{QDir::currentPath(), programDir, installed,
-                              QString::fromUtf8(TARNWICK_LIB_DIR), m_dllDirectory};
+} // namespace
+
+int WriteSelfExtractor(const SelfExtractor& sfx) {
+    QStringList candidates{sfx.stubPath};
+    // The installed stub lies beside the zip library, in the package's private folder.
+    const QStringList folders = QStringList{QDir::currentPath()} + ZipLibrary::PrivateFolders() +
+                                QStringList{sfx.libraryFolder};
     for (const auto& d : folders) {
         if (d.isEmpty()) continue;
         candidates << d + QStringLiteral("/ZIPSTUB.BIN") << d + QStringLiteral("/ZipStub.bin");
@@ -49,26 +41,15 @@ int TZipArchiver::ConvertToSFX() {
             break;
         }
     }
-    if (stub.isEmpty()) {
-        ShowZipMessage(ZipMsg::SfxNoStub, QString());
-        return ZipMsg::SfxNoStub;
-    }
+    if (stub.isEmpty()) return ZipMsg::SfxNoStub;
     QFile in(stub);
-    if (!in.open(QIODevice::ReadOnly)) {
-        ShowZipMessage(ZipMsg::SfxStubRead, QString());
-        return ZipMsg::SfxStubRead;
-    }
+    if (!in.open(QIODevice::ReadOnly)) return ZipMsg::SfxStubRead;
     const QByteArray program = in.readAll();
-    QSaveFile out(m_zipFileName);
+    QSaveFile out(sfx.target);
     if (!out.open(QIODevice::WriteOnly) || out.write(program) != program.size() ||
-        out.write(SfxSettingsBlock(
-            static_cast<int>(m_sfxOptions), static_cast<int>(m_sfxOverWriteMode),
-            {m_sfxCaption, m_sfxDefaultDir, m_sfxCommandLine, m_sfxMessage})) < 0 ||
-        !out.commit()) {
-        ShowZipMessage(ZipMsg::SfxWriteFailed, QString());
+        out.write(settingsBlock(sfx.options, sfx.overwriteMode, sfx.texts)) < 0 || !out.commit())
         return ZipMsg::SfxWriteFailed;
-    }
-    QFile::setPermissions(m_zipFileName, QFile::permissions(m_zipFileName) | QFileDevice::ExeOwner |
-                                             QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    QFile::setPermissions(sfx.target, QFile::permissions(sfx.target) | QFileDevice::ExeOwner |
+                                          QFileDevice::ExeGroup | QFileDevice::ExeOther);
     return 0;
 }

@@ -1,13 +1,9 @@
-// Copying a finished archive onto several volumes (a spanned archive), and asking for
-// volumes. On this system a volume is a mounted removable medium; on a fixed or network
-// drive no volume is asked for and the parts are written side by side (NAME.z01, NAME.z02,
-// ..., the last one under the archive's own name).
-#include "archive/ziparchiver.h"
+#include "archive/zipspan.h"
+
 #include "archive/zipformat.h"
 #include "archive/zipmessages.h"
 #include "platform/driveprobe.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,25 +18,6 @@ using namespace ZipFormat;
 
 constexpr qint64 kPiece = 8192;
 
-bool isRemovable(const QString& dir) {
-    return tarnwick::DriveProbe::Current().IsRemovable(dir);
-}
-
-QString fmt(int number, const QString& arg) {
-    QString t = ZipMessageText(number);
-    return t.replace(QLatin1String("%s"), arg);
-}
-
-QString fmt(int number, int a, int b = 0) {
-    QString t = ZipMessageText(number);
-    t.replace(QLatin1String("%.1d"), QLatin1String("%d"));
-    const int first = t.indexOf(QLatin1String("%d"));
-    if (first >= 0) t.replace(first, 2, QString::number(a));
-    const int second = t.indexOf(QLatin1String("%d"));
-    if (second >= 0) t.replace(second, 2, QString::number(b));
-    return t;
-}
-
 struct Entry {
     QByteArray dirHeader; // 46 bytes + name + extra + comment
     qint64 localOffset = 0;
@@ -51,27 +28,10 @@ struct Entry {
 
 } // namespace
 
-bool TZipArchiver::askVolume(int volume, int total, const QString& drive) {
-    if (OnGetNextDisk.Assigned()) {
-        bool abort = false;
-        OnGetNextDisk(this, volume, total, drive, &abort);
-        return !abort;
-    }
-    if (!isRemovable(drive)) return true; // a fixed or network drive holds every part
-    QString text = total > 0 && volume == total ? ZipMessageText(ZipMsg::SpanInsertLast)
-                   : total > 0                  ? fmt(ZipMsg::SpanInsertOf, volume, total)
-                                                : fmt(ZipMsg::SpanInsert, volume);
-    text += fmt(ZipMsg::SpanInDrive, drive).replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return Ui().Ask(m_ownerWindow, QCoreApplication::applicationName(), text,
-                    TZipArchiverUi::Ok | TZipArchiverUi::Cancel) == TZipArchiverUi::Ok;
-}
-
-int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& targetName) {
-    const bool wasBusy = m_busy;
-    m_busy = true;
-    int result = 0;
+void CopyOntoVolumes(const QString& tempName, const QString& targetName,
+                     const ZipSpanLimits& limits, const ZipSpanCallbacks& callbacks,
+                     QStringList& written) {
     QFile out;
-    QStringList written;
     try {
         QFile in(tempName);
         if (!in.open(QIODevice::ReadOnly)) throw EZipArchiver(ZipMsg::SpanReadTemp, true);
@@ -121,7 +81,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
         }
 
         const QString folder = QFileInfo(targetName).absolutePath();
-        const bool removable = isRemovable(folder);
+        const bool removable = tarnwick::DriveProbe::Current().IsRemovable(folder);
         int volume = 0;      // number of the volume being written, from 0
         qint64 room = 0;     // bytes left on it
         qint64 onVolume = 0; // bytes written to it
@@ -132,23 +92,18 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
                    QStringLiteral(".z%1").arg(v + 1, 2, 10, QLatin1Char('0'));
         };
         auto openVolume = [&](int v) {
-            if (removable && v > 0 && !askVolume(v + 1, 0, folder))
+            if (removable && v > 0 && !callbacks.volumeWanted(v + 1, folder))
                 throw EZipArchiver(ZipMsg::SpanAborted, false);
-            if (m_addOptions.testFlag(AddDiskSpanErase))
-                ShowZipMessage(ZipMsg::SpanNoFormat, QString());
+            if (limits.eraseFirst) callbacks.notice(ZipMsg::SpanNoFormat);
             for (;;) {
                 qint64 free = tarnwick::DriveProbe::Current().FreeBytes(folder);
-                if (m_maxVolumeSize > 0) free = std::min<qint64>(free, m_maxVolumeSize);
-                if (v == 0) free -= m_keepFreeOnDisk1;
-                if (free >= m_minFreeVolumeSize) {
+                if (limits.maxVolumeSize > 0) free = std::min<qint64>(free, limits.maxVolumeSize);
+                if (v == 0) free -= limits.keepFreeOnFirst;
+                if (free >= limits.minFreeVolumeSize) {
                     room = free;
                     break;
                 }
-                if (Ui().Ask(m_ownerWindow, QCoreApplication::applicationName(),
-                             ZipMessageText(ZipMsg::SpanNoRoom),
-                             TZipArchiverUi::Retry | TZipArchiverUi::Cancel) !=
-                    TZipArchiverUi::Retry)
-                    throw EZipArchiver(ZipMsg::SpanAborted, false);
+                if (!callbacks.retryWithoutRoom()) throw EZipArchiver(ZipMsg::SpanAborted, false);
             }
             // The name is settled when the volume is closed; write under a working name.
             out.setFileName(targetName + QStringLiteral(".part"));
@@ -161,17 +116,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             out.close();
             const QString name = volumeName(volume, last);
             if (QFileInfo::exists(name)) {
-                int action = 0;
-                if (OnStatusDisk.Assigned()) {
-                    OnStatusDisk(this, volume, name, 1, &action);
-                } else {
-                    const auto b =
-                        Ui().Ask(m_ownerWindow, QStringLiteral("Confirm"),
-                                 fmt(ZipMsg::SpanOverwriteFile, name),
-                                 TZipArchiverUi::Yes | TZipArchiverUi::No | TZipArchiverUi::Cancel);
-                    action = b == TZipArchiverUi::Yes ? 0 : 1;
-                }
-                if (action != 0) {
+                if (!callbacks.replaceExisting(volume, name)) {
                     QFile::remove(out.fileName());
                     throw EZipArchiver(ZipMsg::SpanAborted, false);
                 }
@@ -182,7 +127,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
             if (!removable) written << name;
         };
         auto write = [&](const QByteArray& data, bool keepTogether) {
-            if (m_cancel) throw EZipArchiver(ZipMsg::SpanAborted, false);
+            if (callbacks.cancelled()) throw EZipArchiver(ZipMsg::SpanAborted, false);
             qsizetype done = 0;
             if (keepTogether && onVolume > 0 && data.size() > room - onVolume) {
                 closeVolume(false);
@@ -198,20 +143,18 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
                     throw EZipArchiver(ZipMsg::SpanWriteFailed, true);
                 done += n;
                 onVolume += n;
-                Ui().ProcessEvents();
+                callbacks.idle();
             }
         };
 
-        OnProgress(this, ZipTypes::TotalFiles, QString(), static_cast<int>(entries.size()));
-        OnProgress(this, ZipTypes::TotalSize, QString(),
-                   static_cast<int>(std::min<qint64>(size, INT_MAX)));
+        callbacks.totals(static_cast<int>(entries.size()),
+                         static_cast<int>(std::min<qint64>(size, INT_MAX)));
         openVolume(0);
         QByteArray sig(4, '\0');
         qToLittleEndian<quint32>(kSpanSig, sig.data());
         write(sig, false);
         for (auto& e : entries) {
-            OnProgress(this, ZipTypes::NewFile, e.name, static_cast<int>(e.compressedSize));
-            OnMessage(this, 0, ZipMessageText(ZipMsg::CopyingPrefix) + e.name);
+            callbacks.copying(e.name, static_cast<int>(e.compressedSize));
             const QByteArray local = readAt(e.localOffset, 30);
             if (qFromLittleEndian<quint32>(local.constData()) != kLocalSig)
                 throw EZipArchiver(ZipMsg::SpanBadHeader, true);
@@ -235,10 +178,7 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
                 left -= n;
             }
         }
-        OnProgress(this, ZipTypes::NewFile, ZipMessageText(ZipMsg::SpanCentralDir),
-                   static_cast<int>(dirSize));
-        OnMessage(this, 0,
-                  ZipMessageText(ZipMsg::CopyingPrefix) + ZipMessageText(ZipMsg::SpanCentralDir));
+        callbacks.copying(ZipMessageText(ZipMsg::SpanCentralDir), static_cast<int>(dirSize));
         QByteArray all;
         for (const auto& e : entries)
             all += e.dirHeader;
@@ -261,25 +201,12 @@ int TZipArchiver::WriteSpannedArchive(const QString& tempName, const QString& ta
         qToLittleEndian<quint16>(static_cast<quint16>(comment.size()), r + 20);
         write(endRecord + comment, true);
         closeVolume(true);
-        OnProgress(this, ZipTypes::EndOfBatch, QString(), 0);
-    } catch (const EZipArchiver& e) {
-        ShowZipException(e);
-        result = -7;
-    } catch (const std::bad_alloc&) {
-        ShowZipMessage(ZipMsg::OutOfMemory, QString());
-        result = -8;
-    } catch (const std::exception& e) {
-        ShowZipMessage(ZipMsg::SpanOther, QString::fromLocal8Bit(e.what()));
-        result = -9;
+        callbacks.finished();
+    } catch (...) {
+        if (out.isOpen()) {
+            out.close();
+            out.remove();
+        }
+        throw;
     }
-    if (out.isOpen()) {
-        out.close();
-        out.remove();
-    }
-    // An incomplete set is of no use: parts written side by side in this run go again.
-    if (result != 0)
-        for (const auto& name : written)
-            QFile::remove(name);
-    m_busy = wasBusy;
-    return result;
 }

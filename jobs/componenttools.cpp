@@ -1,8 +1,8 @@
 #include "jobs/componenttools.h"
 
-#include "archive/shellfileop.h"
 #include "archive/ziparchiver.h"
 #include "archive/ziplibrary.h"
+#include "filecopy/shellfileop.h"
 
 namespace tarnwick::jobs {
 

@@ -1,8 +1,8 @@
 #include "jobs/unattendedtools.h"
 
-#include "archive/shellfileop.h"
 #include "archive/ziparchiver.h"
 #include "archive/ziplibrary.h"
+#include "filecopy/shellfileop.h"
 #include "platform/linuxshellfileoperation.h"
 #include "platform/shellcopyui.h"
 

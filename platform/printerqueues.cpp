@@ -1,4 +1,4 @@
-#include "platform/networkshares.h"
+#include "platform/printerqueues.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
 // The backup and repair-and-compact jobs through the real window, clocks faked: names, lines,
 // labels and colours, failures, and what waits for a running job.
 #include "app/form1.h"
-#include "archive/archiverdialogs.h"
+#include "archive/dialogs/archiverdialogs.h"
 #include "controls/pickerdialogs.h"
 #include "controls/ticktimer.h"
 #include "jobs/compactjob.h"

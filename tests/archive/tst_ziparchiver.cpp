@@ -89,7 +89,7 @@ class TestZipArchiver : public QObject {
     std::unique_ptr<TZipArchiver> make() {
         auto z = std::make_unique<TZipArchiver>();
         z->SetUi(&m_ui);
-        z->SetDLLDirectory(QStringLiteral(ZIPLIB_DIR));
+        z->SetLibraryFolder(QStringLiteral(ZIPLIB_DIR));
         z->SetAddStoreSuffixes(TZipArchiver::AddStoreExts(0xFFF));
         z->OnDirUpdate = TNotifyEvent(&m_watch, "DirUpdate");
         z->OnNewName = TZipNewNameEvent(&m_watch, "NewName");

@@ -1,8 +1,8 @@
 // The boundary between the archiver and the zip library: loading, the command record in
 // both forms, the file pattern lines, the callback and its answers, the messages.
 // A stand-in library hands each command back to the test.
-#include "archive/archiverdialogs.h"
-#include "archive/passworddialog.h"
+#include "archive/dialogs/archiverdialogs.h"
+#include "archive/dialogs/passworddialog.h"
 #include "archive/ziparchiver.h"
 #include "archive/zipcommand.h"
 #include "archive/ziplibrary.h"
@@ -147,8 +147,8 @@ private slots:
         QWidget window;
         auto z = makeArchiver(&window);
         z->SetAddStoreSuffixes(TZipArchiver::AddStoreExts(0xFFF));
-        z->SetDLLDirectory(lib("fake") + "/");
-        QCOMPARE(z->DLLDirectory(), lib("fake"));
+        z->SetLibraryFolder(lib("fake") + "/");
+        QCOMPARE(z->LibraryFolder(), lib("fake"));
         QTemporaryDir dir;
         z->SetZipFileName(dir.filePath("db 07-12-2026 02-00-00.Zip"));
         z->FSpecArgsRef() << QStringLiteral("/data/base.mdb");
@@ -204,7 +204,7 @@ private slots:
     void optionsReachTheirFields() {
         auto z = makeArchiver();
         z->SetUnattended(true);
-        z->SetDLLDirectory(lib("fake"));
+        z->SetLibraryFolder(lib("fake"));
         z->SetZipFileName("/tmp/never-written.zip");
         z->SetAddOptions(TZipArchiver::AddDirNames | TZipArchiver::AddRecurseDirs |
                          TZipArchiver::AddFreshen | TZipArchiver::AddUpdate |
@@ -261,7 +261,7 @@ private slots:
         setFakeVersion(150);
         auto z = makeArchiver();
         z->SetUnattended(true);
-        z->SetDLLDirectory(lib("fake"));
+        z->SetLibraryFolder(lib("fake"));
         z->SetZipFileName("/tmp/old.zip");
         z->SetTempDir("/var/tmp");
         z->SetFSpecArgs({">/a/*.mdb<pw", "|b.mdb", "c.mdb"});
@@ -289,7 +289,7 @@ private slots:
         setFakeVersion(155);
         auto z = makeArchiver();
         z->SetUnattended(true);
-        z->SetDLLDirectory(lib("fake"));
+        z->SetLibraryFolder(lib("fake"));
         z->SetAddOptions(TZipArchiver::AddArchiveOnly);
         z->SetZipFileName("/tmp/x.zip");
         z->SetTempDir("/var/tmp");
@@ -569,7 +569,7 @@ private slots:
     void missingLibrary() {
         QTemporaryDir empty;
         auto z = makeArchiver();
-        z->SetDLLDirectory(empty.path());
+        z->SetLibraryFolder(empty.path());
         z->SetZipFileName(empty.filePath("a.zip"));
         z->SetFSpecArgs({"/x/a.mdb"});
         z->Add();
@@ -585,7 +585,7 @@ private slots:
         QTemporaryDir empty;
         ZipLibrary::SetSystemLibraryName(lib("fake") + "/libziplib.so");
         auto z = makeArchiver();
-        z->SetDLLDirectory(empty.path());
+        z->SetLibraryFolder(empty.path());
         LoadZipLibrary(z.get());
         QVERIFY(ZipLibrary::state().handle);
         QCOMPARE(z->ZipLibraryVersion(), 160);
@@ -607,7 +607,7 @@ private slots:
         auto z = makeArchiver();
         z->SetUnattended(true);
         z->SetTrace(true);
-        z->SetDLLDirectory(lib(kind.toLatin1().constData()));
+        z->SetLibraryFolder(lib(kind.toLatin1().constData()));
         z->SetZipFileName("/tmp/none.zip");
         z->SetFSpecArgs({"/x/a.mdb"});
         QStringList messages;
@@ -624,7 +624,7 @@ private slots:
     void busyRefusesSecondAdd() {
         auto z = makeArchiver();
         z->SetUnattended(true);
-        z->SetDLLDirectory(lib("fake"));
+        z->SetLibraryFolder(lib("fake"));
         z->SetZipFileName("/tmp/busy.zip");
         z->SetFSpecArgs({"/x/a.mdb"});
         Events ev;
@@ -678,7 +678,7 @@ private slots:
         QFETCH(int, message);
         auto z = makeArchiver();
         z->SetUnattended(true);
-        z->SetDLLDirectory(lib("fake"));
+        z->SetLibraryFolder(lib("fake"));
         z->SetZipFileName(archive);
         z->SetFSpecArgs(specs);
         z->SetAddOptions(TZipArchiver::AddOpts(options));

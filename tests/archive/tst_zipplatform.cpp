@@ -25,7 +25,7 @@ class TestZipPlatform : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() {
-        UnloadZipLibrary(nullptr);
+        ZipLibrary::Unload();
         ZipLibrary::SetSystemLibraryName(QString());
     }
 
@@ -35,18 +35,18 @@ private slots:
             {"ZipLibExec", reinterpret_cast<void*>(&fakeExec)},
             {"GetZipLibVersion", reinterpret_cast<void*>(&fakeVersion)}};
         ZipLibrary::SetSystemLibraryName("libziplib-fake.so");
-        LoadZipLibrary(nullptr);
+        ZipLibrary::Load({});
         const ZipLibrary::State loaded = ZipLibrary::state();
         QVERIFY(loaded.handle);
         QCOMPARE(loaded.version(), 4321);
-        UnloadZipLibrary(nullptr);
+        ZipLibrary::Unload();
         QCOMPARE(loader.closed, QList<void*>{loaded.handle});
         QVERIFY(!ZipLibrary::state().handle);
         QVERIFY(!ZipLibrary::state().exec);
         QVERIFY(!ZipLibrary::state().version);
 
         // Loaded only for the question, and let go again.
-        QCOMPARE(ZipLibraryVersion(nullptr), 4321);
+        QCOMPARE(ZipLibrary::Version({}), 4321);
         QCOMPARE(loader.closed.size(), 2);
         QVERIFY(!ZipLibrary::state().exec);
     }

@@ -2,7 +2,7 @@
 // file systems that are read-only or full.
 
 #include "platform/linuxshellfileoperation.h"
-#include "platform/qtshellcopyui.h"
+#include "platform/widgets/qtshellcopyui.h"
 #include "tests/common/tmpfs.h"
 
 #include <QApplication>

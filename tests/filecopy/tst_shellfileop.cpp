@@ -1,7 +1,7 @@
 // The copy component: its source list, the flags it asks for, its result, and a real copy
 // through it.
 
-#include "archive/shellfileop.h"
+#include "filecopy/shellfileop.h"
 #include "platform/linuxshellfileoperation.h"
 #include "runtime/classregistry.h"
 

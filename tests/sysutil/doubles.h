@@ -2,9 +2,10 @@
 
 // Test doubles for the system services behind the system utilities.
 
+#include "platform/desktop/networkshares.h"
 #include "platform/memoryblocks.h"
 #include "platform/memoryinfo.h"
-#include "platform/networkshares.h"
+#include "platform/printerqueues.h"
 #include "platform/processor.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 // The network dialogs against a real Samba server on 127.0.0.1, mounted through GVfs on a
 // private session bus. gvfs-samba.sh sets all of that up and runs this test inside it.
-#include "platform/networkshares.h"
-#include "sysutil/netdialogs.h"
+#include "platform/desktop/networkshares.h"
+#include "sysutil/widgets/netdialogs.h"
 
 #include <QFile>
 #include <QTest>

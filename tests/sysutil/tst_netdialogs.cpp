@@ -1,5 +1,5 @@
 #include "app/form1.h"
-#include "sysutil/netdialogs.h"
+#include "sysutil/widgets/netdialogs.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 // The single-instance guard with real processes: the program itself as the second copy.
-#include "sysutil/singleinstance.h"
+#include "sysutil/widgets/singleinstance.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // tarnwick-copy: copies files into a folder the way a plain backup does, with the same
 // progress window, collision renaming and error questions.
 
-#include "archive/shellfileop.h"
+#include "filecopy/shellfileop.h"
 #include "platform/filename.h"
 #include "platform/linuxshellfileoperation.h"
-#include "platform/qtshellcopyui.h"
+#include "platform/widgets/qtshellcopyui.h"
 #include "tools/common/cli.h"
 #include "tools/common/output.h"
 

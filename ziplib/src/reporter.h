@@ -27,7 +27,6 @@ public:
     bool progress(uint64_t bytes);
 
     bool stopped() const { return m_stopped; }
-    bool hasCallback() const { return m_fn != nullptr; }
 
 private:
     ZipCallbackFn m_fn;

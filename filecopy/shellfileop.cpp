@@ -1,4 +1,4 @@
-#include "archive/shellfileop.h"
+#include "filecopy/shellfileop.h"
 
 #include "platform/filename.h"
 #include "runtime/classregistry.h"

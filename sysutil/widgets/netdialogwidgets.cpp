@@ -1,6 +1,7 @@
-#include "sysutil/netdialogwidgets.h"
+#include "sysutil/widgets/netdialogwidgets.h"
 
-#include "platform/networkshares.h"
+#include "platform/desktop/networkshares.h"
+#include "platform/printerqueues.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

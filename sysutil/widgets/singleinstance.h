@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/instancelock.h"
+#include "platform/desktop/instancelock.h"
 #include "runtime/component.h"
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "sysutil/singleinstance.h"
+#include "sysutil/widgets/singleinstance.h"
 
 #include "runtime/classregistry.h"
 

@@ -1,6 +1,6 @@
-#include "archive/archiverdialogs.h"
+#include "archive/dialogs/archiverdialogs.h"
 
-#include "archive/passworddialog.h"
+#include "archive/dialogs/passworddialog.h"
 
 #include <QApplication>
 #include <QMessageBox>

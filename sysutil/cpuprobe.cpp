@@ -1,4 +1,4 @@
-#include "sysutil/pentiummmx.h"
+#include "sysutil/cpuprobe.h"
 
 #include "platform/processor.h"
 #include "runtime/classregistry.h"
@@ -36,8 +36,8 @@ QString TPentiumMMX::VendorString() const {
 std::uint32_t TPentiumMMX::leaf1Eax(const char* property) const {
     if (Processor::current().cpuid(0).eax >= 1) return Processor::current().cpuid(1).eax;
     if (m_errorEnable)
-        throw EPentiumMMXError(QStringLiteral("CPU not supported %1").arg(QLatin1String(property)),
-                               NotSupportedCode);
+        throw ECpuProbeError(QStringLiteral("CPU not supported %1").arg(QLatin1String(property)),
+                             NotSupportedCode);
     return 0;
 }
 
@@ -66,7 +66,7 @@ int TPentiumMMX::FeatureFlags() const {
     const Processor& p = Processor::current();
     if (p.cpuid(0).eax >= 1) return static_cast<int>(p.cpuid(1).edx);
     if (m_errorEnable)
-        throw EPentiumMMXError(QStringLiteral("CPU not supported FeatureFlags"), NotSupportedCode);
+        throw ECpuProbeError(QStringLiteral("CPU not supported FeatureFlags"), NotSupportedCode);
     return 0;
 }
 
@@ -156,6 +156,6 @@ void TPentiumMMX::MmxOperate(std::uint8_t operation, std::uint64_t first, std::u
 #endif
 }
 
-void RegisterPentiumMMX() {
+void RegisterCpuProbe() {
     TClassRegistry::Register<TPentiumMMX>();
 }

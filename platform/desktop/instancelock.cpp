@@ -1,4 +1,4 @@
-#include "platform/instancelock.h"
+#include "platform/desktop/instancelock.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/qtshellcopyui.h"
+#include "platform/widgets/qtshellcopyui.h"
 
 #include "platform/linuxshellfileoperation.h"
 

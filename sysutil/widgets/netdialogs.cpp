@@ -1,7 +1,7 @@
-#include "sysutil/netdialogs.h"
+#include "sysutil/widgets/netdialogs.h"
 
 #include "runtime/classregistry.h"
-#include "sysutil/netdialogwidgets.h"
+#include "sysutil/widgets/netdialogwidgets.h"
 
 #include <QApplication>
 

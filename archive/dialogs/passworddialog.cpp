@@ -1,4 +1,4 @@
-#include "archive/passworddialog.h"
+#include "archive/dialogs/passworddialog.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // Network shares through GIO, which hands them to the GVfs daemons on the session bus: the
 // same road `gio mount` takes, without a child process or a terminal to answer prompts.
 
-#include "platform/networkshares.h"
+#include "platform/desktop/networkshares.h"
 
 // GLib names a structure member "signals", which Qt defines as a keyword.
 #ifdef signals

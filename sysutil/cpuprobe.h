@@ -6,9 +6,9 @@
 #include <cstdint>
 
 // Raised by TPentiumMMX when the processor offers no identity leaf.
-class EPentiumMMXError : public Exception {
+class ECpuProbeError : public Exception {
 public:
-    EPentiumMMXError(const QString& message, int code) : Exception(message), m_code(code) {}
+    ECpuProbeError(const QString& message, int code) : Exception(message), m_code(code) {}
     int ErrorCode() const { return m_code; }
 
 private:
@@ -43,7 +43,7 @@ public:
     bool MMXsupport() const;
     QString VendorString() const;
     // Fields of leaf 1 (Model and Family with their extended parts); without it they raise
-    // EPentiumMMXError when ErrorEnable is set and are 0 otherwise.
+    // ECpuProbeError when ErrorEnable is set and are 0 otherwise.
     uchar SteppingID() const;
     uchar Model() const;
     ushort Family() const;
@@ -67,4 +67,4 @@ private:
 };
 
 // Lets window descriptions name TPentiumMMX.
-void RegisterPentiumMMX();
+void RegisterCpuProbe();

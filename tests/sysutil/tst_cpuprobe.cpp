@@ -1,4 +1,4 @@
-#include "sysutil/pentiummmx.h"
+#include "sysutil/cpuprobe.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -250,7 +250,7 @@ private slots:
             try {
                 get();
                 QFAIL(qPrintable(name + " raised nothing"));
-            } catch (const EPentiumMMXError& e) {
+            } catch (const ECpuProbeError& e) {
                 QCOMPARE(e.Message(), QStringLiteral("CPU not supported ") + name);
                 QCOMPARE(e.ErrorCode(), 0x00010001);
             }
@@ -267,4 +267,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestPentiumMMX)
-#include "tst_pentiummmx.moc"
+#include "tst_cpuprobe.moc"
