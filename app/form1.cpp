@@ -176,8 +176,10 @@ void TForm1::FormCreate(QObject*) {
     Edit1->setText(OvDaoDatabase1->VersionInfo());
     cgMemory->SetMax(MemDefrag1->TotalMemory());
     KeepOnScreen(design);
-    // Once the window runs, as its restored switches have armed the clocks.
-    QTimer::singleShot(0, this, &TForm1::CatchUpMissedRuns);
+    // Once the window runs, as its restored switches have armed the clocks. A second copy only
+    // brings the first forward and ends.
+    const TPreviousInstance* previous = TPreviousInstance::Instance();
+    if (!previous || !previous->Exists()) QTimer::singleShot(0, this, &TForm1::CatchUpMissedRuns);
 }
 
 // A hand-edited or foreign settings file, or a screen that is gone, must not leave the
