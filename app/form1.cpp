@@ -107,6 +107,9 @@ void TForm1::ComponentsCreated() {
     BIND(Label13);
     BIND(CheckBox1);
     BIND(SpeedButton4);
+    BIND(CheckBox3);
+    BIND(CheckBox4);
+    BIND(ValueSpinEdit4);
     BIND(ComboBox2);
     BIND(RichEdit1);
     BIND(RichEdit2);
@@ -173,6 +176,10 @@ void TForm1::FormCreate(QObject*) {
     Edit1->setText(OvDaoDatabase1->VersionInfo());
     cgMemory->SetMax(MemDefrag1->TotalMemory());
     KeepOnScreen(design);
+    // Once the window runs, as its restored switches have armed the clocks. A second copy only
+    // brings the first forward and ends.
+    const TPreviousInstance* previous = TPreviousInstance::Instance();
+    if (!previous || !previous->Exists()) QTimer::singleShot(0, this, &TForm1::CatchUpMissedRuns);
 }
 
 // A hand-edited or foreign settings file, or a screen that is gone, must not leave the

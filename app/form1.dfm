@@ -66,6 +66,16 @@ object Form1: TForm1
         'e on position.'
       OnChange = ValueSpinEdit1Change
     end
+    object CheckBox3: TCheckBox
+      Left = 14
+      Top = 84
+      Width = 150
+      Height = 20
+      Caption = 'Catch up missed runs'
+      Hint = 
+        'Mouse click on box to run a backup that was'#13#10'missed while the computer was off or asleep,'#13#10 +
+        'or Tarnwick was not running, as soon as'#13#10'Tarnwick starts or the computer wakes up.'
+    end
     object SwitchHousing1: TScrewPanel
       Left = 168
       Top = 22
@@ -141,6 +151,22 @@ object Form1: TForm1
       InitialDir = 'C:\My Documents\'
       Hint = 'Where do you want the files'#13#10'to be saved?'
       OnChange = Backup1Change
+    end
+    object Label17: TLabel
+      Left = 184
+      Top = 100
+      Caption = 'Keep'
+    end
+    object ValueSpinEdit4: TValueSpinEdit
+      Left = 212
+      Top = 96
+      Width = 38
+      Height = 22
+      MaxValue = 999
+      ReturnIsTab = True
+      Hint = 
+        'How many backups of each database to keep'#13#10'in the backup folder.  Older ones are remov' +
+        'ed'#13#10'after a good backup.  0 keeps them all.'
     end
     object CheckBox2: TCheckBox
       Left = 14
@@ -308,6 +334,16 @@ object Form1: TForm1
         'Mouse click on box to select Memory Defrag'#13#10'before compacting.  Doing a Memory' +
         ' Defragmention'#13#10'speeds up the compacting process up to 25% by '#13#10'freeing-up usa' +
         'ble Total Free Memory.'
+    end
+    object CheckBox4: TCheckBox
+      Left = 14
+      Top = 168
+      Width = 150
+      Height = 20
+      Caption = 'Catch up missed runs'
+      Hint = 
+        'Mouse click on box to run a Repair/Compact that'#13#10'was missed while the computer was off or' +
+        ' asleep,'#13#10'or Tarnwick was not running, as soon as'#13#10'Tarnwick starts or the computer wakes up.'
     end
     object SpeedButton4: TSpeedButton
       Left = 146
@@ -720,7 +756,10 @@ object Form1: TForm1
       'CheckBox1;State;cbUnchecked;Compact;Defrag;1;0'
       'CheckBox2;State;cbUnchecked;Backup;Zip;1;0'
       'FilenameEdit1;DialogFiles;;Compact;dialogfiles;1;0'
-      'Backup1;DialogFiles;;Backup;dialogfiles;1;0')
+      'Backup1;DialogFiles;;Backup;dialogfiles;1;0'
+      'ValueSpinEdit4;Value;0;Backup;Keep;1;0'
+      'CheckBox3;Checked;0;Backup;CatchUp;1;0'
+      'CheckBox4;Checked;0;Compact;CatchUp;1;0')
   end
   object MemDefrag1: TMemDefrag
     OnBeforeDefrag = MemDefrag1BeforeDefrag

@@ -55,6 +55,8 @@ public:
     TDirectoryEdit* DirectoryEdit1 = nullptr;
     TCheckBox* CheckBox2 = nullptr;
     TSpeedButton* SpeedButton3 = nullptr;
+    TCheckBox* CheckBox3 = nullptr;           // catch up missed backups
+    TValueSpinEdit* ValueSpinEdit4 = nullptr; // backups kept per database
     // Repair and compact area
     TLabel* Label11 = nullptr;
     TBevel* Bevel2 = nullptr;
@@ -66,6 +68,7 @@ public:
     TFilenameEdit* FilenameEdit1 = nullptr;
     TCheckBox* CheckBox1 = nullptr;
     TSpeedButton* SpeedButton4 = nullptr;
+    TCheckBox* CheckBox4 = nullptr; // catch up missed repairs and compactions
     // Shutdown area
     TValueSpinEdit* ValueSpinEdit3 = nullptr;
     TToggleSwitch* ToggleSwitch3 = nullptr;
@@ -120,6 +123,9 @@ public:
     // How a termination signal ends the program: a running file job stops at its next file,
     // queued ones are dropped, and the window closes as the user would close it.
     void EndAtSafePoint();
+    // Runs, once and at once, each job with "Catch up missed runs" whose switch is on and whose
+    // alarm went off since its last run (the start does this).
+    void CatchUpMissedRuns();
 
 signals:
     // A file job has ended and its lines are shown.
@@ -190,6 +196,9 @@ private:
         QString late; // why it starts late, for its log line
     };
     void requestFileJob(FileJob job, bool byAlarm, QString late);
+    // A job's alarm went off: runs it unless it ran for this alarm already.
+    void timedRun(FileJob job);
+    void recordLastRun(FileJob job);
     void startBackup(bool byAlarm, const QString& late);
     void startCompact(bool byAlarm, const QString& late);
     void runBackupHere(std::shared_ptr<tarnwick::jobs::RunningJob> held,

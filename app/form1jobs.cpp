@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace jobs = tarnwick::jobs;
@@ -130,19 +131,17 @@ void TForm1::addJobLine(FileJob job, const QString& line, bool failure) {
 }
 
 void TForm1::AlarmClock2Alarm(QObject* Sender) {
-    const bool byAlarm = Sender == AlarmClock2;
-    requestFileJob(FileJob::Backup, byAlarm,
-                   byAlarm && AlarmClock2->AlarmLate()
-                       ? QStringLiteral("the clock jumped past its time")
-                       : QString());
+    if (Sender == AlarmClock2)
+        timedRun(FileJob::Backup);
+    else
+        requestFileJob(FileJob::Backup, false, {});
 }
 
 void TForm1::AlarmClock1Alarm(QObject* Sender) {
-    const bool byAlarm = Sender == AlarmClock1;
-    requestFileJob(FileJob::Compact, byAlarm,
-                   byAlarm && AlarmClock1->AlarmLate()
-                       ? QStringLiteral("the clock jumped past its time")
-                       : QString());
+    if (Sender == AlarmClock1)
+        timedRun(FileJob::Compact);
+    else
+        requestFileJob(FileJob::Compact, false, {});
 }
 
 void TForm1::requestFileJob(FileJob job, bool byAlarm, QString late) {
@@ -258,6 +257,7 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
         notStarted(FileJob::Backup);
         return;
     }
+    if (byAlarm) recordLastRun(FileJob::Backup);
     if (!free)
         addJobLine(
             FileJob::Backup,
@@ -266,7 +266,8 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
             false);
     setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
     const jobs::BackupRequest request{Backup1->FileName(), Backup1->DialogFiles(),
-                                      DirectoryEdit1->text(), CheckBox2->isChecked()};
+                                      DirectoryEdit1->text(), CheckBox2->isChecked(),
+                                      std::max(0, ValueSpinEdit4->Value())};
     if (free && !byAlarm) {
         // A person is there to answer the copy and the archiver: their boxes run here.
         runBackupHere(std::move(held), request);
@@ -332,6 +333,8 @@ void TForm1::showBackupResult(const jobs::BackupResult& result, bool zip, bool b
     const bool failed = result.outcome == jobs::BackupResult::Failed;
     for (const QString& line : {result.line, result.reason})
         if (!line.isEmpty()) addJobLine(FileJob::Backup, line, failed);
+    for (const QString& line : result.removed)
+        addJobLine(FileJob::Backup, line, false);
     for (const QString& w : result.warnings)
         addJobLine(FileJob::Backup, jobs::warningLine(w), true);
     if (failed) {
@@ -382,6 +385,7 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
         notStarted(FileJob::Compact);
         return;
     }
+    if (byAlarm) recordLastRun(FileJob::Compact);
     if (!free)
         addJobLine(FileJob::Compact,
                    QStringLiteral("Repair/Compact waits for %1 to end  ")

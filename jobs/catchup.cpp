@@ -45,24 +45,42 @@ QString saveLastRun(TimedJob job, const QDateTime& when) {
     return {};
 }
 
-QString whyNoCatchUp(TimedJob job, const QDateTime& now) {
-    if (!isOn(readValue(job, QStringLiteral("CatchUp"))))
+QDateTime lastAlarm(QTime alarm, const QDateTime& now) {
+    QDateTime at(now.date(), alarm, Qt::LocalTime);
+    return at > now ? at.addDays(-1) : at;
+}
+
+bool ranFor(const QDateTime& due, const QDateTime& last, const QDateTime& now) {
+    return last.isValid() && last >= due && last <= now.addDays(1);
+}
+
+QString whyNoCatchUp(TimedJob job, const CatchUpState& state, const QDateTime& now) {
+    if (!state.catchUp)
         return QStringLiteral("catching up is not turned on ([%1] CatchUp)").arg(section(job));
-    const QString switchKey =
-        job == TimedJob::Backup ? QStringLiteral("State1") : QStringLiteral("State2");
-    if (!isOn(readValue(job, switchKey))) return QStringLiteral("the job's switch is off");
+    if (!state.switchOn) return QStringLiteral("the job's switch is off");
+    if (!state.alarm.isValid()) return QStringLiteral("no alarm time is saved");
+    if (ranFor(lastAlarm(state.alarm, now), state.lastRun, now))
+        return QStringLiteral("it ran at %1, after its alarm time")
+            .arg(state.lastRun.toString(Qt::ISODate));
+    return {};
+}
+
+CatchUpState savedCatchUpState(TimedJob job) {
+    CatchUpState state;
+    state.catchUp = isOn(readValue(job, QStringLiteral("CatchUp")));
+    state.switchOn = isOn(readValue(job, job == TimedJob::Backup ? QStringLiteral("State1")
+                                                                 : QStringLiteral("State2")));
     bool ok = false;
     // The alarm time is stored as a fraction of a day.
     const double day = QLocale::c().toDouble(readValue(job, QStringLiteral("Time")), &ok);
-    if (!ok || day < 0 || day >= 1) return QStringLiteral("no alarm time is saved");
-    const QTime at = QTime(0, 0).addMSecs(static_cast<int>(day * 86400000.0 + 0.5));
-    // The last moment the alarm would have gone off.
-    QDateTime alarm(now.date(), at, Qt::LocalTime);
-    if (alarm > now) alarm = alarm.addDays(-1);
-    const QDateTime last = lastRun(job);
-    if (last.isValid() && last >= alarm)
-        return QStringLiteral("it ran at %1, after its alarm time").arg(last.toString(Qt::ISODate));
-    return {};
+    if (ok && day >= 0 && day < 1)
+        state.alarm = QTime(0, 0).addMSecs(static_cast<int>(day * 86400000.0 + 0.5));
+    state.lastRun = lastRun(job);
+    return state;
+}
+
+QString whyNoCatchUp(TimedJob job, const QDateTime& now) {
+    return whyNoCatchUp(job, savedCatchUpState(job), now);
 }
 
 } // namespace tarnwick::jobs

@@ -47,6 +47,8 @@ filenames=$work/data/Sales.mdb
 dialogfiles=$files
 ToDir=$work/backups
 Zip=cbChecked
+Keep=3
+CatchUp=1
 [Compact]
 Hx1=$work/data/Sales.mdb
 dialogfiles=$files

@@ -4,6 +4,7 @@
 #include "archive/dialogs/archiverdialogs.h"
 #include "controls/pickerdialogs.h"
 #include "controls/ticktimer.h"
+#include "jobs/catchup.h"
 #include "jobs/compactjob.h"
 #include "jobs/joblock.h"
 #include "platform/formatsettings.h"
@@ -52,6 +53,10 @@ public:
     void setTime(QTime t) {
         QMutexLocker lock(&mutex);
         last.setTime(t);
+    }
+    void setDateTime(const QDateTime& t) {
+        QMutexLocker lock(&mutex);
+        last = t;
     }
     void setStepping(bool on) {
         QMutexLocker lock(&mutex);
@@ -221,6 +226,7 @@ private slots:
         *copyUi = ScriptedShellCopyUi();
         clock.onRead = nullptr;
         clock.setStepping(false);
+        clock.setDateTime(QDateTime(QDate(2026, 12, 7), QTime(2, 0)));
     }
 
     void zipBackupAtItsAlarm() {
@@ -307,6 +313,20 @@ private slots:
         QCOMPARE(form.RichEdit1->Lines(), QStringList{line + stamp()});
         QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
         QCOMPARE(color(form.Label4), QColor(0, 0, 0));
+    }
+
+    // With Keep, a run removes the older backups of its database and logs each removal.
+    void keepRemovesOldBackupsAndSaysSo() {
+        const QStringList files = {file("a/One.mdb", "first")};
+        TForm1 form;
+        prepareBackup(form, files, false);
+        form.ValueSpinEdit4->SetValue(1);
+        form.SpeedButton3->click();
+        form.SpeedButton3->click();
+        QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files), QStringList{"One (1).mdb"});
+        const QStringList lines = form.RichEdit1->Lines();
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[2], "Removed old backup " + out + "/One.mdb  " + stamp());
     }
 
     void abortedCopyLogsNothing() {
@@ -609,6 +629,58 @@ private slots:
         }
         QCOMPARE(form.RichEdit1->Lines(), lines);
         QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files), QStringList{"One.mdb"});
+    }
+
+    // A backup missed while the window was not running runs at once, saying which run it
+    // catches up; the alarm's time coming round again after the clock is set back does not
+    // run it twice, and a jump over midnight and the next alarm still runs the next day's.
+    void catchUpRunsOnceAcrossClockJumps() {
+        const QStringList files = {file("a/One.mdb", "first")};
+        const QDate day(2026, 12, 7);
+        clock.setDateTime(QDateTime(day, QTime(3, 0)));
+        TForm1 form;
+        stopClocks(form);
+        prepareBackup(form, files, false);
+        form.CheckBox3->setChecked(true);
+        QVERIFY(jobs::saveLastRun(jobs::TimedJob::Backup, QDateTime(day.addDays(-1), QTime(2, 0)))
+                    .isEmpty());
+        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        form.CatchUpMissedRuns();
+        QVERIFY(finished.wait(120000));
+        QStringList lines = {
+            "Backup started late: catch-up of the run missed at 12/7/2026 2:00:00 AM  " + stamp(),
+            "Backup Successful  " + stamp()};
+        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(jobs::lastRun(jobs::TimedJob::Backup), QDateTime(day, QTime(3, 0)));
+
+        // Set back over 02:00, and the window started again.
+        for (QTime t : {QTime(1, 59, 30), QTime(2, 0), QTime(2, 0, 30)}) {
+            clock.setTime(t);
+            form.AlarmClock2->TimerTick(form.AlarmClock2);
+            QVERIFY(!form.FileJobRunning());
+        }
+        form.CatchUpMissedRuns();
+        QVERIFY(!form.FileJobRunning());
+
+        // Forward from the evening over midnight and the next alarm: that day's run, once.
+        clock.setDateTime(QDateTime(day, QTime(23, 0)));
+        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        clock.setDateTime(QDateTime(day.addDays(1), QTime(5, 0)));
+        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        QVERIFY(finished.wait(120000));
+        lines << "Backup started late: catch-up of the run missed at 12/8/2026 2:00:00 AM  " +
+                     stamp()
+              << "Backup Successful  " + stamp();
+        QCOMPARE(form.RichEdit1->Lines(), lines);
+        for (QTime t : {QTime(5, 0, 30), QTime(1, 59, 30), QTime(2, 0), QTime(2, 0, 30)}) {
+            clock.setTime(t);
+            form.AlarmClock2->TimerTick(form.AlarmClock2);
+            QVERIFY(!form.FileJobRunning());
+        }
+        form.CatchUpMissedRuns();
+        QVERIFY(!form.FileJobRunning());
+        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files).size(), 2);
     }
 };
 

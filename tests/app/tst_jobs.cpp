@@ -116,7 +116,10 @@ private slots:
         form.ValueSpinEdit1->SetTimeValue(0.5);
         form.ToggleSwitch1->SetStateOn(true);
         QVERIFY(form.AlarmClock2->AlarmEnabled());
-        form.CheckBox2->click(); // "Zip Backup" does not disarm
+        // Neither do "Zip Backup", "Keep" and catching up.
+        form.CheckBox2->click();
+        form.CheckBox3->click();
+        form.ValueSpinEdit4->SetValue(2);
         QVERIFY(form.ToggleSwitch1->StateOn());
 
         form.ValueSpinEdit1->SetTimeValue(0.6);

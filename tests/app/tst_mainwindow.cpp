@@ -2,6 +2,8 @@
 #include "controls/graphics.h"
 #include "controls/pickerdialogs.h"
 
+#include "jobs/catchup.h"
+#include "jobs/savedsettings.h"
 #include "platform/registry.h"
 
 #include <QFile>
@@ -79,6 +81,8 @@ private slots:
             form.ComboBox1->SetText("3.5");
             form.ComboBox2->SetText("Reboot");
             form.CheckBox1->SetState(TCheckBox::cbChecked);
+            form.ValueSpinEdit4->SetValue(5);
+            form.CheckBox4->setChecked(true);
         }
         TForm1 form;
         // A line holding "|" comes back split there.
@@ -88,6 +92,16 @@ private slots:
         QCOMPARE(form.ComboBox2->Text(), QStringLiteral("Reboot"));
         QCOMPARE(form.CheckBox1->State(), TCheckBox::cbChecked);
         QCOMPARE(form.CheckBox2->State(), TCheckBox::cbUnchecked);
+        QCOMPARE(form.ValueSpinEdit4->Value(), 5);
+        QVERIFY(form.CheckBox4->isChecked());
+        QVERIFY(!form.CheckBox3->isChecked());
+        // As tarnwick-run reads them: catching up is on for the compaction alone.
+        using namespace tarnwick::jobs;
+        QCOMPARE(readSavedSettings().backup.keep, 5);
+        const QDateTime now = QDateTime::currentDateTime();
+        QCOMPARE(whyNoCatchUp(TimedJob::Backup, now),
+                 QStringLiteral("catching up is not turned on ([Backup] CatchUp)"));
+        QCOMPARE(whyNoCatchUp(TimedJob::Compact, now), QStringLiteral("the job's switch is off"));
     }
 
     // Logs saved when entries ended with a line feed and a carriage return load clean.

@@ -93,6 +93,37 @@ bool setFakeClock(const QString& clockFile, QTime t) {
            f.write(QByteArray::number(offset).prepend(offset < 0 ? "" : "+") + "s\n") > 0;
 }
 
+// An X server on a display of its own, ended when the object goes.
+struct XServer {
+    QProcess process;
+    QByteArray display;
+    ~XServer() {
+        if (process.state() == QProcess::NotRunning) return;
+        process.terminate();
+        if (!process.waitForFinished(20000)) process.kill();
+        process.waitForFinished(5000);
+    }
+    // False when it did not start or never took a client.
+    bool start() {
+        // Without -noreset the server resets whenever its last client leaves.
+        process.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                               "-noreset"});
+        if (!QTest::qWaitFor([&] { return process.canReadLine(); }, 30000)) return false;
+        display = ":" + process.readLine().trimmed();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        // The server takes clients a little after it names its display.
+        return QTest::qWaitFor(
+            [&] {
+                QProcess probe;
+                probe.setProcessEnvironment(env);
+                probe.start("xprop", {"-root", "-notype", "_NET_SUPPORTED"});
+                return probe.waitForFinished(10000) && probe.exitCode() == 0;
+            },
+            60000);
+    }
+};
+
 } // namespace
 
 class TestProgram : public QObject {
@@ -153,6 +184,7 @@ private slots:
             {"Form", "Time", "0.75"},
             {"Compact", "Defrag", "cbChecked"},
             {"Backup", "Zip", "cbChecked"},
+            {"Backup", "Keep", "3"},
             {"Compact", "dialogfiles", "/srv/data/Sales.mdb|/srv/data/Stock.mdb"},
             {"Backup", "dialogfiles", "/srv/data/a.mdb|/srv/data/b.mdb|/srv/data/c.mdb"},
         };
@@ -203,6 +235,78 @@ private slots:
         QCOMPARE(after.value("Form", "State3"), QStringLiteral("1"));
         QCOMPARE(after.value("Messages", "Backup"), QStringLiteral("kept"));
         QVERIFY(after.value("Form", "Width2").has_value()); // everything was saved
+    }
+
+    // The real window on an X server, its clock an hour past the backup's alarm: a backup last
+    // made the day before runs once as soon as the window is up, saying what it catches up; one
+    // made after today's alarm is not made again.
+    void missedBackupIsCaughtUpAtStart_data() {
+        QTest::addColumn<QString>("lastRun");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("last run yesterday") << "2026-12-03T02:00:05" << true;
+        QTest::newRow("last run after today's alarm") << "2026-12-04T02:00:05" << false;
+    }
+    void missedBackupIsCaughtUpAtStart() {
+        QFETCH(QString, lastRun);
+        QFETCH(bool, runs);
+        const QString faketime = fakeTimeLibrary();
+        if (faketime.isEmpty())
+            QSKIP("faketime is not installed (scripts/install-deps.sh installs it)");
+        for (const char* tool : {"Xvfb", "xprop"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
+        QTemporaryDir home;
+        const QString runtime = home.path() + "/runtime", out = home.path() + "/out";
+        QVERIFY(QDir().mkpath(runtime) && QDir().mkpath(out));
+        QVERIFY(
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString database = home.path() + "/Sales.mdb";
+        {
+            QFile f(database);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("database") == 8);
+        }
+        tarnwick::IniDocument doc;
+        doc.setValue("Backup", "filenames", database);
+        doc.setValue("Backup", "ToDir", out);
+        doc.setValue("Backup", "Zip", "cbUnchecked");
+        doc.setValue("Backup", "Time", QString::number(2.0 / 24));
+        doc.setValue("Backup", "State1", "1");
+        doc.setValue("Backup", "CatchUp", "1");
+        doc.setValue("Backup", "LastRun", lastRun);
+        QVERIFY(QDir().mkpath(home.path() + "/config/Tarnwick"));
+        writeStore(home.path(), doc);
+        const QString clockFile = home.path() + "/faketime";
+        QVERIFY(setFakeClock(clockFile, QTime(3, 0)));
+        XServer x;
+        QVERIFY2(x.start(), "Xvfb did not start");
+
+        QProcess p;
+        QProcessEnvironment env = fakeTimeEnvironment(home.path(), faketime, clockFile);
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("DISPLAY", x.display);
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(TARNWICK_BINARY));
+        QVERIFY(p.waitForStarted());
+        QVERIFY(waitUntilCatching(p, SIGTERM));
+        // No alarm falls for almost a day: a copy now is the catch-up.
+        if (runs) QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out + "/Sales.mdb"), 120000);
+        QVERIFY(waitUntilIdle(p));
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        const tarnwick::IniDocument after = readStore(home.path());
+        const QString lines = after.value("Messages", "Backup").value_or(QString());
+        QCOMPARE(lines.count("Backup started late: catch-up of the run missed at "), runs ? 1 : 0);
+        QCOMPARE(lines.count("Backup Successful"), runs ? 1 : 0);
+        QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files).size(), runs ? 1 : 0);
+        const QString saved = after.value("Backup", "LastRun").value_or(QString());
+        if (runs)
+            QVERIFY2(saved.startsWith("2026-12-04T03:"), qPrintable(saved));
+        else
+            QCOMPARE(saved, lastRun);
     }
 
     void terminationSignalsCloseTheWindowNormally_data() {

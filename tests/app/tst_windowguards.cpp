@@ -7,6 +7,7 @@
 #include "platform/registry.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QMessageBox>
 #include <QScreen>
@@ -168,6 +169,44 @@ private slots:
             QVERIFY2(disabled != enabled, qPrintable(b->text()));
             QVERIFY(b->palette().color(QPalette::Disabled, QPalette::ButtonText) !=
                     b->palette().color(QPalette::Active, QPalette::ButtonText));
+        }
+    }
+
+    // The catch-up boxes and "Keep" fit into the job areas beside the other controls, also
+    // when the file labels name several picked files; their texts fit their boxes.
+    void addedControlsOverlapNothing() {
+        TForm1 form;
+        form.show();
+        form.Label7->SetCaption(QStringLiteral("12 Files to Backup-Last file shown"));
+        form.Label13->SetCaption(QStringLiteral("12 Files to Repair/Compact-Last file shown"));
+        const auto where = [](const QWidget* w) {
+            const QRect r = w->geometry();
+            return QStringLiteral("%1 at %2,%3 %4x%5")
+                .arg(w->objectName())
+                .arg(r.x())
+                .arg(r.y())
+                .arg(r.width())
+                .arg(r.height());
+        };
+        auto* keepLabel = form.Component<QWidget>(QStringLiteral("Label17"));
+        QVERIFY(keepLabel);
+        for (QWidget* added :
+             {static_cast<QWidget*>(form.CheckBox3), keepLabel,
+              static_cast<QWidget*>(form.ValueSpinEdit4), static_cast<QWidget*>(form.CheckBox4)}) {
+            for (QObject* o : added->parentWidget()->children()) {
+                auto* other = qobject_cast<QWidget*>(o);
+                if (!other || other == added || other->isHidden()) continue;
+                QVERIFY2(!added->geometry().intersects(other->geometry()),
+                         qPrintable(where(added) + " overlaps " + where(other)));
+            }
+            if (qobject_cast<QCheckBox*>(added) || added == keepLabel) {
+                const QSize wanted = added->sizeHint();
+                QVERIFY2(
+                    wanted.width() <= added->width() && wanted.height() <= added->height(),
+                    qPrintable(
+                        where(added) +
+                        QStringLiteral(" wants %1x%2").arg(wanted.width()).arg(wanted.height())));
+            }
         }
     }
 };

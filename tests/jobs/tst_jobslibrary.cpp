@@ -454,6 +454,16 @@ private slots:
                                                                    << "1"
                                                                    << "0.75"
                                                                    << "2026-12-05T17:00:00" << true;
+        // The clock set back after today's run: that run counts. One written by a clock days
+        // ahead holds no run back.
+        QTest::newRow("ran later today than the clock reads") << "1"
+                                                              << "1"
+                                                              << "0.25"
+                                                              << "2026-12-06T11:00:00" << false;
+        QTest::newRow("ran days ahead of the clock") << "1"
+                                                     << "1"
+                                                     << "0.25"
+                                                     << "2026-12-09T06:00:00" << true;
     }
     void catchUpDue() {
         QFETCH(QString, catchUp);

@@ -142,6 +142,36 @@ private slots:
         QVERIFY(output.contains("Repair/Compact 3.6 was Unsuccessful for "));
     }
 
+    // --catch-up runs the backup only when its alarm went off after LastRun, says which run it
+    // catches up, and records the run, so the next call has nothing to do.
+    void catchUpRunsAMissedBackupOnce() {
+        const QString db = file("Missed.mdb", "missed");
+        QVERIFY(QDir(tmp.path()).mkpath("caught"));
+        store("Backup", "filenames", db);
+        store("Backup", "dialogfiles", "");
+        store("Backup", "ToDir", tmp.filePath("caught"));
+        store("Backup", "Zip", "cbUnchecked");
+        store("Backup", "State1", "1");
+        const QDateTime now = QDateTime::currentDateTime();
+        store("Backup", "Time",
+              QString::number(now.addSecs(-3600).time().msecsSinceStartOfDay() / 86400000.0));
+        store("Backup", "LastRun", now.addDays(-2).toString("yyyy-MM-ddTHH:mm:ss"));
+        QByteArray output, errors;
+        store("Backup", "CatchUp", "0");
+        QCOMPARE(run({"backup", "--catch-up"}, &output, &errors), 0);
+        QCOMPARE(errors, "Nothing to catch up: catching up is not turned on ([Backup] CatchUp)\n");
+        store("Backup", "CatchUp", "1");
+        QCOMPARE(run({"backup", "--catch-up"}, &output, &errors), 0);
+        QVERIFY2(output.startsWith("Backup started late: catch-up of the run missed at "),
+                 output.constData());
+        QVERIFY2(output.contains("\nBackup Successful  "), output.constData());
+        QCOMPARE(run({"backup", "--catch-up"}, &output, &errors), 0);
+        QVERIFY2(errors.startsWith("Nothing to catch up: it ran at "), errors.constData());
+        QVERIFY(output.isEmpty());
+        QCOMPARE(QDir(tmp.filePath("caught")).entryList({"*.mdb"}, QDir::Files),
+                 QStringList{"Missed.mdb"});
+    }
+
     // A repair that would lose anything fails the file, leaving it byte for byte as it was with
     // the salvaged copy beside it; one that loses nothing replaces it.
     void repairsThatWouldLoseDataFail_data() {

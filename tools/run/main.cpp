@@ -6,9 +6,11 @@
 
 #include "jobs/catchup.h"
 #include "jobs/headless.h"
+#include "jobs/report.h"
 #include "jobs/restore.h"
 #include "jobs/savedsettings.h"
 #include "platform/filename.h"
+#include "platform/formatsettings.h"
 #include "platform/timesource.h"
 #include "tools/common/cli.h"
 #include "tools/common/output.h"
@@ -107,11 +109,22 @@ int main(int argc, char** argv) {
     const TimedJob timed =
         args[0] == QLatin1String("backup") ? TimedJob::Backup : TimedJob::Compact;
     if (parser.isSet(catchUp)) {
-        if (const QString why = whyNoCatchUp(timed, tarnwick::TimeSource::current().now());
-            !why.isEmpty()) {
+        const QDateTime now = tarnwick::TimeSource::current().now();
+        const CatchUpState state = savedCatchUpState(timed);
+        if (const QString why = whyNoCatchUp(timed, state, now); !why.isEmpty()) {
             std::fprintf(stderr, "Nothing to catch up: %s\n", qPrintable(why));
             return HeadlessOk;
         }
+        // As the window says it, before the job's own lines.
+        const tarnwick::FormatSettings& format = tarnwick::FormatSettings::current();
+        const QString line = QStringLiteral("%1 started late: catch-up of the run missed at %2  ")
+                                 .arg(timed == TimedJob::Backup ? QStringLiteral("Backup")
+                                                                : QStringLiteral("Repair/Compact"),
+                                      format.timestamp(lastAlarm(state.alarm, now))) +
+                             format.timestamp(now);
+        std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
+        logLine(line, false);
     }
     const SavedSettings settings = readSavedSettings();
     const QDateTime started = tarnwick::TimeSource::current().now();

@@ -1,0 +1,68 @@
+// When the window's file jobs run by the clock: one run per alarm, LastRun recorded, and runs
+// missed while the window was not running caught up at its start. A resume or a step of the
+// clock while it runs reaches the alarm clocks, which fire a passed alarm late.
+#include "app/form1.h"
+
+#include "jobs/catchup.h"
+#include "jobs/report.h"
+#include "platform/formatsettings.h"
+#include "platform/timesource.h"
+
+namespace jobs = tarnwick::jobs;
+
+namespace {
+
+jobs::TimedJob timedJob(bool backup) {
+    return backup ? jobs::TimedJob::Backup : jobs::TimedJob::Compact;
+}
+
+QTime alarmOf(const TAlarmClock* clock) {
+    return QTime(clock->AlarmHour(), clock->AlarmMinute(), clock->AlarmSecond());
+}
+
+QString catchUpReason(const QDateTime& missed) {
+    return QStringLiteral("catch-up of the run missed at %1")
+        .arg(tarnwick::FormatSettings::current().timestamp(missed));
+}
+
+} // namespace
+
+void TForm1::timedRun(FileJob job) {
+    const bool backup = job == FileJob::Backup;
+    TAlarmClock* clock = backup ? AlarmClock2 : AlarmClock1;
+    const QDateTime now = tarnwick::TimeSource::current().now();
+    const QDateTime due = jobs::lastAlarm(alarmOf(clock), now);
+    // The clock set back over the alarm, this window restarted since, or tarnwick-run ran the
+    // job meanwhile: the alarm has its run.
+    if (jobs::ranFor(due, jobs::lastRun(timedJob(backup)), now)) return;
+    QString late;
+    if (clock->AlarmLate())
+        late = (backup ? CheckBox3 : CheckBox4)->isChecked()
+                   ? catchUpReason(due)
+                   : QStringLiteral("the clock jumped past its time");
+    requestFileJob(job, true, late);
+}
+
+void TForm1::CatchUpMissedRuns() {
+    const QDateTime now = tarnwick::TimeSource::current().now();
+    for (const bool backup : {true, false}) {
+        TAlarmClock* clock = backup ? AlarmClock2 : AlarmClock1;
+        jobs::CatchUpState state;
+        state.catchUp = (backup ? CheckBox3 : CheckBox4)->isChecked();
+        state.switchOn =
+            (backup ? ToggleSwitch1 : ToggleSwitch2)->StateOn() && clock->AlarmEnabled();
+        state.alarm = alarmOf(clock);
+        state.lastRun = jobs::lastRun(timedJob(backup));
+        if (!jobs::whyNoCatchUp(timedJob(backup), state, now).isEmpty()) continue;
+        // The second one waits for the first in the queue, with its own reason.
+        requestFileJob(backup ? FileJob::Backup : FileJob::Compact, true,
+                       catchUpReason(jobs::lastAlarm(state.alarm, now)));
+    }
+}
+
+void TForm1::recordLastRun(FileJob job) {
+    const QString why =
+        jobs::saveLastRun(timedJob(job == FileJob::Backup), tarnwick::TimeSource::current().now());
+    if (!why.isEmpty())
+        addJobLine(job, jobs::warningLine(QStringLiteral("LastRun was not saved: ") + why), true);
+}
