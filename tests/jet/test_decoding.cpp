@@ -529,6 +529,51 @@ TEST(Header, Jet3PasswordAndRejects) {
     EXPECT_THROW(parseHeader(Bytes(p.data(), 100)), JetError);
 }
 
+TEST(Header, AceVersionsByPageZeroAndRejects) {
+    struct Case {
+        const char* engine;
+        std::uint8_t level;
+        std::uint32_t key;
+        int ace; // 0: refused
+        const char* name;
+    } cases[] = {
+        {"Standard ACE DB", 2, 0, 12, "ACE 12 (Access 2007)"},
+        {"Standard ACE DB", 3, 0, 14, "ACE 14 (Access 2010)"},
+        {"Standard ACE DB", 4, 0, 15, "ACE 15 (Access 2013)"},
+        {"Standard ACE DB", 5, 0, 16, "ACE 16 (Access 2016)"},
+        {"Standard ACE DB", 6, 0, 17, "ACE 17 (Access 2019 / 365)"},
+        {"Standard ACE DB", 1, 0, 0, ""},
+        {"Standard ACE DB", 7, 0, 0, ""},
+        {"Standard Jet DB", 3, 0, 0, ""},
+        {"Standard ACE DB", 3, 0x1234, -1, ""}, // encrypted
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.level));
+        B p = headerPage(Version::Jet4);
+        std::memcpy(p.data() + 4, c.engine, 16);
+        p[0x14] = c.level;
+        p[0x15] = 1; // set in most 2010 files; not part of the version
+        put16(p.data() + 0x6E, 1033);
+        p[0x71] = 1;
+        put32(p.data() + 0x3E, c.key);
+        mask(p, Version::Jet4);
+        try {
+            const DatabaseHeader h = parseHeader(span(p));
+            EXPECT_EQ(h.aceVersion, c.ace);
+            EXPECT_EQ(h.version, Version::Jet4);
+            EXPECT_EQ(h.sortOrderVersion, 1);
+            EXPECT_EQ(formatName(h), c.name);
+            EXPECT_TRUE(h.password.empty());
+        } catch (const DatabaseEncrypted& e) {
+            EXPECT_EQ(c.ace, -1);
+            EXPECT_EQ(e.detail(), "is encrypted with a database password; Tarnwick cannot open it");
+        } catch (const JetError& e) {
+            EXPECT_EQ(c.ace, 0) << e.what();
+            EXPECT_EQ(e.structure(), "database definition page");
+        }
+    }
+}
+
 TEST(PageFile, EncodedPagesAreDecoded) {
     // Page 1 stored encoded with key K: RC4 keyed by K xor 1.
     const std::uint32_t key = 0x12345678;
