@@ -2,6 +2,7 @@
 // them.
 
 #include "jet/check.h"
+#include "jet/complex.h"
 #include "jet/database.h"
 #include "jet/json.h"
 #include "platform/posix/durablereplace.h"
@@ -178,11 +179,12 @@ int cmdSchema(const Database& db, const char* table) {
 bool exportRows(const Database& db, const CatalogEntry& t,
                 const std::function<bool(const std::string&)>& write) {
     const TableDef& def = db.tableDef(t);
+    const ComplexValues complex(db, def);
     std::string out;
     out.reserve(1 << 16);
     bool ok = true;
     db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
-        appendJsonRow(out, def, values);
+        appendJsonRow(out, def, values, &complex);
         out += '\n';
         if (out.size() > (1 << 16)) {
             ok = write(out);
