@@ -1,5 +1,6 @@
 #include "corpus.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -22,6 +23,17 @@ std::vector<std::filesystem::path> corpusFiles() {
     if (!std::filesystem::is_directory(corpusDir(), ec)) return out;
     for (const auto& e : std::filesystem::recursive_directory_iterator(corpusDir()))
         if (e.path().extension() == ".mdb") out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::filesystem::path> aceCorpusFiles() {
+    std::vector<std::filesystem::path> out;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(corpusDir(), ec)) return out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(corpusDir()))
+        if (e.path().extension() == ".accdb" && e.path().parent_path().filename() != "encrypted")
+            out.push_back(e.path());
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -158,6 +170,25 @@ struct Parser {
                 fail("expected , or }");
             }
         }
+        if (s[i] == '[') {
+            j.kind = Json::Kind::Array;
+            ++i;
+            ws();
+            if (s[i] == ']') {
+                ++i;
+                return j;
+            }
+            while (true) {
+                j.items.push_back(value());
+                ws();
+                if (s[i] == ',') {
+                    ++i;
+                    continue;
+                }
+                if (s[i++] == ']') return j;
+                fail("expected , or ]");
+            }
+        }
         if (s[i] == '"') {
             j.kind = Json::Kind::String;
             j.text = str();
@@ -190,6 +221,41 @@ struct Parser {
     }
 };
 } // namespace
+
+std::string canonicalJson(const Json& j) {
+    std::string out;
+    switch (j.kind) {
+    case Json::Kind::Null:
+        return "null";
+    case Json::Kind::Bool:
+        return j.boolean ? "true" : "false";
+    case Json::Kind::Number:
+        return j.text;
+    case Json::Kind::String:
+        // Only compared, never read back: quoting is enough.
+        out = "\"";
+        for (char c : j.text)
+            out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+        return out + "\"";
+    case Json::Kind::Array:
+        out = "[";
+        for (std::size_t k = 0; k < j.items.size(); ++k)
+            out += (k ? "," : "") + canonicalJson(j.items[k]);
+        return out + "]";
+    case Json::Kind::Object: {
+        auto members = j.members;
+        std::sort(members.begin(), members.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        out = "{";
+        for (std::size_t k = 0; k < members.size(); ++k)
+            out += (k ? "," : "") +
+                   canonicalJson(Json{Json::Kind::String, false, 0, members[k].first, {}, {}}) +
+                   ":" + canonicalJson(members[k].second);
+        return out + "}";
+    }
+    }
+    return out;
+}
 
 Json parseJson(const std::string& line) {
     Parser p{line};

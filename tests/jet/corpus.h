@@ -13,6 +13,8 @@ namespace tarnwick::jet::test {
 // The Jet test databases, or an empty list when the shared test data is not there.
 std::filesystem::path corpusDir();
 std::vector<std::filesystem::path> corpusFiles();
+// The Access 2007+ test databases that can be read (not the password-encrypted one).
+std::vector<std::filesystem::path> aceCorpusFiles();
 std::vector<std::uint8_t> readAll(const std::filesystem::path& p);
 
 // Bytes in memory served through reads into a page cache, not as a mapping: the engine then
@@ -24,13 +26,16 @@ int runCorpusTests(int argc, char** argv);
 
 // A minimal JSON reader for one-line objects, enough for exporter and mdb-json output.
 struct Json {
-    enum class Kind { Null, Bool, Number, String, Object } kind = Kind::Null;
+    enum class Kind { Null, Bool, Number, String, Object, Array } kind = Kind::Null;
     bool boolean = false;
     double number = 0;
     std::string text; // String; also the literal text of a Number
     std::vector<std::pair<std::string, Json>> members;
+    std::vector<Json> items; // Array
     const Json* find(const std::string& key) const;
 };
 Json parseJson(const std::string& line); // throws std::runtime_error
+// The value written back with object keys sorted, so that two printers' rows compare as text.
+std::string canonicalJson(const Json& j);
 
 } // namespace tarnwick::jet::test

@@ -479,24 +479,62 @@ private:
 };
 
 TEST_F(Compact, HeldDatabaseIsRefusedAndLeftAlone) {
-    const std::string db = copy(corpusDir() / "generated/gen2000-s101-3m.mdb", "db.mdb");
-    const B bytes = readAll(db);
-    const std::string ldb = (dir_ / "db.ldb").string();
-    for (const std::string& held : {db, ldb}) {
-        SCOPED_TRACE(held);
-        LockHolder holder(held);
-        ASSERT_TRUE(holder.locked());
-        try {
-            compactInPlace(db);
-            ADD_FAILURE() << "compacted a database in use";
-        } catch (const DatabaseInUse& e) {
-            EXPECT_NE(std::string(e.what()).find("the database is in use"), std::string::npos);
+    struct Case {
+        const char* sample;
+        const char* name;
+        const char* lock;
+    } cases[] = {{"generated/gen2000-s101-3m.mdb", "db.mdb", "db.ldb"},
+                 {"generated/gen2016-s606-3m.accdb", "db.accdb", "db.laccdb"}};
+    for (const auto& c : cases) {
+        const std::string db = copy(corpusDir() / c.sample, c.name);
+        const B bytes = readAll(db);
+        const std::string ldb = (dir_ / c.lock).string();
+        for (const std::string& held : {db, ldb}) {
+            SCOPED_TRACE(held);
+            LockHolder holder(held);
+            ASSERT_TRUE(holder.locked());
+            try {
+                compactInPlace(db);
+                ADD_FAILURE() << "compacted a database in use";
+            } catch (const DatabaseInUse& e) {
+                EXPECT_NE(std::string(e.what()).find("the database is in use"), std::string::npos);
+            }
+            EXPECT_THROW(repair(db), DatabaseInUse);
+            EXPECT_EQ(readAll(db), bytes);
         }
-        EXPECT_THROW(repair(db), DatabaseInUse);
-        EXPECT_EQ(readAll(db), bytes);
+        EXPECT_TRUE(fs::exists(ldb)); // a lock file is never removed
+        EXPECT_EQ(strays({c.name, c.lock}), std::vector<std::string>{});
+        fs::remove(db);
+        fs::remove(ldb);
     }
-    EXPECT_TRUE(fs::exists(ldb)); // a lock file is never removed
-    EXPECT_EQ(strays({"db.mdb", "db.ldb"}), std::vector<std::string>{});
+}
+
+// An ACE file encrypted with a database password: every command says so in one line and
+// neither its bytes nor its times change.
+TEST_F(Compact, EncryptedAceFileIsRefusedAndLeftAlone) {
+    const std::string tool = TARNWICK_JET_TOOL;
+    const std::string db = copy(corpusDir() / "encrypted/V2010_with-password.accdb", "pw.accdb");
+    const B bytes = readAll(db);
+    struct stat before {};
+    ASSERT_EQ(::stat(db.c_str(), &before), 0);
+    const std::string line =
+        "tarnwick-jet: " + db + " is encrypted with a database password; Tarnwick cannot open it\n";
+    for (const std::string args : {"info", "check", "export --json", "compact", "repair"}) {
+        int status = -1;
+        const std::string table = args == "export --json" ? " Table1" : "";
+        EXPECT_EQ(run(tool + " " + args + " " + db + table, &status, true), line) << args;
+        EXPECT_EQ(status, 2) << args;
+    }
+    EXPECT_THROW(compactInPlace(db), DatabaseEncrypted);
+    EXPECT_THROW(repair(db), DatabaseEncrypted);
+    struct stat after {};
+    ASSERT_EQ(::stat(db.c_str(), &after), 0);
+    EXPECT_EQ(readAll(db), bytes);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    EXPECT_EQ(strays({"pw.accdb"}), std::vector<std::string>{});
 }
 
 TEST_F(Compact, TemporaryFileOfAKilledRunIsRemovedNextTime) {

@@ -3,6 +3,7 @@
 
 #include "check/rowdigest.h"
 #include "jet/bytes.h"
+#include "jet/complex.h"
 #include "jet/header.h"
 #include "jet/index.h"
 #include "jet/pagefile.h"
@@ -12,6 +13,7 @@
 #include "jet/value.h"
 #include "read/datapage.h"
 #include "read/longvalue.h"
+#include "read/properties.h"
 #include "write/pagewriter.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +26,7 @@
 #include <limits>
 #include <stdlib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace tarnwick::jet;
 using B = std::vector<std::uint8_t>;
@@ -527,6 +530,145 @@ TEST(Header, Jet3PasswordAndRejects) {
         }
     }
     EXPECT_THROW(parseHeader(Bytes(p.data(), 100)), JetError);
+}
+
+TEST(Header, AceVersionsByPageZeroAndRejects) {
+    struct Case {
+        const char* engine;
+        std::uint8_t level;
+        std::uint32_t key;
+        int ace; // 0: refused
+        const char* name;
+    } cases[] = {
+        {"Standard ACE DB", 2, 0, 12, "ACE 12 (Access 2007)"},
+        {"Standard ACE DB", 3, 0, 14, "ACE 14 (Access 2010)"},
+        {"Standard ACE DB", 4, 0, 15, "ACE 15 (Access 2013)"},
+        {"Standard ACE DB", 5, 0, 16, "ACE 16 (Access 2016)"},
+        {"Standard ACE DB", 6, 0, 17, "ACE 17 (Access 2019 / 365)"},
+        {"Standard ACE DB", 1, 0, 0, ""},
+        {"Standard ACE DB", 7, 0, 0, ""},
+        {"Standard Jet DB", 3, 0, 0, ""},
+        {"Standard ACE DB", 3, 0x1234, -1, ""}, // encrypted
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.level));
+        B p = headerPage(Version::Jet4);
+        std::memcpy(p.data() + 4, c.engine, 16);
+        p[0x14] = c.level;
+        p[0x15] = 1; // set in most 2010 files; not part of the version
+        put16(p.data() + 0x6E, 1033);
+        p[0x71] = 1;
+        put32(p.data() + 0x3E, c.key);
+        mask(p, Version::Jet4);
+        try {
+            const DatabaseHeader h = parseHeader(span(p));
+            EXPECT_EQ(h.aceVersion, c.ace);
+            EXPECT_EQ(h.version, Version::Jet4);
+            EXPECT_EQ(h.sortOrderVersion, 1);
+            EXPECT_EQ(formatName(h), c.name);
+            EXPECT_TRUE(h.password.empty());
+        } catch (const DatabaseEncrypted& e) {
+            EXPECT_EQ(c.ace, -1);
+            EXPECT_EQ(e.detail(), "is encrypted with a database password; Tarnwick cannot open it");
+        } catch (const JetError& e) {
+            EXPECT_EQ(c.ace, 0) << e.what();
+            EXPECT_EQ(e.structure(), "database definition page");
+        }
+    }
+}
+
+TEST(AceValues, ExtendedDateTimes) {
+    const struct {
+        const char* stored;
+        const char* shown;
+    } cases[] = {
+        {"0000000000000737954:0000000459000000000:7", "2021-06-14T12:45:00"},
+        {"0000000000000000000:0000000000000000001:7", "0001-01-01T00:00:00.0000001"},
+        {"0000000000003652058:0000000863990000000:7", "9999-12-31T23:59:59"},
+        {"0000000000000737954:0000000459001230000:7", "2021-06-14T12:45:00.123"},
+        {"0000000000000737954:00000004590x0000000:7", "0000000000000737954:00000004590x0000000:7"},
+    };
+    for (const auto& c : cases) {
+        B stored(c.stored, c.stored + 41);
+        stored.push_back(0);
+        EXPECT_EQ(formatExtDateTime(stored), c.shown) << c.stored;
+    }
+}
+
+TEST(AceValues, AttachmentContent) {
+    // Content: header length, 1, characters of "txt\0", "txt\0" in UCS-2, the file.
+    B content = {20, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 't', 0, 'x', 0, 't', 0, 0, 0};
+    const std::string file = "this is some test data for attachment.";
+    content.insert(content.end(), file.begin(), file.end());
+    B raw = {0, 0, 0, 0, 0, 0, 0, 0};
+    raw.insert(raw.end(), content.begin(), content.end());
+    uLongf packedLength = compressBound(static_cast<uLong>(content.size()));
+    B packed(packedLength);
+    ASSERT_EQ(compress(packed.data(), &packedLength, content.data(), content.size()), Z_OK);
+    packed.resize(packedLength);
+    B deflated = {1, 0, 0, 0, static_cast<std::uint8_t>(content.size()), 0, 0, 0};
+    deflated.insert(deflated.end(), packed.begin(), packed.end());
+    for (const B& stored : {raw, deflated})
+        EXPECT_EQ(attachmentContent(span(stored), "attachment"), B(file.begin(), file.end()));
+
+    B cut = deflated;
+    cut.resize(cut.size() - 4);
+    B huge = deflated;
+    huge[7] = 0x7F; // claims 2 GiB
+    B kind = raw;
+    kind[0] = 2;
+    B header = raw;
+    header[8] = 200;
+    for (const B& bad : {cut, huge, kind, header, B{1, 0}})
+        EXPECT_THROW(attachmentContent(span(bad), "attachment"), JetError);
+}
+
+TEST(AceValues, PropertyBlobs) {
+    // Names "ResultType", "Format"; one column chunk "Calc" with ResultType = 5 (Currency).
+    auto ucs2 = [](const std::string& s) {
+        B out;
+        for (char c : s) {
+            out.push_back(static_cast<std::uint8_t>(c));
+            out.push_back(0);
+        }
+        return out;
+    };
+    B names;
+    for (const char* n : {"ResultType", "Format"}) {
+        const B u = ucs2(n);
+        names.push_back(static_cast<std::uint8_t>(u.size()));
+        names.push_back(0);
+        names.insert(names.end(), u.begin(), u.end());
+    }
+    auto chunk = [](std::uint16_t type, const B& payload) {
+        B c(6);
+        put32(c.data(), static_cast<std::uint32_t>(6 + payload.size()));
+        put16(c.data() + 4, type);
+        c.insert(c.end(), payload.begin(), payload.end());
+        return c;
+    };
+    const B column = ucs2("Calc");
+    B payload(6);
+    put32(payload.data(), static_cast<std::uint32_t>(6 + column.size()));
+    put16(payload.data() + 4, static_cast<std::uint16_t>(column.size()));
+    payload.insert(payload.end(), column.begin(), column.end());
+    const B record = {9, 0, 0, 0x02, 0, 0, 1, 0, 5};
+    payload.insert(payload.end(), record.begin(), record.end());
+    B blob = {'M', 'R', '2', 0};
+    for (const B& c : {chunk(0x80, names), chunk(0x01, payload)})
+        blob.insert(blob.end(), c.begin(), c.end());
+    const auto props = parseProperties(span(blob), "properties");
+    ASSERT_EQ(props.size(), 1u);
+    EXPECT_EQ(props[0].object, "Calc");
+    EXPECT_EQ(props[0].name, "ResultType");
+    EXPECT_EQ(props[0].value, B{5});
+
+    B badName = blob;
+    badName[blob.size() - 5] = 7; // a name number past the list
+    B cut = blob;
+    cut.resize(cut.size() - 3);
+    for (const B& bad : {badName, cut, B{'K', 'K', 'D', 0}})
+        EXPECT_THROW(parseProperties(span(bad), "properties"), JetError);
 }
 
 TEST(PageFile, EncodedPagesAreDecoded) {

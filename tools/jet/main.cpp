@@ -1,6 +1,8 @@
-// tarnwick-jet: inspect, export and check Jet 3 / Jet 4 database files without changing them.
+// tarnwick-jet: inspect, export and check Jet 3 / Jet 4 / ACE database files without changing
+// them.
 
 #include "jet/check.h"
+#include "jet/complex.h"
 #include "jet/database.h"
 #include "jet/json.h"
 #include "platform/posix/durablereplace.h"
@@ -30,7 +32,8 @@ constexpr int kUnreadable = 2;
 
 const char kHelp[] = R"(Usage: tarnwick-jet COMMAND [OPTIONS] [--] FILE [TABLE]
 
-Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. Only compact and repair
+Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files and Access 2007-365 .accdb
+files (ACE 12-17; not those encrypted with a database password). Only compact and repair
 write; they refuse a database another program holds, and keep the original on any failure.
 
 Commands:
@@ -101,9 +104,7 @@ std::string sortOrderName(int lcid, int version, Version v) {
 
 int cmdInfo(const Database& db) {
     const auto& h = db.header();
-    std::cout << "format: "
-              << (h.version == Version::Jet3 ? "Jet 3 (Access 97)" : "Jet 4 (Access 2000-2003)")
-              << "\n"
+    std::cout << "format: " << formatName(h) << "\n"
               << "page size: " << h.pageSize << "\n"
               << "page count: " << db.file().pageCount() << "\n"
               << "code page: " << h.codePage << "\n"
@@ -178,11 +179,12 @@ int cmdSchema(const Database& db, const char* table) {
 bool exportRows(const Database& db, const CatalogEntry& t,
                 const std::function<bool(const std::string&)>& write) {
     const TableDef& def = db.tableDef(t);
+    const ComplexValues complex(db, def);
     std::string out;
     out.reserve(1 << 16);
     bool ok = true;
     db.forEachRow(def, [&](const RowLocation&, const std::vector<Value>& values) {
-        appendJsonRow(out, def, values);
+        appendJsonRow(out, def, values, &complex);
         out += '\n';
         if (out.size() > (1 << 16)) {
             ok = write(out);
@@ -393,6 +395,9 @@ int main(int argc, char** argv) {
     try {
         db = Database::open(rest[0]);
         if (::stat(rest[0], &st) != 0) st.st_mode = 0600;
+    } catch (const DatabaseEncrypted& e) {
+        std::cerr << "tarnwick-jet: " << rest[0] << " " << e.detail() << "\n";
+        return kUnreadable;
     } catch (const std::exception& e) {
         // The system's message already names the file; the name is not said twice.
         const std::string what = e.what();

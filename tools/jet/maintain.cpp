@@ -79,6 +79,9 @@ int runCompact(int argc, const char* const* argv) {
     } catch (const RewriteRefused& e) {
         std::cerr << "tarnwick-jet: " << e.detail() << "\n";
         return kRefused;
+    } catch (const DatabaseEncrypted& e) {
+        std::cerr << "tarnwick-jet: " << file << " " << e.detail() << "\n";
+        return kUnreadable;
     } catch (const JetError& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
         return unreadable(e) ? kUnreadable : kRefused;
@@ -119,6 +122,9 @@ int runRepair(int argc, const char* const* argv) {
     } catch (const RewriteRefused& e) {
         std::cerr << "tarnwick-jet: " << e.detail() << "\n";
         return kRefused;
+    } catch (const DatabaseEncrypted& e) {
+        std::cerr << "tarnwick-jet: " << file << " " << e.detail() << "\n";
+        return kUnreadable;
     } catch (const JetError& e) {
         std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
         return unreadable(e) ? kUnreadable : kRefused;

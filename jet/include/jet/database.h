@@ -37,6 +37,7 @@ struct CatalogEntry {
     std::string name;
     int type = 0;
     std::uint32_t flags = 0;
+    RowPointer row; // its header slot in MSysObjects
     bool isTable() const { return type == objtype::table && parentId == tablesContainerId; }
     bool isSystem() const { return (flags & 0x80000002u) != 0; }
     std::uint32_t tablePage() const { return static_cast<std::uint32_t>(id); }
@@ -119,6 +120,10 @@ public:
 private:
     Database() = default;
     void readCatalog();
+    void readResultTypes(TableDef& def) const;
+    void decodeScalar(ColumnType type, std::uint8_t scale, Bytes data, Value& v) const;
+    void decodeCalculated(const Column& c, const RawField& f, std::uint32_t page, Value& v,
+                          std::vector<RowPointer>* longValueRows) const;
 
     std::unique_ptr<PageFile> file_;
     DatabaseHeader header_;

@@ -38,4 +38,12 @@ public:
     using JetError::JetError;
 };
 
+// An Access 2007+ file encrypted with a database password: no page past the first can be read.
+// detail() reads "is encrypted with a database password; Tarnwick cannot open it", to follow
+// the file's name.
+class DatabaseEncrypted : public JetError {
+public:
+    using JetError::JetError;
+};
+
 } // namespace tarnwick::jet

@@ -25,6 +25,9 @@ enum class ColumnType : std::uint8_t {
     Guid = 0x0F,
     Decimal = 0x10,
     FixedBinary = 0x11, // 3992-byte binary of some system tables
+    Complex = 0x12,     // ACE: the row's complex value id; the values live in a flat table
+    BigInt = 0x13,      // ACE 16: 8-byte signed integer
+    ExtDateTime = 0x14, // ACE 17: 42 ASCII bytes, days, seconds and 100 ns ticks
 };
 
 std::string typeName(ColumnType t);
@@ -38,11 +41,15 @@ constexpr std::size_t fixedSizeOf(ColumnType t) {
         return 2;
     case ColumnType::Long:
     case ColumnType::Single:
+    case ColumnType::Complex:
         return 4;
     case ColumnType::Currency:
     case ColumnType::Double:
     case ColumnType::DateTime:
+    case ColumnType::BigInt:
         return 8;
+    case ColumnType::ExtDateTime:
+        return 42;
     case ColumnType::Guid:
         return 16;
     case ColumnType::Decimal:
@@ -71,8 +78,13 @@ struct Column {
     int sortOrder = 0;
     int codePage = 0;                      // Jet 3
     std::uint8_t precision = 0, scale = 0; // Decimal
+    std::uint32_t complexId = 0;           // Complex: its MSysComplexColumns.ComplexID
+    // Calculated (ACE 14): the type of the stored result, from the column's ResultType property;
+    // the descriptor's type often differs.
+    ColumnType resultType = ColumnType::Text;
 
     bool isFixed() const { return flags & colflag::fixed; }
+    bool isCalculated() const { return (extFlags & 0xC0) == 0xC0; }
     bool isLong() const { return type == ColumnType::Memo || type == ColumnType::Ole; }
 };
 

@@ -159,9 +159,11 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
         appendInteger<2>(key, value.integer);
         break;
     case ColumnType::Long:
+    case ColumnType::Complex:
         appendInteger<4>(key, value.integer);
         break;
     case ColumnType::Currency:
+    case ColumnType::BigInt:
         appendInteger<8>(key, value.integer);
         break;
     case ColumnType::Single:
@@ -182,6 +184,7 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
         return;
     }
     case ColumnType::Binary:
+    case ColumnType::ExtDateTime: // its text sorts as time does
         appendBinary(key, value.bytes, ascending);
         return;
     case ColumnType::Decimal: {

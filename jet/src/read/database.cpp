@@ -1,9 +1,11 @@
 #include "jet/database.h"
 
+#include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/text.h"
 #include "read/datapage.h"
 #include "read/longvalue.h"
+#include "read/properties.h"
 
 #include <algorithm>
 #include <cstring>
@@ -98,6 +100,7 @@ void Database::readCatalog() {
             return f.data.empty() ? 0 : f.data[0];
         };
         CatalogEntry e;
+        e.row = where.header;
         e.id = static_cast<std::int32_t>(intOf(cId));
         e.parentId = static_cast<std::int32_t>(intOf(cParent));
         e.type = static_cast<int>(intOf(cType));
@@ -126,7 +129,38 @@ const TableDef& Database::tableDef(std::uint32_t page) const {
     auto it = defs_.find(page);
     if (it != defs_.end()) return *it->second;
     auto def = std::make_unique<TableDef>(readTableDef(*file_, page, header_.codePage));
+    readResultTypes(*def);
     return *defs_.emplace(page, std::move(def)).first->second;
+}
+
+void Database::readResultTypes(TableDef& def) const {
+    if (std::none_of(def.columns.begin(), def.columns.end(),
+                     [](const Column& c) { return c.isCalculated(); }))
+        return;
+    const auto entry = std::find_if(catalog_.begin(), catalog_.end(), [&](const CatalogEntry& e) {
+        return e.isTable() && e.tablePage() == def.page;
+    });
+    if (entry == catalog_.end()) return;
+    // A blob that cannot be read leaves the descriptor's types, which decoding then checks.
+    try {
+        const TableDef& catalog = tableDef(kCatalogPage);
+        const auto lvProp = std::find_if(catalog.columns.begin(), catalog.columns.end(),
+                                         [](const Column& c) { return c.name == "LvProp"; });
+        if (lvProp == catalog.columns.end()) return;
+        RowPointer at;
+        const Bytes row = resolveRow(catalog, entry->row, &at);
+        const auto fields = splitRow(format(), catalog, row, "catalog row", at.page, at.row);
+        const RawField& f = fields[static_cast<std::size_t>(lvProp - catalog.columns.begin())];
+        if (!f.present) return;
+        const auto blob = readLongValue(*file_, f.data, at.page);
+        for (const Property& p : parseProperties(blob, "properties of " + entry->name)) {
+            if (p.name != "ResultType" || p.value.empty()) continue;
+            for (Column& c : def.columns)
+                if (c.isCalculated() && c.name == p.object)
+                    c.resultType = static_cast<ColumnType>(p.value[0]);
+        }
+    } catch (const JetError&) {
+    }
 }
 
 Bytes Database::resolveRow(const TableDef& def, RowPointer header, RowPointer* dataOut) const {
@@ -247,31 +281,13 @@ void Database::decodeValues(const TableDef& def, const std::vector<RawField>& fi
         v.scale = 0;
         if (!f.present || emptyFixed(c, f, page) || (only && !(*only)[i])) continue;
         v.null = false;
+        if (c.isCalculated()) {
+            decodeCalculated(c, f, page, v, lvRows);
+            continue;
+        }
         switch (c.type) {
         case ColumnType::Boolean:
             v.integer = f.boolValue ? 1 : 0;
-            break;
-        case ColumnType::Byte:
-            v.integer = f.data[0];
-            break;
-        case ColumnType::Integer:
-            v.integer = readAs<std::int16_t>(f.data);
-            break;
-        case ColumnType::Long:
-            v.integer = readAs<std::int32_t>(f.data);
-            break;
-        case ColumnType::Currency:
-            v.integer = readAs<std::int64_t>(f.data);
-            break;
-        case ColumnType::Single:
-            v.real = readAs<float>(f.data);
-            break;
-        case ColumnType::Double:
-        case ColumnType::DateTime:
-            v.real = readAs<double>(f.data);
-            break;
-        case ColumnType::Text:
-            v.text = decodeText(f.data);
             break;
         case ColumnType::Memo: {
             auto bytes = readLongValue(*file_, f.data, page, lvRows);
@@ -281,18 +297,99 @@ void Database::decodeValues(const TableDef& def, const std::vector<RawField>& fi
         case ColumnType::Ole:
             v.bytes = readLongValue(*file_, f.data, page, lvRows);
             break;
-        case ColumnType::Guid:
-            v.bytes.assign(f.data.begin(), f.data.begin() + 16);
-            break;
-        case ColumnType::Decimal:
-            v.bytes.assign(f.data.begin(), f.data.begin() + 17);
-            v.scale = c.scale;
-            break;
         default:
-            v.bytes.assign(f.data.begin(), f.data.end());
+            decodeScalar(c.type, c.scale, f.data, v);
             break;
         }
     }
+}
+
+void Database::decodeScalar(ColumnType type, std::uint8_t scale, Bytes data, Value& v) const {
+    switch (type) {
+    case ColumnType::Boolean: // only inside a calculated value: one byte
+        v.integer = !data.empty() && data[0] != 0 ? 1 : 0;
+        break;
+    case ColumnType::Byte:
+        v.integer = data[0];
+        break;
+    case ColumnType::Integer:
+        v.integer = readAs<std::int16_t>(data);
+        break;
+    case ColumnType::Long:
+        v.integer = readAs<std::int32_t>(data);
+        break;
+    case ColumnType::Complex:
+        v.integer = readAs<std::uint32_t>(data);
+        break;
+    case ColumnType::Currency:
+    case ColumnType::BigInt:
+        v.integer = readAs<std::int64_t>(data);
+        break;
+    case ColumnType::Single:
+        v.real = readAs<float>(data);
+        break;
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+        v.real = readAs<double>(data);
+        break;
+    case ColumnType::Text:
+    case ColumnType::Memo:
+        v.text = decodeText(data);
+        break;
+    case ColumnType::Guid:
+        v.bytes.assign(data.begin(), data.begin() + 16);
+        break;
+    case ColumnType::Decimal:
+        v.bytes.assign(data.begin(), data.begin() + 17);
+        v.scale = scale;
+        break;
+    case ColumnType::ExtDateTime:
+        v.bytes.assign(data.begin(), data.begin() + 42);
+        v.text = formatExtDateTime(v.bytes);
+        break;
+    default: // a type this engine does not know: its bytes
+        v.bytes.assign(data.begin(), data.end());
+        break;
+    }
+}
+
+void Database::decodeCalculated(const Column& c, const RawField& f, std::uint32_t page, Value& v,
+                                std::vector<RowPointer>* lvRows) const {
+    // 16 bytes, u32 length n, the result in its own type's encoding, 3 bytes.
+    std::vector<std::uint8_t> longValue;
+    Bytes wrapper = f.data;
+    if (c.resultType == ColumnType::Memo) {
+        longValue = readLongValue(*file_, f.data, page, lvRows);
+        wrapper = longValue;
+    }
+    ByteReader r(wrapper, "calculated value of \"" + c.name + "\"", page);
+    const std::uint32_t n = r.u32(16);
+    Bytes data = r.slice(20, n);
+    v.type = c.resultType;
+    if (n == 0 && c.resultType != ColumnType::Text && c.resultType != ColumnType::Memo) {
+        v.null = true;
+        return;
+    }
+    if (c.resultType == ColumnType::Decimal) {
+        // Windows DECIMAL: u16, u8 scale, u8 sign, u32 high, u64 low; stored form as a row's.
+        r.need(20, 16);
+        const std::uint32_t hi = r.u32(24);
+        const std::uint64_t lo = r.u64(28);
+        v.bytes.assign(17, 0);
+        v.bytes[0] = r.u8(23) & 0x80;
+        const std::uint32_t words[4] = {0, hi, static_cast<std::uint32_t>(lo >> 32),
+                                        static_cast<std::uint32_t>(lo)};
+        for (std::size_t w = 0; w < 4; ++w)
+            for (std::size_t b = 0; b < 4; ++b)
+                v.bytes[1 + 4 * w + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
+        v.scale = r.u8(22);
+        return;
+    }
+    const std::size_t need = fixedSizeOf(c.resultType);
+    if (data.size() < need)
+        r.fail("holds " + std::to_string(n) + " bytes, " + typeName(c.resultType) + " needs " +
+               std::to_string(need));
+    decodeScalar(c.resultType, c.scale, data, v);
 }
 
 std::vector<Value> Database::decodeRow(const TableDef& def, Bytes row, const RowLocation& where,

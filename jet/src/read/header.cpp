@@ -12,26 +12,54 @@ namespace {
 const std::string kStructure = "database definition page";
 constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 constexpr char kEngine[] = "Standard Jet DB";
+constexpr char kAceEngine[] = "Standard ACE DB";
+constexpr char kEncrypted[] = "is encrypted with a database password; Tarnwick cannot open it";
 } // namespace
 
-Version detectVersion(Bytes first) {
+int detectAceVersion(Bytes first) {
     ByteReader r(first, kStructure, 0);
     if (r.u8(0) != 0x00 || r.u8(1) != 0x01) r.fail("first bytes are not those of a database file");
-    if (std::memcmp(r.slice(4, 16).data(), kEngine, 16) != 0)
-        r.fail("engine name is not \"Standard Jet DB\"");
-    switch (r.u8(0x14)) {
+    const bool ace = std::memcmp(r.slice(4, 16).data(), kAceEngine, 16) == 0;
+    if (!ace && std::memcmp(r.slice(4, 16).data(), kEngine, 16) != 0)
+        r.fail("engine name is neither \"Standard Jet DB\" nor \"Standard ACE DB\"");
+    // Only the byte: the one after it is set in most Access 2010 files.
+    const int level = r.u8(0x14);
+    if (!ace) {
+        if (level > 1) r.fail("format version " + std::to_string(level) + " is not Jet 3 or Jet 4");
+        return 0;
+    }
+    static constexpr int kAce[] = {12, 14, 15, 16, 17}; // bytes 2 ... 6
+    if (level < 2 || level > 6)
+        r.fail("format version " + std::to_string(level) + " is not one of ACE 12 to ACE 17");
+    return kAce[level - 2];
+}
+
+Version detectVersion(Bytes first) {
+    if (detectAceVersion(first) != 0) return Version::Jet4;
+    return first[0x14] == 0 ? Version::Jet3 : Version::Jet4;
+}
+
+std::string formatName(const DatabaseHeader& h) {
+    switch (h.aceVersion) {
     case 0:
-        return Version::Jet3;
-    case 1:
-        return Version::Jet4;
+        return h.version == Version::Jet3 ? "Jet 3 (Access 97)" : "Jet 4 (Access 2000-2003)";
+    case 12:
+        return "ACE 12 (Access 2007)";
+    case 14:
+        return "ACE 14 (Access 2010)";
+    case 15:
+        return "ACE 15 (Access 2013)";
+    case 16:
+        return "ACE 16 (Access 2016)";
     default:
-        r.fail("format version " + std::to_string(r.u8(0x14)) + " is not Jet 3 or Jet 4");
+        return "ACE 17 (Access 2019 / 365)";
     }
 }
 
 DatabaseHeader parseHeader(Bytes page0) {
     DatabaseHeader h;
     h.version = detectVersion(page0);
+    h.aceVersion = detectAceVersion(page0);
     const Format f = Format::forVersion(h.version);
     h.pageSize = f.pageSize;
     if (page0.size() < f.pageSize) throw JetError(kStructure, 0, "file is shorter than one page");
@@ -42,6 +70,8 @@ DatabaseHeader parseHeader(Bytes page0) {
     ByteReader r(h.decoded, kStructure, 0);
     h.codePage = r.u16(0x3C);
     h.databaseKey = r.u32(0x3E);
+    // ACE files use no page key of their own: a key means Office encryption of every page.
+    if (h.aceVersion != 0 && h.databaseKey != 0) throw DatabaseEncrypted(kStructure, 0, kEncrypted);
     if (f.jet4()) {
         h.sortOrder = r.u16(0x6E);
         h.sortOrderVersion = r.u8(0x71);
@@ -62,7 +92,8 @@ DatabaseHeader parseHeader(Bytes page0) {
         std::size_t len = 0;
         while (len + 1 < pw.size() && (pw[len] | pw[len + 1]) != 0)
             len += 2;
-        h.password = decodeUcs2(Bytes(pw.data(), len));
+        // ACE files keep only the mask there; a password is their encryption.
+        if (h.aceVersion == 0) h.password = decodeUcs2(Bytes(pw.data(), len));
     } else {
         h.sortOrder = r.u16(0x3A);
         Bytes pw = r.slice(0x42, 20);

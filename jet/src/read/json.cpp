@@ -1,5 +1,7 @@
 #include "jet/json.h"
 
+#include "jet/complex.h"
+
 #include <cmath>
 
 namespace tarnwick::jet {
@@ -66,6 +68,8 @@ void appendJsonValue(std::string& out, const Value& v) {
     case ColumnType::Byte:
     case ColumnType::Integer:
     case ColumnType::Long:
+    case ColumnType::BigInt:
+    case ColumnType::Complex: // the id, when the values were not read
         out += std::to_string(v.integer);
         break;
     case ColumnType::Currency:
@@ -82,6 +86,7 @@ void appendJsonValue(std::string& out, const Value& v) {
         break;
     case ColumnType::Text:
     case ColumnType::Memo:
+    case ColumnType::ExtDateTime:
         appendJsonString(out, v.text);
         break;
     case ColumnType::Guid:
@@ -96,13 +101,18 @@ void appendJsonValue(std::string& out, const Value& v) {
     }
 }
 
-void appendJsonRow(std::string& out, const TableDef& def, const std::vector<Value>& values) {
+void appendJsonRow(std::string& out, const TableDef& def, const std::vector<Value>& values,
+                   const ComplexValues* complex) {
     out += '{';
     for (std::size_t i = 0; i < def.columns.size() && i < values.size(); ++i) {
         if (i) out += ',';
         appendJsonString(out, def.columns[i].name);
         out += ':';
-        appendJsonValue(out, values[i]);
+        const Value& v = values[i];
+        if (complex && v.type == ColumnType::Complex && !v.null)
+            complex->appendJson(out, def.columns[i].number, static_cast<std::uint32_t>(v.integer));
+        else
+            appendJsonValue(out, v);
     }
     out += '}';
 }

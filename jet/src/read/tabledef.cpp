@@ -40,6 +40,12 @@ std::string typeName(ColumnType t) {
         return "Decimal";
     case ColumnType::FixedBinary:
         return "FixedBinary";
+    case ColumnType::Complex:
+        return "Complex";
+    case ColumnType::BigInt:
+        return "BigInt";
+    case ColumnType::ExtDateTime:
+        return "ExtDateTime";
     }
     return "Type" + std::to_string(static_cast<int>(t));
 }
@@ -174,6 +180,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
             c.sortOrder = r.u16(pos + 11);
             c.precision = r.u8(pos + 11);
             c.scale = r.u8(pos + 12);
+            c.complexId = r.u32(pos + 11);
             c.flags = r.u8(pos + 15);
             c.extFlags = r.u8(pos + 16);
             c.fixedOffset = r.u16(pos + 21);
@@ -187,6 +194,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
             c.fixedOffset = r.u16(pos + 14);
             c.length = r.u16(pos + 16);
         }
+        c.resultType = c.type;
         pos += f.columnLength;
     }
     auto readName = [&] {

@@ -1,5 +1,6 @@
 #include "jet/value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -86,6 +87,38 @@ std::string formatDateTime(double days) {
         out += buf;
     }
     return out;
+}
+
+std::string formatExtDateTime(const std::vector<std::uint8_t>& s) {
+    // "DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSSFFFFFFF:7": days since 0001-01-01, seconds of the day,
+    // 100 ns ticks. Anything else is shown as stored.
+    auto digits = [&](std::size_t at, std::size_t n, std::int64_t& out) {
+        out = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+            out = out * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    std::int64_t days = 0, secs = 0, ticks = 0;
+    if (s.size() < 41 || s[19] != ':' || s[39] != ':' || !digits(0, 19, days) ||
+        !digits(20, 12, secs) || !digits(32, 7, ticks) || days > 3652058 || secs >= 86400)
+        return std::string(s.begin(), std::find(s.begin(), s.end(), 0));
+    std::int64_t y;
+    unsigned mo, d;
+    civilFromDays(days - 719162, y, mo, d); // 0001-01-01 is 719162 days before 1970-01-01
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld",
+                  static_cast<long long>(y), mo, d, static_cast<long long>(secs / 3600),
+                  static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
+    std::string out = buf;
+    if (ticks % 10000)
+        std::snprintf(buf, sizeof buf, ".%07lld", static_cast<long long>(ticks));
+    else if (ticks)
+        std::snprintf(buf, sizeof buf, ".%03lld", static_cast<long long>(ticks / 10000));
+    else
+        buf[0] = 0;
+    return out + buf;
 }
 
 std::string formatGuid(const std::vector<std::uint8_t>& g) {

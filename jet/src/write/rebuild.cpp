@@ -193,6 +193,11 @@ void Rebuilder::writeGlobalMapAndHeader() {
 
 RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                               const RebuildOptions& options) {
+    // Complex columns, calculated values and newer types are not rebuilt yet: nothing is written.
+    if (source.header().aceVersion != 0)
+        throw RewriteRefused("database", JetError::noPage,
+                             formatName(source.header()) +
+                                 " files cannot be compacted or repaired yet");
     Rebuilder rebuilder(source, out, options);
     RebuildResult result = rebuilder.run();
     out.finish(options.sync);
