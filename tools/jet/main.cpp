@@ -42,9 +42,12 @@ Commands:
                             the same for several tables in one go (all user tables when
                             none is named), each into DIR/TABLE.json (DIR is created)
   check FILE                every structure of the file; problems, then notes
-  compact FILE [--encrypt | --decrypt] [--out NEWFILE]
+  compact FILE [--encrypt | --decrypt] [--out NEWFILE] [--memory MIB]
                             rebuilds the file without its free space, verified, in place
-                            (or into NEWFILE); --encrypt / --decrypt change the page encoding
+                            (or into NEWFILE); --encrypt / --decrypt change the page encoding;
+                            --memory bounds the memory it takes (default 256, at least 16):
+                            index entries beyond it are sorted through a temporary file beside
+                            the new one; the new file is the same whatever the bound
   repair FILE               rebuilds a damaged file keeping every row that reads; does
                             nothing when check finds no problems; a rebuild that would lose
                             anything leaves FILE as it is and is written beside it as

@@ -16,6 +16,12 @@ struct CompactOptions {
     int sortOrder = 0; // 0 keeps the source's (General) order; any other: JetError before writing
     int formatVersion = 0; // 0 keeps the source's format; any other: JetError for now
     std::string password;  // the source's database password, checked when it has one
+    // Memory the rebuild may hold, in MiB, beyond a small fixed part; what does not fit (the
+    // index entries of a large table) goes to a temporary file beside the new one. The file
+    // written does not depend on it.
+    unsigned memoryMiB = kDefaultMemoryMiB;
+    static constexpr unsigned kDefaultMemoryMiB = 256;
+    static constexpr unsigned kMinMemoryMiB = 16;
 };
 
 struct CompactReport {
