@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::size_t kCacheLimit = 4096; // source pages kept between units of work
 // However small the budget, runs are not made tiny: each costs a buffer when they are merged.
-constexpr std::size_t kMinEntryRoom = 16384;
+constexpr std::size_t kMinEntryRoom = 256;
 // A table with this many data pages has its rows prepared by two threads, a run of pages each.
 constexpr std::size_t kPagesToShare = 64;
 constexpr std::size_t kPagesPerRun = 96;
