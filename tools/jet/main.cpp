@@ -1,6 +1,7 @@
 // tarnwick-jet: inspect, export and check Jet 3 / Jet 4 database files without changing them.
 
 #include "jet/check.h"
+#include "jet/compact.h"
 #include "jet/database.h"
 #include "jet/json.h"
 #include "platform/posix/durablereplace.h"
@@ -102,6 +103,14 @@ std::string sortOrderName(int lcid, int version, Version v) {
     return s;
 }
 
+// What a compaction would win back and where it lies.
+void printEstimate(const CompactEstimate& e) {
+    std::cout << "compaction estimate: " << e.sizeBefore << " bytes now, about " << e.sizeAfter
+              << " after, " << e.reclaimable() << " reclaimed (free pages " << e.freePages
+              << ", deleted rows " << e.deletedRows << ", other room on data pages " << e.rowRoom
+              << ", index slack " << e.indexSlack << ")\n";
+}
+
 int cmdInfo(const Database& db) {
     const auto& h = db.header();
     std::cout << "format: "
@@ -115,6 +124,7 @@ int cmdInfo(const Database& db) {
               << (h.creationDate ? formatDateTime(*h.creationDate) : std::string("none")) << "\n"
               << "encoded: " << (h.databaseKey ? "yes" : "no") << "\n"
               << "password: " << (h.password.empty() ? "no" : "yes") << "\n";
+    printEstimate(estimateCompaction(db));
     return kOk;
 }
 
@@ -337,9 +347,15 @@ int cmdCheck(const Database& db, const std::string& path) {
     for (const auto& n : r.notes)
         std::cout << "note: " << n.text() << "\n";
     std::cout << r.problems.size() + more.size() << " problems, " << r.notes.size() << " notes";
-    if (r.reclaimableBytes)
-        std::cout << ", " << r.reclaimableBytes << " bytes a compaction would reclaim";
-    std::cout << "\n";
+    if (r.sound()) {
+        const CompactEstimate e = estimateCompaction(db);
+        if (e.reclaimable())
+            std::cout << ", " << e.reclaimable() << " bytes a compaction would reclaim";
+        std::cout << "\n";
+        printEstimate(e);
+    } else {
+        std::cout << "\n";
+    }
     return r.sound() && more.empty() ? kOk : kProblems;
 }
 

@@ -31,6 +31,23 @@ struct CompactReport {
     std::vector<std::string> lines; // what was done, for logs and the command line
 };
 
+class Database;
+
+// What a compaction would win back, estimated without writing: the rebuild's packing of the
+// rows, long values and index entries a file holds is followed page by page.
+struct CompactEstimate {
+    std::uint64_t sizeBefore = 0, sizeAfter = 0; // sizeAfter estimated
+    // Where the difference lies, in bytes of the file (roughly; the parts need not add up):
+    std::uint64_t freePages = 0;   // pages nothing uses
+    std::uint64_t deletedRows = 0; // rows marked deleted, still on their pages
+    std::uint64_t rowRoom = 0;     // other room on data pages: free space, unreferenced long values
+    std::uint64_t indexSlack = 0;  // index pages beyond what their entries fill
+    std::uint64_t reclaimable() const {
+        return sizeBefore > sizeAfter ? sizeBefore - sizeAfter : 0;
+    }
+};
+CompactEstimate estimateCompaction(const Database& db);
+
 // Writes a compacted copy of `source` as `destination` (which must not exist), verified from
 // disk.
 CompactReport compact(const std::string& source, const std::string& destination,
