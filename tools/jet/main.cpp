@@ -35,14 +35,20 @@ Reads Jet 3 (Access 97) and Jet 4 (Access 2000-2003) .mdb files. Only compact an
 write; they refuse a database another program holds, and keep the original on any failure.
 
 Commands:
-  info FILE                 format, page size, page count, code page, sort order, creation date
+  info FILE                 format, page size, page count, code page, sort order, creation date,
+                            and what a compaction would reclaim (estimated)
   tables [--system] FILE    user tables, one per line (--system adds system tables)
   schema FILE [TABLE]       columns and indexes of every table, or of TABLE
   export --json FILE TABLE  one JSON object per row, keys the column names in order
   export --json --out DIR FILE [TABLE...]
                             the same for several tables in one go (all user tables when
                             none is named), each into DIR/TABLE.json (DIR is created)
-  check FILE                every structure of the file; problems, then notes
+  check FILE                every structure of the file; problems, then notes, then what a
+                            compaction would reclaim (estimated). The file is read through a
+                            mapping: its resident memory includes up to 64 MiB of the file's
+                            pages at a time (given back as the walk goes on), besides memory
+                            of its own that does not grow with the file; an encoded file's
+                            pages are held in memory instead
   compact FILE [--encrypt | --decrypt] [--out NEWFILE] [--memory MIB]
                             rebuilds the file without its free space, verified, in place
                             (or into NEWFILE); --encrypt / --decrypt change the page encoding;
@@ -410,7 +416,18 @@ int main(int argc, char** argv) {
     std::unique_ptr<Database> db;
     struct stat st {};
     try {
-        db = Database::open(rest[0]);
+        if (cmd == "check" || cmd == "info") {
+            // Read through a mapping, whose pages the system takes back as the walk goes on:
+            // read into memory, a large file's pages would all stay.
+            const tarnwick::posix::UniqueFd fd(
+                ::open(rest[0], O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+            if (!fd)
+                throw JetError("file", JetError::noPage,
+                               std::string("cannot open ") + rest[0] + ": " + std::strerror(errno));
+            db = Database::open(openMappedSource(fd.get(), rest[0]));
+        } else {
+            db = Database::open(rest[0]);
+        }
         if (::stat(rest[0], &st) != 0) st.st_mode = 0600;
     } catch (const std::exception& e) {
         // The system's message already names the file; the name is not said twice.
