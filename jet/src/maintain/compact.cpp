@@ -59,14 +59,14 @@ std::uint32_t keyFor(const DatabaseHeader& h, PageEncoding encoding) {
     return h.databaseKey;
 }
 
-// The part of the budget index entries may take: the rest holds pages on their way to disk,
-// the rows of the pages being copied, and the sorting and merging of the entries.
+// The part of the budget index entries may take (three eighths): the rest holds their sorting
+// and merging, pages on their way to disk and the pages of the mapped files in memory.
 RebuildOptions rebuildOptions(const CompactOptions& options, std::uint32_t key,
                               const std::string& beside) {
     RebuildOptions ro;
     ro.databaseKey = key;
     ro.entryMemory =
-        std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20 >> 1;
+        (std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20) / 8 * 3;
     ro.spillFolder = folderOf(beside);
     return ro;
 }

@@ -131,9 +131,9 @@ void sumAndSort(KeyedIndex& ki) {
     sortIndexEntries(ki.entries);
 }
 
-// Bytes for reading back the runs of one index: as much as a quarter of the entries' room.
+// Bytes for reading back the runs of one index: an eighth of the entries' room.
 std::size_t mergeBuffer(const TableJob& job) {
-    return job.options.entryMemory ? job.options.entryMemory / 4 : std::size_t{16} << 20;
+    return job.options.entryMemory ? job.options.entryMemory / 8 : std::size_t{16} << 20;
 }
 
 std::string indexName(const TableJob& job, const RealIndex& ri) {
