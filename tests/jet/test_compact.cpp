@@ -182,6 +182,39 @@ TEST_F(Compact, SameFileWhetherRowsArePreparedOnOneThreadOrTwo) {
     EXPECT_TRUE(one == two) << one.size() << " and " << two.size() << " bytes";
 }
 
+// Index entries beyond the budget are sorted in runs through a temporary file and merged: the
+// file is the one written holding them all, and the command with its smallest budget runs
+// within an address-space limit of its two mapped files, that budget and a fixed part.
+TEST_F(Compact, SpilledIndexEntriesWriteTheSameFileWithinAnAddressLimit) {
+    const fs::path src = corpusDir() / "generated/gen2000-s303-6m.mdb";
+    const B bytes = readAll(src);
+    auto rebuildInto = [&](const std::string& name, std::size_t entryMemory) {
+        auto db = Database::open(memorySource(bytes));
+        const std::string path = (dir_ / name).string();
+        PageWriter out(path, db->format(), 0);
+        RebuildOptions ro;
+        ro.entryMemory = entryMemory;
+        ro.spillFolder = dir_.string();
+        rebuildDatabase(*db, out, ro);
+        return readAll(path);
+    };
+    const B whole = rebuildInto("whole.mdb", 0);
+    const B spilled = rebuildInto("spilled.mdb", 1); // runs of the fewest entries
+    EXPECT_TRUE(spilled == whole) << spilled.size() << " and " << whole.size() << " bytes";
+
+    const std::string out = (dir_ / "limited.mdb").string();
+    const std::size_t limitKiB = (2 * bytes.size() + ((16u + 32u) << 20)) >> 10;
+    int status = -1;
+    const std::string text =
+        run("ulimit -v " + std::to_string(limitKiB) + " && MALLOC_ARENA_MAX=1 " +
+                TARNWICK_JET_TOOL + " compact " + src.string() + " --out " + out + " --memory 16",
+            &status, true);
+    ASSERT_EQ(status, 0) << text;
+    EXPECT_TRUE(readAll(out) == whole);
+    for (const auto& e : fs::directory_iterator(dir_))
+        EXPECT_EQ(e.path().extension(), ".mdb") << "left behind: " << e.path();
+}
+
 TEST_F(Compact, EncryptThenDecryptRoundTrips) {
     for (const char* rel : {"V1997/testV1997.mdb", "V2000/test2V2000.mdb"}) {
         SCOPED_TRACE(rel);

@@ -2,6 +2,7 @@
 // them.
 
 #include "jet/check.h"
+#include "jet/compact.h"
 #include "jet/complex.h"
 #include "jet/database.h"
 #include "jet/json.h"
@@ -37,17 +38,26 @@ files (ACE 12-17; not those encrypted with a database password). Only compact an
 write; they refuse a database another program holds, and keep the original on any failure.
 
 Commands:
-  info FILE                 format, page size, page count, code page, sort order, creation date
+  info FILE                 format, page size, page count, code page, sort order, creation date,
+                            and what a compaction would reclaim (estimated)
   tables [--system] FILE    user tables, one per line (--system adds system tables)
   schema FILE [TABLE]       columns and indexes of every table, or of TABLE
   export --json FILE TABLE  one JSON object per row, keys the column names in order
   export --json --out DIR FILE [TABLE...]
                             the same for several tables in one go (all user tables when
                             none is named), each into DIR/TABLE.json (DIR is created)
-  check FILE                every structure of the file; problems, then notes
-  compact FILE [--encrypt | --decrypt] [--out NEWFILE]
+  check FILE                every structure of the file; problems, then notes, then what a
+                            compaction would reclaim (estimated). The file is read through a
+                            mapping: its resident memory includes up to 64 MiB of the file's
+                            pages at a time (given back as the walk goes on), besides memory
+                            of its own that does not grow with the file; an encoded file's
+                            pages are held in memory instead
+  compact FILE [--encrypt | --decrypt] [--out NEWFILE] [--memory MIB]
                             rebuilds the file without its free space, verified, in place
-                            (or into NEWFILE); --encrypt / --decrypt change the page encoding
+                            (or into NEWFILE); --encrypt / --decrypt change the page encoding;
+                            --memory bounds the memory it takes (default 256, at least 16):
+                            index entries beyond it are sorted through a temporary file beside
+                            the new one; the new file is the same whatever the bound
   repair FILE               rebuilds a damaged file keeping every row that reads; does
                             nothing when check finds no problems; a rebuild that would lose
                             anything leaves FILE as it is and is written beside it as
@@ -102,6 +112,14 @@ std::string sortOrderName(int lcid, int version, Version v) {
     return s;
 }
 
+// What a compaction would win back and where it lies.
+void printEstimate(const CompactEstimate& e) {
+    std::cout << "compaction estimate: " << e.sizeBefore << " bytes now, about " << e.sizeAfter
+              << " after, " << e.reclaimable() << " reclaimed (free pages " << e.freePages
+              << ", deleted rows " << e.deletedRows << ", other room on data pages " << e.rowRoom
+              << ", index slack " << e.indexSlack << ")\n";
+}
+
 int cmdInfo(const Database& db) {
     const auto& h = db.header();
     std::cout << "format: " << formatName(h) << "\n"
@@ -113,6 +131,7 @@ int cmdInfo(const Database& db) {
               << (h.creationDate ? formatDateTime(*h.creationDate) : std::string("none")) << "\n"
               << "encoded: " << (h.databaseKey ? "yes" : "no") << "\n"
               << "password: " << (h.password.empty() ? "no" : "yes") << "\n";
+    printEstimate(estimateCompaction(db));
     return kOk;
 }
 
@@ -336,9 +355,15 @@ int cmdCheck(const Database& db, const std::string& path) {
     for (const auto& n : r.notes)
         std::cout << "note: " << n.text() << "\n";
     std::cout << r.problems.size() + more.size() << " problems, " << r.notes.size() << " notes";
-    if (r.reclaimableBytes)
-        std::cout << ", " << r.reclaimableBytes << " bytes a compaction would reclaim";
-    std::cout << "\n";
+    if (r.sound()) {
+        const CompactEstimate e = estimateCompaction(db);
+        if (e.reclaimable())
+            std::cout << ", " << e.reclaimable() << " bytes a compaction would reclaim";
+        std::cout << "\n";
+        printEstimate(e);
+    } else {
+        std::cout << "\n";
+    }
     return r.sound() && more.empty() ? kOk : kProblems;
 }
 
@@ -393,7 +418,18 @@ int main(int argc, char** argv) {
     std::unique_ptr<Database> db;
     struct stat st {};
     try {
-        db = Database::open(rest[0]);
+        if (cmd == "check" || cmd == "info") {
+            // Read through a mapping, whose pages the system takes back as the walk goes on:
+            // read into memory, a large file's pages would all stay.
+            const tarnwick::posix::UniqueFd fd(
+                ::open(rest[0], O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+            if (!fd)
+                throw JetError("file", JetError::noPage,
+                               std::string("cannot open ") + rest[0] + ": " + std::strerror(errno));
+            db = Database::open(openMappedSource(fd.get(), rest[0]));
+        } else {
+            db = Database::open(rest[0]);
+        }
         if (::stat(rest[0], &st) != 0) st.st_mode = 0600;
     } catch (const DatabaseEncrypted& e) {
         std::cerr << "tarnwick-jet: " << rest[0] << " " << e.detail() << "\n";

@@ -5,6 +5,8 @@
 #include "jet/compact.h"
 #include "tools/common/cli.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -56,7 +58,18 @@ int runCompact(int argc, const char* const* argv) {
             encrypt = true;
         else if (a == "--decrypt")
             decrypt = true;
-        else if (a == "--out") {
+        else if (a == "--memory") {
+            if (i + 1 >= argc) return usage("--memory needs a size in MiB");
+            const std::string v = argv[++i];
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long m = std::strtoul(v.c_str(), &end, 10);
+            if (v.empty() || v[0] < '0' || v[0] > '9' || *end || errno ||
+                m < CompactOptions::kMinMemoryMiB || m > (1u << 20))
+                return usage("--memory takes a size in MiB from " +
+                             std::to_string(CompactOptions::kMinMemoryMiB) + " to 1048576");
+            options.memoryMiB = static_cast<unsigned>(m);
+        } else if (a == "--out") {
             if (i + 1 >= argc) return usage("--out needs a file name");
             out = argv[++i];
         } else

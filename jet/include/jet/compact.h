@@ -16,6 +16,12 @@ struct CompactOptions {
     int sortOrder = 0; // 0 keeps the source's (General) order; any other: JetError before writing
     int formatVersion = 0; // 0 keeps the source's format; any other: JetError for now
     std::string password;  // the source's database password, checked when it has one
+    // Memory the rebuild may hold, in MiB, beyond a small fixed part; what does not fit (the
+    // index entries of a large table) goes to a temporary file beside the new one. The file
+    // written does not depend on it.
+    unsigned memoryMiB = kDefaultMemoryMiB;
+    static constexpr unsigned kDefaultMemoryMiB = 256;
+    static constexpr unsigned kMinMemoryMiB = 16;
 };
 
 struct CompactReport {
@@ -24,6 +30,23 @@ struct CompactReport {
     bool alreadyCompact = false;    // in-place only: the original was kept untouched
     std::vector<std::string> lines; // what was done, for logs and the command line
 };
+
+class Database;
+
+// What a compaction would win back, estimated without writing: the rebuild's packing of the
+// rows, long values and index entries a file holds is followed page by page.
+struct CompactEstimate {
+    std::uint64_t sizeBefore = 0, sizeAfter = 0; // sizeAfter estimated
+    // Where the difference lies, in bytes of the file (roughly; the parts need not add up):
+    std::uint64_t freePages = 0;   // pages nothing uses
+    std::uint64_t deletedRows = 0; // rows marked deleted, still on their pages
+    std::uint64_t rowRoom = 0;     // other room on data pages: free space, unreferenced long values
+    std::uint64_t indexSlack = 0;  // index pages beyond what their entries fill
+    std::uint64_t reclaimable() const {
+        return sizeBefore > sizeAfter ? sizeBefore - sizeAfter : 0;
+    }
+};
+CompactEstimate estimateCompaction(const Database& db);
 
 // Writes a compacted copy of `source` as `destination` (which must not exist), verified from
 // disk.

@@ -8,6 +8,7 @@
 #include "platform/posix/pathparts.h"
 #include "write/rebuild.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -58,6 +59,18 @@ std::uint32_t keyFor(const DatabaseHeader& h, PageEncoding encoding) {
     return h.databaseKey;
 }
 
+// The part of the budget index entries may take (three eighths): the rest holds their sorting
+// and merging, pages on their way to disk and the pages of the mapped files in memory.
+RebuildOptions rebuildOptions(const CompactOptions& options, std::uint32_t key,
+                              const std::string& beside) {
+    RebuildOptions ro;
+    ro.databaseKey = key;
+    ro.entryMemory =
+        (std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20) / 8 * 3;
+    ro.spillFolder = folderOf(beside);
+    return ro;
+}
+
 std::string mib(std::uint64_t bytes) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
@@ -93,8 +106,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
     CompactReport report;
     report.sizeBefore = db.file().fileSize();
     report.pagesBefore = db.file().pageCount();
-    RebuildOptions ro;
-    ro.databaseKey = keyFor(db.header(), options.encoding);
+    RebuildOptions ro = rebuildOptions(options, keyFor(db.header(), options.encoding), destination);
     std::unique_ptr<PageWriter> out =
         std::make_unique<PageWriter>(destination, db.format(), ro.databaseKey);
     try {
@@ -313,8 +325,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     CompactReport report;
     report.sizeBefore = db->file().fileSize();
     report.pagesBefore = db->file().pageCount();
-    RebuildOptions ro;
-    ro.databaseKey = keyFor(db->header(), options.encoding);
+    RebuildOptions ro = rebuildOptions(options, keyFor(db->header(), options.encoding), file);
     ro.sync = false; // synced below while the new file is verified
     SourceRows sourceRows;
     {

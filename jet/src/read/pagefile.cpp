@@ -12,8 +12,9 @@ namespace tarnwick::jet {
 namespace {
 
 // Mapped pages served before the mapping's memory is given back: enough that two threads reading
-// apart rarely drop what the other still reads (64 MiB of 4 KiB pages).
-constexpr std::size_t kResidentPages = 16384;
+// apart rarely drop what the other still reads, and few enough that the resident part of a
+// mapping stays small (16 MiB of 4 KiB pages).
+constexpr std::size_t kResidentPages = 4096;
 
 class FileSource final : public ByteSource {
 public:

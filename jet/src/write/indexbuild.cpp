@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
 
 namespace tarnwick::jet {
 
@@ -40,36 +41,10 @@ std::size_t commonPrefix(const KeyBytes& a, const KeyBytes& b) {
     return n;
 }
 
-std::vector<std::pair<std::size_t, std::size_t>>
-groupEntries(const std::vector<IndexEntry>& entries, std::size_t capacity, std::size_t maxPrefix) {
-    std::vector<std::pair<std::size_t, std::size_t>> groups;
-    std::size_t i = 0;
-    while (i < entries.size()) {
-        const std::size_t begin = i;
-        std::size_t sum = storedSize(entries[i], false), minKey = entries[i].key.size();
-        ++i;
-        while (i < entries.size()) {
-            const std::size_t size = storedSize(entries[i], false);
-            const std::size_t k = std::min(minKey, entries[i].key.size());
-            const std::size_t p =
-                std::min({commonPrefix(entries[begin].key, entries[i].key), k, maxPrefix});
-            const std::size_t n = i - begin + 1;
-            if (sum + size - (n - 1) * p > capacity) break;
-            sum += size;
-            minKey = k;
-            ++i;
-        }
-        if (storedSize(entries[begin], false) > capacity)
-            throw JetError("index", JetError::noPage, "an index entry is larger than a page");
-        groups.emplace_back(begin, i);
-    }
-    return groups;
-}
-
 std::vector<std::uint8_t> makePage(PageWriter& out, bool leaf, std::uint32_t owner,
-                                   const std::vector<IndexEntry>& entries, std::size_t begin,
-                                   std::size_t end, std::uint32_t prev, std::uint32_t next,
-                                   std::uint32_t tail, std::size_t maxPrefix) {
+                                   std::span<const IndexEntry> entries, std::uint32_t prev,
+                                   std::uint32_t next, std::uint32_t tail, std::size_t maxPrefix) {
+    const std::size_t begin = 0, end = entries.size();
     const Format& f = out.format();
     std::vector<std::uint8_t> page = out.blankPage();
     page[0] = leaf ? 0x04 : 0x03;
@@ -111,34 +86,59 @@ std::vector<std::uint8_t> makePage(PageWriter& out, bool leaf, std::uint32_t own
 
 } // namespace
 
-std::uint32_t IndexLayout::pages() const {
-    std::size_t n = std::max<std::size_t>(leaves.size(), 1); // an empty index has an empty leaf
-    for (const auto& level : levels)
-        n += level.size();
-    return static_cast<std::uint32_t>(n);
+IndexWriter::IndexWriter(PageWriter& out, std::uint32_t owner)
+    : out_(out), owner_(owner), capacity_(out.format().pageSize - out.format().indexFirstEntry),
+      maxPrefix_(out.format().jet4() ? 0xFFFF : 0xFF) {}
+
+// A leaf takes entries while they fit with the prefix all of them share with its first.
+void IndexWriter::add(IndexEntry&& e) {
+    if (built_.entries == 0 || e.key != (leaf_.empty() ? lasts_.back().key : leaf_.back().key))
+        ++built_.distinctKeys;
+    ++built_.entries;
+    const std::size_t size = storedSize(e, false);
+    if (size > capacity_)
+        throw JetError("index", JetError::noPage, "an index entry is larger than a page");
+    if (!leaf_.empty()) {
+        const std::size_t k = std::min(minKey_, e.key.size());
+        const std::size_t p = std::min({commonPrefix(leaf_.front().key, e.key), k, maxPrefix_});
+        if (sum_ + size - leaf_.size() * p <= capacity_) {
+            sum_ += size;
+            minKey_ = k;
+            leaf_.push_back(std::move(e));
+            return;
+        }
+        writeLeaf(true);
+    }
+    sum_ = size;
+    minKey_ = e.key.size();
+    leaf_.push_back(std::move(e));
 }
 
-IndexLayout layoutIndex(const Format& f, const std::vector<IndexEntry>& sorted) {
-    const std::size_t capacity = f.pageSize - f.indexFirstEntry;
-    IndexLayout layout;
-    for (std::size_t i = 0; i < sorted.size(); ++i)
-        if (i == 0 || sorted[i].key != sorted[i - 1].key) ++layout.distinctKeys;
-    layout.leaves = groupEntries(sorted, capacity, f.jet4() ? 0xFFFF : 0xFF);
-    // Each page of a level, as an entry of the level above, is the greatest entry below it.
-    std::vector<std::size_t> last;
-    for (const auto& leaf : layout.leaves)
-        last.push_back(leaf.second - 1);
-    while (last.size() > 1) {
+void IndexWriter::writeLeaf(bool more) {
+    const std::uint32_t page = out_.allocate();
+    if (built_.pages.empty()) firstLeaf_ = page;
+    built_.pages.push_back(page);
+    out_.write(page,
+               makePage(out_, true, owner_, leaf_, prevLeaf_, more ? page + 1 : 0, 0, maxPrefix_));
+    prevLeaf_ = page;
+    if (!leaf_.empty()) lasts_.push_back(std::move(leaf_.back()));
+    leaf_.clear();
+}
+
+// Each page of a level, as an entry of the level above, is the greatest entry below it.
+void IndexWriter::writeLevels() {
+    std::vector<IndexEntry> below = std::move(lasts_);
+    std::uint32_t belowFirst = firstLeaf_;
+    while (below.size() > 1) {
         // Every child but the last is a stored entry (with its child's page), the last is the
         // tail; the stored entries must fit a page.
-        auto stored = [&](std::size_t child) { return sorted[last[child]].key.size() + 8; };
-        std::vector<IndexLayout::Range> groups;
-        std::size_t i = 0;
-        while (i < last.size()) {
+        auto stored = [&](std::size_t child) { return below[child].key.size() + 8; };
+        std::vector<std::pair<std::size_t, std::size_t>> groups;
+        for (std::size_t i = 0; i < below.size();) {
             const std::size_t begin = i;
             std::size_t sum = 0;
             ++i; // the first child is at least the tail
-            while (i < last.size() && sum + stored(i - 1) <= capacity) {
+            while (i < below.size() && sum + stored(i - 1) <= capacity_) {
                 sum += stored(i - 1);
                 ++i;
             }
@@ -152,78 +152,44 @@ IndexLayout layoutIndex(const Format& f, const std::vector<IndexEntry>& sorted) 
                 --groups.back().first;
             }
         }
-        std::vector<std::size_t> upper;
-        for (const auto& g : groups)
-            upper.push_back(last[g.second - 1]);
-        last = std::move(upper);
-        layout.levels.push_back(std::move(groups));
-    }
-    return layout;
-}
-
-BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& layout,
-                      std::vector<IndexEntry>&& sorted) {
-    const Format& f = out.format();
-    BuiltIndex built;
-    built.entries = static_cast<std::uint32_t>(sorted.size());
-    built.distinctKeys = layout.distinctKeys;
-    std::uint32_t first = out.allocate(layout.pages());
-    for (std::uint32_t i = 0; i < layout.pages(); ++i)
-        built.pages.push_back(first + i);
-    if (sorted.empty()) {
-        built.root = first;
-        out.write(first, makePage(out, true, owner, {}, 0, 0, 0, 0, 0, 0));
-        return built;
-    }
-
-    // Leaves, chained left to right.
-    const std::size_t leaves = layout.leaves.size();
-    for (std::size_t g = 0; g < leaves; ++g) {
-        const std::uint32_t page = first + static_cast<std::uint32_t>(g);
-        const std::uint32_t prev = g ? page - 1 : 0;
-        const std::uint32_t next = g + 1 < leaves ? page + 1 : 0;
-        out.write(page, makePage(out, true, owner, sorted, layout.leaves[g].first,
-                                 layout.leaves[g].second, prev, next, 0, f.jet4() ? 0xFFFF : 0xFF));
-    }
-
-    // Intermediate levels, each on the pages after the level below.
-    std::vector<std::size_t> last; // per page of the level below: its greatest entry
-    for (const auto& leaf : layout.leaves)
-        last.push_back(leaf.second - 1);
-    std::uint32_t below = first;
-    first += static_cast<std::uint32_t>(leaves);
-    for (const auto& groups : layout.levels) {
-        std::vector<IndexEntry> children;
-        children.reserve(last.size());
-        for (std::size_t c = 0; c < last.size(); ++c) {
-            IndexEntry& e = children.emplace_back(sorted[last[c]]);
-            e.child = below + static_cast<std::uint32_t>(c);
-        }
-        std::vector<std::size_t> upper;
+        for (std::size_t c = 0; c < below.size(); ++c)
+            below[c].child = belowFirst + static_cast<std::uint32_t>(c);
+        const std::uint32_t first = out_.allocate(static_cast<std::uint32_t>(groups.size()));
+        std::vector<IndexEntry> upper;
         for (std::size_t g = 0; g < groups.size(); ++g) {
             const auto [begin, end] = groups[g];
             const std::uint32_t page = first + static_cast<std::uint32_t>(g);
+            built_.pages.push_back(page);
             const std::uint32_t prev = g ? page - 1 : 0;
             const std::uint32_t next = g + 1 < groups.size() ? page + 1 : 0;
             const bool single = end - begin == 1;
-            const std::size_t stored = single ? end : end - 1;
-            const std::uint32_t tail = single ? 0 : below + static_cast<std::uint32_t>(end - 1);
-            out.write(page,
-                      makePage(out, false, owner, children, begin, stored, prev, next, tail, 0));
-            upper.push_back(last[end - 1]);
+            const std::size_t storedEnd = single ? end : end - 1;
+            const std::uint32_t tail =
+                single ? 0 : belowFirst + static_cast<std::uint32_t>(end - 1);
+            out_.write(
+                page, makePage(out_, false, owner_,
+                               std::span<const IndexEntry>(below).subspan(begin, storedEnd - begin),
+                               prev, next, tail, 0));
+            upper.push_back(below[end - 1]);
         }
-        last = std::move(upper);
-        below = first;
-        first += static_cast<std::uint32_t>(groups.size());
+        below = std::move(upper);
+        belowFirst = first;
     }
-    built.root = first - 1;
-    std::vector<IndexEntry>().swap(sorted);
-    return built;
+    built_.root = belowFirst;
+}
+
+BuiltIndex IndexWriter::finish() {
+    writeLeaf(false); // an empty index has one empty leaf
+    writeLevels();
+    return std::move(built_);
 }
 
 BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted) {
-    const IndexLayout layout = layoutIndex(out.format(), sorted);
-    return writeIndex(out, owner, layout, std::move(sorted));
+    IndexWriter writer(out, owner);
+    for (IndexEntry& e : sorted)
+        writer.add(std::move(e));
+    std::vector<IndexEntry>().swap(sorted);
+    return writer.finish();
 }
 
 } // namespace tarnwick::jet

@@ -16,27 +16,32 @@ struct BuiltIndex {
     std::uint32_t distinctKeys = 0;
 };
 
-// An index tree laid out before its pages have numbers: the entries of each leaf, filled left
-// to right, then levels of intermediate pages, each holding a range of the pages below, until
-// one page remains as the root. Its pages are numbered in that order.
-struct IndexLayout {
-    using Range = std::pair<std::size_t, std::size_t>; // [begin, end)
-    std::vector<Range> leaves;                         // ranges of entries
-    std::vector<std::vector<Range>> levels;            // ranges of the pages of the level below
-    std::uint32_t distinctKeys = 0;
-    std::uint32_t pages() const;
+// Writes an index tree from its entries, given one at a time in index order (key, page, row,
+// without duplicates), so that no more than a page of them is held: leaves filled left to right
+// and chained, on consecutive new pages as they fill, then levels of intermediate pages, each
+// holding a range of the pages below and its last child as its tail, until one page remains as
+// the root. Nothing else may take page numbers from `out` until `finish`.
+class IndexWriter {
+public:
+    IndexWriter(PageWriter& out, std::uint32_t owner);
+    void add(IndexEntry&& e);
+    BuiltIndex finish();
+
+private:
+    void writeLeaf(bool more);
+    void writeLevels();
+
+    PageWriter& out_;
+    std::uint32_t owner_;
+    std::size_t capacity_, maxPrefix_;
+    std::vector<IndexEntry> leaf_; // the entries of the leaf being filled
+    std::size_t sum_ = 0, minKey_ = 0;
+    std::vector<IndexEntry> lasts_; // the greatest entry of each leaf written
+    std::uint32_t firstLeaf_ = 0, prevLeaf_ = 0;
+    BuiltIndex built_;
 };
 
-// Lays out leaf entries sorted by (key, page, row) without duplicates. Touches nothing else, so
-// indexes can be laid out on other threads.
-IndexLayout layoutIndex(const Format& f, const std::vector<IndexEntry>& sorted);
-
-// Writes the tree of `layout` on `layout.pages()` consecutive new pages: leaves chained, each
-// intermediate page's last child its tail. The entries are consumed.
-BuiltIndex writeIndex(PageWriter& out, std::uint32_t owner, const IndexLayout& layout,
-                      std::vector<IndexEntry>&& sorted);
-
-// Both of the above.
+// Writes the tree of `sorted` (consumed).
 BuiltIndex buildIndex(PageWriter& out, std::uint32_t owner, std::vector<IndexEntry>&& sorted);
 
 } // namespace tarnwick::jet

@@ -173,19 +173,24 @@ std::vector<std::uint8_t> PageWriter::blankPage() {
 void PageWriter::write(std::uint32_t page, std::vector<std::uint8_t> bytes) {
     if (page >= next_ || bytes.size() != format_.pageSize)
         throw JetError("output file", page, "internal: page written out of its allocation");
-    if (key_ != 0 && page != 0) {
+    if (key_ != 0 && page != 0 && fd_ >= 0) {
         const std::uint32_t k = key_ ^ page;
         const std::uint8_t key[4] = {
             static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
             static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
         rc4(key, bytes);
     }
-    batch_.emplace_back(page, std::move(bytes));
     ++written_;
+    if (fd_ < 0) { // counting only; the page's room serves the next
+        if (spare_.size() < 4) spare_.push_back(std::move(bytes));
+        return;
+    }
+    batch_.emplace_back(page, std::move(bytes));
     if (batch_.size() * format_.pageSize >= kBatchBytes) flush();
 }
 
 void PageWriter::finish(bool sync) {
+    if (fd_ < 0) return;
     flush();
     drain();
     if (written_ < next_)

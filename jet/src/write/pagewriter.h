@@ -28,6 +28,8 @@ public:
     PageWriter(const std::string& path, const Format& format, std::uint32_t databaseKey);
     // Writes into a file already open for writing (not owned; `name` is for messages).
     PageWriter(int fd, const std::string& name, const Format& format, std::uint32_t databaseKey);
+    // Writes nothing: counts the pages a rebuild would write (estimates).
+    explicit PageWriter(const Format& format) : format_(format), key_(0), ownsFd_(false) {}
     ~PageWriter();
     PageWriter(const PageWriter&) = delete;
     PageWriter& operator=(const PageWriter&) = delete;

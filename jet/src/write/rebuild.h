@@ -42,6 +42,10 @@ struct RebuildOptions {
     bool salvage = false;
     // False leaves syncing the file to the caller, who may overlap it with other work.
     bool sync = true;
+    // Bytes of index entries one table may hold in memory; beyond them sorted runs go to a
+    // temporary file in `spillFolder`. 0: no limit. The file written is the same either way.
+    std::size_t entryMemory = 0;
+    std::string spillFolder;
 };
 
 // Writes every object of `source` into the new file behind `out` (created with the options'

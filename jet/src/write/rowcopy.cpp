@@ -12,6 +12,8 @@ namespace tarnwick::jet {
 namespace {
 
 constexpr std::size_t kCacheLimit = 4096; // source pages kept between units of work
+// However small the budget, runs are not made tiny: each costs a buffer when they are merged.
+constexpr std::size_t kMinEntryRoom = 256;
 // A table with this many data pages has its rows prepared by two threads, a run of pages each.
 constexpr std::size_t kPagesToShare = 64;
 constexpr std::size_t kPagesPerRun = 96;
@@ -98,6 +100,7 @@ private:
     void prepareRow(Part& part, RowPointer header, RowPointer at, Bytes stored);
     void encodeKeys(Part& part);
     void placeRows(Part& part);
+    void spillEntries(KeyedIndex& ki);
     Bytes renewRow(const Prepared& p, std::vector<std::pair<std::int32_t, std::int32_t>>& changes);
     std::uint32_t placeRow(RowPointer header, Bytes row);
     void longValue(Bytes field, RowPointer at, const LongValueRef& ref, std::vector<Bytes>& parts,
@@ -139,6 +142,7 @@ private:
     Version version_;
     int codePage_;
     std::size_t expectedRows_ = 0, rowsPerPage_ = 0;
+    std::size_t entryRoom_ = SIZE_MAX; // entries of one index held before they spill
     const std::string dataPageName_ = "data page";
     // One row's buffers for placing, reused.
     std::vector<std::uint8_t> row_;
@@ -225,8 +229,11 @@ void RowCopier::listColumns() {
     }
     // The stored count is only a hint: a damaged one must not reserve more than the pages hold.
     expectedRows_ = std::min<std::size_t>(def_.rowCount, owned_.size() * 256);
+    if (job_.options.entryMemory && !r_.keyed.empty())
+        entryRoom_ = std::max<std::size_t>(kMinEntryRoom, job_.options.entryMemory /
+                                                              sizeof(IndexEntry) / r_.keyed.size());
     for (auto& ki : r_.keyed)
-        reserveEntries(ki.entries, expectedRows_);
+        reserveEntries(ki.entries, std::min(expectedRows_, entryRoom_));
     rowsPerPage_ = expectedRows_ / std::max<std::size_t>(owned_.size(), 1) + 1;
 }
 
@@ -421,6 +428,7 @@ void RowCopier::placeRows(Part& part) {
                 e.key.assign(part.keyBytes.data() + offset, length);
                 e.page = placed >> 8;
                 e.row = static_cast<std::uint8_t>(placed);
+                if (keyed[k].entries.size() >= entryRoom_) spillEntries(keyed[k]);
             }
         } catch (const JetError& e) {
             if (!salvage_) throw;
@@ -429,6 +437,16 @@ void RowCopier::placeRows(Part& part) {
         }
     }
     if (part.failed) std::rethrow_exception(part.failed);
+}
+
+// A full index's entries go to the spill file as one sorted run; their room is used again.
+void RowCopier::spillEntries(KeyedIndex& ki) {
+    if (!r_.spill) r_.spill = std::make_unique<EntrySpill>(job_.options.spillFolder);
+    for (const IndexEntry& e : ki.entries)
+        ki.sum.add(RowPointer{e.page, e.row}.raw(), keyHash(e.key.bytes()));
+    sortIndexEntries(ki.entries);
+    ki.runs.push_back(r_.spill->write(ki.entries));
+    ki.entries.clear();
 }
 
 // The row as it is placed: its ids renumbered (each change listed in `changes`) and its long

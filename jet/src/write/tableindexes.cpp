@@ -124,12 +124,16 @@ BuiltIndex rebuildFromStoredKeys(const TableJob& job, const CopiedRows& rows, co
     return built;
 }
 
-// Sums an index's entries for verification, sorts them and lays out its pages.
-void sortAndLayOut(const Format& f, KeyedIndex& ki) {
+// Sums the entries an index still holds for verification and sorts them.
+void sumAndSort(KeyedIndex& ki) {
     for (const IndexEntry& e : ki.entries)
         ki.sum.add(RowPointer{e.page, e.row}.raw(), keyHash(e.key.bytes()));
     sortIndexEntries(ki.entries);
-    ki.layout = layoutIndex(f, ki.entries);
+}
+
+// Bytes for reading back the runs of one index: an eighth of the entries' room.
+std::size_t mergeBuffer(const TableJob& job) {
+    return job.options.entryMemory ? job.options.entryMemory / 8 : std::size_t{16} << 20;
 }
 
 std::string indexName(const TableJob& job, const RealIndex& ri) {
@@ -141,10 +145,10 @@ std::string indexName(const TableJob& job, const RealIndex& ri) {
 
 } // namespace
 
-// The entries encoded from the rows are summed for verification, sorted and laid out on two
-// other threads (that is much of a large table's rebuild and needs nothing but their own
-// entries) while this one writes each index in turn once it is laid out; the others are
-// rebuilt from the source's entries, mapped to the new row places.
+// The entries encoded from the rows are summed for verification and sorted on two other threads
+// (that is much of a large table's rebuild and needs nothing but their own entries) while this
+// one writes each index in turn once it is sorted, merged with its spilled runs if it has any;
+// the others are rebuilt from the source's entries, mapped to the new row places.
 std::vector<BuiltIndex> buildIndexes(const TableJob& job, CopiedRows& rows) {
     std::vector<KeyedIndex>& keyed = rows.keyed;
     std::vector<std::size_t> toSort;
@@ -155,7 +159,7 @@ std::vector<BuiltIndex> buildIndexes(const TableJob& job, CopiedRows& rows) {
         for (std::size_t i = first; i < toSort.size(); i += 2) {
             std::promise<void>& done = sorted[toSort[i]];
             try {
-                sortAndLayOut(job.format(), keyed[toSort[i]]);
+                sumAndSort(keyed[toSort[i]]);
                 done.set_value();
             } catch (...) {
                 done.set_exception(std::current_exception());
@@ -174,9 +178,15 @@ std::vector<BuiltIndex> buildIndexes(const TableJob& job, CopiedRows& rows) {
         }
         sorted[ri.number].get_future().get();
         job.report.written.indexes[ri.number] = ki.sum;
-        built.push_back(writeIndex(job.out, job.newPage, ki.layout, std::move(ki.entries)));
+        if (ki.runs.empty()) {
+            built.push_back(buildIndex(job.out, job.newPage, std::move(ki.entries)));
+        } else {
+            IndexWriter writer(job.out, job.newPage);
+            rows.spill->merge(ki.runs, ki.entries, mergeBuffer(job),
+                              [&](IndexEntry&& e) { writer.add(std::move(e)); });
+            built.push_back(writer.finish());
+        }
         ki.entries = {};
-        ki.layout = {};
     }
     return built;
 }

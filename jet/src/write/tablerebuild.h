@@ -7,6 +7,7 @@
 #include "check/rowdigest.h"
 #include "jet/database.h"
 #include "keys/entryhash.h"
+#include "write/entryspill.h"
 #include "write/indexbuild.h"
 #include "write/pagebuild.h"
 #include "write/rebuild.h"
@@ -54,9 +55,9 @@ struct LongValueColumn {
 // An index's entries, encoded from each row's values as it is copied; an index whose keys
 // cannot all be encoded is rebuilt from the source's key bytes instead.
 struct KeyedIndex {
-    std::vector<IndexEntry> entries;
-    EntrySum sum;       // of `entries`, summed by the thread that sorts them
-    IndexLayout layout; // laid out by that thread too
+    std::vector<IndexEntry> entries;   // those not spilled, sorted once all are gathered
+    std::vector<EntrySpill::Run> runs; // sorted runs spilled when `entries` reached its room
+    EntrySum sum;                      // of every entry, spilled or not
     bool encoded = true;
     std::string why;
 };
@@ -74,6 +75,7 @@ struct CopiedRows {
     IdChanges idChanges;
     std::set<std::uint16_t> idColumns; // columns whose ids follow the mapping
     std::vector<KeyedIndex> keyed;     // by real index
+    std::unique_ptr<EntrySpill> spill; // made on the first run to spill
 };
 
 // Copies the table's rows, in the source's page and slot order, with their long values.
