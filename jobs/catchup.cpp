@@ -1,6 +1,6 @@
 #include "jobs/catchup.h"
 
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QLocale>
 
@@ -15,7 +15,7 @@ QString section(TimedJob job) {
 }
 
 QString readValue(TimedJob job, const QString& key) {
-    Registry reg;
+    IniKeyStore reg;
     if (!reg.openKeyReadOnly(section(job))) return {};
     return reg.readString(key).value_or(QString()).trimmed();
 }
@@ -36,7 +36,7 @@ QDateTime lastRun(TimedJob job) {
 }
 
 QString saveLastRun(TimedJob job, const QDateTime& when) {
-    Registry reg;
+    IniKeyStore reg;
     if (!reg.openKey(section(job), true) ||
         !reg.writeString(QStringLiteral("LastRun"), when.toString(QString::fromLatin1(kFormat))) ||
         !reg.flush())

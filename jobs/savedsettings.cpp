@@ -1,6 +1,6 @@
 #include "jobs/savedsettings.h"
 
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 #include "runtime/pickernames.h"
 
 namespace tarnwick::jobs {
@@ -19,7 +19,7 @@ QStringList listOf(const QString& text) {
 
 SavedSettings readSavedSettings() {
     SavedSettings s;
-    Registry reg;
+    IniKeyStore reg;
     if (const QString why = reg.readError(); !why.isEmpty()) {
         s.error = why;
         return s;

@@ -2,7 +2,7 @@
 #include "controls/graphics.h"
 #include "controls/pickerdialogs.h"
 
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QFile>
 #include <QTest>
@@ -16,7 +16,7 @@ private slots:
         usePrivateHome();
         Graphics::InstallFontSubstitutions();
     }
-    void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
+    void init() { QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void windowHasItsDesignValues() {
         TForm1 form;

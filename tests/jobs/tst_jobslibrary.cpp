@@ -11,8 +11,8 @@
 #include "jobs/unattendedtools.h"
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
+#include "platform/inikeystore.h"
 #include "platform/posix/faults.h"
-#include "platform/registry.h"
 #include "platform/timesource.h"
 
 #include <QDir>
@@ -462,7 +462,7 @@ private slots:
         QFETCH(QString, last);
         QFETCH(bool, due);
         {
-            Registry reg;
+            IniKeyStore reg;
             QVERIFY(reg.openKey("Compact", true));
             QVERIFY(reg.writeString("CatchUp", catchUp) && reg.writeString("State2", state) &&
                     reg.writeString("Time", time));

@@ -100,7 +100,7 @@ class TestIniOut : public QObject {
     TIniOut* store = nullptr;
 
     static QString storePath() {
-        return tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER);
+        return tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER);
     }
 
     void setItems(const QStringList& items) { store->SetItems(items); }
@@ -112,7 +112,7 @@ class TestIniOut : public QObject {
     }
 
     static void storeValue(const QString& section, const QString& key, const QString& value) {
-        tarnwick::Registry reg;
+        tarnwick::IniKeyStore reg;
         QVERIFY(reg.openKey(section, true));
         QVERIFY(reg.writeString(key, value));
         QVERIFY(reg.flush());
