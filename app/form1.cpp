@@ -14,7 +14,6 @@
 #include "jobs/componenttools.h"
 #include "jobs/daocompact.h"
 #include "jobs/report.h"
-#include "jobs/runningjob.h"
 #include "platform/formatsettings.h"
 #include "platform/qtshellcopyui.h"
 #include "platform/sessionend.h"
