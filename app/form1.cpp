@@ -19,6 +19,7 @@
 #include "platform/sessionend.h"
 #include "platform/timesource.h"
 #include "runtime/errors.h"
+#include "settings/keys.h"
 
 #include <QCloseEvent>
 #include <QColor>
@@ -143,6 +144,8 @@ void TForm1::ComponentsCreated() {
     // session does not come hours after its time.
     AlarmClock1->SetFiresLate(true);
     AlarmClock2->SetFiresLate(true);
+    // What the settings store keeps of the controls comes from the table of saved settings.
+    IniOut1->SetItems(tarnwick::settings::windowItems());
     resolveDocumentLinks();
 }
 
