@@ -676,22 +676,9 @@ object Form1: TForm1
   end
   object OvDaoDatabase1: TOvDaoDatabase
     ComponentVersion = '4.50'
-    Exclusive = True
-    DatabaseType = 'Access'
-    ReadOnly = False
-    LoginPrompt = False
-    UserName = 'Admin'
-    SystemDatabase = 'system.mdb'
-    SaveUserName = True
-    EngineType = 2
-    PrivateEngine = True
     UsesDynaDao = True
-    Version = '3.6'
     VersionDetails = '3.6'
     VersionInfo = '(In Access'#39'2000 mode)'
-    Workspace = 'DaoWorkspace'
-    DefaultCursorDriver = -1
-    QueryTimeout = 60
   end
   object IniOut1: TIniOut
     FileName = '.INI'
