@@ -8,18 +8,19 @@
 #include "controls/formreader.h"
 #include "controls/pickerdialogs.h"
 #include "controls/windowcontrols.h"
+#include "dao/programdesign.h"
 #include "daoengine/engine.h"
 #include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
 #include "jobs/componenttools.h"
 #include "jobs/daocompact.h"
 #include "jobs/report.h"
-#include "jobs/runningjob.h"
 #include "platform/formatsettings.h"
 #include "platform/sessionend.h"
 #include "platform/timesource.h"
 #include "platform/widgets/qtshellcopyui.h"
 #include "runtime/errors.h"
+#include "settings/keys.h"
 
 #include <QCloseEvent>
 #include <QColor>
@@ -147,6 +148,10 @@ void TForm1::ComponentsCreated() {
     // session does not come hours after its time.
     AlarmClock1->SetFiresLate(true);
     AlarmClock2->SetFiresLate(true);
+    // The database component's design values, while it is still being read in.
+    tarnwick::dao::SetProgramDesign(*OvDaoDatabase1, QStringLiteral("3.6"));
+    // What the settings store keeps of the controls comes from the table of saved settings.
+    IniOut1->SetItems(tarnwick::settings::windowItems());
     resolveDocumentLinks();
 }
 

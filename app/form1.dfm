@@ -712,54 +712,13 @@ object Form1: TForm1
   end
   object OvDaoDatabase1: TOvDaoDatabase
     ComponentVersion = '4.50'
-    Exclusive = True
-    DatabaseType = 'Access'
-    ReadOnly = False
-    LoginPrompt = False
-    UserName = 'Admin'
-    SystemDatabase = 'system.mdb'
-    SaveUserName = True
-    EngineType = 2
-    PrivateEngine = True
     UsesDynaDao = True
-    Version = '3.6'
     VersionDetails = '3.6'
     VersionInfo = '(In Access'#39'2000 mode)'
-    Workspace = 'DaoWorkspace'
-    DefaultCursorDriver = -1
-    QueryTimeout = 60
   end
   object IniOut1: TIniOut
     FileName = '.INI'
     RegistryRoot = CURRENT_USER
-    Items.Strings = (
-      'FilenameEdit1;Text;;Compact;Hx1;1;0'
-      'Backup1;Text;;Backup;filenames;1;0'
-      'RichEdit1;Lines;;Messages;Backup;1;0'
-      'RichEdit2;Lines;;Messages;Compact;1;0'
-      'ComboBox1;Text;;Compact;Version;1;0'
-      'ValueSpinEdit1;TimeValue;;Backup;Time;1;0'
-      'ValueSpinEdit2;TimeValue;;Compact;Time;1;0'
-      'Form1;ClientHeight;;Form;Height;1;0'
-      'Form1;ClientWidth;;Form;Width;1;0'
-      'Form1;Width;;Form;Width2;1;0'
-      'Form1;Height;;Form;Height2;1;0'
-      'DirectoryEdit1;Text;;Backup;ToDir;1;0'
-      'ToggleSwitch1;StateOn;;Backup;State1;1;0'
-      'ToggleSwitch2;StateOn;;Compact;State2;1;0'
-      'WinRoller1;Roller;;Form;Roller;1;0'
-      'Form1;Left;;Form;left;1;0'
-      'Form1;Top;;Form;Top;1;0'
-      'ComboBox2;Text;;Form;ShutdownText;1;0'
-      'ValueSpinEdit3;TimeValue;;Form;Time;1;0'
-      'ToggleSwitch3;StateOn;;Form;State3;1;0'
-      'CheckBox1;State;cbUnchecked;Compact;Defrag;1;0'
-      'CheckBox2;State;cbUnchecked;Backup;Zip;1;0'
-      'FilenameEdit1;DialogFiles;;Compact;dialogfiles;1;0'
-      'Backup1;DialogFiles;;Backup;dialogfiles;1;0'
-      'ValueSpinEdit4;Value;0;Backup;Keep;1;0'
-      'CheckBox3;Checked;0;Backup;CatchUp;1;0'
-      'CheckBox4;Checked;0;Compact;CatchUp;1;0')
   end
   object MemDefrag1: TMemDefrag
     OnBeforeDefrag = MemDefrag1BeforeDefrag

@@ -27,9 +27,11 @@ class QThread;
 
 namespace tarnwick::jobs {
 class CompactEngine;
-class RunningJob;
+class JobSession;
 struct BackupRequest;
 struct BackupResult;
+struct JobLine;
+enum class TimedJob;
 } // namespace tarnwick::jobs
 
 // The program's one window. Its layout, design values and event wiring are read from the
@@ -201,14 +203,18 @@ private:
     void recordLastRun(FileJob job);
     void startBackup(bool byAlarm, const QString& late);
     void startCompact(bool byAlarm, const QString& late);
-    void runBackupHere(std::shared_ptr<tarnwick::jobs::RunningJob> held,
+    static tarnwick::jobs::TimedJob timedJob(FileJob job);
+    // The session of one run: its lines go to the job's log.
+    std::shared_ptr<tarnwick::jobs::JobSession> makeSession(FileJob job, bool byAlarm);
+    void runBackupHere(std::shared_ptr<tarnwick::jobs::JobSession> session,
                        const tarnwick::jobs::BackupRequest& request);
-    void showBackupResult(const tarnwick::jobs::BackupResult& result, bool zip, bool byAlarm);
+    void showBackupResult(tarnwick::jobs::JobSession& session,
+                          const tarnwick::jobs::BackupResult& result, bool zip, bool byAlarm);
     void endFileJob(FileJob job);
     void notStarted(FileJob job);
     void dropQueuedJobs(const QString& why);
     void startWorker(std::function<void()> work);
-    void addJobLine(FileJob job, const QString& line, bool failure);
+    void addJobLine(FileJob job, const tarnwick::jobs::JobLine& line);
 
     std::unique_ptr<tarnwick::jobs::CompactEngine> m_compactEngine;
     bool m_backupRunning = false;

@@ -9,8 +9,7 @@
 #include "jobs/compactjob.h"
 #include "jobs/componenttools.h"
 #include "jobs/daocompact.h"
-#include "jobs/report.h"
-#include "jobs/runningjob.h"
+#include "jobs/session.h"
 #include "jobs/unattendedtools.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
@@ -24,6 +23,8 @@
 #include <stdexcept>
 
 namespace jobs = tarnwick::jobs;
+using jobs::JobLine;
+using jobs::TimedJob;
 
 namespace {
 
@@ -125,9 +126,22 @@ void TForm1::fileJobEnded() {
     }
 }
 
-void TForm1::addJobLine(FileJob job, const QString& line, bool failure) {
-    (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line);
-    jobs::logLine(line, failure);
+TimedJob TForm1::timedJob(FileJob job) {
+    return job == FileJob::Backup ? TimedJob::Backup : TimedJob::Compact;
+}
+
+void TForm1::addJobLine(FileJob job, const JobLine& line) {
+    (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line.text);
+    jobs::logLine(line.text, line.failure);
+}
+
+std::shared_ptr<jobs::JobSession> TForm1::makeSession(FileJob job, bool byAlarm) {
+    return std::make_shared<jobs::JobSession>(
+        timedJob(job),
+        byAlarm ? jobs::JobSession::Start::ByAlarm : jobs::JobSession::Start::ByPerson,
+        [this, job](const JobLine& line) {
+            (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line.text);
+        });
 }
 
 void TForm1::AlarmClock2Alarm(QObject* Sender) {
@@ -146,25 +160,19 @@ void TForm1::AlarmClock1Alarm(QObject* Sender) {
 
 void TForm1::requestFileJob(FileJob job, bool byAlarm, QString late) {
     const bool backup = job == FileJob::Backup;
-    const QString name = backup ? QStringLiteral("Backup") : QStringLiteral("Repair/Compact");
     const bool same = backup ? m_backupRunning : m_compactRunning;
     const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
                                     [job](const QueuedJob& q) { return q.job == job; });
     if (same || queued) {
         // Pressed again while it runs, or its alarm while a person's run of it goes on.
         if (byAlarm && same)
-            addJobLine(job,
-                       name + QStringLiteral(" not started: it was already running  ") +
-                           timestampNow(),
-                       true);
+            addJobLine(
+                job, jobs::notStartedLine(timedJob(job), QStringLiteral("it was already running")));
         return;
     }
     if (m_stopJobs || m_closeWaiting) {
         if (byAlarm)
-            addJobLine(job,
-                       name + QStringLiteral(" not started: %1  ").arg(QLatin1String(kEnding)) +
-                           timestampNow(),
-                       true);
+            addJobLine(job, jobs::notStartedLine(timedJob(job), QString::fromLatin1(kEnding)));
         return;
     }
     if (FileJobRunning()) {
@@ -184,11 +192,7 @@ void TForm1::dropQueuedJobs(const QString& why) {
     while (!m_queue.empty()) {
         const QueuedJob q = m_queue.front();
         m_queue.pop_front();
-        const bool backup = q.job == FileJob::Backup;
-        addJobLine(q.job,
-                   (backup ? QStringLiteral("Backup") : QStringLiteral("Repair/Compact")) +
-                       QStringLiteral(" not started: %1  ").arg(why) + timestampNow(),
-                   true);
+        addJobLine(q.job, jobs::notStartedLine(timedJob(q.job), why));
     }
 }
 
@@ -230,11 +234,10 @@ void TForm1::startWorker(std::function<void()> work) {
 void TForm1::startBackup(bool byAlarm, const QString& late) {
     if (Backup1->FileName().isEmpty()) {
         if (byAlarm)
-            addJobLine(FileJob::Backup,
-                       QStringLiteral("Backup not started: there was no file selected to "
-                                      "backup  ") +
-                           timestampNow(),
-                       true);
+            addJobLine(
+                FileJob::Backup,
+                jobs::notStartedLine(TimedJob::Backup,
+                                     QStringLiteral("there was no file selected to backup")));
         else
             tarnwick::PickerDialogs::Current().ShowError(
                 this, QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
@@ -243,48 +246,34 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
         return;
     }
     m_backupRunning = true;
-    if (!late.isEmpty())
-        addJobLine(FileJob::Backup,
-                   QStringLiteral("Backup started late: %1  ").arg(late) + timestampNow(), false);
-    auto held = std::make_shared<jobs::RunningJob>(QStringLiteral("backup"),
-                                                   QStringLiteral("Backing up databases"));
-    const bool free = held->takeFileLock();
-    if (!held->started() || (!free && !held->error().isEmpty())) {
-        addJobLine(FileJob::Backup,
-                   QStringLiteral("Backup not started: %1  ").arg(held->error()) + timestampNow(),
-                   true);
-        jobs::reportFailure(QStringLiteral("Tarnwick backup not started"), {held->error()});
+    std::shared_ptr<jobs::JobSession> session = makeSession(FileJob::Backup, byAlarm);
+    if (!late.isEmpty()) session->startedLate(late);
+    const bool held = session->hold();
+    const bool free = held && session->takeFileLock();
+    if (!held || (!free && !session->error().isEmpty())) {
+        session->lockRefused();
         notStarted(FileJob::Backup);
         return;
     }
     if (byAlarm) recordLastRun(FileJob::Backup);
-    if (!free)
-        addJobLine(
-            FileJob::Backup,
-            QStringLiteral("Backup waits for %1 to end  ").arg(jobs::jobTitle(held->holder())) +
-                timestampNow(),
-            false);
+    if (!free) session->waitsForHolder();
     setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
     const jobs::BackupRequest request{Backup1->FileName(), Backup1->DialogFiles(),
                                       DirectoryEdit1->text(), CheckBox2->isChecked(),
                                       std::max(0, ValueSpinEdit4->Value())};
     if (free && !byAlarm) {
         // A person is there to answer the copy and the archiver: their boxes run here.
-        runBackupHere(std::move(held), request);
+        runBackupHere(std::move(session), request);
         return;
     }
-    startWorker([this, held, request, byAlarm, free]() mutable {
+    startWorker([this, session, request, byAlarm, free]() mutable {
         // The thread keeps this function: the job's locks must not live on in it.
-        std::shared_ptr<jobs::RunningJob> job = std::move(held);
+        std::shared_ptr<jobs::JobSession> job = std::move(session);
         if (!free && !job->waitForOtherJobs({}, [this] { return m_stopJobs.load(); })) {
             const QString error = job->error();
-            job.reset();
-            QMetaObject::invokeMethod(this, [this, error] {
-                addJobLine(FileJob::Backup,
-                           QStringLiteral("Backup not started: %1  ")
-                                   .arg(m_stopJobs ? QString::fromLatin1(kEnding) : error) +
-                               timestampNow(),
-                           true);
+            job->release();
+            QMetaObject::invokeMethod(this, [this, job, error] {
+                job->notStarted(m_stopJobs ? QString::fromLatin1(kEnding) : error);
                 setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
                 endFileJob(FileJob::Backup);
             });
@@ -307,16 +296,16 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
             result.problems << tarnwick::ExceptionMessage(std::current_exception());
             result.line = QStringLiteral("Backup Unsuccessful  ") + timestampNow();
         }
-        job.reset(); // the next job may start as soon as this one's results are shown
-        QMetaObject::invokeMethod(this, [this, result, zip = request.zip] {
-            showBackupResult(result, zip, true);
+        job->release(); // the next job may start as soon as this one's results are shown
+        QMetaObject::invokeMethod(this, [this, job, result, zip = request.zip] {
+            showBackupResult(*job, result, zip, true);
             endFileJob(FileJob::Backup);
         });
     });
 }
 
 // A person's backup, with the window's copy and archiver and their boxes.
-void TForm1::runBackupHere(std::shared_ptr<jobs::RunningJob> held,
+void TForm1::runBackupHere(std::shared_ptr<jobs::JobSession> session,
                            const jobs::BackupRequest& request) {
     repaint();
     jobs::BackupResult result;
@@ -324,27 +313,18 @@ void TForm1::runBackupHere(std::shared_ptr<jobs::RunningJob> held,
         jobs::ComponentBackupTools tools(ShellFileOp1, ZipArchiver1);
         result = jobs::runBackup(request, tools);
     }
-    showBackupResult(result, request.zip, false);
-    held.reset();
+    showBackupResult(*session, result, request.zip, false);
+    session->release();
     endFileJob(FileJob::Backup);
 }
 
-void TForm1::showBackupResult(const jobs::BackupResult& result, bool zip, bool byAlarm) {
-    const bool failed = result.outcome == jobs::BackupResult::Failed;
-    for (const QString& line : {result.line, result.reason})
-        if (!line.isEmpty()) addJobLine(FileJob::Backup, line, failed);
-    for (const QString& line : result.removed)
-        addJobLine(FileJob::Backup, line, false);
-    for (const QString& w : result.warnings)
-        addJobLine(FileJob::Backup, jobs::warningLine(w), true);
-    if (failed) {
-        if (byAlarm)
-            for (const QString& p : result.problems)
-                jobs::logLine(QStringLiteral("Backup: ") + p, true);
+void TForm1::showBackupResult(jobs::JobSession& session, const jobs::BackupResult& result, bool zip,
+                              bool byAlarm) {
+    session.finish(result);
+    if (session.outcome() == jobs::JobOutcome::Failed) {
         // No compaction follows a failed backup.
         ToggleSwitch2->setEnabled(false);
         setStatus(Label4, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
-        jobs::reportFailure(QStringLiteral("Tarnwick backup failed"), result.problems);
     } else if (ToggleSwitch1->StateOn()) {
         setStatus(Label4, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
         if (zip && !byAlarm) UnloadZipLibrary(ZipArchiver1);
@@ -357,10 +337,9 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
     if (FilenameEdit1->text().isEmpty() || ComboBox1->Text().isEmpty()) {
         if (byAlarm)
             addJobLine(FileJob::Compact,
-                       QStringLiteral("Repair/Compact not started: either a file or Jet Engine "
-                                      "was not selected  ") +
-                           timestampNow(),
-                       true);
+                       jobs::notStartedLine(TimedJob::Compact,
+                                            QStringLiteral("either a file or Jet Engine was not "
+                                                           "selected")));
         else
             tarnwick::PickerDialogs::Current().ShowError(
                 this, QStringLiteral("Either a file or Jet Engine was not selected!"));
@@ -368,30 +347,17 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
         return;
     }
     m_compactRunning = true;
-    if (!late.isEmpty())
-        addJobLine(FileJob::Compact,
-                   QStringLiteral("Repair/Compact started late: %1  ").arg(late) + timestampNow(),
-                   false);
-    auto held = std::make_shared<jobs::RunningJob>(QStringLiteral("compact"),
-                                                   QStringLiteral("Compacting databases"));
-    const bool free = held->takeFileLock();
-    if (!held->started() || (!free && !held->error().isEmpty())) {
-        addJobLine(FileJob::Compact,
-                   QStringLiteral("Repair/Compact not started: %1  ").arg(held->error()) +
-                       timestampNow(),
-                   true);
-        jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction not started"),
-                            {held->error()});
+    std::shared_ptr<jobs::JobSession> session = makeSession(FileJob::Compact, byAlarm);
+    if (!late.isEmpty()) session->startedLate(late);
+    const bool held = session->hold();
+    const bool free = held && session->takeFileLock();
+    if (!held || (!free && !session->error().isEmpty())) {
+        session->lockRefused();
         notStarted(FileJob::Compact);
         return;
     }
     if (byAlarm) recordLastRun(FileJob::Compact);
-    if (!free)
-        addJobLine(FileJob::Compact,
-                   QStringLiteral("Repair/Compact waits for %1 to end  ")
-                           .arg(jobs::jobTitle(held->holder())) +
-                       timestampNow(),
-                   false);
+    if (!free) session->waitsForHolder();
     setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Compacting"), statusRunning);
     if (CheckBox1->isChecked()) defragmentMemoryFirst();
     QStringList& files = FilenameEdit1->DialogFilesList();
@@ -401,9 +367,9 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
     const jobs::CompactRequest request{files, ComboBox1->Text()};
     // The worker alone uses the engine (and so the database component) until the job ends.
     jobs::CompactEngine* engine = m_compactEngine.get();
-    startWorker([this, held, request, engine, free]() mutable {
+    startWorker([this, session, request, engine, free]() mutable {
         // The thread keeps this function: the job's locks must not live on in it.
-        std::shared_ptr<jobs::RunningJob> job = std::move(held);
+        std::shared_ptr<jobs::JobSession> job = std::move(session);
         const auto post = [this](std::function<void()> f) {
             QMetaObject::invokeMethod(this, std::move(f));
         };
@@ -411,20 +377,14 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
         if (!free && !job->waitForOtherJobs({}, [this] { return m_stopJobs.load(); })) {
             result.broken = true;
             result.problems << job->error();
-            post([this, error = job->error()] {
-                addJobLine(FileJob::Compact,
-                           QStringLiteral("Repair/Compact not started: %1  ")
-                                   .arg(m_stopJobs ? QString::fromLatin1(kEnding) : error) +
-                               timestampNow(),
-                           true);
+            post([this, job, error = job->error()] {
+                job->notStarted(m_stopJobs ? QString::fromLatin1(kEnding) : error);
             });
         } else {
             StoppableEngine stoppable(*engine, m_stopJobs);
             jobs::CompactCallbacks callbacks;
-            callbacks.line = [post, this](const QString& line) {
-                post([this, line] {
-                    addJobLine(FileJob::Compact, line, jobs::isFailureLine(line));
-                });
+            callbacks.line = [post, job](const JobLine& line) {
+                post([job, line] { job->say(line); });
             };
             callbacks.processing = [post, this](const QString& path) {
                 post([this, path] {
@@ -440,23 +400,21 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
                 const QString line =
                     QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(request.version) +
                     timestampNow();
-                post([this, line, reason = jobs::reasonLine(result.problems)] {
-                    addJobLine(FileJob::Compact, line, true);
-                    addJobLine(FileJob::Compact, reason, true);
+                post([job, line, reason = jobs::reasonLine(result.problems)] {
+                    job->say({line, true});
+                    job->say({reason, true});
                 });
             }
         }
-        job.reset(); // the next job may start as soon as this one's results are shown
-        post([this, result] {
+        job->release(); // the next job may start as soon as this one's results are shown
+        post([this, job, result] {
             Bevel2->show();
             if (ToggleSwitch2->StateOn())
                 setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Actived"),
                           statusArmed);
             else
                 setStatus(Label11, QStringLiteral("Data Repair/Compact Controls"), statusIdle);
-            if (!result.ok())
-                jobs::reportFailure(QStringLiteral("Tarnwick repair and compaction failed"),
-                                    result.problems);
+            job->finish(result);
             endFileJob(FileJob::Compact);
         });
     });

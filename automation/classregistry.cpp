@@ -1,7 +1,7 @@
 #include "automation/classregistry.h"
 
 #include "automation/threaduse.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QHash>
 #include <QMutex>
@@ -50,7 +50,7 @@ Dispatch CreateAutomationObject(const QString& progId) {
         QMutexLocker lock(&f.mutex);
         factory = f.byId.value(progId.toLower());
     }
-    if (!factory || progId.isEmpty() || !Registry(reg::CLASSES_ROOT).keyExists(progId))
+    if (!factory || progId.isEmpty() || !IniKeyStore(reg::CLASSES_ROOT).keyExists(progId))
         throw EAutomationError(QStringLiteral("The class %1 is not registered").arg(progId));
     Dispatch object;
     try {

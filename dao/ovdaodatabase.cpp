@@ -3,7 +3,7 @@
 #include "automation/classregistry.h"
 #include "automation/threaduse.h"
 #include "daoengine/odbc.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 using namespace tarnwick;
 using namespace tarnwick::automation;
@@ -14,7 +14,7 @@ const char* const kNoDao = "Cannot find DAO on your system!";
 const char* const kOldDao = "You does not have Microsoft DAO installed ot it is an OLD Version!";
 
 // Keys are opened, never created; one that cannot be opened counts as missing.
-bool openMachineKey(Registry& r, const QString& key) {
+bool openMachineKey(IniKeyStore& r, const QString& key) {
     return r.openKey(key, false);
 }
 
@@ -101,7 +101,7 @@ void TOvDaoDatabase::detectEngineVersions() {
     m_availableVersions.clear();
     for (const QString& v : {QStringLiteral("3.5"), QStringLiteral("3.6")}) {
         const QString id = progId(v);
-        if (!Registry(reg::CLASSES_ROOT).keyExists(id)) continue;
+        if (!IniKeyStore(reg::CLASSES_ROOT).keyExists(id)) continue;
         try {
             Dispatch probe = CreateAutomationObject(id);
             probe.reset();
@@ -197,7 +197,7 @@ void TOvDaoDatabase::guard(const char* message) const {
 }
 
 QString TOvDaoDatabase::DefaultSystemDatabase() const {
-    Registry r(reg::LOCAL_MACHINE);
+    IniKeyStore r(reg::LOCAL_MACHINE);
     if (!openMachineKey(
             r,
             QStringLiteral("SOFTWARE\\Microsoft\\JET\\%1\\Engines").arg(jetKeyVersion(m_version))))
@@ -206,7 +206,7 @@ QString TOvDaoDatabase::DefaultSystemDatabase() const {
 }
 
 void TOvDaoDatabase::LoadDatabaseTypes() {
-    Registry r(reg::LOCAL_MACHINE);
+    IniKeyStore r(reg::LOCAL_MACHINE);
     // Only the ISAM formats of the current version are listed; a version without any lists
     // none rather than those of the previous one.
     m_databaseTypes.clear();

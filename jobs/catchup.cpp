@@ -1,6 +1,6 @@
 #include "jobs/catchup.h"
 
-#include "platform/registry.h"
+#include "settings/keys.h"
 
 #include <QLocale>
 
@@ -8,40 +8,42 @@ namespace tarnwick::jobs {
 
 namespace {
 
+namespace key = settings::key;
+
 constexpr char kFormat[] = "yyyy-MM-ddTHH:mm:ss";
 
-QString section(TimedJob job) {
-    return job == TimedJob::Backup ? QStringLiteral("Backup") : QStringLiteral("Compact");
+const settings::Key& keyOf(TimedJob job, const settings::Key& backup,
+                           const settings::Key& compact) {
+    return job == TimedJob::Backup ? backup : compact;
 }
 
-QString readValue(TimedJob job, const QString& key) {
-    Registry reg;
-    if (!reg.openKeyReadOnly(section(job))) return {};
-    return reg.readString(key).value_or(QString()).trimmed();
+QString readValue(const settings::Key& k) {
+    IniKeyStore store;
+    return settings::read(store, k).trimmed();
 }
 
-bool isOn(const QString& value) {
-    return value == QLatin1String("1") ||
-           value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
-           value == QLatin1String("cbChecked");
+bool isOn(const settings::Key& k) {
+    IniKeyStore store;
+    return settings::readOn(store, k);
 }
 
 } // namespace
 
 QDateTime lastRun(TimedJob job) {
-    QDateTime t = QDateTime::fromString(readValue(job, QStringLiteral("LastRun")),
-                                        QString::fromLatin1(kFormat));
+    QDateTime t =
+        QDateTime::fromString(readValue(keyOf(job, key::BackupLastRun, key::CompactLastRun)),
+                              QString::fromLatin1(kFormat));
     t.setTimeSpec(Qt::LocalTime);
     return t;
 }
 
 QString saveLastRun(TimedJob job, const QDateTime& when) {
-    Registry reg;
-    if (!reg.openKey(section(job), true) ||
-        !reg.writeString(QStringLiteral("LastRun"), when.toString(QString::fromLatin1(kFormat))) ||
-        !reg.flush())
-        return reg.lastError().isEmpty() ? QStringLiteral("the settings cannot be written")
-                                         : reg.lastError();
+    IniKeyStore store;
+    if (!settings::write(store, keyOf(job, key::BackupLastRun, key::CompactLastRun),
+                         when.toString(QString::fromLatin1(kFormat))) ||
+        !store.flush())
+        return store.lastError().isEmpty() ? QStringLiteral("the settings cannot be written")
+                                           : store.lastError();
     return {};
 }
 
@@ -55,8 +57,11 @@ bool ranFor(const QDateTime& due, const QDateTime& last, const QDateTime& now) {
 }
 
 QString whyNoCatchUp(TimedJob job, const CatchUpState& state, const QDateTime& now) {
-    if (!state.catchUp)
-        return QStringLiteral("catching up is not turned on ([%1] CatchUp)").arg(section(job));
+    if (!state.catchUp) {
+        const settings::Key& catchUp = keyOf(job, key::BackupCatchUp, key::CompactCatchUp);
+        return QStringLiteral("catching up is not turned on ([%1] %2)")
+            .arg(QLatin1String(catchUp.section), QLatin1String(catchUp.name));
+    }
     if (!state.switchOn) return QStringLiteral("the job's switch is off");
     if (!state.alarm.isValid()) return QStringLiteral("no alarm time is saved");
     if (ranFor(lastAlarm(state.alarm, now), state.lastRun, now))
@@ -67,12 +72,12 @@ QString whyNoCatchUp(TimedJob job, const CatchUpState& state, const QDateTime& n
 
 CatchUpState savedCatchUpState(TimedJob job) {
     CatchUpState state;
-    state.catchUp = isOn(readValue(job, QStringLiteral("CatchUp")));
-    state.switchOn = isOn(readValue(job, job == TimedJob::Backup ? QStringLiteral("State1")
-                                                                 : QStringLiteral("State2")));
+    state.catchUp = isOn(keyOf(job, key::BackupCatchUp, key::CompactCatchUp));
+    state.switchOn = isOn(keyOf(job, key::BackupSwitch, key::CompactSwitch));
     bool ok = false;
     // The alarm time is stored as a fraction of a day.
-    const double day = QLocale::c().toDouble(readValue(job, QStringLiteral("Time")), &ok);
+    const double day =
+        QLocale::c().toDouble(readValue(keyOf(job, key::BackupTime, key::CompactTime)), &ok);
     if (ok && day >= 0 && day < 1)
         state.alarm = QTime(0, 0).addMSecs(static_cast<int>(day * 86400000.0 + 0.5));
     state.lastRun = lastRun(job);

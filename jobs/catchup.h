@@ -3,13 +3,13 @@
 // When a timed job last ran and whether a run missed while the machine was off is due:
 // [Backup]/[Compact] LastRun (local time, YYYY-MM-DDTHH:MM:SS) and CatchUp in the saved settings.
 
+#include "jobs/timedjob.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QTime>
 
 namespace tarnwick::jobs {
-
-enum class TimedJob { Backup, Compact };
 
 // The saved LastRun; invalid when none is saved or it cannot be read.
 QDateTime lastRun(TimedJob job);

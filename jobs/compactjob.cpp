@@ -65,16 +65,18 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
                          const CompactCallbacks& callbacks) {
     CompactResult result;
     const QString& v = request.version;
-    auto log = [&](const QString& line) {
-        if (callbacks.line) callbacks.line(line);
+    auto say = [&](const QString& line, bool failure) {
+        if (callbacks.line) callbacks.line({line, failure});
     };
+    auto log = [&](const QString& line) { say(line, false); };
+    auto fail = [&](const QString& line) { say(line, true); };
     if (v != QLatin1String("3.6") && v != QLatin1String("3.5")) {
         result.unknownVersion = true;
         result.problems << QStringLiteral("unknown engine version %1").arg(v);
-        log(QStringLiteral("Repair/Compact was not started: the Jet Engine version '%1' is "
-                           "unknown  ")
-                .arg(v) +
-            now());
+        fail(QStringLiteral("Repair/Compact was not started: the Jet Engine version '%1' is "
+                            "unknown  ")
+                 .arg(v) +
+             now());
         return result;
     }
     QString current;
@@ -94,8 +96,8 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             if (!problem.isEmpty()) {
                 // No file, or another program has it: neither it nor its lock file is touched.
                 log(startLine(v, p));
-                log(failureLine(v, p));
-                log(reasonLine({problem}));
+                fail(failureLine(v, p));
+                fail(reasonLine({problem}));
                 result.problems << problem;
                 ++result.failed;
                 continue;
@@ -120,9 +122,9 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             } catch (...) {
                 problem = p + QStringLiteral(": unknown error");
             }
-            log(done ? successLine(v, p) : failureLine(v, p));
+            say(done ? successLine(v, p) : failureLine(v, p), !done);
             if (!done) {
-                log(reasonLine({problem}));
+                fail(reasonLine({problem}));
                 result.problems << problem;
             }
             ++(done ? result.succeeded : result.failed);
@@ -138,10 +140,10 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
         }
         result.problems << (current.isEmpty() ? why : current + QStringLiteral(": ") + why);
         try {
-            log(current.isEmpty()
-                    ? QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(v) + now()
-                    : failureLine(v, current));
-            log(reasonLine({result.problems.last()}));
+            fail(current.isEmpty()
+                     ? QStringLiteral("Repair/Compact %1 was Unsuccessful  ").arg(v) + now()
+                     : failureLine(v, current));
+            fail(reasonLine({result.problems.last()}));
         } catch (...) {
             // The log itself failed; the result still says so.
         }

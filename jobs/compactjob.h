@@ -4,6 +4,8 @@
 // skipping any database that another process holds, and logs a start line and an outcome line
 // for each.
 
+#include "jobs/report.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -30,7 +32,7 @@ struct CompactRequest {
 };
 
 struct CompactCallbacks {
-    std::function<void(const QString& line)> line;       // each log line, as it happens
+    std::function<void(const JobLine& line)> line;       // each log line, as it happens
     std::function<void(const QString& path)> processing; // before each database
 };
 

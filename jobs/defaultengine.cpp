@@ -1,6 +1,7 @@
 #include "jobs/defaultengine.h"
 
 #include "dao/ovdaodatabase.h"
+#include "dao/programdesign.h"
 #include "daoengine/engine.h"
 #include "jobs/daocompact.h"
 
@@ -27,17 +28,8 @@ std::unique_ptr<CompactEngine> makeDefaultEngine(const QString& version) {
     std::call_once(once, [] { daoengine::RegisterEngineClasses(); });
     auto db = std::make_unique<TOvDaoDatabase>();
     db->BeginLoading();
-    db->SetDatabaseType(QStringLiteral("Access"));
-    db->SetLoginPrompt(false);
-    db->SetUserName(QStringLiteral("Admin"));
-    db->SetSystemDatabase(QStringLiteral("system.mdb"));
-    db->SetEngineType(2);
-    db->SetPrivateEngine(true);
-    db->SetVersion(version == QLatin1String("3.5") ? version : QStringLiteral("3.6"));
-    db->SetWorkspace(QStringLiteral("DaoWorkspace"));
-    db->SetQueryTimeout(60);
+    dao::SetProgramDesign(*db, version);
     db->EndLoading();
-    db->SetExclusive(true);
     return std::make_unique<OwnedDaoEngine>(std::move(db));
 }
 

@@ -3,11 +3,8 @@
 #include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
 #include "jobs/defaultengine.h"
-#include "jobs/report.h"
-#include "jobs/runningjob.h"
+#include "jobs/session.h"
 #include "jobs/unattendedtools.h"
-#include "platform/formatsettings.h"
-#include "platform/timesource.h"
 #include "sysutil/memdefrag.h"
 
 #include <cstdio>
@@ -16,10 +13,9 @@ namespace tarnwick::jobs {
 
 namespace {
 
-void out(const QString& line, bool failure) {
-    std::printf("%s\n", qPrintable(line));
+void out(const JobLine& line) {
+    std::printf("%s\n", qPrintable(line.text));
     std::fflush(stdout);
-    logLine(line, failure);
 }
 
 void err(const QString& line) {
@@ -27,91 +23,82 @@ void err(const QString& line) {
     std::fflush(stderr);
 }
 
-QString stamp() {
-    return FormatSettings::current().timestamp(TimeSource::current().now());
-}
-
 // Said before a run waits for another, so a log shows why it started late.
-std::function<void()> waitNotice(const QString& job, int waitMs) {
+std::function<void()> waitNotice(TimedJob job, int waitMs) {
     return [job, waitMs] {
         err(QStringLiteral("The %1 job is already running; waiting up to %2 s for it to end")
-                .arg(job)
+                .arg(lockName(job))
                 .arg(waitMs / 1000));
     };
 }
 
-// Said when a run must wait for the other file job, which the window or another run holds.
-std::function<void(const QString&)> otherJobNotice(const QString& title) {
-    return [title](const QString& running) {
-        err(QStringLiteral("%1 waits for %2 to end").arg(title, jobTitle(running)));
-    };
+// The job's lock, then the lock of all file jobs, which the window or another run may hold.
+bool start(JobSession& session, int waitMs) {
+    if (!session.hold(waitMs, waitNotice(session.job(), waitMs))) {
+        session.lockRefused();
+        return false;
+    }
+    const QString title = session.job() == TimedJob::Backup
+                              ? QStringLiteral("The backup")
+                              : QStringLiteral("The repair and compaction");
+    if (!session.waitForOtherJobs([title](const QString& running) {
+            err(QStringLiteral("%1 waits for %2 to end").arg(title, jobTitle(running)));
+        })) {
+        session.notStarted(session.error());
+        return false;
+    }
+    return true;
 }
 
-int notStarted(const RunningJob& job) {
-    return job.error() == QLatin1String("the job is already running") ? HeadlessBusy
-                                                                      : HeadlessFailed;
+int status(const JobSession& session) {
+    switch (session.outcome()) {
+    case JobOutcome::Succeeded:
+        return HeadlessOk;
+    case JobOutcome::Busy:
+        return HeadlessBusy;
+    default:
+        return HeadlessFailed;
+    }
 }
 
 // Settings that cannot be read are not "nothing picked": the run says why, and fails loudly.
-bool settingsUnreadable(const SavedSettings& s, const QString& summary) {
+bool settingsUnreadable(const SavedSettings& s, TimedJob job) {
     if (s.error.isEmpty()) return false;
     const QString line = QStringLiteral("The saved settings cannot be read: ") + s.error;
     err(line);
-    reportFailure(summary, {line});
+    reportFailure(job == TimedJob::Backup
+                      ? QStringLiteral("Tarnwick backup not started")
+                      : QStringLiteral("Tarnwick repair and compaction not started"),
+                  {line});
     return true;
 }
 
 } // namespace
 
 int runBackupHeadless(const SavedSettings& s, int waitMs) {
-    if (settingsUnreadable(s, QStringLiteral("Tarnwick backup not started"))) return HeadlessBadUse;
+    if (settingsUnreadable(s, TimedJob::Backup)) return HeadlessBadUse;
     if (s.backup.fileName.isEmpty()) {
         err(QStringLiteral("There was no file selected to backup!"));
         return HeadlessBadUse;
     }
-    RunningJob job(QStringLiteral("backup"), QStringLiteral("Backing up databases"), waitMs,
-                   waitNotice(QStringLiteral("backup"), waitMs));
-    if (!job.started()) {
-        out(QStringLiteral("Backup not started: %1  ").arg(job.error()) + stamp(), true);
-        return notStarted(job);
-    }
-    if (!job.waitForOtherJobs(otherJobNotice(QStringLiteral("The backup")))) {
-        out(QStringLiteral("Backup not started: %1  ").arg(job.error()) + stamp(), true);
-        return HeadlessFailed;
-    }
+    JobSession session(TimedJob::Backup, JobSession::Start::ByRunner, out);
+    if (!start(session, waitMs)) return status(session);
     UnattendedBackupTools tools;
     const BackupResult r = runBackup(s.backup, tools);
-    const bool failed = r.outcome != BackupResult::Succeeded;
-    out(r.line.isEmpty() ? QStringLiteral("Backup Unsuccessful  ") + stamp() : r.line, failed);
-    if (!r.reason.isEmpty()) out(r.reason, true);
-    for (const QString& line : r.removed)
-        out(line, false);
+    session.finish(r);
     for (const QString& p : r.problems + tools.copyMessages())
         err(p);
-    // A database in use, or something left behind: logged under the job's line.
-    for (const QString& w : r.warnings)
-        out(warningLine(w), true);
-    if (failed) reportFailure(QStringLiteral("Tarnwick backup failed"), r.problems);
-    return failed ? HeadlessFailed : HeadlessOk;
+    return status(session);
 }
 
 int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine) {
-    if (settingsUnreadable(s, QStringLiteral("Tarnwick repair and compaction not started")))
-        return HeadlessBadUse;
+    if (settingsUnreadable(s, TimedJob::Compact)) return HeadlessBadUse;
     if (s.compact.files.isEmpty() || s.compact.version.isEmpty()) {
         err(QStringLiteral("Either a file or Jet Engine was not selected!"));
         return HeadlessBadUse;
     }
-    RunningJob job(QStringLiteral("compact"), QStringLiteral("Compacting databases"), waitMs,
-                   waitNotice(QStringLiteral("compact"), waitMs));
-    if (!job.started()) {
-        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp(), true);
-        return notStarted(job);
-    }
-    if (!job.waitForOtherJobs(otherJobNotice(QStringLiteral("The repair and compaction")))) {
-        out(QStringLiteral("Repair/Compact not started: %1  ").arg(job.error()) + stamp(), true);
-        return HeadlessFailed;
-    }
+    JobSession session(TimedJob::Compact, JobSession::Start::ByRunner, out);
+    if (!start(session, waitMs)) return status(session);
     if (s.defragMemory) {
         TMemDefrag defrag;
         defrag.DefragAll();
@@ -126,12 +113,12 @@ int runCompactHeadless(const SavedSettings& s, int waitMs, CompactEngine* engine
         engine = own.get();
     }
     CompactCallbacks callbacks;
-    callbacks.line = [](const QString& line) { out(line, isFailureLine(line)); };
+    callbacks.line = [&session](const JobLine& line) { session.say(line); };
     const CompactResult r = runCompact(s.compact, *engine, callbacks);
     for (const QString& p : r.problems)
         err(p);
-    if (!r.ok()) reportFailure(QStringLiteral("Tarnwick repair and compaction failed"), r.problems);
-    return r.ok() ? HeadlessOk : HeadlessFailed;
+    session.finish(r);
+    return status(session);
 }
 
 } // namespace tarnwick::jobs

@@ -1,7 +1,7 @@
 #include "jobs/inuse.h"
 
 #include "platform/filename.h"
-#include "platform/posix/fileusers.h"
+#include "platform/posix/filelocks.h"
 
 #include <cerrno>
 #include <cstring>

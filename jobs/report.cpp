@@ -17,11 +17,6 @@ QString warningLine(const QString& warning) {
     return QStringLiteral("  Warning: ") + warning;
 }
 
-bool isFailureLine(const QString& line) {
-    return line.contains(QLatin1String("Unsuccessful")) ||
-           line.contains(QLatin1String("not started")) || line.startsWith(kReason);
-}
-
 void logLine(const QString& line, bool failure) {
     SystemLog::current().write(failure ? SystemLog::Error : SystemLog::Info, line);
 }

@@ -20,6 +20,8 @@ public:
     RunningJob(const QString& job, const QString& why, int waitMs = 0,
                const std::function<void()>& waiting = {});
     bool started() const { return m_lock.isHeld(); }
+    // Not started because another run of the same job holds its lock.
+    bool busy() const { return !started() && m_lock.isBusy(); }
     QString error() const { return m_error.isEmpty() ? m_lock.error() : m_error; }
     bool inhibiting() const { return m_inhibitor && m_inhibitor->isHeld(); }
 

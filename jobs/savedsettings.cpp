@@ -1,7 +1,7 @@
 #include "jobs/savedsettings.h"
 
-#include "platform/registry.h"
 #include "runtime/pickernames.h"
+#include "settings/keys.h"
 
 namespace tarnwick::jobs {
 
@@ -18,30 +18,24 @@ QStringList listOf(const QString& text) {
 } // namespace
 
 SavedSettings readSavedSettings() {
+    namespace key = settings::key;
     SavedSettings s;
-    Registry reg;
-    if (const QString why = reg.readError(); !why.isEmpty()) {
+    IniKeyStore store;
+    if (const QString why = store.readError(); !why.isEmpty()) {
         s.error = why;
         return s;
     }
-    auto read = [&reg](const QString& section, const QString& key) {
-        reg.closeKey(); // keys open relative to the one open
-        if (!reg.openKeyReadOnly(section)) return QString();
-        return reg.readString(key).value_or(QString());
-    };
-    s.backup.fileName = PickerNames::FileNameOf(read("Backup", "filenames"));
-    s.backup.dialogFiles = listOf(read("Backup", "dialogfiles"));
-    s.backup.folder = read("Backup", "ToDir");
-    s.backup.zip = read("Backup", "Zip") == QLatin1String("cbChecked");
-    bool ok = false;
-    const int keep = read("Backup", "Keep").trimmed().toInt(&ok);
-    s.backup.keep = ok && keep > 0 ? keep : 0; // anything else keeps all
-    s.compactFileName = PickerNames::FileNameOf(read("Compact", "Hx1"));
-    s.compact.files = listOf(read("Compact", "dialogfiles"));
+    s.backup.fileName = PickerNames::FileNameOf(settings::read(store, key::BackupFile));
+    s.backup.dialogFiles = listOf(settings::read(store, key::BackupFiles));
+    s.backup.folder = settings::read(store, key::BackupFolder);
+    s.backup.zip = settings::readOn(store, key::BackupZip);
+    s.backup.keep = settings::readNumber(store, key::BackupKeep); // 0 keeps all
+    s.compactFileName = PickerNames::FileNameOf(settings::read(store, key::CompactFile));
+    s.compact.files = listOf(settings::read(store, key::CompactFiles));
     if (s.compact.files.isEmpty() && !s.compactFileName.isEmpty())
         s.compact.files << s.compactFileName;
-    s.compact.version = read("Compact", "Version");
-    s.defragMemory = read("Compact", "Defrag") == QLatin1String("cbChecked");
+    s.compact.version = settings::read(store, key::CompactVersion);
+    s.defragMemory = settings::readOn(store, key::CompactDefrag);
     return s;
 }
 

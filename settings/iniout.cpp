@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-using tarnwick::Registry;
+using tarnwick::IniKeyStore;
 
 namespace {
 
@@ -288,7 +288,7 @@ QObject* TIniOut::findTarget(const QString& name) const {
 
 void TIniOut::LoadProperties() {
     TForm* form = ownerForm();
-    Registry reg(m_root);
+    IniKeyStore reg(m_root);
     for (const QString& line : std::as_const(m_items)) {
         const Item item = parseItem(line);
         QObject* target = findTarget(item.component);
@@ -307,7 +307,7 @@ void TIniOut::LoadProperties() {
 
 void TIniOut::SaveProperties() {
     TForm* form = ownerForm();
-    Registry reg(m_root);
+    IniKeyStore reg(m_root);
     for (const QString& line : std::as_const(m_items)) {
         const Item item = parseItem(line);
         if (!item.isItem() || item.restoreOnly == QLatin1String("1")) continue;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 #include "runtime/component.h"
 
 #include <QStringList>

@@ -2,7 +2,7 @@
 // corpus: "3.6" on Jet 4 files, "3.5" on Jet 3 files, one copy held by another program.
 #include "app/form1.h"
 #include "platform/formatsettings.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 #include "platform/timesource.h"
 
 #include <QApplication>
@@ -48,7 +48,7 @@ private slots:
     void compactAtItsAlarm() {
         QFETCH(QString, version);
         QFETCH(QStringList, files);
-        QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER));
+        QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER));
         QTemporaryDir tmp;
         QStringList copies;
         for (const QString& f : files) {

@@ -8,9 +8,9 @@
 #include "jobs/compactjob.h"
 #include "jobs/joblock.h"
 #include "platform/formatsettings.h"
+#include "platform/inikeystore.h"
 #include "platform/linuxshellfileoperation.h"
 #include "platform/notifier.h"
-#include "platform/registry.h"
 #include "platform/sessionend.h"
 #include "platform/shellcopyui.h"
 #include "platform/systemlog.h"
@@ -216,7 +216,7 @@ private slots:
         delete copyUi;
     }
     void init() {
-        QFile::remove(Registry::storePath(reg::CURRENT_USER));
+        QFile::remove(IniKeyStore::storePath(reg::CURRENT_USER));
         out = tmp.filePath("out");
         QDir(out).removeRecursively();
         QVERIFY(QDir().mkpath(out));

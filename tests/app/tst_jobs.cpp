@@ -1,6 +1,6 @@
 // Arming, disarming and the shutdown job, driven through the real window.
 #include "app/form1.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 #include "platform/sessionend.h"
 #include "platform/systemlog.h"
 #include "platform/timesource.h"
@@ -24,7 +24,7 @@ class TestJobs : public QObject {
     tarnwick::RecordingSystemLog syslog;
 
     static void store(const QString& section, const QString& key, const QString& value) {
-        tarnwick::Registry reg;
+        tarnwick::IniKeyStore reg;
         QVERIFY(reg.openKey(section, true));
         QVERIFY(reg.writeString(key, value));
         QVERIFY(reg.flush());
@@ -52,7 +52,7 @@ private slots:
         tarnwick::SystemLog::install(nullptr);
     }
     void init() {
-        QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER));
+        QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER));
         session.requests.clear();
         session.answer = true;
         syslog.lines.clear();

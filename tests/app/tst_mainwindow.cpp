@@ -4,7 +4,7 @@
 
 #include "jobs/catchup.h"
 #include "jobs/savedsettings.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QFile>
 #include <QTest>
@@ -18,7 +18,7 @@ private slots:
         usePrivateHome();
         Graphics::InstallFontSubstitutions();
     }
-    void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
+    void init() { QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void windowHasItsDesignValues() {
         TForm1 form;

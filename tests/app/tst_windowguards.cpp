@@ -4,7 +4,7 @@
 #include "app/form1.h"
 #include "app/windowplacement.h"
 #include "controls/graphics.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,7 +19,7 @@
 namespace {
 
 void store(const QString& section, const QString& key, const QString& value) {
-    tarnwick::Registry reg;
+    tarnwick::IniKeyStore reg;
     QVERIFY(reg.openKey(section, true));
     QVERIFY(reg.writeString(key, value));
     QVERIFY(reg.flush());
@@ -49,7 +49,7 @@ private slots:
         usePrivateHome();
         Graphics::InstallFontSubstitutions();
     }
-    void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
+    void init() { QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void placement_data() {
         QTest::addColumn<QRect>("restored");

@@ -1,7 +1,7 @@
 #include "app/form1.h"
 #include "controls/graphics.h"
 
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QApplication>
 #include <QFile>
@@ -24,7 +24,7 @@ private slots:
         usePrivateHome();
         Graphics::InstallFontSubstitutions();
     }
-    void init() { QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER)); }
+    void init() { QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void foldPanelsStartFoldedBehindTheJobAreas() {
         TForm1 form;

@@ -5,7 +5,7 @@
 #include "automation/threaduse.h"
 #include "dao/ovdaodatabase.h"
 #include "daoengine/engine.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 #include "platform/tempfilename.h"
 
 #include <QTemporaryDir>
@@ -62,7 +62,7 @@ class TestOvDaoDatabase : public QObject {
     bool odbc = false;
 
     static void machineValue(const QString& key, const QString& name, const QString& value) {
-        Registry r(reg::LOCAL_MACHINE);
+        IniKeyStore r(reg::LOCAL_MACHINE);
         QVERIFY(r.openKey(key, true));
         if (!name.isEmpty()) QVERIFY(r.writeString(name, value));
         QVERIFY(r.flush());
@@ -170,7 +170,7 @@ private slots:
         QCOMPARE(db.DatabaseTypes(), QStringList({"Access", "ODBC", "dBASE III", "Excel 8.0"}));
         db.SetSystemDatabase("");
         QCOMPARE(db.SystemDatabase(), QString("/srv/system.mdw"));
-        QFile::remove(Registry::storePath(reg::LOCAL_MACHINE));
+        QFile::remove(IniKeyStore::storePath(reg::LOCAL_MACHINE));
     }
 
     void connectionMessages_data() {

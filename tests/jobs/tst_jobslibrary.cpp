@@ -8,11 +8,12 @@
 #include "jobs/joblock.h"
 #include "jobs/provenance.h"
 #include "jobs/runningjob.h"
+#include "jobs/session.h"
 #include "jobs/unattendedtools.h"
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
+#include "platform/inikeystore.h"
 #include "platform/posix/faults.h"
-#include "platform/registry.h"
 #include "platform/timesource.h"
 
 #include <QDir>
@@ -472,7 +473,7 @@ private slots:
         QFETCH(QString, last);
         QFETCH(bool, due);
         {
-            Registry reg;
+            IniKeyStore reg;
             QVERIFY(reg.openKey("Compact", true));
             QVERIFY(reg.writeString("CatchUp", catchUp) && reg.writeString("State2", state) &&
                     reg.writeString("Time", time));
@@ -676,6 +677,40 @@ private slots:
         QCOMPARE(engine.calls.size(), 2);
         QCOMPARE(blocks.taken.empty(), !defrag);
         QCOMPARE(blocks.released.size(), blocks.taken.size());
+    }
+
+    // A session's outcome and the failure mark of its lines come from the run, not its words.
+    void sessionOutcomes() {
+        QList<JobLine> shown;
+        const auto show = [&](const JobLine& l) { shown << l; };
+        {
+            JobSession first(TimedJob::Backup, JobSession::Start::ByRunner, show);
+            QVERIFY(first.hold());
+            JobSession second(TimedJob::Backup, JobSession::Start::ByRunner, show);
+            QVERIFY(!second.hold());
+            second.lockRefused();
+            QCOMPARE(second.outcome(), JobOutcome::Busy);
+            QVERIFY(shown.last().failure);
+            BackupResult failed;
+            failed.line = "the line";
+            failed.reason = "the reason";
+            first.finish(failed);
+            QCOMPARE(first.outcome(), JobOutcome::Failed);
+            QVERIFY(shown.last().failure && shown[shown.size() - 2].failure);
+        }
+        JobSession person(TimedJob::Backup, JobSession::Start::ByPerson, show);
+        QVERIFY(person.hold());
+        BackupResult aborted;
+        aborted.outcome = BackupResult::Aborted;
+        const qsizetype before = shown.size();
+        person.finish(aborted);
+        QCOMPARE(person.outcome(), JobOutcome::Cancelled);
+        QCOMPARE(shown.size(), before);
+        CompactResult compacted;
+        compacted.succeeded = 1;
+        JobSession compact(TimedJob::Compact, JobSession::Start::ByAlarm, show);
+        compact.finish(compacted);
+        QCOMPARE(compact.outcome(), JobOutcome::Succeeded);
     }
 
     void jobLockExcludesASecondRun() {

@@ -3,7 +3,7 @@
 #include "jobs/backupjob.h"
 #include "jobs/inuse.h"
 #include "jobs/unattendedtools.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -230,7 +230,7 @@ private slots:
         QVERIFY(!zip.isEmpty() && !copy.isEmpty());
         QVERIFY(writeAll(copy, "listed bytez"));
         {
-            tarnwick::Registry reg;
+            tarnwick::IniKeyStore reg;
             QVERIFY(reg.openKey("Backup", true));
             QVERIFY(reg.writeString("filenames", db) && reg.writeString("ToDir", dir + "/out"));
             QVERIFY(reg.flush());

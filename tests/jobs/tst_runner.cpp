@@ -4,7 +4,7 @@
 #include "jet/database.h"
 #include "jobs/joblock.h"
 #include "platform/filename.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -27,7 +27,7 @@ class TestRunner : public QObject {
     QTemporaryDir tmp;
 
     static void store(const QString& section, const QString& key, const QString& value) {
-        tarnwick::Registry reg;
+        tarnwick::IniKeyStore reg;
         QVERIFY(reg.openKey(section, true));
         QVERIFY(reg.writeString(key, value));
         QVERIFY(reg.flush());
@@ -54,7 +54,7 @@ class TestRunner : public QObject {
 private slots:
     void initTestCase() {
         usePrivateHome();
-        QFile::remove(tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER));
+        QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER));
         QVERIFY(tmp.isValid());
         QVERIFY(QDir(tmp.path()).mkpath("out"));
     }
@@ -119,7 +119,7 @@ private slots:
 
     // Settings that cannot be read are said so, not taken for nothing picked.
     void unreadableSettingsAreSaid() {
-        const QString path = tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER);
+        const QString path = tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER);
         const QString kept = path + ".kept";
         QFile::remove(kept);
         QVERIFY(!QFile::exists(path) || QFile::rename(path, kept));

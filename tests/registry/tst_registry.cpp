@@ -1,5 +1,5 @@
 #include "platform/atomicfile.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 #include "tests/common/unprivileged.h"
 
 #include <QDir>
@@ -71,27 +71,29 @@ void TestRegistry::init() {
 }
 
 void TestRegistry::storeLocations() {
-    QCOMPARE(Registry::storePath(reg::CURRENT_USER), m_userFile);
+    QCOMPARE(IniKeyStore::storePath(reg::CURRENT_USER), m_userFile);
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(m_tmp.path() + QStringLiteral("/home")));
     qputenv("XDG_CONFIG_HOME", "relative/ignored");
-    QCOMPARE(Registry::storePath(reg::CURRENT_USER),
+    QCOMPARE(IniKeyStore::storePath(reg::CURRENT_USER),
              m_tmp.path() + QStringLiteral("/home/.config/Tarnwick/Tarnwick.ini"));
     qputenv("HOME", oldHome);
 
     const QString a = m_tmp.path() + QStringLiteral("/dirs-a"),
                   b = m_tmp.path() + QStringLiteral("/dirs-b");
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(a + QLatin1Char(':') + b));
-    QCOMPARE(Registry::storePath(reg::LOCAL_MACHINE), a + QStringLiteral("/Tarnwick/Tarnwick.ini"));
+    QCOMPARE(IniKeyStore::storePath(reg::LOCAL_MACHINE),
+             a + QStringLiteral("/Tarnwick/Tarnwick.ini"));
     writeText(b + QStringLiteral("/Tarnwick/Tarnwick.ini"), "[x]\n");
-    QCOMPARE(Registry::storePath(reg::LOCAL_MACHINE), b + QStringLiteral("/Tarnwick/Tarnwick.ini"));
-    QCOMPARE(Registry::storePath(reg::CLASSES_ROOT), QString());
+    QCOMPARE(IniKeyStore::storePath(reg::LOCAL_MACHINE),
+             b + QStringLiteral("/Tarnwick/Tarnwick.ini"));
+    QCOMPARE(IniKeyStore::storePath(reg::CLASSES_ROOT), QString());
 }
 
 // The window's items: one group per section, each value under its key name.
 void TestRegistry::fileLayout() {
     {
-        Registry r;
+        IniKeyStore r;
         const struct {
             const char *section, *key, *value;
         } items[] = {
@@ -132,14 +134,14 @@ void TestRegistry::fileLayout() {
                    "\n"
                    "[Form]\n"
                    "Height=352\n"));
-    Registry r;
+    IniKeyStore r;
     QVERIFY(r.openKey(QStringLiteral("Messages"), false));
     QCOMPARE(r.readString(QStringLiteral("compact")), QStringLiteral(" indented\nsecond line"));
 }
 
 void TestRegistry::openWithoutCreate() {
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(!r.openKey(QStringLiteral("Backup"), false));
         QVERIFY(!r.hasCurrentKey());
         QVERIFY(!r.readString(QStringLiteral("Time")));
@@ -150,7 +152,7 @@ void TestRegistry::openWithoutCreate() {
     QVERIFY(!QFile::exists(QFileInfo(m_userFile).path()));
 
     writeText(m_userFile, "[Backup]\nTime=0.5\n");
-    Registry r;
+    IniKeyStore r;
     QVERIFY(r.openKey(QStringLiteral("Backup"), false));
     QVERIFY(!r.openKey(QStringLiteral("Compact"), false));
     QCOMPARE(r.currentPath(), QStringLiteral("Backup")); // a failed open keeps the open key
@@ -162,13 +164,13 @@ void TestRegistry::openWithoutCreate() {
 
 void TestRegistry::createWithParents() {
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(r.openKey(QStringLiteral("Software\\Tarnwick\\Deep"), true));
         QVERIFY(r.keyNames().isEmpty());
         QVERIFY(r.flush());
     }
     QVERIFY(readAll(m_userFile).contains("\n[Software\\Tarnwick\\Deep]\n"));
-    Registry r;
+    IniKeyStore r;
     QVERIFY(r.keyExists(QStringLiteral("Software")));
     QVERIFY(r.openKey(QStringLiteral("software\\TARNWICK"), false));
     QCOMPARE(r.keyNames(), QStringList{QStringLiteral("Deep")});
@@ -176,7 +178,7 @@ void TestRegistry::createWithParents() {
 }
 
 void TestRegistry::keyPaths() {
-    Registry r;
+    IniKeyStore r;
     QVERIFY(r.openKey(QStringLiteral("\\\\SOFTWARE\\ODBC\\\\"), true));
     QCOMPARE(r.currentPath(), QStringLiteral("SOFTWARE\\ODBC"));
     // Relative to the open key, as Windows' registry class does it.
@@ -196,7 +198,7 @@ void TestRegistry::keyPaths() {
 
 void TestRegistry::listAndDelete() {
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(r.openKey(QStringLiteral("Backup"), true));
         for (const char* n : {"Time", "filenames", "ToDir", "State1"})
             QVERIFY(r.writeString(QLatin1String(n), QStringLiteral("v")));
@@ -204,7 +206,7 @@ void TestRegistry::listAndDelete() {
         QVERIFY(r.createKey(QStringLiteral("Sub\\One")));
         QVERIFY(r.createKey(QStringLiteral("\\Backup\\alpha")));
     }
-    Registry r;
+    IniKeyStore r;
     QVERIFY(r.openKey(QStringLiteral("Backup"), false));
     QCOMPARE(r.valueNames(), (QStringList{QStringLiteral("Time"), QStringLiteral("filenames"),
                                           QStringLiteral("ToDir"), QStringLiteral("State1")}));
@@ -225,7 +227,7 @@ void TestRegistry::listAndDelete() {
 void TestRegistry::permissions() {
     const mode_t oldMask = ::umask(0); // no help from the umask
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(r.openKey(QStringLiteral("Form"), true));
         QVERIFY(r.writeString(QStringLiteral("left"), QStringLiteral("1")));
     }
@@ -236,7 +238,7 @@ void TestRegistry::permissions() {
     // A person's own choice of permissions survives a save.
     QVERIFY(::chmod(QFile::encodeName(m_userFile).constData(), 0640) == 0);
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(r.openKey(QStringLiteral("Form"), true));
         QVERIFY(r.writeString(QStringLiteral("left"), QStringLiteral("2")));
     }
@@ -244,7 +246,7 @@ void TestRegistry::permissions() {
 }
 
 void TestRegistry::changesMergeWithOtherWriters() {
-    Registry a, b;
+    IniKeyStore a, b;
     QVERIFY(a.openKey(QStringLiteral("Backup"), true));
     QVERIFY(b.openKey(QStringLiteral("Compact"), true));
     QVERIFY(a.writeString(QStringLiteral("Time"), QStringLiteral("0.5")));
@@ -253,7 +255,7 @@ void TestRegistry::changesMergeWithOtherWriters() {
     QVERIFY(b.flush());
 
     // A person edits the file while a reader is alive; the next open sees it.
-    Registry c;
+    IniKeyStore c;
     QVERIFY(c.openKey(QStringLiteral("Backup"), false));
     QCOMPARE(c.readString(QStringLiteral("Time")), QStringLiteral("0.5"));
     QByteArray text = readAll(m_userFile);
@@ -270,7 +272,7 @@ void TestRegistry::unreadableStoreIsNeverOverwritten() {
     QVERIFY(::chmod(QFile::encodeName(m_userFile).constData(), 0) == 0);
     QVERIFY(testutil::runTestUnprivileged(
         [] {
-            Registry r;
+            IniKeyStore r;
             QVERIFY(!r.openKey(QStringLiteral("Backup"), false));
             QVERIFY(!r.openKey(QStringLiteral("Backup"), true));
             QVERIFY(!r.createKey(QStringLiteral("Other")));
@@ -286,7 +288,7 @@ void TestRegistry::symlinkedStoreStaysALink() {
     QDir().mkpath(QFileInfo(m_userFile).path());
     QVERIFY(QFile::link(real, m_userFile));
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(r.openKey(QStringLiteral("Form"), false));
         QVERIFY(r.writeString(QStringLiteral("left"), QStringLiteral("2")));
     }
@@ -303,7 +305,7 @@ void TestRegistry::orphanedTemporaryFilesAreRemoved() {
     old.actime = old.modtime = ::time(nullptr) - 3600;
     QVERIFY(::utime(QFile::encodeName(prefix + QStringLiteral("old123")).constData(), &old) == 0);
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(r.openKey(QStringLiteral("Form"), true));
         QVERIFY(r.writeString(QStringLiteral("left"), QStringLiteral("1")));
     }
@@ -317,7 +319,7 @@ void TestRegistry::fifoInPlaceOfTheStore() {
     QDir().mkpath(QFileInfo(m_userFile).path());
     QVERIFY(::mkfifo(QFile::encodeName(m_userFile).constData(), 0600) == 0);
     {
-        Registry r;
+        IniKeyStore r;
         QVERIFY(!r.openKey(QStringLiteral("Form"), true) ||
                 !r.writeString(QStringLiteral("left"), QStringLiteral("1")) || !r.flush());
         QVERIFY2(r.lastError().contains(QStringLiteral("not a regular file")) ||
@@ -330,11 +332,11 @@ void TestRegistry::fifoInPlaceOfTheStore() {
 }
 
 void TestRegistry::machineStore() {
-    const QString path = Registry::storePath(reg::LOCAL_MACHINE);
+    const QString path = IniKeyStore::storePath(reg::LOCAL_MACHINE);
     QVERIFY(path.startsWith(m_tmp.path()));
     {
         const mode_t oldMask = ::umask(077);
-        Registry r(reg::LOCAL_MACHINE);
+        IniKeyStore r(reg::LOCAL_MACHINE);
         QVERIFY(r.openKey(QStringLiteral("SOFTWARE\\Microsoft\\JET\\4.0\\Engines"), true));
         QVERIFY(
             r.writeString(QStringLiteral("SystemDB"), QStringLiteral("/etc/tarnwick/system.mdw")));
@@ -350,7 +352,7 @@ void TestRegistry::machineStore() {
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
     QVERIFY(testutil::runTestUnprivileged(
         [] {
-            Registry r(reg::LOCAL_MACHINE);
+            IniKeyStore r(reg::LOCAL_MACHINE);
             QVERIFY(!r.isWritable());
             QVERIFY(r.openKey(QStringLiteral("SOFTWARE\\Microsoft\\JET\\4.0\\Engines"), false));
             QCOMPARE(r.readString(QStringLiteral("SystemDB")),
@@ -366,14 +368,14 @@ void TestRegistry::machineStore() {
 void TestRegistry::classesRoot() {
     registerAutomationClass(QStringLiteral("DAO.DBEngine.36"));
     {
-        Registry r(reg::CLASSES_ROOT);
+        IniKeyStore r(reg::CLASSES_ROOT);
         QVERIFY(r.keyExists(QStringLiteral("dao.dbengine.36")));
         QVERIFY(!r.keyExists(QStringLiteral("DAO.DBEngine.35")));
         QVERIFY(r.openKey(QString(), false));
         QCOMPARE(r.keyNames(), QStringList{QStringLiteral("DAO.DBEngine.36")});
     }
     unregisterAutomationClass(QStringLiteral("DAO.DBEngine.36"));
-    Registry r(reg::CLASSES_ROOT);
+    IniKeyStore r(reg::CLASSES_ROOT);
     QVERIFY(!r.openKey(QStringLiteral("DAO.DBEngine.36"), false));
     QVERIFY(!QFile::exists(QFileInfo(m_userFile).path()));
 }
@@ -385,7 +387,7 @@ void TestRegistry::rootsWithoutStore() {
     QCOMPARE(roots.valueToKey(reg::CURRENT_USER), "CURRENT_USER");
     QCOMPARE(roots.keyToValue("DYN_DATA"), 6);
     for (auto root : {reg::USERS, reg::PERFORMANCE_DATA, reg::CURRENT_CONFIG, reg::DYN_DATA}) {
-        Registry r(root);
+        IniKeyStore r(root);
         QVERIFY(!r.rootAvailable());
         QVERIFY(!r.openKey(QStringLiteral("Software"), true));
         QVERIFY(!r.openKey(QString(), false));

@@ -3,7 +3,7 @@
 // seen.
 
 #include "platform/atomicfile.h"
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,7 +40,7 @@ QString payload(qint64 gen) {
 int runSaver() {
     qint64 gen = 0;
     {
-        Registry r;
+        IniKeyStore r;
         if (r.openKey(QStringLiteral("Backup"), false))
             gen = r.readString(QStringLiteral("Gen")).value_or(QString()).toLongLong();
     }
@@ -48,7 +48,7 @@ int runSaver() {
     std::fflush(stdout);
     for (;;) {
         ++gen;
-        Registry r;
+        IniKeyStore r;
         r.openKey(QStringLiteral("Messages"), true);
         r.writeString(QStringLiteral("Backup"), payload(gen));
         r.openKey(QStringLiteral("\\Backup"), true);
@@ -65,7 +65,7 @@ int runSaver() {
 // Adds `count` values of its own, one save each, to a key other writers fill at the same time.
 int runWriter(const QString& tag, int count) {
     for (int i = 0; i < count; ++i) {
-        Registry r;
+        IniKeyStore r;
         r.openKey(QStringLiteral("Writers"), true);
         r.writeString(tag + QString::number(i), QString::number(i));
         if (!r.flush()) return 1;
@@ -83,7 +83,7 @@ private slots:
 };
 
 void TestRegistryKill::killedSavesLeaveACompleteStore() {
-    const QString file = Registry::storePath(reg::CURRENT_USER);
+    const QString file = IniKeyStore::storePath(reg::CURRENT_USER);
     QVERIFY2(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")) &&
                  !qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty(),
              "run through ctest, which gives the test its own XDG_CONFIG_HOME");
@@ -171,7 +171,7 @@ void TestRegistryKill::concurrentWritersLoseNothing() {
         QVERIFY(p->waitForFinished(60000));
         QCOMPARE(p->exitCode(), 0);
     }
-    Registry r;
+    IniKeyStore r;
     QVERIFY(r.openKey(QStringLiteral("Writers"), false));
     QCOMPARE(r.valueNames().size(), kWriters * kSaves);
 }

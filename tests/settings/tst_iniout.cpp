@@ -5,6 +5,7 @@
 #include "platform/formatsettings.h"
 #include "platform/inidocument.h"
 #include "settings/iniout.h"
+#include "settings/keys.h"
 
 #include <QFile>
 #include <QTest>
@@ -100,7 +101,7 @@ class TestIniOut : public QObject {
     TIniOut* store = nullptr;
 
     static QString storePath() {
-        return tarnwick::Registry::storePath(tarnwick::reg::CURRENT_USER);
+        return tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER);
     }
 
     void setItems(const QStringList& items) { store->SetItems(items); }
@@ -112,7 +113,7 @@ class TestIniOut : public QObject {
     }
 
     static void storeValue(const QString& section, const QString& key, const QString& value) {
-        tarnwick::Registry reg;
+        tarnwick::IniKeyStore reg;
         QVERIFY(reg.openKey(section, true));
         QVERIFY(reg.writeString(key, value));
         QVERIFY(reg.flush());
@@ -194,6 +195,40 @@ private slots:
         QCOMPARE(k->Buddy(), form->FindComponent("Other"));
         QCOMPARE(k->OnChange().Name(), QByteArray("KindsChange"));
         QCOMPARE(form->Caption(), QStringLiteral("Window"));
+    }
+
+    // A number is held to its range; what is no number, or nothing, reads as its default.
+    void keyTableHoldsNumbersToTheirRange_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("memory");
+        QTest::addColumn<int>("keep");
+        QTest::newRow("missing") << QString() << 256 << 0;
+        QTest::newRow("in range") << " 512 " << 512 << 512;
+        QTest::newRow("low") << "-3" << 16 << 0;
+        QTest::newRow("high") << "99999" << 4096 << 99999;
+        QTest::newRow("no number") << "lots" << 256 << 0;
+    }
+    void keyTableHoldsNumbersToTheirRange() {
+        QFETCH(QString, text);
+        QFETCH(int, memory);
+        QFETCH(int, keep);
+        namespace key = tarnwick::settings::key;
+        if (!text.isNull()) {
+            storeValue("Compact", "MemoryMiB", text);
+            storeValue("Backup", "Keep", text);
+        }
+        tarnwick::IniKeyStore reg;
+        QCOMPARE(tarnwick::settings::readNumber(reg, key::CompactMemoryMiB), memory);
+        QCOMPARE(tarnwick::settings::readNumber(reg, key::BackupKeep), keep);
+    }
+
+    // The window's items come from the table: one per key a control keeps, in its form.
+    void keyTableGivesTheWindowItsItems() {
+        const QStringList items = tarnwick::settings::windowItems();
+        QCOMPARE(items.size(), 24);
+        QCOMPARE(items.first(), QStringLiteral("FilenameEdit1;Text;;Compact;Hx1;1;0"));
+        QVERIFY(items.contains("CheckBox1;State;cbUnchecked;Compact;Defrag;1;0"));
+        QCOMPARE(items.filter(";Keep;").size(), 0);
     }
 
     void booleansByFirstCharacter_data() {

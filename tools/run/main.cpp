@@ -12,6 +12,7 @@
 #include "platform/filename.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
+#include "settings/keys.h"
 #include "tools/common/cli.h"
 #include "tools/common/output.h"
 
@@ -64,10 +65,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("restore: say what would be done, change "
                                                    "nothing."));
+    namespace key = tarnwick::settings::key;
     const QCommandLineOption catchUp(
         QStringLiteral("catch-up"),
-        QStringLiteral("backup, compact: run only when its switch is on, [Backup] or [Compact] "
-                       "CatchUp=1 is saved, and its alarm time passed since the last run."));
+        QStringLiteral("backup, compact: run only when its switch is on, [%1] or [%2] %3=1 is "
+                       "saved, and its alarm time passed since the last run.")
+            .arg(QLatin1String(key::BackupCatchUp.section),
+                 QLatin1String(key::CompactCatchUp.section),
+                 QLatin1String(key::BackupCatchUp.name)));
     parser.addOptions({help, version, wait, to, dryRun, catchUp});
     parser.addPositionalArgument(QStringLiteral("job"),
                                  QStringLiteral("backup, compact, restore or backups"));
@@ -133,7 +138,8 @@ int main(int argc, char** argv) {
     // A run that did not start (nothing picked, or another run holds the job) is no run.
     if (status == HeadlessOk || status == HeadlessFailed) {
         if (const QString why = saveLastRun(timed, started); !why.isEmpty())
-            std::fprintf(stderr, "LastRun was not saved: %s\n", qPrintable(why));
+            std::fprintf(stderr, "%s was not saved: %s\n", key::BackupLastRun.name,
+                         qPrintable(why));
     }
     return status;
 }

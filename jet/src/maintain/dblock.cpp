@@ -2,7 +2,7 @@
 
 #include "jet/error.h"
 #include "jet/permissions.h"
-#include "platform/posix/fileusers.h"
+#include "platform/posix/filelocks.h"
 #include "platform/posix/pathparts.h"
 
 #include <cerrno>
@@ -28,15 +28,6 @@ constexpr char kInUse[] = "the database is in use";
 
 [[noreturn]] void fail(const std::string& what) {
     throw JetError(kStructure, JetError::noPage, what + ": " + std::strerror(errno));
-}
-
-// Whether another process holds a lock anywhere on the file.
-bool lockedByOthers(int fd) {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
-    return fl.l_type != F_UNLCK;
 }
 
 // The name /etc/passwd or /etc/group gives `id` (read directly: the static tools have no
@@ -193,7 +184,7 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
         if (::fstat(fd_, &status_) != 0) fail("cannot look at " + path);
         if (!S_ISREG(status_.st_mode))
             throw JetError(kStructure, JetError::noPage, path + " is not a regular file");
-        if (lockedByOthers(fd_))
+        if (posix::lockedByOthers(fd_, false))
             throw DatabaseInUse("database", JetError::noPage,
                                 std::string(kInUse) + ": another program holds a lock on " +
                                     nameOf(path));
@@ -207,7 +198,7 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
         if (::lstat(ldb.c_str(), &ls) == 0 && S_ISREG(ls.st_mode)) {
             const int lfd = ::open(ldb.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (lfd >= 0) {
-                const bool held = lockedByOthers(lfd);
+                const bool held = posix::lockedByOthers(lfd, false);
                 struct stat lockStatus {};
                 const bool known = ::fstat(lfd, &lockStatus) == 0;
                 ::close(lfd);
@@ -224,14 +215,14 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
                                             " is " + open.text());
             }
         }
-        struct flock fl {};
-        fl.l_type = (flags & O_ACCMODE) == O_RDWR ? F_WRLCK : F_RDLCK;
-        fl.l_whence = SEEK_SET;
-        if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) {
-            if (errno == EAGAIN || errno == EACCES)
-                throw DatabaseInUse("database", JetError::noPage,
-                                    std::string(kInUse) + ": another program holds a lock on " +
-                                        nameOf(path));
+        switch (posix::lockWholeFile(fd_, (flags & O_ACCMODE) == O_RDWR)) {
+        case posix::LockResult::Taken:
+            break;
+        case posix::LockResult::Busy:
+            throw DatabaseInUse("database", JetError::noPage,
+                                std::string(kInUse) + ": another program holds a lock on " +
+                                    nameOf(path));
+        case posix::LockResult::Failed:
             fail("cannot lock " + path);
         }
     } catch (...) {

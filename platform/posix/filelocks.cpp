@@ -1,9 +1,8 @@
-#include "platform/posix/fileusers.h"
-
-#include "platform/posix/uniquefd.h"
+#include "platform/posix/filelocks.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -44,17 +43,77 @@ std::string programOf(const std::string& pid) {
     return name;
 }
 
-// Whether a process holds a lock on the file behind `fd` that keeps others out.
-bool lockedByOthers(int fd) {
+std::string reason(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+} // namespace
+
+bool lockedByOthers(int fd, bool wholeFileLocks) {
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
     if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) return true;
-    // The probe's own lock goes when the descriptor is closed.
-    return ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    return wholeFileLocks && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
-} // namespace
+LockResult lockWholeFile(int fd, bool write) {
+    struct flock fl {};
+    fl.l_type = write ? F_WRLCK : F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return LockResult::Taken;
+    return errno == EAGAIN || errno == EACCES ? LockResult::Busy : LockResult::Failed;
+}
+
+LockFile::LockFile(std::string folder, const std::string& name)
+    : m_folder(std::move(folder)), m_path(m_folder + "/" + name) {}
+
+bool LockFile::open() {
+    if (m_fd) return true;
+    if (::mkdir(m_folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        m_error = reason("cannot make " + m_folder);
+        return false;
+    }
+    // The folder must be ours and private: anyone else could hold our locks.
+    struct stat st {};
+    if (::lstat(m_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0) {
+        m_error = m_folder + " is not a private folder of this user";
+        return false;
+    }
+    m_fd.reset(
+        ::open(m_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+    if (!m_fd) {
+        m_error = reason("cannot open " + m_path);
+        return false;
+    }
+    return true;
+}
+
+LockResult LockFile::tryLock() {
+    if (m_held) return LockResult::Taken;
+    if (!open()) return LockResult::Failed;
+    if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0) {
+        m_held = true;
+        return LockResult::Taken;
+    }
+    if (errno == EWOULDBLOCK) return LockResult::Busy;
+    m_error = std::strerror(errno);
+    return LockResult::Failed;
+}
+
+bool LockFile::setNote(const std::string& note) {
+    if (!m_held) return false;
+    return ::ftruncate(m_fd.get(), 0) == 0 &&
+           ::pwrite(m_fd.get(), note.data(), note.size(), 0) == static_cast<ssize_t>(note.size());
+}
+
+std::string LockFile::note() const {
+    if (!m_fd) return {};
+    char buffer[64];
+    const ssize_t n = ::pread(m_fd.get(), buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
 
 std::string FileUse::text() const {
     if (!inUse) return {};
@@ -108,7 +167,7 @@ FileUse fileUse(const std::string& path) {
         struct stat opened {};
         if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) return use;
         st = opened; // the file itself, should the name have been replaced meanwhile
-        if (lockedByOthers(fd.get())) use.inUse = true;
+        if (lockedByOthers(fd.get(), true)) use.inUse = true;
     } else if (errno != EACCES && errno != EPERM) {
         return use;
     }

@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/inikeystore.h"
 
 #include "platform/atomicfile.h"
 
@@ -139,7 +139,7 @@ bool writableFolderFor(const QString& path) {
 
 } // namespace
 
-QString Registry::storePath(reg::TRegRoots root) {
+QString IniKeyStore::storePath(reg::TRegRoots root) {
     switch (root) {
     case reg::CURRENT_USER:
         return userConfigFolder() + QLatin1String("/Tarnwick/Tarnwick.ini");
@@ -181,17 +181,17 @@ template <typename Change> void apply(IniDocument& doc, const Change& c) {
 }
 } // namespace
 
-Registry::Registry(reg::TRegRoots root) : m_root(root) {}
+IniKeyStore::IniKeyStore(reg::TRegRoots root) : m_root(root) {}
 
-Registry::~Registry() {
+IniKeyStore::~IniKeyStore() {
     if (!flush()) qWarning("Tarnwick: settings not saved: %s", qPrintable(m_error));
 }
 
-bool Registry::rootAvailable() const {
+bool IniKeyStore::rootAvailable() const {
     return kindOf(m_root) != StoreKind::None;
 }
 
-bool Registry::isWritable() const {
+bool IniKeyStore::isWritable() const {
     switch (kindOf(m_root)) {
     case StoreKind::None:
         return false;
@@ -208,7 +208,7 @@ bool Registry::isWritable() const {
     return writableFolderFor(path);
 }
 
-void Registry::refresh() {
+void IniKeyStore::refresh() {
     const StoreKind kind = kindOf(m_root);
     if (kind == StoreKind::None) return;
     IniDocument doc;
@@ -230,14 +230,14 @@ void Registry::refresh() {
     m_loaded = true;
 }
 
-QString Registry::resolve(const QString& key) const {
+QString IniKeyStore::resolve(const QString& key) const {
     const bool absolute = key.startsWith(QLatin1Char('\\'));
     const QString rel = IniDocument::normalizePath(key);
     if (absolute || !m_open || m_current.isEmpty()) return rel;
     return rel.isEmpty() ? m_current : m_current + QLatin1Char('\\') + rel;
 }
 
-bool Registry::canChange() {
+bool IniKeyStore::canChange() {
     if (!rootAvailable()) {
         m_error = QStringLiteral("this root holds no keys");
         return false;
@@ -251,13 +251,13 @@ bool Registry::canChange() {
     return true;
 }
 
-bool Registry::change(const Change& c) {
+bool IniKeyStore::change(const Change& c) {
     apply(m_view, c);
     m_pending.append(c);
     return true;
 }
 
-bool Registry::openKey(const QString& key, bool canCreate) {
+bool IniKeyStore::openKey(const QString& key, bool canCreate) {
     if (!rootAvailable()) {
         m_error = QStringLiteral("this root holds no keys");
         return false;
@@ -278,32 +278,32 @@ bool Registry::openKey(const QString& key, bool canCreate) {
     return true;
 }
 
-QString Registry::readError() {
+QString IniKeyStore::readError() {
     if (kindOf(m_root) != StoreKind::File) return {};
     refresh();
     return m_loadFailed ? m_loadError : QString();
 }
 
-bool Registry::openKeyReadOnly(const QString& key) {
+bool IniKeyStore::openKeyReadOnly(const QString& key) {
     if (!openKey(key, false)) return false;
     m_readOnlyKey = true;
     return true;
 }
 
-void Registry::closeKey() {
+void IniKeyStore::closeKey() {
     m_open = false;
     m_readOnlyKey = false;
     m_current.clear();
 }
 
-bool Registry::keyExists(const QString& key) {
+bool IniKeyStore::keyExists(const QString& key) {
     if (!rootAvailable()) return false;
     const QString path = resolve(key);
     refresh();
     return m_view.keyExists(path);
 }
 
-bool Registry::createKey(const QString& key) {
+bool IniKeyStore::createKey(const QString& key) {
     const QString path = resolve(key);
     if (!canChange()) return false;
     refresh();
@@ -311,7 +311,7 @@ bool Registry::createKey(const QString& key) {
     return true;
 }
 
-bool Registry::deleteKey(const QString& key) {
+bool IniKeyStore::deleteKey(const QString& key) {
     const QString path = resolve(key);
     if (path.isEmpty() || !canChange()) return false;
     refresh();
@@ -322,16 +322,16 @@ bool Registry::deleteKey(const QString& key) {
     return change(Change{Change::DeleteKey, path, {}, {}});
 }
 
-bool Registry::valueExists(const QString& name) const {
+bool IniKeyStore::valueExists(const QString& name) const {
     return m_open && m_view.value(m_current, name).has_value();
 }
 
-std::optional<QString> Registry::readString(const QString& name) const {
+std::optional<QString> IniKeyStore::readString(const QString& name) const {
     if (!m_open) return std::nullopt;
     return m_view.value(m_current, name);
 }
 
-bool Registry::writeString(const QString& name, const QString& value) {
+bool IniKeyStore::writeString(const QString& name, const QString& value) {
     if (!m_open || m_readOnlyKey) {
         m_error = QStringLiteral("no key open for writing");
         return false;
@@ -340,7 +340,7 @@ bool Registry::writeString(const QString& name, const QString& value) {
     return change(Change{Change::SetValue, m_current, name, value});
 }
 
-bool Registry::deleteValue(const QString& name) {
+bool IniKeyStore::deleteValue(const QString& name) {
     if (!m_open || m_readOnlyKey) {
         m_error = QStringLiteral("no key open for writing");
         return false;
@@ -350,15 +350,15 @@ bool Registry::deleteValue(const QString& name) {
     return change(Change{Change::DeleteValue, m_current, name, {}});
 }
 
-QStringList Registry::keyNames() const {
+QStringList IniKeyStore::keyNames() const {
     return m_open ? m_view.childKeys(m_current) : QStringList();
 }
 
-QStringList Registry::valueNames() const {
+QStringList IniKeyStore::valueNames() const {
     return m_open ? m_view.valueNames(m_current) : QStringList();
 }
 
-bool Registry::flush() {
+bool IniKeyStore::flush() {
     if (m_pending.isEmpty()) return true;
     const StoreKind kind = kindOf(m_root);
     if (kind == StoreKind::Memory) {

@@ -27,7 +27,8 @@ enum TRegRoots {
 Q_ENUM_NS(TRegRoots)
 } // namespace reg
 
-// Where the keys and string values of each root live:
+// The key store of the settings: a tree of keys with string values under a few roots, as the
+// Windows registry has them, kept in INI files. Where the keys and values of each root live:
 //
 // - CURRENT_USER: $XDG_CONFIG_HOME/Tarnwick/Tarnwick.ini ($HOME/.config when unset), created with
 //   permissions 0600 in a folder of 0700.
@@ -58,12 +59,12 @@ Q_ENUM_NS(TRegRoots)
 // object's own unwritten changes, and the store as read when a key was last opened.
 //
 // Not thread-safe; use one object per thread.
-class Registry {
+class IniKeyStore {
 public:
-    explicit Registry(reg::TRegRoots root = reg::CURRENT_USER);
-    ~Registry(); // flushes; a failure is only logged
-    Registry(const Registry&) = delete;
-    Registry& operator=(const Registry&) = delete;
+    explicit IniKeyStore(reg::TRegRoots root = reg::CURRENT_USER);
+    ~IniKeyStore(); // flushes; a failure is only logged
+    IniKeyStore(const IniKeyStore&) = delete;
+    IniKeyStore& operator=(const IniKeyStore&) = delete;
 
     reg::TRegRoots root() const { return m_root; }
     // False for the roots that mean nothing on Linux.
