@@ -42,6 +42,8 @@ SavedSettings readSavedSettings() {
         s.compact.files << s.compactFileName;
     s.compact.version = read("Compact", "Version");
     s.defragMemory = read("Compact", "Defrag") == QLatin1String("cbChecked");
+    const int memory = read("Compact", "MemoryMiB").trimmed().toInt(&ok);
+    s.compact.memoryMiB = ok && memory > 0 ? memory : 0; // anything else: the default
     return s;
 }
 
