@@ -215,6 +215,22 @@ TEST_F(Compact, SpilledIndexEntriesWriteTheSameFileWithinAnAddressLimit) {
         EXPECT_EQ(e.path().extension(), ".mdb") << "left behind: " << e.path();
 }
 
+// What check and info say a compaction wins back is within a tenth of what it wins.
+TEST_F(Compact, EstimateIsWithinATenthOfTheGain) {
+    for (const auto& e : fs::directory_iterator(corpusDir() / "generated")) {
+        if (e.path().extension() != ".mdb") continue;
+        SCOPED_TRACE(e.path().filename().string());
+        const std::string out = (dir_ / "out.mdb").string();
+        fs::remove(out);
+        const double estimate =
+            static_cast<double>(estimateCompaction(*Database::open(e.path())).reclaimable());
+        compact(e.path().string(), out);
+        const double gain = static_cast<double>(fs::file_size(e.path()) - fs::file_size(out));
+        ASSERT_GT(gain, 0);
+        EXPECT_NEAR(estimate, gain, gain / 10);
+    }
+}
+
 TEST_F(Compact, EncryptThenDecryptRoundTrips) {
     for (const char* rel : {"V1997/testV1997.mdb", "V2000/test2V2000.mdb"}) {
         SCOPED_TRACE(rel);
