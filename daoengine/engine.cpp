@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace tarnwick::daoengine {
 
@@ -147,6 +148,9 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
     else if (o & 2)
         co.encoding = jet::PageEncoding::Encrypt;
     co.formatVersion = o & ~6;
+    if (m_compactMemory > 0)
+        co.memoryMiB =
+            std::max(static_cast<unsigned>(m_compactMemory), jet::CompactOptions::kMinMemoryMiB);
     if (m_minor == 5 && co.formatVersion == 64)
         throw EAutomationError(
             QStringLiteral("The 3.5 engine cannot write Jet 4 (Access 2000) files."));

@@ -15,6 +15,8 @@ class DBEngine : public automation::AutomationObject {
     Q_PROPERTY(QString DefaultPassword READ DefaultPassword WRITE SetDefaultPassword)
     Q_PROPERTY(int DefaultType READ DefaultType WRITE SetDefaultType)
     Q_PROPERTY(QString Version READ Version)
+    // The memory budget of a compaction in MiB (0: the engine's default).
+    Q_PROPERTY(int CompactMemoryMiB READ CompactMemoryMiB WRITE SetCompactMemoryMiB)
 public:
     explicit DBEngine(int minor) : m_minor(minor) {}
 
@@ -27,6 +29,8 @@ public:
     int DefaultType() const { return m_type; }
     void SetDefaultType(int type);
     QString Version() const;
+    int CompactMemoryMiB() const { return m_compactMemory; }
+    void SetCompactMemoryMiB(int mib) { m_compactMemory = mib > 0 ? mib : 0; }
 
     // Without a workgroup file's users, the one account is "Admin" with an empty password.
     Q_INVOKABLE QVariant CreateWorkspace(QVariant name, QVariant user, QVariant password,
@@ -44,6 +48,7 @@ private:
     int m_minor;
     QString m_systemDb, m_user = QStringLiteral("admin"), m_password;
     int m_type = 2;
+    int m_compactMemory = 0;
     automation::Dispatch m_workspaces, m_errors, m_properties;
 };
 

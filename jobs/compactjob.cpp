@@ -108,6 +108,7 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             bool done = false;
             try {
                 engine.SetExclusive(true);
+                if (request.memoryMiB > 0) engine.SetMemoryBudget(request.memoryMiB);
                 if (v == QLatin1String("3.5")) {
                     engine.RepairDatabaseFile(p, QString());
                     engine.CompactDatabaseFile(p, QString());

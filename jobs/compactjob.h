@@ -24,11 +24,14 @@ public:
     virtual void CompactDatabaseFileWithOptions(const QString& path, const QString& locale,
                                                 bool encrypt, bool decrypt, int version,
                                                 const QString& password) = 0;
+    // Memory a compaction may take, in MiB; engines without such a bound ignore it.
+    virtual void SetMemoryBudget(int mib) { (void)mib; }
 };
 
 struct CompactRequest {
     QStringList files; // processed from the last to the first
     QString version;   // "3.6" or "3.5"
+    int memoryMiB = 0; // the compaction's memory budget; 0: the engine's own
 };
 
 struct CompactCallbacks {

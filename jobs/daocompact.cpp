@@ -26,4 +26,8 @@ void DaoCompactEngine::CompactDatabaseFileWithOptions(const QString& path, const
     m_db.CompactDatabaseFileWithOptions(path, locale, encrypt, decrypt, version, password);
 }
 
+void DaoCompactEngine::SetMemoryBudget(int mib) {
+    tarnwick::automation::Put(m_db.EngineObject(), QStringLiteral("CompactMemoryMiB"), mib);
+}
+
 } // namespace tarnwick::jobs

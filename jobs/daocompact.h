@@ -18,6 +18,7 @@ public:
     void CompactDatabaseFileWithOptions(const QString& path, const QString& locale, bool encrypt,
                                         bool decrypt, int version,
                                         const QString& password) override;
+    void SetMemoryBudget(int mib) override;
 
 private:
     TOvDaoDatabase& m_db;

@@ -36,6 +36,7 @@ SavedSettings readSavedSettings() {
         s.compact.files << s.compactFileName;
     s.compact.version = settings::read(store, key::CompactVersion);
     s.defragMemory = settings::readOn(store, key::CompactDefrag);
+    s.compact.memoryMiB = settings::readNumber(store, key::CompactMemoryMiB);
     return s;
 }
 

@@ -89,6 +89,7 @@ public:
         QVERIFY(locale.isEmpty() && !e && !d && v == 0 && pw.isEmpty());
         op("CompactWithOptions", p);
     }
+    void SetMemoryBudget(int mib) override { calls << QStringLiteral("Memory %1").arg(mib); }
 
 private:
     void op(const char* what, const QString& p) {
@@ -587,6 +588,17 @@ private slots:
         QVERIFY2(b.warnings[0].startsWith(path("x.mdb") + ": the database is in use (" + why) &&
                      b.warnings[0].endsWith("may not be consistent"),
                  qPrintable(b.warnings[0]));
+    }
+
+    // A set budget reaches the engine before each compaction; none set, nothing is said.
+    void compactPassesTheMemoryBudget() {
+        write(path("m.mdb"), "db");
+        FakeEngine engine;
+        CompactRequest request{{path("m.mdb")}, "3.6"};
+        request.memoryMiB = 64;
+        QVERIFY(runCompact(request, engine, {}).ok());
+        QCOMPARE(engine.calls,
+                 QStringList({"Database m.mdb", "Memory 64", "CompactWithOptions m.mdb"}));
     }
 
     void compactFailures() {
