@@ -47,6 +47,19 @@ std::string quoted(const fs::path& p) {
     return quoted(p.string());
 }
 
+// The library's warnings (unknown column types) name the file: they are left out.
+std::string withoutWarnings(const std::string& text) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        auto nl = text.find('\n', at);
+        if (nl == std::string::npos) nl = text.size();
+        if (text.compare(at, 16, "jackcess WARNING") != 0) out += text.substr(at, nl + 1 - at);
+        at = nl + 1;
+    }
+    return out;
+}
+
 // P of jetpeer verify's last line "tables T, rows R, indexes I, problems P".
 int problemCount(const std::string& verdict) {
     const auto at = verdict.rfind("problems ");
@@ -92,7 +105,7 @@ TEST(CompactJetpeer, EveryOutputPassesTheIndependentReader) {
         const std::string b =
             run(quoted(jetpeer()) + " dump --sort " + quoted(out) + tables, &status);
         ASSERT_EQ(status, 0) << b;
-        EXPECT_TRUE(a == b) << "dumps differ";
+        EXPECT_TRUE(withoutWarnings(a) == withoutWarnings(b)) << "dumps differ";
     }
     fs::remove_all(dir);
 }
