@@ -71,7 +71,16 @@ jet::Version probeDatabaseFile(const QString& path) {
     if (n != static_cast<ssize_t>(head.size()))
         throw EAutomationError(message::notDatabase(path, QStringLiteral("the file is too short")));
     try {
-        return jet::detectVersion(jet::Bytes(head.data(), head.size()));
+        const jet::Bytes first(head.data(), head.size());
+        // The 3.5 and 3.6 engines cannot open Access 2007 files, whatever they hold.
+        if (const int ace = jet::detectAceVersion(first))
+            throw EOleException(
+                QStringLiteral("The format of %1 is not recognised by the 3.5 and 3.6 engines: "
+                               "it is an ACE %2 (Access 2007 or later) database, which needs "
+                               "the 12.0 engine.")
+                    .arg(QDir::toNativeSeparators(path))
+                    .arg(ace));
+        return jet::detectVersion(first);
     } catch (const jet::JetError& e) {
         throw EAutomationError(message::notDatabase(path, QString::fromStdString(e.detail())));
     }

@@ -163,6 +163,24 @@ private slots:
         QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
+    // Neither engine opens Access 2007 files; the refusal names the engine they need.
+    void engines35And36RefuseAceAndLeaveItUntouched() {
+        const QString path = copy("V2010/testV2010.accdb");
+        const QByteArray before = digest(path);
+        for (const char* version : {"3.5", "3.6"}) {
+            TOvDaoDatabase db;
+            db.SetVersion(version);
+            for (const auto& step : std::initializer_list<std::function<void()>>{
+                     [&] { db.RepairDatabaseFile(path, ""); },
+                     [&] { db.CompactDatabaseFile(path, ""); }})
+                QVERIFY(errorOf(step).contains("needs the 12.0 engine"));
+            db.SetDatabase(path);
+            QVERIFY(errorOf([&] { db.SetConnected(true); }).contains("needs the 12.0 engine"));
+            QCOMPARE(digest(path), before);
+        }
+        QCOMPARE(leftovers(dir.path()), QStringList());
+    }
+
     void refusedOptionsLeaveTheFileUntouched() {
         const QString path = copy("V2000/testV2000.mdb");
         const QByteArray before = digest(path);

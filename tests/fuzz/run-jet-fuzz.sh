@@ -16,7 +16,7 @@ cmake --build "$out" --target jet_fuzz
 mkdir -p "$out/corpus" tests/fuzz/findings
 cp -n tests/fuzz/seeds/* "$out/corpus/"
 seeds=../shared/testdata/jet
-[ -d "$seeds" ] && find "$seeds" -name '*.mdb' -size -300k -exec cp -n {} "$out/corpus/" \;
+[ -d "$seeds" ] && find "$seeds" \( -name '*.mdb' -o -name '*.accdb' \) -size -300k -exec cp -n {} "$out/corpus/" \;
 root=$PWD
 bin=$(find "$out" -name jet_fuzz -type f -perm -u+x | head -n 1)
 cd "$out" # libFuzzer writes its fuzz-N.log into the working folder

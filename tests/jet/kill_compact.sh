@@ -2,43 +2,47 @@
 # Crash safety of in-place compaction: starts `tarnwick-jet compact` on a copy of a large
 # database and kills it with SIGKILL at a random moment, ROUNDS times. After every kill the
 # original must be byte-identical (sha256) and the next run must leave no temporary file.
-# Usage: tests/jet/kill_compact.sh [ROUNDS] [SIZE_MIB]   (defaults 100, 64; needs jetpeer)
+# Usage: tests/jet/kill_compact.sh [ROUNDS] [SIZE_MIB] [FORMAT]   (defaults 100, 64, 2000;
+# FORMAT is jetpeer's: 2000, 2003, 2007, 2010, 2016, 2019; needs jetpeer)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 rounds=${1:-100}
 size=${2:-64}
+format=${3:-2000}
+ext=mdb
+[ "$format" -ge 2007 ] && ext=accdb
 tool=${TARNWICK_JET:-build/tools/jet/tarnwick-jet}
 jetpeer=../shared/tools/jetpeer/jetpeer
 cache=${BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarnwick-bench}
 mkdir -p "$cache"
-src=$cache/fragmented-${size}m.mdb
+src=$cache/fragmented-${size}m-$format.$ext
 if [ ! -f "$src" ]; then
-  "$jetpeer" make "$src.part" --format 2000 --mib "$size" --seed 1 --free 30 >/dev/null
+  "$jetpeer" make "$src.part" --format "$format" --mib "$size" --seed 1 --free 30 >/dev/null
   mv "$src.part" "$src"
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$src" "$work/db.mdb"
-want=$(sha256sum <"$work/db.mdb")
+cp "$src" "$work/db.$ext"
+want=$(sha256sum <"$work/db.$ext")
 
 # How long an undisturbed run takes, to spread the kills over it.
 t0=$(date +%s%N)
-cp "$src" "$work/probe.mdb"
-"$tool" compact "$work/probe.mdb" --out "$work/probe-out.mdb" >/dev/null
+cp "$src" "$work/probe.$ext"
+"$tool" compact "$work/probe.$ext" --out "$work/probe-out.$ext" >/dev/null
 span=$((($(date +%s%N) - t0) / 1000000))
 rm -f "$work"/probe*
 
 for ((i = 1; i <= rounds; i++)); do
-  "$tool" compact "$work/db.mdb" >/dev/null 2>&1 &
+  "$tool" compact "$work/db.$ext" >/dev/null 2>&1 &
   pid=$!
   sleep "$(awk -v s="$span" -v r="$RANDOM" 'BEGIN { printf "%.3f", s * r / 32768 / 1000 }')"
   kill -9 "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
-  if [ "$(sha256sum <"$work/db.mdb")" != "$want" ]; then
+  if [ "$(sha256sum <"$work/db.$ext")" != "$want" ]; then
     # Only a completed run may change the file, and then it must be a sound database.
-    if "$tool" check "$work/db.mdb" >/dev/null; then
+    if "$tool" check "$work/db.$ext" >/dev/null; then
       echo "round $i: the run completed before the kill; starting again from the original"
-      cp "$src" "$work/db.mdb"
+      cp "$src" "$work/db.$ext"
       continue
     fi
     echo "round $i: the database changed and does not check clean" >&2
@@ -46,7 +50,7 @@ for ((i = 1; i <= rounds; i++)); do
   fi
 done
 # The next run cleans up what the killed ones left.
-"$tool" compact "$work/db.mdb" >/dev/null
-left=$(find "$work" -mindepth 1 ! -name db.mdb | wc -l)
+"$tool" compact "$work/db.$ext" >/dev/null
+left=$(find "$work" -mindepth 1 ! -name db.$ext | wc -l)
 [ "$left" -eq 0 ] || { echo "temporary files left: $(ls -A "$work")" >&2; exit 1; }
 echo "killed $rounds runs: original intact every time, no temporary file left"

@@ -6,6 +6,7 @@
 #include "jet/bytes.h"
 #include "jet/check.h"
 #include "jet/compact.h"
+#include "jet/complex.h"
 #include "jet/database.h"
 #include "jet/json.h"
 #include "maintain/verify.h"
@@ -52,9 +53,10 @@ Rows userRows(const std::string& path, bool tolerant = false) {
         std::vector<std::string> lines;
         try {
             const TableDef& def = db->tableDef(*t);
+            const ComplexValues complex(*db, def);
             db->forEachRow(def, [&](const RowLocation&, const std::vector<Value>& v) {
                 std::string line;
-                appendJsonRow(line, def, v);
+                appendJsonRow(line, def, v, &complex);
                 lines.push_back(std::move(line));
                 return true;
             });
@@ -135,9 +137,13 @@ protected:
 };
 
 TEST_F(Compact, EveryCorpusFileShrinksChecksCleanAndKeepsItsRows) {
-    const bool mdbJson = haveMdbJson();
-    for (const auto& original : corpusFiles()) {
+    auto files = corpusFiles();
+    for (const auto& f : aceCorpusFiles())
+        files.push_back(f);
+    for (const auto& original : files) {
         SCOPED_TRACE(original.string());
+        const bool ace = original.extension() == ".accdb";
+        const bool mdbJson = !ace && haveMdbJson();
         // A copy: compacting locks its source, and other tests read the shared files meanwhile.
         const std::string src = copy(original, "src.mdb");
         const std::string out = (dir_ / "out.mdb").string(), again = (dir_ / "again.mdb").string();
@@ -149,8 +155,13 @@ TEST_F(Compact, EveryCorpusFileShrinksChecksCleanAndKeepsItsRows) {
         if (original.parent_path().filename() == "generated") {
             EXPECT_LE(fs::file_size(out) * 10, fs::file_size(src) * 8);
         }
-        const CheckReport c = check(*Database::open(out));
+        const auto compacted = Database::open(out);
+        const CheckReport c = check(*compacted);
         EXPECT_TRUE(c.sound()) << (c.problems.empty() ? "" : c.problems.front().text());
+        // The exact format is kept: version byte and the byte after it.
+        const auto source = Database::open(src);
+        EXPECT_EQ(compacted->header().aceVersion, source->header().aceVersion);
+        EXPECT_EQ(compacted->header().decoded[0x15], source->header().decoded[0x15]);
         const Rows rows = userRows(src);
         EXPECT_EQ(userRows(out), rows);
         if (mdbJson)
@@ -271,6 +282,12 @@ TEST_F(Compact, UnsupportedOptionsAreRefusedBeforeWriting) {
         EXPECT_THROW(compact(src, out, o), JetError);
         EXPECT_FALSE(fs::exists(out));
     }
+    // ACE files are protected by Office encryption, never by the Jet page key.
+    CompactOptions encrypt;
+    encrypt.encoding = PageEncoding::Encrypt;
+    EXPECT_THROW(compact((corpusDir() / "V2010/testV2010.accdb").string(), out, encrypt),
+                 RewriteRefused);
+    EXPECT_FALSE(fs::exists(out));
     const std::string taken = write("taken.mdb", {1, 2, 3});
     EXPECT_THROW(compact(src, taken), JetError);
     EXPECT_EQ(readAll(taken), (B{1, 2, 3}));
@@ -377,7 +394,8 @@ TEST_F(Compact, RepairSalvagesEachDamageKind) {
 // each table that was wholly readable before.
 TEST_F(Compact, RepairOfRandomDamage) {
     std::mt19937 rng(11);
-    for (const char* rel : {"V1997/indexTestV1997.mdb", "V2000/overflowTestV2000.mdb"}) {
+    for (const char* rel : {"V1997/indexTestV1997.mdb", "V2000/overflowTestV2000.mdb",
+                            "V2010/complexDataTestV2010.accdb"}) {
         const B good = readAll(corpusDir() / rel);
         for (int round = 0; round < 15; ++round) {
             SCOPED_TRACE(std::string(rel) + " round " + std::to_string(round));

@@ -36,18 +36,48 @@ std::string run(const std::string& cmd, int* status) {
     return text;
 }
 
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
+    return quoted(p.string());
+}
+
+// The library's warnings (unknown column types) name the file: they are left out.
+std::string withoutWarnings(const std::string& text) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        auto nl = text.find('\n', at);
+        if (nl == std::string::npos) nl = text.size();
+        if (text.compare(at, 16, "jackcess WARNING") != 0) out += text.substr(at, nl + 1 - at);
+        at = nl + 1;
+    }
+    return out;
+}
+
+// P of jetpeer verify's last line "tables T, rows R, indexes I, problems P".
+int problemCount(const std::string& verdict) {
+    const auto at = verdict.rfind("problems ");
+    return at == std::string::npos ? 1 << 20 : std::atoi(verdict.c_str() + at + 9);
 }
 
 TEST(CompactJetpeer, EveryOutputPassesTheIndependentReader) {
     char tmpl[] = "/tmp/tarnwick-jetpeer-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const fs::path dir = tmpl;
-    for (const auto& original : corpusFiles()) {
+    auto files = corpusFiles();
+    for (const auto& f : aceCorpusFiles())
+        files.push_back(f);
+    for (const auto& original : files) {
         SCOPED_TRACE(original.string());
         // A copy: compacting locks its source, and other tests read the shared files meanwhile.
-        const fs::path src = dir / "src.mdb", out = dir / "out.mdb";
+        const std::string ext = original.extension().string();
+        const fs::path src = dir / ("src" + ext), out = dir / ("out" + ext);
         fs::remove(src); // a copy of a read-only original cannot be written over
         fs::copy_file(original, src);
         fs::remove(out);
@@ -56,12 +86,26 @@ TEST(CompactJetpeer, EveryOutputPassesTheIndependentReader) {
         int status = 0;
         const std::string verdict = run(
             quoted(jetpeer()) + (jet4 ? " verify --write " : " verify ") + quoted(out), &status);
-        EXPECT_EQ(status, 0) << verdict;
-        const std::string a = run(quoted(jetpeer()) + " dump --sort " + quoted(src), &status);
+        if (status != 0 && ext == ".accdb") {
+            // Some samples defeat jetpeer's own writes (calculated and extended-date columns)
+            // or hold a stale row count: the copy may not do worse than its source.
+            const std::string before =
+                run(quoted(jetpeer()) + " verify --write " + quoted(src), &status);
+            EXPECT_LE(problemCount(verdict), problemCount(before)) << verdict << before;
+        } else
+            EXPECT_EQ(status, 0) << verdict;
+        // Local tables only: jetpeer stops at a linked table whose target is missing.
+        std::string tables;
+        const auto source = Database::open(src.string());
+        for (const auto* t : source->tables(false))
+            tables += " " + quoted(t->name);
+        const std::string a =
+            run(quoted(jetpeer()) + " dump --sort " + quoted(src) + tables, &status);
         ASSERT_EQ(status, 0) << a;
-        const std::string b = run(quoted(jetpeer()) + " dump --sort " + quoted(out), &status);
+        const std::string b =
+            run(quoted(jetpeer()) + " dump --sort " + quoted(out) + tables, &status);
         ASSERT_EQ(status, 0) << b;
-        EXPECT_TRUE(a == b) << "dumps differ";
+        EXPECT_TRUE(withoutWarnings(a) == withoutWarnings(b)) << "dumps differ";
     }
     fs::remove_all(dir);
 }

@@ -105,6 +105,55 @@ TEST(Damage, TableDefinition) {
     }
 }
 
+// ACE complex columns: counters behind their values, a complex id MSysComplexColumns lacks,
+// flat rows whose row is gone.
+TEST(Damage, ComplexColumns) {
+    const B good = load("V2010/complexDataTestV2010.accdb");
+    auto db = openBytes(good);
+    const TableDef def = db->tableDef(*db->findTable("Table1"));
+    const std::size_t base = static_cast<std::size_t>(def.page) * 4096;
+    std::size_t attach = 0, firstComplex = 0;
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].name == "attach-data") attach = i;
+        if (def.columns[i].type == ColumnType::Complex && !firstComplex) firstComplex = i + 1;
+    }
+    ASSERT_EQ(def.columns[attach].type, ColumnType::Complex);
+    // Where row "row2" (complex value id 2, with attachments) keeps each complex column's id.
+    std::vector<std::size_t> row2;
+    db->forEachRawRow(def, [&](const RowLocation& where, Bytes) {
+        const DataPage dp = readDataPage(db->file(), where.data.page, "data page");
+        const std::size_t row =
+            static_cast<std::size_t>(where.data.page) * 4096 + dp.slots[where.data.row].start;
+        const std::size_t id = row + 2 + def.columns[firstComplex - 1].fixedOffset;
+        if (le32(&good[id]) == 2)
+            for (const Column& c : def.columns)
+                if (c.type == ColumnType::Complex) row2.push_back(row + 2 + c.fixedOffset);
+        return true;
+    });
+    ASSERT_FALSE(row2.empty());
+    // The column's descriptor, in the definition's first page.
+    const std::size_t descriptor = base + 63 + 12 * def.realIndexes.size() + 25 * attach;
+    ASSERT_EQ(le32(&good[descriptor + 11]), def.columns[attach].complexId);
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> at;
+        std::uint32_t value;
+        const char* says;
+    } cases[] = {
+        {"next complex value id", {base + 28}, 1, "the last complex value id issued is 1"},
+        {"complex id", {descriptor + 11}, 99, "which MSysComplexColumns does not list"},
+        {"row's complex value id", row2, 5, "belong to no row"},
+    };
+    for (const auto& c : cases) {
+        B bad = good;
+        for (std::size_t at : c.at)
+            put32(bad.data() + at, c.value);
+        const CheckReport r = check(*openBytes(bad));
+        const std::string text = describe(r);
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.name << "\n" << text;
+    }
+}
+
 TEST(Damage, DataPage) {
     const B good = load("V2000/testV2000.mdb");
     const TableInfo t = tableInfo(good, "Table1");

@@ -158,6 +158,8 @@ void printSchema(const Database& db, const CatalogEntry& t) {
         if (c.flags & colflag::autoGuid) std::cout << " auto-guid";
         if (c.isFixed()) std::cout << " fixed";
         if (c.extFlags & 0x01) std::cout << " compressed";
+        if (c.isCalculated()) std::cout << " calculated as " << typeName(c.resultType);
+        if (c.type == ColumnType::Complex) std::cout << " (complex id " << c.complexId << ")";
         std::cout << "\n";
     }
     for (const auto& li : def.indexes) {

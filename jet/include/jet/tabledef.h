@@ -76,6 +76,7 @@ struct Column {
     std::uint8_t flags = 0;
     std::uint8_t extFlags = 0; // Jet 4: 0x01 = compressed Unicode allowed
     int sortOrder = 0;
+    int sortOrderVersion = 0;              // Jet 4 / ACE text: 0 General Legacy, 1 General
     int codePage = 0;                      // Jet 3
     std::uint8_t precision = 0, scale = 0; // Decimal
     std::uint32_t complexId = 0;           // Complex: its MSysComplexColumns.ComplexID
@@ -85,7 +86,12 @@ struct Column {
 
     bool isFixed() const { return flags & colflag::fixed; }
     bool isCalculated() const { return (extFlags & 0xC0) == 0xC0; }
-    bool isLong() const { return type == ColumnType::Memo || type == ColumnType::Ole; }
+    // Held in long-value storage: Memo and OLE, and calculated columns with a Memo result
+    // (whose descriptor says Text).
+    bool isLong() const {
+        return type == ColumnType::Memo || type == ColumnType::Ole ||
+               (isCalculated() && resultType == ColumnType::Memo);
+    }
 };
 
 struct IndexColumn {
@@ -134,7 +140,8 @@ struct TableDef {
     std::uint32_t length = 0;         // tdef_len
     std::uint32_t rowCount = 0;
     std::uint32_t autoNumber = 0;
-    std::uint8_t tableType = 0; // 'N' user, 'S' system
+    std::uint32_t lastComplexValue = 0; // ACE: the last complex value id its rows were given
+    std::uint8_t tableType = 0;         // 'N' user, 'S' system
     std::uint16_t maxColumns = 0;
     std::uint16_t variableColumns = 0;
     RowPointer ownedMap, freeMap;

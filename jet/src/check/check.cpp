@@ -1,5 +1,6 @@
 #include "jet/check.h"
 
+#include "check/complexcheck.h"
 #include "check/rowdigest.h"
 #include "jet/format.h"
 #include "jet/indexkey.h"
@@ -87,6 +88,8 @@ public:
         }
         settleStalePages();
         compareWithGlobalMap();
+        for (auto& f : checkComplexColumns(db_))
+            add(report_.problems, std::move(f));
         report_.reclaimableBytes = 0;
         for (const auto& n : report_.notes)
             report_.reclaimableBytes += n.reclaimableBytes;

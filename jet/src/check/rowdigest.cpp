@@ -16,6 +16,10 @@ bool holdsObjectIds(const std::string& table, const std::string& column) {
     if (table == "MSysNavPaneGroupToObjects" || table == "MSysNavPaneGroups")
         return column == "ObjectID";
     if (table == "MSysNavPaneGroupCategories") return column == "SelectedObjectID";
+    // ACE: which tables make up each complex column.
+    if (table == "MSysComplexColumns")
+        return column == "ConceptualTableID" || column == "FlatTableID" ||
+               column == "ComplexTypeObjectID";
     return false;
 }
 

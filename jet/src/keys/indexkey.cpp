@@ -87,6 +87,12 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
     if (column.sortOrder != 0 && column.sortOrder != kGeneral)
         cannotEncode(column, value,
                      "sort order " + std::to_string(column.sortOrder) + " is not General");
+    // The column's own sort order governs its keys; the General order of Access 2010 has no
+    // tables here yet, so such keys are taken as stored.
+    if (column.sortOrderVersion != 0)
+        cannotEncode(column, value,
+                     "sort order version " + std::to_string(column.sortOrderVersion) +
+                         " is not General Legacy");
     const std::size_t at = out.size();
     std::optional<std::uint32_t> missing;
     const std::string& text = value.text;

@@ -148,6 +148,7 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
     ByteReader r(buf, structure, page);
     t.rowCount = r.u32(f.tdefRowCountOffset);
     t.autoNumber = r.u32(f.tdefAutoNumberOffset);
+    if (f.jet4()) t.lastComplexValue = r.u32(28);
     t.tableType = r.u8(f.tdefTableTypeOffset);
     t.maxColumns = r.u16(f.tdefMaxColsOffset);
     t.variableColumns = r.u16(f.tdefVarColsOffset);
@@ -181,6 +182,8 @@ TableDef readTableDef(const PageFile& file, std::uint32_t page, int codePage) {
             c.precision = r.u8(pos + 11);
             c.scale = r.u8(pos + 12);
             c.complexId = r.u32(pos + 11);
+            if (c.type == ColumnType::Text || c.type == ColumnType::Memo)
+                c.sortOrderVersion = r.u8(pos + 14);
             c.flags = r.u8(pos + 15);
             c.extFlags = r.u8(pos + 16);
             c.fixedOffset = r.u16(pos + 21);

@@ -193,11 +193,12 @@ void Rebuilder::writeGlobalMapAndHeader() {
 
 RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                               const RebuildOptions& options) {
-    // Complex columns, calculated values and newer types are not rebuilt yet: nothing is written.
-    if (source.header().aceVersion != 0)
+    // A key on an ACE file means Office encryption, which cannot be written.
+    if (source.header().aceVersion != 0 && options.databaseKey != 0)
         throw RewriteRefused("database", JetError::noPage,
                              formatName(source.header()) +
-                                 " files cannot be compacted or repaired yet");
+                                 " files cannot be encrypted by Tarnwick; Access encrypts them "
+                                 "with a password");
     Rebuilder rebuilder(source, out, options);
     RebuildResult result = rebuilder.run();
     out.finish(options.sync);
