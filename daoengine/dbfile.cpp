@@ -74,7 +74,7 @@ jet::Version probeDatabaseFile(const QString& path) {
         const jet::Bytes first(head.data(), head.size());
         // The 3.5 and 3.6 engines cannot open Access 2007 files, whatever they hold.
         if (const int ace = jet::detectAceVersion(first))
-            throw EOleException(
+            throw EAutomationError(
                 QStringLiteral("The format of %1 is not recognised by the 3.5 and 3.6 engines: "
                                "it is an ACE %2 (Access 2007 or later) database, which needs "
                                "the 12.0 engine.")
