@@ -12,10 +12,6 @@ namespace jobs = tarnwick::jobs;
 
 namespace {
 
-jobs::TimedJob timedJob(bool backup) {
-    return backup ? jobs::TimedJob::Backup : jobs::TimedJob::Compact;
-}
-
 QTime alarmOf(const TAlarmClock* clock) {
     return QTime(clock->AlarmHour(), clock->AlarmMinute(), clock->AlarmSecond());
 }
@@ -34,7 +30,7 @@ void TForm1::timedRun(FileJob job) {
     const QDateTime due = jobs::lastAlarm(alarmOf(clock), now);
     // The clock set back over the alarm, this window restarted since, or tarnwick-run ran the
     // job meanwhile: the alarm has its run.
-    if (jobs::ranFor(due, jobs::lastRun(timedJob(backup)), now)) return;
+    if (jobs::ranFor(due, jobs::lastRun(timedJob(job)), now)) return;
     QString late;
     if (clock->AlarmLate())
         late = (backup ? CheckBox3 : CheckBox4)->isChecked()
@@ -46,23 +42,22 @@ void TForm1::timedRun(FileJob job) {
 void TForm1::CatchUpMissedRuns() {
     const QDateTime now = tarnwick::TimeSource::current().now();
     for (const bool backup : {true, false}) {
+        const FileJob job = backup ? FileJob::Backup : FileJob::Compact;
         TAlarmClock* clock = backup ? AlarmClock2 : AlarmClock1;
         jobs::CatchUpState state;
         state.catchUp = (backup ? CheckBox3 : CheckBox4)->isChecked();
         state.switchOn =
             (backup ? ToggleSwitch1 : ToggleSwitch2)->StateOn() && clock->AlarmEnabled();
         state.alarm = alarmOf(clock);
-        state.lastRun = jobs::lastRun(timedJob(backup));
-        if (!jobs::whyNoCatchUp(timedJob(backup), state, now).isEmpty()) continue;
+        state.lastRun = jobs::lastRun(timedJob(job));
+        if (!jobs::whyNoCatchUp(timedJob(job), state, now).isEmpty()) continue;
         // The second one waits for the first in the queue, with its own reason.
-        requestFileJob(backup ? FileJob::Backup : FileJob::Compact, true,
-                       catchUpReason(jobs::lastAlarm(state.alarm, now)));
+        requestFileJob(job, true, catchUpReason(jobs::lastAlarm(state.alarm, now)));
     }
 }
 
 void TForm1::recordLastRun(FileJob job) {
-    const QString why =
-        jobs::saveLastRun(timedJob(job == FileJob::Backup), tarnwick::TimeSource::current().now());
+    const QString why = jobs::saveLastRun(timedJob(job), tarnwick::TimeSource::current().now());
     if (!why.isEmpty())
-        addJobLine(job, jobs::warningLine(QStringLiteral("LastRun was not saved: ") + why), true);
+        addJobLine(job, {jobs::warningLine(QStringLiteral("LastRun was not saved: ") + why), true});
 }
