@@ -18,8 +18,14 @@ namespace FormDescription {
 
 namespace {
 
+// A window class may go by another name in its description (Q_CLASSINFO "DescribedAs").
+const char* describedClassName(const QMetaObject* meta) {
+    const int info = meta->indexOfClassInfo("DescribedAs");
+    return info >= 0 ? meta->classInfo(info).value() : meta->className();
+}
+
 QString describe(const QObject* obj) {
-    return QStringLiteral("%1.%2").arg(QLatin1String(obj->metaObject()->className()),
+    return QStringLiteral("%1.%2").arg(QLatin1String(describedClassName(obj->metaObject())),
                                        obj->objectName());
 }
 
@@ -284,10 +290,10 @@ void SetProperty(QObject* obj, const QByteArray& name, const Value& value, QObje
 }
 
 void Apply(const Object& root, TForm* form) {
-    if (root.className != form->metaObject()->className())
+    const char* formClass = describedClassName(form->metaObject());
+    if (root.className != formClass)
         Fail(root.line, QStringLiteral("the description is of %1, not %2")
-                            .arg(QLatin1String(root.className),
-                                 QLatin1String(form->metaObject()->className())));
+                            .arg(QLatin1String(root.className), QLatin1String(formClass)));
     form->setObjectName(QString::fromLatin1(root.name));
     QList<TComponentState*> loading{form};
     form->BeginLoading();
