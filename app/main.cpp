@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "controls/graphics.h"
 #include "platform/termination.h"
 #include "sysutil/widgets/singleinstance.h"
@@ -49,10 +49,10 @@ int main(int argc, char** argv) {
     tarnwick::Termination termination;
     Graphics::InstallFontSubstitutions();
 
-    TForm1 form;
+    MainWindow form;
     // A running file job stops at its next file; the window then closes and saves.
     QObject::connect(&termination, &tarnwick::Termination::requested, &form,
-                     &TForm1::EndAtSafePoint);
+                     &MainWindow::EndAtSafePoint);
     if (!previous.Exists()) form.show();
     return app.exec();
 }

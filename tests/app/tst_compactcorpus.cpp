@@ -1,6 +1,6 @@
 // The repair-and-compact job through the real window and database component on copies of the
 // corpus: "3.6" on Jet 4 files, "3.5" on Jet 3 files, one copy held by another program.
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "platform/formatsettings.h"
 #include "platform/inikeystore.h"
 #include "platform/timesource.h"
@@ -64,22 +64,22 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }();
 
-        TForm1 form;
-        form.FilenameEdit1->SetDialogFiles(copies);
-        form.FilenameEdit1->SetText(copies.first());
-        form.ComboBox1->SetText(version);
-        form.ComboBox1Change(form.ComboBox1); // as the user picks it
-        form.ValueSpinEdit2->SetTimeValue(3.0 / 24);
-        form.ToggleSwitch2->SetStateOn(true);
+        MainWindow form;
+        form.compactFiles->SetDialogFiles(copies);
+        form.compactFiles->SetText(copies.first());
+        form.engineVersion->SetText(version);
+        form.ComboBox1Change(form.engineVersion); // as the user picks it
+        form.compactTime->SetTimeValue(3.0 / 24);
+        form.compactSwitch->SetStateOn(true);
         clock.set(QTime(2, 59));
-        form.AlarmClock1->TimerTick(form.AlarmClock1);
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        form.compactClock->TimerTick(form.compactClock);
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
         clock.set(QTime(3, 0));
-        form.AlarmClock1->TimerTick(form.AlarmClock1);
+        form.compactClock->TimerTick(form.compactClock);
         QVERIFY(finished.wait(600000));
         ::close(held);
 
-        const QString log = form.RichEdit2->toPlainText();
+        const QString log = form.compactLog->toPlainText();
         const QString s = "  " + tarnwick::FormatSettings::current().timestamp(clock.now());
         QVERIFY2(log.contains("Repair/Compact " + version + " was started for " + copies.last() +
                               " at" + s),
@@ -100,7 +100,8 @@ private slots:
             if (peer.exitCode() == 3) QSKIP("jetpeer needs Java and its libraries");
             QVERIFY2(peer.exitCode() == 0, peer.readAll().constData());
         }
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
+        QCOMPARE(form.compactStatus->Caption(),
+                 QStringLiteral("Data Repair/Compact Controls -Actived"));
     }
 };
 

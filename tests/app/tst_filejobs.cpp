@@ -1,6 +1,6 @@
 // The backup and repair-and-compact jobs through the real window, clocks faked: names, lines,
 // labels and colours, failures, and what waits for a running job.
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "archive/dialogs/archiverdialogs.h"
 #include "controls/pickerdialogs.h"
 #include "controls/ticktimer.h"
@@ -150,13 +150,13 @@ class TestFileJobs : public QObject {
     }
 
     // Picks files and a folder and arms the backup for 02:00.
-    void prepareBackup(TForm1& form, const QStringList& files, bool zip) {
-        form.Backup1->SetDialogFiles(files);
-        form.Backup1->SetText(files.last());
-        form.DirectoryEdit1->SetText(out);
-        form.CheckBox2->setChecked(zip);
-        form.ValueSpinEdit1->SetTimeValue(2.0 / 24);
-        form.ToggleSwitch1->SetStateOn(true);
+    void prepareBackup(MainWindow& form, const QStringList& files, bool zip) {
+        form.backupFiles->SetDialogFiles(files);
+        form.backupFiles->SetText(files.last());
+        form.backupFolder->SetText(out);
+        form.zipBackups->setChecked(zip);
+        form.backupTime->SetTimeValue(2.0 / 24);
+        form.backupSwitch->SetStateOn(true);
     }
     // Ticks before the alarm time, then at it; with `stepping` the clock goes on moving.
     void alarm(TAlarmClock* c, QTime at, bool stepping = false) {
@@ -172,20 +172,20 @@ class TestFileJobs : public QObject {
         return us.timestamp(clock.last);
     }
     // The test ticks the clocks itself: their timers would read the time too.
-    static void stopClocks(TForm1& form) {
-        for (TAlarmClock* c : {form.AlarmClock1, form.AlarmClock2, form.AlarmClock3})
+    static void stopClocks(MainWindow& form) {
+        for (TAlarmClock* c : {form.compactClock, form.backupClock, form.shutdownClock})
             c->TickTimer()->SetEnabled(false);
     }
     // Picks databases and a version and arms the compaction for 03:00, with a fake engine.
-    FakeEngine* prepareCompact(TForm1& form, const QStringList& files, const QString& version) {
+    FakeEngine* prepareCompact(MainWindow& form, const QStringList& files, const QString& version) {
         auto engine = std::make_unique<FakeEngine>();
         FakeEngine* fake = engine.get();
         form.SetCompactEngine(std::move(engine));
-        form.FilenameEdit1->SetDialogFiles(files);
-        form.FilenameEdit1->SetText(files.last());
-        form.ComboBox1->SetText(version);
-        form.ValueSpinEdit2->SetTimeValue(3.0 / 24);
-        form.ToggleSwitch2->SetStateOn(true);
+        form.compactFiles->SetDialogFiles(files);
+        form.compactFiles->SetText(files.last());
+        form.engineVersion->SetText(version);
+        form.compactTime->SetTimeValue(3.0 / 24);
+        form.compactSwitch->SetStateOn(true);
         return fake;
     }
 
@@ -232,16 +232,16 @@ private slots:
     void zipBackupAtItsAlarm() {
         const QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second"),
                                    file("c/Three.mdb", QByteArray(300000, 't'))};
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         // Without a test's answers the window's archiver asks through the window's boxes; a run
         // at the alarm asks nobody.
-        QVERIFY(dynamic_cast<TZipArchiverDialogs*>(&form.ZipArchiver1->Ui()));
+        QVERIFY(dynamic_cast<TZipArchiverDialogs*>(&form.zipArchiver->Ui()));
         prepareBackup(form, files, true);
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
-        alarm(form.AlarmClock2, QTime(2, 0), true);
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
+        alarm(form.backupClock, QTime(2, 0), true);
         // Its results come back through the event loop, which has not run yet.
-        QCOMPARE(form.Label4->Caption() + ' ' + color(form.Label4).name(),
+        QCOMPARE(form.backupStatus->Caption() + ' ' + color(form.backupStatus).name(),
                  QStringLiteral("Data Backup Controls -Backing Up #0000ff"));
         QVERIFY(finished.wait(120000));
         clock.setStepping(false);
@@ -272,10 +272,10 @@ private slots:
             });
             QCOMPARE(p.readAllStandardOutput(), readAll(source));
         }
-        QCOMPARE(form.RichEdit1->Lines(),
+        QCOMPARE(form.backupLog->Lines(),
                  QStringList{"Backup Successfully Zipped 3 Files  " + stamp()});
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Actived"));
-        QCOMPARE(color(form.Label4), QColor(255, 0, 0));
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls -Actived"));
+        QCOMPARE(color(form.backupStatus), QColor(255, 0, 0));
         QCOMPARE(syslog.lines, QStringList{"I Backup Successfully Zipped 3 Files  " + stamp()});
         QVERIFY(notifier.sent.isEmpty());
         // The program's own separators were never changed.
@@ -298,45 +298,47 @@ private slots:
         QStringList files = {file("a/One.mdb", "first")};
         if (count > 1) files << file("b/Two.mdb", "second");
         if (taken) file("out/One.mdb", "an older copy");
-        TForm1 form;
+        MainWindow form;
         prepareBackup(form, files, false);
-        form.ToggleSwitch1->SetStateOn(false);
+        form.backupSwitch->SetStateOn(false);
         QString during;
-        clock.onRead = [&] { during = form.Label4->Caption() + ' ' + color(form.Label4).name(); };
-        form.SpeedButton3->click();
+        clock.onRead = [&] {
+            during = form.backupStatus->Caption() + ' ' + color(form.backupStatus).name();
+        };
+        form.backupNow->click();
         QCOMPARE(during, QStringLiteral("Data Backup Controls -Backing Up #0000ff"));
         for (const QString& f : files) {
             const QString name = QFileInfo(f).fileName();
             QCOMPARE(readAll(out + '/' + (taken ? QStringLiteral("One (1).mdb") : name)),
                      readAll(f));
         }
-        QCOMPARE(form.RichEdit1->Lines(), QStringList{line + stamp()});
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
-        QCOMPARE(color(form.Label4), QColor(0, 0, 0));
+        QCOMPARE(form.backupLog->Lines(), QStringList{line + stamp()});
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls"));
+        QCOMPARE(color(form.backupStatus), QColor(0, 0, 0));
     }
 
     // With Keep, a run removes the older backups of its database and logs each removal.
     void keepRemovesOldBackupsAndSaysSo() {
         const QStringList files = {file("a/One.mdb", "first")};
-        TForm1 form;
+        MainWindow form;
         prepareBackup(form, files, false);
-        form.ValueSpinEdit4->SetValue(1);
-        form.SpeedButton3->click();
-        form.SpeedButton3->click();
+        form.backupsKept->SetValue(1);
+        form.backupNow->click();
+        form.backupNow->click();
         QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files), QStringList{"One (1).mdb"});
-        const QStringList lines = form.RichEdit1->Lines();
+        const QStringList lines = form.backupLog->Lines();
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[2], "Removed old backup " + out + "/One.mdb  " + stamp());
     }
 
     void abortedCopyLogsNothing() {
         const QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second")};
-        TForm1 form;
+        MainWindow form;
         prepareBackup(form, files, false);
         copyUi->cancelWhenSource = files.first();
-        form.SpeedButton3->click();
-        QVERIFY(form.RichEdit1->Lines().isEmpty());
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Actived"));
+        form.backupNow->click();
+        QVERIFY(form.backupLog->Lines().isEmpty());
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls -Actived"));
         QVERIFY(notifier.sent.isEmpty());
     }
 
@@ -359,19 +361,19 @@ private slots:
         QFETCH(bool, byAlarm);
         QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second")};
         if (fault == "gone") QVERIFY(QFile::remove(files.first()));
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         QuietZipUi zipUi;
-        form.ZipArchiver1->SetUi(&zipUi);
+        form.zipArchiver->SetUi(&zipUi);
         prepareBackup(form, files, zip);
         if (fault == "folder") {
-            form.DirectoryEdit1->SetText(out + "/missing");
-            form.ToggleSwitch1->SetStateOn(true); // the edit turned it off
+            form.backupFolder->SetText(out + "/missing");
+            form.backupSwitch->SetStateOn(true); // the edit turned it off
         }
         copyUi->errorAnswer = ScriptedShellCopyUi::Skip;
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
         if (byAlarm) {
-            alarm(form.AlarmClock2, QTime(2, 0));
+            alarm(form.backupClock, QTime(2, 0));
             QVERIFY(finished.wait(120000));
             QVERIFY(!QApplication::activeModalWidget());
             QVERIFY(copyUi->errors.isEmpty());
@@ -379,19 +381,19 @@ private slots:
             QVERIFY2(!syslog.lines.filter(QRegularExpression("^E Backup: .*One\\.mdb")).isEmpty(),
                      qPrintable(syslog.lines.join('\n')));
         } else {
-            form.SpeedButton3->click();
+            form.backupNow->click();
             QCOMPARE(finished.size(), 1);
         }
         // The failure line, and under it why, naming the file.
-        const QStringList lines = form.RichEdit1->Lines();
+        const QStringList lines = form.backupLog->Lines();
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], "Backup Unsuccessful  " + stamp());
         QVERIFY2(lines[1].startsWith("  Reason: " + tmp.path()), qPrintable(lines[1]));
         if (fault == "gone") QVERIFY2(lines[1].contains(files.first()), qPrintable(lines[1]));
         QVERIFY(syslog.lines.contains("E " + lines[1]));
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Deactived"));
-        QCOMPARE(color(form.Label4), QColor(0, 255, 0));
-        QVERIFY(!form.ToggleSwitch2->isEnabled());
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls -Deactived"));
+        QCOMPARE(color(form.backupStatus), QColor(0, 255, 0));
+        QVERIFY(!form.compactSwitch->isEnabled());
         QCOMPARE(notifier.sent.size(), 1);
         QVERIFY(syslog.lines.contains("E Backup Unsuccessful  " + stamp()));
     }
@@ -399,28 +401,28 @@ private slots:
     // Inside a running job: the button again is ignored, the shutdown alarm and a close wait.
     void whatWaitsForARunningJob() {
         const QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second")};
-        TForm1 form;
+        MainWindow form;
         form.show();
         QuietZipUi zipUi;
-        form.ZipArchiver1->SetUi(&zipUi);
+        form.zipArchiver->SetUi(&zipUi);
         prepareBackup(form, files, true);
-        form.ComboBox2->SetText("Poweroff");
-        form.ValueSpinEdit3->SetTimeValue(2.0 / 24);
-        form.ToggleSwitch3->SetStateOn(true);
+        form.shutdownAction->SetText("Poweroff");
+        form.shutdownTime->SetTimeValue(2.0 / 24);
+        form.shutdownSwitch->SetStateOn(true);
         bool once = false;
         zipUi.during = [&] {
             if (once) return;
             once = true;
             QVERIFY(form.FileJobRunning());
-            form.SpeedButton3->click();
-            form.AlarmClock3Alarm(form.AlarmClock3);
+            form.backupNow->click();
+            form.AlarmClock3Alarm(form.shutdownClock);
             form.close();
             QVERIFY(session.requests.isEmpty());
         };
-        form.SpeedButton3->click();
+        form.backupNow->click();
         QVERIFY(once);
         QCOMPARE(QDir(out).entryList({"*.mdb", "*.Zip"}, QDir::Files).size(), 2); // not four
-        QCOMPARE(form.RichEdit1->Lines().size(), 1);
+        QCOMPARE(form.backupLog->Lines().size(), 1);
         QTRY_COMPARE(session.requests.size(), 1);
         QTRY_VERIFY(!form.isVisible());
     }
@@ -442,25 +444,25 @@ private slots:
             files << file(QStringLiteral("db/") + n, "database");
         const int held = ::open(QFile::encodeName(files[1]).constData(), O_RDWR);
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         FakeEngine* fake = prepareCompact(form, files, version);
         Gate gate;
         gate.closed = true;
         fake->during = [&](const QString&) { gate.pass(); };
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
-        alarm(form.AlarmClock1, QTime(3, 0));
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
+        alarm(form.compactClock, QTime(3, 0));
         // The window shows the database being compacted while the engine works on it.
         QVERIFY(gate.waitHeld());
-        QTRY_COMPARE(form.Label11->Caption(), "Data Repair/Compact " + files.last());
-        QVERIFY(!form.Bevel2->isVisibleTo(&form));
+        QTRY_COMPARE(form.compactStatus->Caption(), "Data Repair/Compact " + files.last());
+        QVERIFY(!form.compactStatusBevel->isVisibleTo(&form));
         gate.open();
         QVERIFY(finished.wait(120000));
         ::close(held);
-        QVERIFY2(fake->calls == calls, qPrintable(form.RichEdit2->toPlainText()));
+        QVERIFY2(fake->calls == calls, qPrintable(form.compactLog->toPlainText()));
         // Each line has the time it was written at; the clock moved on every read.
         const QString s = "  S\n";
-        const QString text = form.RichEdit2->toPlainText().replace(
+        const QString text = form.compactLog->toPlainText().replace(
             QRegularExpression("  12/7/2026 3:00:\\d\\d AM"), "  S");
         QString expected;
         for (const QString& p : {files[3], files[2], files[1], files[0]}) {
@@ -473,9 +475,10 @@ private slots:
         }
         // One line per entry: no blank lines, no carriage returns.
         QCOMPARE(text + "\n", expected);
-        QVERIFY(form.Bevel2->isVisibleTo(&form));
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
-        QCOMPARE(color(form.Label11), QColor(255, 0, 0));
+        QVERIFY(form.compactStatusBevel->isVisibleTo(&form));
+        QCOMPARE(form.compactStatus->Caption(),
+                 QStringLiteral("Data Repair/Compact Controls -Actived"));
+        QCOMPARE(color(form.compactStatus), QColor(255, 0, 0));
         QCOMPARE(notifier.sent.size(), 1); // the held database
     }
 
@@ -494,19 +497,19 @@ private slots:
         QFETCH(bool, outside);
         QFETCH(QString, line);
         const QString db = file("db/x.mdb", "database");
-        TForm1 form;
+        MainWindow form;
         auto engine = std::make_unique<FakeEngine>();
         engine->throwOutside = outside;
         form.SetCompactEngine(std::move(engine));
-        form.FilenameEdit1->SetText(db);
-        form.ComboBox1->SetText(version);
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
-        form.SpeedButton4->click();
+        form.compactFiles->SetText(db);
+        form.engineVersion->SetText(version);
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
+        form.compactNow->click();
         QVERIFY(finished.wait(120000));
-        QVERIFY(form.RichEdit2->toPlainText().startsWith(line));
-        QVERIFY(form.Bevel2->isVisibleTo(&form));
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls"));
-        QCOMPARE(color(form.Label11), QColor(0, 0, 0));
+        QVERIFY(form.compactLog->toPlainText().startsWith(line));
+        QVERIFY(form.compactStatusBevel->isVisibleTo(&form));
+        QCOMPARE(form.compactStatus->Caption(), QStringLiteral("Data Repair/Compact Controls"));
+        QCOMPARE(color(form.compactStatus), QColor(0, 0, 0));
         QCOMPARE(notifier.sent.size(), 1);
     }
 
@@ -515,7 +518,7 @@ private slots:
     void backupAlarmDuringACompactionRunsAfterIt() {
         const QStringList files = {file("a/One.mdb", "first")};
         const QString db = file("db/long.mdb", "database");
-        TForm1 form;
+        MainWindow form;
         form.show();
         FakeEngine* fake = prepareCompact(form, {db}, "3.6");
         prepareBackup(form, files, false);
@@ -526,27 +529,27 @@ private slots:
         clock.onRead = [&] {
             if (QThread::currentThread() == qApp->thread()) ++ticks;
         };
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
-        form.SpeedButton4->click();
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
+        form.compactNow->click();
         QVERIFY(gate.waitHeld());
         ticks = 0;
         QTRY_VERIFY(ticks >= 3); // the clocks' timers read the time on the window's thread
-        alarm(form.AlarmClock2, QTime(2, 0));
+        alarm(form.backupClock, QTime(2, 0));
         // Not started: its status is unchanged and its job lock is free.
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Actived"));
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls -Actived"));
         QVERIFY(jobs::JobLock("backup").tryLock());
         QVERIFY(form.FileJobRunning());
         // The database component is the compaction's until it ends.
-        const QString version = form.OvDaoDatabase1->Version();
-        form.ComboBox1->SetText(version == "3.5" ? "3.6" : "3.5");
-        form.ComboBox1Change(form.ComboBox1);
-        QCOMPARE(form.OvDaoDatabase1->Version(), version);
+        const QString version = form.database->Version();
+        form.engineVersion->SetText(version == "3.5" ? "3.6" : "3.5");
+        form.ComboBox1Change(form.engineVersion);
+        QCOMPARE(form.database->Version(), version);
         gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 120000);
-        QCOMPARE(form.OvDaoDatabase1->Version(), form.ComboBox1->Text());
+        QCOMPARE(form.database->Version(), form.engineVersion->Text());
         QCOMPARE(fake->calls, QStringList{"Options long.mdb"});
         QCOMPARE(
-            form.RichEdit1->Lines(),
+            form.backupLog->Lines(),
             QStringList({"Backup started late: the repair and compaction was running  " + stamp(),
                          "Backup Successful  " + stamp()}));
         QCOMPARE(readAll(out + "/One.mdb"), QByteArray("first"));
@@ -555,7 +558,7 @@ private slots:
     void compactionAlarmDuringABackupWaitsForIt() {
         const QStringList files = {file("a/One.mdb", "first")};
         const QString db = file("db/x.mdb", "database");
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         prepareBackup(form, files, false);
         FakeEngine* fake = prepareCompact(form, {db}, "3.6");
@@ -565,41 +568,42 @@ private slots:
         Gate gate;
         gate.closed = true;
         clock.onRead = [&] { gate.pass(); };
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
-        alarm(form.AlarmClock2, QTime(2, 0));
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
+        alarm(form.backupClock, QTime(2, 0));
         QVERIFY(gate.waitHeld());
-        alarm(form.AlarmClock1, QTime(3, 0));
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
+        alarm(form.compactClock, QTime(3, 0));
+        QCOMPARE(form.compactStatus->Caption(),
+                 QStringLiteral("Data Repair/Compact Controls -Actived"));
         QVERIFY(jobs::JobLock("compact").tryLock());
         gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 120000);
         QVERIFY(backedUpFirst);
         QCOMPARE(fake->calls, QStringList{"Options x.mdb"});
-        QCOMPARE(form.RichEdit1->Lines(), QStringList{"Backup Successful  " + stamp()});
-        QVERIFY2(form.RichEdit2->toPlainText().startsWith(
+        QCOMPARE(form.backupLog->Lines(), QStringList{"Backup Successful  " + stamp()});
+        QVERIFY2(form.compactLog->toPlainText().startsWith(
                      "Repair/Compact started late: the backup was running  " + stamp()),
-                 qPrintable(form.RichEdit2->toPlainText()));
+                 qPrintable(form.compactLog->toPlainText()));
     }
 
     // Ending the program during a compaction: the database being compacted is finished, the
     // next one is not started, and the window closes.
     void endingStopsAtTheNextDatabase() {
         const QStringList dbs = {file("db/first.mdb", "database"), file("db/second.mdb", "data")};
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         form.show();
         FakeEngine* fake = prepareCompact(form, dbs, "3.6");
         Gate gate;
         gate.closed = true;
         fake->during = [&](const QString&) { gate.pass(); };
-        form.SpeedButton4->click();
+        form.compactNow->click();
         QVERIFY(gate.waitHeld());
         form.EndAtSafePoint();
         QVERIFY(form.isVisible());
         gate.open();
         QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 120000);
         QCOMPARE(fake->calls, QStringList{"Options second.mdb"});
-        const QString log = form.RichEdit2->toPlainText();
+        const QString log = form.compactLog->toPlainText();
         QVERIFY2(log.contains("Repair/Compact 3.6 was Unsuccessful for " + dbs[0]),
                  qPrintable(log));
         QVERIFY(!log.contains("was started for " + dbs[0]));
@@ -609,25 +613,25 @@ private slots:
     // a clock set back does not run it again that day.
     void clockJumpsRunTheJobOnce() {
         const QStringList files = {file("a/One.mdb", "first")};
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         prepareBackup(form, files, false);
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
         clock.setTime(QTime(1, 59));
-        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        form.backupClock->TimerTick(form.backupClock);
         clock.setTime(QTime(5, 0));
-        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        form.backupClock->TimerTick(form.backupClock);
         QVERIFY(finished.wait(120000));
         const QStringList lines = {"Backup started late: the clock jumped past its time  " +
                                        stamp(),
                                    "Backup Successful  " + stamp()};
-        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(form.backupLog->Lines(), lines);
         for (QTime t : {QTime(1, 59, 30), QTime(2, 0), QTime(2, 0, 30), QTime(5, 0)}) {
             clock.setTime(t);
-            form.AlarmClock2->TimerTick(form.AlarmClock2);
+            form.backupClock->TimerTick(form.backupClock);
             QVERIFY(!form.FileJobRunning());
         }
-        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(form.backupLog->Lines(), lines);
         QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files), QStringList{"One.mdb"});
     }
 
@@ -638,25 +642,25 @@ private slots:
         const QStringList files = {file("a/One.mdb", "first")};
         const QDate day(2026, 12, 7);
         clock.setDateTime(QDateTime(day, QTime(3, 0)));
-        TForm1 form;
+        MainWindow form;
         stopClocks(form);
         prepareBackup(form, files, false);
-        form.CheckBox3->setChecked(true);
+        form.catchUpBackups->setChecked(true);
         QVERIFY(jobs::saveLastRun(jobs::TimedJob::Backup, QDateTime(day.addDays(-1), QTime(2, 0)))
                     .isEmpty());
-        QSignalSpy finished(&form, &TForm1::fileJobFinished);
+        QSignalSpy finished(&form, &MainWindow::fileJobFinished);
         form.CatchUpMissedRuns();
         QVERIFY(finished.wait(120000));
         QStringList lines = {
             "Backup started late: catch-up of the run missed at 12/7/2026 2:00:00 AM  " + stamp(),
             "Backup Successful  " + stamp()};
-        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(form.backupLog->Lines(), lines);
         QCOMPARE(jobs::lastRun(jobs::TimedJob::Backup), QDateTime(day, QTime(3, 0)));
 
         // Set back over 02:00, and the window started again.
         for (QTime t : {QTime(1, 59, 30), QTime(2, 0), QTime(2, 0, 30)}) {
             clock.setTime(t);
-            form.AlarmClock2->TimerTick(form.AlarmClock2);
+            form.backupClock->TimerTick(form.backupClock);
             QVERIFY(!form.FileJobRunning());
         }
         form.CatchUpMissedRuns();
@@ -664,22 +668,22 @@ private slots:
 
         // Forward from the evening over midnight and the next alarm: that day's run, once.
         clock.setDateTime(QDateTime(day, QTime(23, 0)));
-        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        form.backupClock->TimerTick(form.backupClock);
         clock.setDateTime(QDateTime(day.addDays(1), QTime(5, 0)));
-        form.AlarmClock2->TimerTick(form.AlarmClock2);
+        form.backupClock->TimerTick(form.backupClock);
         QVERIFY(finished.wait(120000));
         lines << "Backup started late: catch-up of the run missed at 12/8/2026 2:00:00 AM  " +
                      stamp()
               << "Backup Successful  " + stamp();
-        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(form.backupLog->Lines(), lines);
         for (QTime t : {QTime(5, 0, 30), QTime(1, 59, 30), QTime(2, 0), QTime(2, 0, 30)}) {
             clock.setTime(t);
-            form.AlarmClock2->TimerTick(form.AlarmClock2);
+            form.backupClock->TimerTick(form.backupClock);
             QVERIFY(!form.FileJobRunning());
         }
         form.CatchUpMissedRuns();
         QVERIFY(!form.FileJobRunning());
-        QCOMPARE(form.RichEdit1->Lines(), lines);
+        QCOMPARE(form.backupLog->Lines(), lines);
         QCOMPARE(QDir(out).entryList({"*.mdb"}, QDir::Files).size(), 2);
     }
 };

@@ -1,5 +1,5 @@
 // Arming, disarming and the shutdown job, driven through the real window.
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "platform/inikeystore.h"
 #include "platform/sessionend.h"
 #include "platform/systemlog.h"
@@ -60,16 +60,16 @@ private slots:
     }
 
     void firstStartLeavesEveryJobOff() {
-        TForm1 form;
-        for (TToggleSwitch* s : {form.ToggleSwitch1, form.ToggleSwitch2, form.ToggleSwitch3})
+        MainWindow form;
+        for (TToggleSwitch* s : {form.backupSwitch, form.compactSwitch, form.shutdownSwitch})
             QVERIFY(!s->StateOn());
         // Enabled at design time, cleared by the time edits' load step.
-        for (TAlarmClock* c : {form.AlarmClock1, form.AlarmClock2, form.AlarmClock3})
+        for (TAlarmClock* c : {form.compactClock, form.backupClock, form.shutdownClock})
             QVERIFY(!c->AlarmEnabled());
-        form.ComboBox2->SetText("Poweroff");
-        tickAt(form.AlarmClock3, QTime(0, 0, 1));
+        form.shutdownAction->SetText("Poweroff");
+        tickAt(form.shutdownClock, QTime(0, 0, 1));
         QVERIFY(session.requests.isEmpty());
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls"));
     }
 
     void restoredSwitchesComeBackArmed() {
@@ -77,15 +77,16 @@ private slots:
         store("Backup", "State1", "1");
         store("Compact", "Time", "0.25");
         store("Compact", "State2", "1");
-        TForm1 form;
-        QVERIFY(form.ToggleSwitch1->StateOn());
-        QVERIFY(form.AlarmClock2->AlarmEnabled());
-        QCOMPARE(form.AlarmClock2->AlarmTime(), 0.5);
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls -Actived"));
-        QCOMPARE(color(form.Label4), QColor(255, 0, 0));
-        QVERIFY(form.ToggleSwitch2->StateOn());
-        QCOMPARE(form.AlarmClock1->AlarmTime(), 0.25);
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls -Actived"));
+        MainWindow form;
+        QVERIFY(form.backupSwitch->StateOn());
+        QVERIFY(form.backupClock->AlarmEnabled());
+        QCOMPARE(form.backupClock->AlarmTime(), 0.5);
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls -Actived"));
+        QCOMPARE(color(form.backupStatus), QColor(255, 0, 0));
+        QVERIFY(form.compactSwitch->StateOn());
+        QCOMPARE(form.compactClock->AlarmTime(), 0.25);
+        QCOMPARE(form.compactStatus->Caption(),
+                 QStringLiteral("Data Repair/Compact Controls -Actived"));
     }
 
     // The shutdown switch is restored after its time and kind, as the other switches are after
@@ -100,62 +101,62 @@ private slots:
         store("Form", "State3", "1");
         store("Form", "Time", time);
         store("Form", "ShutdownText", "Poweroff");
-        TForm1 form;
-        QVERIFY(form.ToggleSwitch3->StateOn());
-        QVERIFY(form.AlarmClock3->AlarmEnabled());
-        QCOMPARE(form.AlarmClock3->AlarmTime(), time.toDouble());
-        QCOMPARE(form.ComboBox2->Text(), QStringLiteral("Poweroff"));
+        MainWindow form;
+        QVERIFY(form.shutdownSwitch->StateOn());
+        QVERIFY(form.shutdownClock->AlarmEnabled());
+        QCOMPARE(form.shutdownClock->AlarmTime(), time.toDouble());
+        QCOMPARE(form.shutdownAction->Text(), QStringLiteral("Poweroff"));
         // An edit by the user still disarms it.
-        form.ValueSpinEdit3->SetTimeValue(0.5);
-        QVERIFY(!form.ToggleSwitch3->StateOn());
-        QVERIFY(!form.AlarmClock3->AlarmEnabled());
+        form.shutdownTime->SetTimeValue(0.5);
+        QVERIFY(!form.shutdownSwitch->StateOn());
+        QVERIFY(!form.shutdownClock->AlarmEnabled());
     }
 
     void editsDisarmTheirJob() {
-        TForm1 form;
-        form.ValueSpinEdit1->SetTimeValue(0.5);
-        form.ToggleSwitch1->SetStateOn(true);
-        QVERIFY(form.AlarmClock2->AlarmEnabled());
+        MainWindow form;
+        form.backupTime->SetTimeValue(0.5);
+        form.backupSwitch->SetStateOn(true);
+        QVERIFY(form.backupClock->AlarmEnabled());
         // Neither do "Zip Backup", "Keep" and catching up.
-        form.CheckBox2->click();
-        form.CheckBox3->click();
-        form.ValueSpinEdit4->SetValue(2);
-        QVERIFY(form.ToggleSwitch1->StateOn());
+        form.zipBackups->click();
+        form.catchUpBackups->click();
+        form.backupsKept->SetValue(2);
+        QVERIFY(form.backupSwitch->StateOn());
 
-        form.ValueSpinEdit1->SetTimeValue(0.6);
-        QVERIFY(!form.ToggleSwitch1->StateOn());
-        QVERIFY(!form.AlarmClock2->AlarmEnabled());
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
-        QCOMPARE(color(form.Label4), QColor(0, 0, 0));
+        form.backupTime->SetTimeValue(0.6);
+        QVERIFY(!form.backupSwitch->StateOn());
+        QVERIFY(!form.backupClock->AlarmEnabled());
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls"));
+        QCOMPARE(color(form.backupStatus), QColor(0, 0, 0));
 
-        form.ToggleSwitch1->SetStateOn(true);
-        form.DirectoryEdit1->SetText("/srv/backup");
-        QVERIFY(!form.ToggleSwitch1->StateOn());
-        form.ToggleSwitch1->SetStateOn(true);
-        form.Backup1->SetText("/srv/data/a.mdb");
-        QVERIFY(!form.ToggleSwitch1->StateOn());
+        form.backupSwitch->SetStateOn(true);
+        form.backupFolder->SetText("/srv/backup");
+        QVERIFY(!form.backupSwitch->StateOn());
+        form.backupSwitch->SetStateOn(true);
+        form.backupFiles->SetText("/srv/data/a.mdb");
+        QVERIFY(!form.backupSwitch->StateOn());
 
-        form.ToggleSwitch2->SetStateOn(true);
-        form.FilenameEdit1->SetText("/srv/data/a.mdb");
-        QVERIFY(!form.ToggleSwitch2->StateOn());
-        QVERIFY(!form.AlarmClock1->AlarmEnabled());
-        form.ToggleSwitch2->SetStateOn(true);
+        form.compactSwitch->SetStateOn(true);
+        form.compactFiles->SetText("/srv/data/a.mdb");
+        QVERIFY(!form.compactSwitch->StateOn());
+        QVERIFY(!form.compactClock->AlarmEnabled());
+        form.compactSwitch->SetStateOn(true);
         form.show();
-        QTest::keyClicks(form.ComboBox1->lineEdit(), "5");
-        QVERIFY(!form.ToggleSwitch2->StateOn());
+        QTest::keyClicks(form.engineVersion->lineEdit(), "5");
+        QVERIFY(!form.compactSwitch->StateOn());
     }
 
     void shutdownKindChangedByTheUserDisarms() {
-        TForm1 form;
+        MainWindow form;
         form.show();
-        form.ComboBox2->SetText("Reboot"); // set from code, as the restore does: no handler
-        form.ToggleSwitch3->SetStateOn(true);
-        QVERIFY(form.AlarmClock3->AlarmEnabled());
-        form.ComboBox2->SetText("Reboot");
-        QVERIFY(form.ToggleSwitch3->StateOn());
-        QTest::keyClick(form.ComboBox2->lineEdit(), Qt::Key_Backspace);
-        QVERIFY(!form.ToggleSwitch3->StateOn());
-        QVERIFY(!form.AlarmClock3->AlarmEnabled());
+        form.shutdownAction->SetText("Reboot"); // set from code, as the restore does: no handler
+        form.shutdownSwitch->SetStateOn(true);
+        QVERIFY(form.shutdownClock->AlarmEnabled());
+        form.shutdownAction->SetText("Reboot");
+        QVERIFY(form.shutdownSwitch->StateOn());
+        QTest::keyClick(form.shutdownAction->lineEdit(), Qt::Key_Backspace);
+        QVERIFY(!form.shutdownSwitch->StateOn());
+        QVERIFY(!form.shutdownClock->AlarmEnabled());
     }
 
     void eachShutdownKindAtItsAlarm_data() {
@@ -175,18 +176,18 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(int, request);
         QFETCH(bool, closes);
-        TForm1 form;
+        MainWindow form;
         form.show();
-        form.ComboBox2->SetText(kind);
-        form.ValueSpinEdit3->SetTimeValue(0.75);
-        form.ToggleSwitch3->SetStateOn(true);
+        form.shutdownAction->SetText(kind);
+        form.shutdownTime->SetTimeValue(0.75);
+        form.shutdownSwitch->SetStateOn(true);
 
-        tickAt(form.AlarmClock3, QTime(17, 59, 59));
+        tickAt(form.shutdownClock, QTime(17, 59, 59));
         QVERIFY(session.requests.isEmpty());
         QVERIFY(form.isVisible());
 
-        tickAt(form.AlarmClock3, QTime(18, 0, 0));
-        tickAt(form.AlarmClock3, QTime(18, 0, 30)); // once a day only
+        tickAt(form.shutdownClock, QTime(18, 0, 0));
+        tickAt(form.shutdownClock, QTime(18, 0, 30)); // once a day only
         QCOMPARE(session.requests.size(), request < 0 ? 0 : 1);
         if (request >= 0) QCOMPARE(int(session.requests[0]), request);
         QCOMPARE(form.isVisible(), !closes);
@@ -196,12 +197,12 @@ private slots:
     void refusedSessionEndIsSaid() {
         session.answer = false;
         session.error = "org.freedesktop.DBus.Error.AccessDenied: not allowed";
-        TForm1 form;
+        MainWindow form;
         form.show();
-        form.ComboBox2->SetText("Poweroff");
-        form.ValueSpinEdit3->SetTimeValue(0.75);
-        form.ToggleSwitch3->SetStateOn(true);
-        tickAt(form.AlarmClock3, QTime(18, 0, 0));
+        form.shutdownAction->SetText("Poweroff");
+        form.shutdownTime->SetTimeValue(0.75);
+        form.shutdownSwitch->SetStateOn(true);
+        tickAt(form.shutdownClock, QTime(18, 0, 0));
         QCOMPARE(session.requests.size(), 1);
         const QString line = "Auto Shut Down \"Poweroff\" failed: " + session.error;
         QCOMPARE(syslog.lines.size(), 1);
@@ -209,18 +210,18 @@ private slots:
         auto* box = form.findChild<QMessageBox*>();
         QVERIFY(box && box->isVisible() && !box->isModal());
         QVERIFY(box->text().startsWith(line));
-        QVERIFY(form.ToggleSwitch3->StateOn()); // armed for the next day
+        QVERIFY(form.shutdownSwitch->StateOn()); // armed for the next day
     }
 
     void switchOnOffOnArmsAgainAtTheSameTime() {
-        TForm1 form;
-        form.ComboBox2->SetText("Logoff");
-        form.ValueSpinEdit3->SetTimeValue(0.75);
-        form.ToggleSwitch3->SetStateOn(true);
-        form.ToggleSwitch3->SetStateOn(false);
-        QVERIFY(!form.AlarmClock3->AlarmEnabled());
-        form.ToggleSwitch3->SetStateOn(true);
-        tickAt(form.AlarmClock3, QTime(18, 0, 5));
+        MainWindow form;
+        form.shutdownAction->SetText("Logoff");
+        form.shutdownTime->SetTimeValue(0.75);
+        form.shutdownSwitch->SetStateOn(true);
+        form.shutdownSwitch->SetStateOn(false);
+        QVERIFY(!form.shutdownClock->AlarmEnabled());
+        form.shutdownSwitch->SetStateOn(true);
+        tickAt(form.shutdownClock, QTime(18, 0, 5));
         QCOMPARE(session.requests, QList<SessionEndKind>{SessionEndKind::LogOff});
     }
 };

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "controls/graphics.h"
 #include "controls/pickerdialogs.h"
 
@@ -21,7 +21,7 @@ private slots:
     void init() { QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void windowHasItsDesignValues() {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(form.objectName(), QStringLiteral("Form1"));
         QCOMPARE(form.windowTitle(), QStringLiteral("Tarnwick Unattented Backup/Compactor"));
         QCOMPARE(form.ClientWidth(), 539);
@@ -34,67 +34,67 @@ private slots:
     }
 
     void controlsHaveTheirCaptionsAndItems() {
-        TForm1 form;
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls"));
-        QCOMPARE(form.Label7->Caption(), QStringLiteral("File To Backup"));
-        QCOMPARE(form.Label13->Caption(), QStringLiteral("File To Repair/Compact"));
-        QVERIFY(form.Label4->font().bold());
-        QCOMPARE(form.CheckBox2->text(), QStringLiteral("Zip Backup"));
-        QCOMPARE(form.CheckBox1->text(), QStringLiteral("Defrag Memory"));
-        QCOMPARE(form.CheckBox1->State(), TCheckBox::cbUnchecked);
-        QCOMPARE(form.SpeedButton3->text(), QStringLiteral("Backup Now"));
-        QCOMPARE(form.SpeedButton4->text(), QStringLiteral("Compact Now"));
-        QCOMPARE(form.ComboBox1->Items(), (QStringList{"3.6", "3.5"}));
+        MainWindow form;
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls"));
+        QCOMPARE(form.compactStatus->Caption(), QStringLiteral("Data Repair/Compact Controls"));
+        QCOMPARE(form.backupFilesCaption->Caption(), QStringLiteral("File To Backup"));
+        QCOMPARE(form.compactFilesCaption->Caption(), QStringLiteral("File To Repair/Compact"));
+        QVERIFY(form.backupStatus->font().bold());
+        QCOMPARE(form.zipBackups->text(), QStringLiteral("Zip Backup"));
+        QCOMPARE(form.defragFirst->text(), QStringLiteral("Defrag Memory"));
+        QCOMPARE(form.defragFirst->State(), TCheckBox::cbUnchecked);
+        QCOMPARE(form.backupNow->text(), QStringLiteral("Backup Now"));
+        QCOMPARE(form.compactNow->text(), QStringLiteral("Compact Now"));
+        QCOMPARE(form.engineVersion->Items(), (QStringList{"3.6", "3.5"}));
         // The first start applies the empty default: an engine must be chosen.
-        QCOMPARE(form.ComboBox1->Text(), QString());
-        QCOMPARE(form.ComboBox2->Items(), (QStringList{"Force", "Logoff", "Poweroff",
-                                                       "Program Only", "Reboot", "Shutdown"}));
-        QCOMPARE(form.ComboBox2->Text(), QString());
-        QCOMPARE(form.BitBtn1->text(), QStringLiteral("Clear"));
-        QCOMPARE(form.BitBtn2->text(), QStringLiteral("Clear "));
-        QVERIFY(form.SpeedButton3->toolTip().contains("right now!"));
+        QCOMPARE(form.engineVersion->Text(), QString());
+        QCOMPARE(form.shutdownAction->Items(), (QStringList{"Force", "Logoff", "Poweroff",
+                                                            "Program Only", "Reboot", "Shutdown"}));
+        QCOMPARE(form.shutdownAction->Text(), QString());
+        QCOMPARE(form.clearCompactLog->text(), QStringLiteral("Clear"));
+        QCOMPARE(form.clearBackupLog->text(), QStringLiteral("Clear "));
+        QVERIFY(form.backupNow->toolTip().contains("right now!"));
         // Hints keep their line breaks.
-        QCOMPARE(form.CheckBox2->toolTip().count('\n'), 3);
+        QCOMPARE(form.zipBackups->toolTip().count('\n'), 3);
     }
 
     void clearButtonsClearTheirOwnLog() {
-        TForm1 form;
-        form.RichEdit1->SetLines({"backup 1", "backup 2"});
-        form.RichEdit2->SetLines({"compact 1"});
+        MainWindow form;
+        form.backupLog->SetLines({"backup 1", "backup 2"});
+        form.compactLog->SetLines({"compact 1"});
         form.show();
-        form.BitBtn1->parentWidget()->show();
+        form.clearCompactLog->parentWidget()->show();
 
-        QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
-        QCOMPARE(form.RichEdit2->LineCount(), 0);
-        QCOMPARE(form.RichEdit1->LineCount(), 2);
+        QTest::mouseClick(form.clearCompactLog, Qt::LeftButton);
+        QCOMPARE(form.compactLog->LineCount(), 0);
+        QCOMPARE(form.backupLog->LineCount(), 2);
 
-        QTest::mouseClick(form.BitBtn2, Qt::LeftButton);
-        QCOMPARE(form.RichEdit1->LineCount(), 0);
+        QTest::mouseClick(form.clearBackupLog, Qt::LeftButton);
+        QCOMPARE(form.backupLog->LineCount(), 0);
     }
 
     void settingsComeBackAtTheNextStart() {
         {
-            TForm1 form;
-            form.RichEdit1->SetLines({"copied a.mdb", "a|b"});
-            form.RichEdit2->SetLines({"compacted"});
-            form.ComboBox1->SetText("3.5");
-            form.ComboBox2->SetText("Reboot");
-            form.CheckBox1->SetState(TCheckBox::cbChecked);
-            form.ValueSpinEdit4->SetValue(5);
-            form.CheckBox4->setChecked(true);
+            MainWindow form;
+            form.backupLog->SetLines({"copied a.mdb", "a|b"});
+            form.compactLog->SetLines({"compacted"});
+            form.engineVersion->SetText("3.5");
+            form.shutdownAction->SetText("Reboot");
+            form.defragFirst->SetState(TCheckBox::cbChecked);
+            form.backupsKept->SetValue(5);
+            form.catchUpCompactions->setChecked(true);
         }
-        TForm1 form;
+        MainWindow form;
         // A line holding "|" comes back split there.
-        QCOMPARE(form.RichEdit1->Lines(), (QStringList{"copied a.mdb", "a", "b"}));
-        QCOMPARE(form.RichEdit2->Lines(), QStringList{"compacted"});
-        QCOMPARE(form.ComboBox1->Text(), QStringLiteral("3.5"));
-        QCOMPARE(form.ComboBox2->Text(), QStringLiteral("Reboot"));
-        QCOMPARE(form.CheckBox1->State(), TCheckBox::cbChecked);
-        QCOMPARE(form.CheckBox2->State(), TCheckBox::cbUnchecked);
-        QCOMPARE(form.ValueSpinEdit4->Value(), 5);
-        QVERIFY(form.CheckBox4->isChecked());
-        QVERIFY(!form.CheckBox3->isChecked());
+        QCOMPARE(form.backupLog->Lines(), (QStringList{"copied a.mdb", "a", "b"}));
+        QCOMPARE(form.compactLog->Lines(), QStringList{"compacted"});
+        QCOMPARE(form.engineVersion->Text(), QStringLiteral("3.5"));
+        QCOMPARE(form.shutdownAction->Text(), QStringLiteral("Reboot"));
+        QCOMPARE(form.defragFirst->State(), TCheckBox::cbChecked);
+        QCOMPARE(form.zipBackups->State(), TCheckBox::cbUnchecked);
+        QCOMPARE(form.backupsKept->Value(), 5);
+        QVERIFY(form.catchUpCompactions->isChecked());
+        QVERIFY(!form.catchUpBackups->isChecked());
         // As tarnwick-run reads them: catching up is on for the compaction alone.
         using namespace tarnwick::jobs;
         QCOMPARE(readSavedSettings().backup.keep, 5);
@@ -106,26 +106,27 @@ private slots:
 
     // Logs saved when entries ended with a line feed and a carriage return load clean.
     void pickersShowHowManyFilesWerePicked() {
-        TForm1 form;
+        MainWindow form;
         tarnwick::ScriptedPickerDialogs dialogs;
         dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"a.mdb", "b.mdb", "c.mdb"}));
         dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"only.mdb"}));
         dialogs.fileAnswers.push_back(dialogs.Picked("/data", {"x.mdb", "y.mdb"}));
 
-        form.Backup1->ButtonClick();
-        QCOMPARE(form.Backup1->DialogFiles().size(), 3);
-        QCOMPARE(form.Label7->Caption(), QStringLiteral("3 Files to Backup-Last file shown"));
-        form.Backup1->ButtonClick();
-        QCOMPARE(form.Label7->Caption(), QStringLiteral("File to Backup"));
+        form.backupFiles->ButtonClick();
+        QCOMPARE(form.backupFiles->DialogFiles().size(), 3);
+        QCOMPARE(form.backupFilesCaption->Caption(),
+                 QStringLiteral("3 Files to Backup-Last file shown"));
+        form.backupFiles->ButtonClick();
+        QCOMPARE(form.backupFilesCaption->Caption(), QStringLiteral("File to Backup"));
 
-        form.FilenameEdit1->ButtonClick();
-        QCOMPARE(form.Label13->Caption(),
+        form.compactFiles->ButtonClick();
+        QCOMPARE(form.compactFilesCaption->Caption(),
                  QStringLiteral("2 Files to Repair/Compact-Last file shown"));
-        QCOMPARE(form.Label7->Caption(), QStringLiteral("File to Backup"));
+        QCOMPARE(form.backupFilesCaption->Caption(), QStringLiteral("File to Backup"));
     }
 
     void everyComponentIsNamedOnce() {
-        TForm1 form;
+        MainWindow form;
         QSet<QString> names;
         for (QObject* c : form.Components()) {
             QVERIFY2(!c->objectName().isEmpty(), c->metaObject()->className());

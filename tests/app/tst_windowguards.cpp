@@ -1,7 +1,7 @@
 // The window stays usable whatever the settings file holds or the user types: it is never
 // placed where nobody sees it, a switch never arms at a time other than the one shown, and
 // disabled buttons look disabled.
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "app/windowplacement.h"
 #include "controls/graphics.h"
 #include "platform/inikeystore.h"
@@ -102,7 +102,7 @@ private slots:
             store("Form", "left", QString::number(left));
             store("Form", "Top", QString::number(top));
         }
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -134,10 +134,10 @@ private slots:
         QFETCH(int, job);
         QFETCH(QString, text);
         QFETCH(double, armedAt);
-        TForm1 form;
-        TValueSpinEdit* edit[] = {form.ValueSpinEdit1, form.ValueSpinEdit2, form.ValueSpinEdit3};
-        TToggleSwitch* sw[] = {form.ToggleSwitch1, form.ToggleSwitch2, form.ToggleSwitch3};
-        TAlarmClock* clock[] = {form.AlarmClock2, form.AlarmClock1, form.AlarmClock3};
+        MainWindow form;
+        TValueSpinEdit* edit[] = {form.backupTime, form.compactTime, form.shutdownTime};
+        TToggleSwitch* sw[] = {form.backupSwitch, form.compactSwitch, form.shutdownSwitch};
+        TAlarmClock* clock[] = {form.backupClock, form.compactClock, form.shutdownClock};
         edit[job - 1]->setText(text);
         MessageBoxes boxes;
         sw[job - 1]->SetStateOn(true);
@@ -155,13 +155,13 @@ private slots:
         QVERIFY2(boxes.texts[0].contains(QStringLiteral("\"%1\"").arg(text)) &&
                      boxes.texts[0].contains(QStringLiteral("14:30")),
                  qPrintable(boxes.texts[0]));
-        QCOMPARE(form.Label4->Caption(), QStringLiteral("Data Backup Controls"));
-        QCOMPARE(form.Label11->Caption(), QStringLiteral("Data Repair/Compact Controls"));
+        QCOMPARE(form.backupStatus->Caption(), QStringLiteral("Data Backup Controls"));
+        QCOMPARE(form.compactStatus->Caption(), QStringLiteral("Data Repair/Compact Controls"));
     }
 
     void disabledButtonsLookDisabled() {
-        TForm1 form;
-        for (TSpeedButton* b : {form.SpeedButton3, form.SpeedButton4}) {
+        MainWindow form;
+        for (TSpeedButton* b : {form.backupNow, form.compactNow}) {
             b->setEnabled(false); // as while a job runs
             const QImage disabled = b->grab().toImage();
             b->setEnabled(true);
@@ -175,10 +175,11 @@ private slots:
     // The catch-up boxes and "Keep" fit into the job areas beside the other controls, also
     // when the file labels name several picked files; their texts fit their boxes.
     void addedControlsOverlapNothing() {
-        TForm1 form;
+        MainWindow form;
         form.show();
-        form.Label7->SetCaption(QStringLiteral("12 Files to Backup-Last file shown"));
-        form.Label13->SetCaption(QStringLiteral("12 Files to Repair/Compact-Last file shown"));
+        form.backupFilesCaption->SetCaption(QStringLiteral("12 Files to Backup-Last file shown"));
+        form.compactFilesCaption->SetCaption(
+            QStringLiteral("12 Files to Repair/Compact-Last file shown"));
         const auto where = [](const QWidget* w) {
             const QRect r = w->geometry();
             return QStringLiteral("%1 at %2,%3 %4x%5")
@@ -190,9 +191,9 @@ private slots:
         };
         auto* keepLabel = form.Component<QWidget>(QStringLiteral("Label17"));
         QVERIFY(keepLabel);
-        for (QWidget* added :
-             {static_cast<QWidget*>(form.CheckBox3), keepLabel,
-              static_cast<QWidget*>(form.ValueSpinEdit4), static_cast<QWidget*>(form.CheckBox4)}) {
+        for (QWidget* added : {static_cast<QWidget*>(form.catchUpBackups), keepLabel,
+                               static_cast<QWidget*>(form.backupsKept),
+                               static_cast<QWidget*>(form.catchUpCompactions)}) {
             for (QObject* o : added->parentWidget()->children()) {
                 auto* other = qobject_cast<QWidget*>(o);
                 if (!other || other == added || other->isHidden()) continue;

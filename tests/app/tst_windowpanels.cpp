@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "controls/graphics.h"
 
 #include "platform/inikeystore.h"
@@ -27,14 +27,14 @@ private slots:
     void init() { QFile::remove(tarnwick::IniKeyStore::storePath(tarnwick::reg::CURRENT_USER)); }
 
     void foldPanelsStartFoldedBehindTheJobAreas() {
-        TForm1 form;
+        MainWindow form;
         const QWidget* backupArea = form.Component<QWidget>("BackupArea");
         QVERIFY(backupArea);
         const QList<std::pair<TFoldPanel*, const char*>> panels = {
-            {form.FoldPanel1, "Action Logs"},
-            {form.FoldPanel2, "Networks"},
-            {form.FoldPanel3, "About"},
-            {form.FoldPanel4, "Memory Defragmenter"}};
+            {form.logsPanel, "Action Logs"},
+            {form.networksPanel, "Networks"},
+            {form.aboutPanel, "About"},
+            {form.memoryPanel, "Memory Defragmenter"}};
         for (const auto& [panel, caption] : panels) {
             QCOMPARE(panel->Caption(), QLatin1String(caption));
             QCOMPARE(panel->FoldStatus(), TFoldPanel::fsCollapsed);
@@ -42,28 +42,28 @@ private slots:
             QVERIFY(zIndex(panel) < zIndex(backupArea));
         }
         // Their controls live in their clients.
-        QCOMPARE(form.RichEdit1->parentWidget(), form.FoldPanel1->Client());
-        QCOMPARE(form.BitBtn1->parentWidget(), form.FoldPanel1->Client());
-        QCOMPARE(form.SpeedButton2->parentWidget(), form.FoldPanel2->Client());
-        QCOMPARE(form.Text1->parentWidget(), form.FoldPanel3->Client());
-        QCOMPARE(form.cgMemory->parentWidget(), form.FoldPanel4->Client());
-        QVERIFY(form.Text1->isReadOnly());
-        QCOMPARE(form.Text1->palette().color(QPalette::Base), QColor(0xFF, 0xFF, 0xE1));
-        QVERIFY(!form.Text1->Lines().isEmpty());
+        QCOMPARE(form.backupLog->parentWidget(), form.logsPanel->Client());
+        QCOMPARE(form.clearCompactLog->parentWidget(), form.logsPanel->Client());
+        QCOMPARE(form.netDisconnect->parentWidget(), form.networksPanel->Client());
+        QCOMPARE(form.aboutText->parentWidget(), form.aboutPanel->Client());
+        QCOMPARE(form.memoryGauge->parentWidget(), form.memoryPanel->Client());
+        QVERIFY(form.aboutText->isReadOnly());
+        QCOMPARE(form.aboutText->palette().color(QPalette::Base), QColor(0xFF, 0xFF, 0xE1));
+        QVERIFY(!form.aboutText->Lines().isEmpty());
     }
 
     void unfoldingComesToTheFrontFoldingGoesBack() {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        TFoldPanel* about = form.FoldPanel3;
+        TFoldPanel* about = form.aboutPanel;
         const int bottom = about->geometry().bottom();
         QTest::mouseClick(about, Qt::LeftButton, {}, about->GlyphRect().center());
         QCOMPARE(about->FoldStatus(), TFoldPanel::fsExpanded);
         QCOMPARE(zIndex(about), int(form.children().size()) - 1);
         QVERIFY(about->height() > 200);
         QCOMPARE(about->geometry().bottom(), bottom);
-        QVERIFY(form.Text1->isVisible());
+        QVERIFY(form.aboutText->isVisible());
 
         about->Collapse();
         QCOMPARE(zIndex(about), 0);
@@ -113,18 +113,18 @@ private slots:
     void hintsKeepTheirLineBreaks() {
         QFETCH(QString, control);
         QFETCH(QString, hint);
-        TForm1 form;
+        MainWindow form;
         auto* w = form.Component<QWidget>(control);
         QVERIFY(w);
         QCOMPARE(w->toolTip(), hint);
     }
 
     void hintWindowShowsAtThePointerInTheWindowsColours() {
-        TForm1 form;
-        QVERIFY(form.ZPHint1->Active());
-        QCOMPARE(form.ZPHint1->HintColor(), QColor(255, 255, 213));
-        QCOMPARE(form.ZPHint1->HintFont().pixelSize(), 13);
-        QCOMPARE(form.ZPHint1->TransparencyStyle(), TZPHint::tsNone);
+        MainWindow form;
+        QVERIFY(form.hintWindow->Active());
+        QCOMPARE(form.hintWindow->HintColor(), QColor(255, 255, 213));
+        QCOMPARE(form.hintWindow->HintFont().pixelSize(), 13);
+        QCOMPARE(form.hintWindow->TransparencyStyle(), TZPHint::tsNone);
         QCOMPARE(ApplicationHints::ShortPause(), 15);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -133,25 +133,25 @@ private slots:
         auto* onLabel = form.Component<QWidget>("OnLabel1");
         QVERIFY(onLabel && onLabel->toolTip().isEmpty());
         const QList<std::pair<QWidget*, QString>> cases = {
-            {form.ValueSpinEdit1, form.ValueSpinEdit1->toolTip()},
+            {form.backupTime, form.backupTime->toolTip()},
             {onLabel, onLabel->parentWidget()->toolTip()}};
         for (const auto& [control, hint] : cases) {
             const QPoint at = control->mapToGlobal(QPoint(4, 4));
             QHelpEvent e(QEvent::ToolTip, QPoint(4, 4), at);
             QApplication::sendEvent(control, &e);
-            TRegionHint* window = form.ZPHint1->HintWindow();
+            TRegionHint* window = form.hintWindow->HintWindow();
             QVERIFY(window);
             QCOMPARE(window->Text(), hint);
             QCOMPARE(window->geometry().topLeft(), at);
             QVERIFY(window->CurrentLayout().region.contains(window->CurrentLayout().text.center()));
         }
-        form.ZPHint1->HideHint();
-        QVERIFY(!form.ZPHint1->HintWindow());
+        form.hintWindow->HideHint();
+        QVERIFY(!form.hintWindow->HintWindow());
     }
 
     void picturesLinkToOurDocuments() {
-        TForm1 form;
-        for (TLinkImage* link : {form.LinkImage1, form.LinkImage2, form.LinkImage3}) {
+        MainWindow form;
+        for (TLinkImage* link : {form.readmeLink, form.bannerLink, form.architectureLink}) {
             QCOMPARE(link->LinkType(), TLinkImage::ltfile);
             const QUrl url(link->Address());
             QVERIFY2(QFile::exists(url.toLocalFile()), qPrintable(link->Address()));
@@ -167,13 +167,13 @@ private slots:
         for (int i = 0; i < 150; ++i)
             compact << QStringLiteral("compacted \"db %1\" = done").arg(i);
         {
-            TForm1 form;
-            form.RichEdit1->SetLines(backup);
-            form.RichEdit2->SetLines(compact);
+            MainWindow form;
+            form.backupLog->SetLines(backup);
+            form.compactLog->SetLines(compact);
         }
-        TForm1 form;
-        QCOMPARE(form.RichEdit1->Lines(), backup);
-        QCOMPARE(form.RichEdit2->Lines(), compact);
+        MainWindow form;
+        QCOMPARE(form.backupLog->Lines(), backup);
+        QCOMPARE(form.compactLog->Lines(), compact);
     }
 };
 

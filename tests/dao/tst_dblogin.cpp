@@ -1,7 +1,7 @@
 // The login dialog driven offscreen through the component (an ODBC data source behind it), and
 // the window's engine version text.
 #include "app/dblogin.h"
-#include "app/form1.h"
+#include "app/mainwindow.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -88,18 +88,19 @@ private slots:
     void windowShowsTheEngineMode() {
         registerEngines(true, true);
         {
-            TForm1 form;
-            QCOMPARE(form.Edit1->text(), QString("(In Access'2000 mode)"));
-            QCOMPARE(form.OvDaoDatabase1->Version(), QString("3.6"));
+            MainWindow form;
+            QCOMPARE(form.engineInfo->text(), QString("(In Access'2000 mode)"));
+            QCOMPARE(form.database->Version(), QString("3.6"));
             form.show();
-            form.ComboBox1->lineEdit()->selectAll();
-            QTest::keyClicks(form.ComboBox1->lineEdit(), "3.5");
-            QCOMPARE(form.OvDaoDatabase1->Version(), QString("3.5"));
-            QCOMPARE(form.Edit1->text(), QString("(In Access'97 mode)"));
+            form.engineVersion->lineEdit()->selectAll();
+            QTest::keyClicks(form.engineVersion->lineEdit(), "3.5");
+            QCOMPARE(form.database->Version(), QString("3.5"));
+            QCOMPARE(form.engineInfo->text(), QString("(In Access'97 mode)"));
         }
         // The design version cannot be bound: the window is not created.
         registerEngines(true, false);
-        QVERIFY(errorOf([] { TForm1 form; }).contains("You does not have Microsoft DAO installed"));
+        QVERIFY(
+            errorOf([] { MainWindow form; }).contains("You does not have Microsoft DAO installed"));
         registerEngines(true, true);
     }
 

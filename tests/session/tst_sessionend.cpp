@@ -2,7 +2,7 @@
 // python3-dbusmock's logind template, and a session bus with a fake desktop session manager. The
 // machine's own buses are never used.
 
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "platform/sessionend.h"
 #include "platform/timesource.h"
 
@@ -353,15 +353,15 @@ void TestSessionEnd::checkCalls(bool viaWindow) {
         ManualTimeSource clock(QDateTime(QDate(2026, 12, 4), QTime(17, 59, 58)));
         TimeSource::install(&clock);
         auto restore = qScopeGuard([] { TimeSource::install(nullptr); });
-        TForm1 form;
+        MainWindow form;
         form.show();
-        form.ComboBox2->SetText(text);
-        form.ValueSpinEdit3->SetTimeValue(0.75);
-        form.ToggleSwitch3->SetStateOn(true);
-        form.AlarmClock3->TimerTick(form.AlarmClock3);
+        form.shutdownAction->SetText(text);
+        form.shutdownTime->SetTimeValue(0.75);
+        form.shutdownSwitch->SetStateOn(true);
+        form.shutdownClock->TimerTick(form.shutdownClock);
         QVERIFY(form.isVisible());
         clock.set(QTime(18, 0, 0));
-        form.AlarmClock3->TimerTick(form.AlarmClock3);
+        form.shutdownClock->TimerTick(form.shutdownClock);
         QCOMPARE(form.isVisible(), text != QLatin1String("Program Only"));
     } else {
         LogindSessionEnd service;

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "sysutil/memdefrag.h"
 
 #include <QFile>
@@ -231,11 +231,11 @@ private slots:
         FakeMemoryBlocks blocks;
         Installed<tarnwick::MemoryInfo, FakeMemoryInfo> i(info);
         Installed<tarnwick::MemoryBlocks, FakeMemoryBlocks> b(blocks);
-        TForm1 form;
+        MainWindow form;
         form.FoldPanel4BeforeExpand(nullptr);
-        QCOMPARE(form.Label1->Caption(), QStringLiteral("100000000 of 268435456"));
-        QCOMPARE(form.cgMemory->Position(), 100000000);
-        QCOMPARE(form.cgMemory->Max(), 268435456);
+        QCOMPARE(form.memoryFigures->Caption(), QStringLiteral("100000000 of 268435456"));
+        QCOMPARE(form.memoryGauge->Position(), 100000000);
+        QCOMPARE(form.memoryGauge->Max(), 268435456);
 
         Recorder r;
         QStringList seen;
@@ -243,26 +243,26 @@ private slots:
             info.figures.available = 90000000;
             form.MemDefrag1Progress(nullptr, r.events.last().toInt());
             seen << QStringLiteral("%1 %2 %3")
-                        .arg(form.Label2->Caption())
-                        .arg(!form.Label2->isHidden())
-                        .arg(!form.cgProgress->isHidden());
+                        .arg(form.defragState->Caption())
+                        .arg(!form.defragState->isHidden())
+                        .arg(!form.defragProgress->isHidden());
         };
-        form.MemDefrag1->SetOnProgress(TOnProgress(&r, "Progress"));
-        form.SpeedButton5Click(form.SpeedButton5);
+        form.memDefrag->SetOnProgress(TOnProgress(&r, "Progress"));
+        form.SpeedButton5Click(form.defragNow);
         QVERIFY(!seen.isEmpty());
         QCOMPARE(seen.last(), QStringLiteral("Memory Defragging.. 1 1"));
-        QCOMPARE(form.cgProgress->Position(), 100);
-        QVERIFY(form.Label2->isHidden());
-        QVERIFY(form.cgProgress->isHidden());
+        QCOMPARE(form.defragProgress->Position(), 100);
+        QVERIFY(form.defragState->isHidden());
+        QVERIFY(form.defragProgress->isHidden());
         // The bar shows the new figure, the text still the one from before the run.
-        QCOMPARE(form.cgMemory->Position(), 90000000);
-        QCOMPARE(form.Label1->Caption(), QStringLiteral("100000000 of 268435456"));
+        QCOMPARE(form.memoryGauge->Position(), 90000000);
+        QCOMPARE(form.memoryFigures->Caption(), QStringLiteral("100000000 of 268435456"));
 
         // Figures beyond 32 bits are shown whole.
         info.figures = {48ull << 30, 40ull << 30};
-        TForm1 big;
+        MainWindow big;
         big.FoldPanel4BeforeExpand(nullptr);
-        QCOMPARE(big.Label1->Caption(), QStringLiteral("42949672960 of 51539607552"));
+        QCOMPARE(big.memoryFigures->Caption(), QStringLiteral("42949672960 of 51539607552"));
     }
 
     // On this machine: the figures agree with /proc/meminfo's within what changes meanwhile.
@@ -276,10 +276,11 @@ private slots:
             1024;
         QVERIFY(d.TotalMemory() > 0 && d.TotalMemory() <= memTotal);
         QVERIFY(d.FreeMemory() > 0 && d.FreeMemory() <= d.TotalMemory());
-        TForm1 form;
+        MainWindow form;
         form.FoldPanel4BeforeExpand(nullptr);
-        QCOMPARE(form.cgMemory->Max(), d.TotalMemory());
-        QVERIFY(form.Label1->Caption().endsWith(QStringLiteral(" of %1").arg(d.TotalMemory())));
+        QCOMPARE(form.memoryGauge->Max(), d.TotalMemory());
+        QVERIFY(
+            form.memoryFigures->Caption().endsWith(QStringLiteral(" of %1").arg(d.TotalMemory())));
     }
 };
 

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 #include "sysutil/widgets/netdialogs.h"
 
 #include <QTest>
@@ -128,15 +128,15 @@ private slots:
 
     // The window's buttons open the dialogs; cancelling shows nothing else.
     void windowButtonsOpenTheDialogs() {
-        TForm1 form;
+        MainWindow form;
         whenDialogShows([](QDialog* d) { click(d, "cancel"); });
         form.SpeedButton1Click(nullptr);
-        QCOMPARE(form.NetConnectDlg1->LastResult(), -1);
+        QCOMPARE(form.netConnectDialog->LastResult(), -1);
         whenDialogShows([](QDialog* d) { click(d, "cancel"); });
         form.SpeedButton2Click(nullptr);
-        QCOMPARE(form.NetDisConnectDlg1->LastResult(), -1);
-        QCOMPARE(form.NetDisConnectDlg1->ResourceType(), TNetDisConnectDlg::rtDisk);
-        QVERIFY(form.PentiumMMX1->ErrorEnable());
+        QCOMPARE(form.netDisconnectDialog->LastResult(), -1);
+        QCOMPARE(form.netDisconnectDialog->ResourceType(), TNetDisConnectDlg::rtDisk);
+        QVERIFY(form.processor->ErrorEnable());
     }
 };
 

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/mainwindow.h"
 
 #include "app/dblogin.h"
 #include "app/statuslabel.h"
@@ -66,12 +66,12 @@ void RegisterComponentClasses() {
     });
 }
 
-TForm1::TForm1(const QString& description, QWidget* parent) : TForm(parent) {
+MainWindow::MainWindow(const QString& description, QWidget* parent) : TForm(parent) {
     RegisterComponentClasses();
     CreateFromDescription(description);
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
     // No job may outlive the window or run while its settings are saved.
     m_stopJobs = true;
     if (m_worker) m_worker->wait();
@@ -79,87 +79,85 @@ TForm1::~TForm1() {
     DoDestroy();
 }
 
-template <typename T> void TForm1::bind(T*& field, const char* name) {
+template <typename T> void MainWindow::bind(T*& field, const char* name) {
     field = Component<T>(QString::fromLatin1(name));
     if (!field) throw EReadError(std::string("The window has no ") + name);
 }
 
-#define BIND(name) bind(name, #name)
-
 // The fields point at their components before any handler can run.
-void TForm1::ComponentsCreated() {
-    BIND(ValueSpinEdit1);
-    BIND(ToggleSwitch1);
-    BIND(ValueSpinEdit2);
-    BIND(ToggleSwitch2);
-    BIND(ValueSpinEdit3);
-    BIND(ToggleSwitch3);
-    BIND(Label4);
-    BIND(Label7);
-    BIND(Backup1);
-    BIND(DirectoryEdit1);
-    BIND(FilenameEdit1);
-    BIND(CheckBox2);
-    BIND(SpeedButton3);
-    BIND(Label11);
-    BIND(Bevel2);
-    BIND(ComboBox1);
-    BIND(Edit1);
-    BIND(Label13);
-    BIND(CheckBox1);
-    BIND(SpeedButton4);
-    BIND(CheckBox3);
-    BIND(CheckBox4);
-    BIND(ValueSpinEdit4);
-    BIND(ComboBox2);
-    BIND(RichEdit1);
-    BIND(RichEdit2);
-    BIND(BitBtn1);
-    BIND(BitBtn2);
-    BIND(cgMemory);
-    BIND(cgProgress);
-    BIND(Label1);
-    BIND(Label2);
-    BIND(SpeedButton5);
-    BIND(SpeedButton1);
-    BIND(SpeedButton2);
-    BIND(FoldPanel1);
-    BIND(FoldPanel2);
-    BIND(FoldPanel3);
-    BIND(FoldPanel4);
-    BIND(Text1);
-    BIND(LinkImage1);
-    BIND(LinkImage2);
-    BIND(LinkImage3);
-    BIND(ZPHint1);
-    BIND(MemDefrag1);
-    BIND(SingleInstance1);
-    BIND(NetConnectDlg1);
-    BIND(NetDisConnectDlg1);
-    BIND(PentiumMMX1);
-    BIND(IniOut1);
-    BIND(ShellFileOp1);
-    BIND(ZipArchiver1);
-    BIND(OvDaoDatabase1);
-    BIND(AlarmClock1);
-    BIND(AlarmClock2);
-    BIND(AlarmClock3);
+void MainWindow::ComponentsCreated() {
+    bind(backupTime, "ValueSpinEdit1");
+    bind(backupSwitch, "ToggleSwitch1");
+    bind(compactTime, "ValueSpinEdit2");
+    bind(compactSwitch, "ToggleSwitch2");
+    bind(shutdownTime, "ValueSpinEdit3");
+    bind(shutdownSwitch, "ToggleSwitch3");
+    bind(backupStatus, "Label4");
+    bind(backupFilesCaption, "Label7");
+    bind(backupFiles, "Backup1");
+    bind(backupFolder, "DirectoryEdit1");
+    bind(compactFiles, "FilenameEdit1");
+    bind(zipBackups, "CheckBox2");
+    bind(backupNow, "SpeedButton3");
+    bind(compactStatus, "Label11");
+    bind(compactStatusBevel, "Bevel2");
+    bind(engineVersion, "ComboBox1");
+    bind(engineInfo, "Edit1");
+    bind(compactFilesCaption, "Label13");
+    bind(defragFirst, "CheckBox1");
+    bind(compactNow, "SpeedButton4");
+    bind(catchUpBackups, "CheckBox3");
+    bind(catchUpCompactions, "CheckBox4");
+    bind(backupsKept, "ValueSpinEdit4");
+    bind(shutdownAction, "ComboBox2");
+    bind(backupLog, "RichEdit1");
+    bind(compactLog, "RichEdit2");
+    bind(clearCompactLog, "BitBtn1");
+    bind(clearBackupLog, "BitBtn2");
+    bind(memoryGauge, "cgMemory");
+    bind(defragProgress, "cgProgress");
+    bind(memoryFigures, "Label1");
+    bind(defragState, "Label2");
+    bind(defragNow, "SpeedButton5");
+    bind(netConnect, "SpeedButton1");
+    bind(netDisconnect, "SpeedButton2");
+    bind(logsPanel, "FoldPanel1");
+    bind(networksPanel, "FoldPanel2");
+    bind(aboutPanel, "FoldPanel3");
+    bind(memoryPanel, "FoldPanel4");
+    bind(aboutText, "Text1");
+    bind(readmeLink, "LinkImage1");
+    bind(bannerLink, "LinkImage2");
+    bind(architectureLink, "LinkImage3");
+    bind(hintWindow, "ZPHint1");
+    bind(memDefrag, "MemDefrag1");
+    bind(singleInstance, "SingleInstance1");
+    bind(netConnectDialog, "NetConnectDlg1");
+    bind(netDisconnectDialog, "NetDisConnectDlg1");
+    bind(processor, "PentiumMMX1");
+    bind(settingsStore, "IniOut1");
+    bind(fileCopier, "ShellFileOp1");
+    bind(zipArchiver, "ZipArchiver1");
+    bind(database, "OvDaoDatabase1");
+    bind(compactClock, "AlarmClock1");
+    bind(backupClock, "AlarmClock2");
+    bind(shutdownClock, "AlarmClock3");
     // A file job whose time passed unseen (suspend, a clock step) runs late; the end of the
     // session does not come hours after its time.
-    AlarmClock1->SetFiresLate(true);
-    AlarmClock2->SetFiresLate(true);
+    compactClock->SetFiresLate(true);
+    backupClock->SetFiresLate(true);
     // The database component's design values, while it is still being read in.
-    tarnwick::dao::SetProgramDesign(*OvDaoDatabase1, QStringLiteral("3.6"));
+    tarnwick::dao::SetProgramDesign(*database, QStringLiteral("3.6"));
     // What the settings store keeps of the controls comes from the table of saved settings.
-    IniOut1->SetItems(tarnwick::settings::windowItems());
+    settingsStore->SetItems(tarnwick::settings::windowItems());
     resolveDocumentLinks();
 }
 
 // The pictures link to the project's own documents, named relative to the source tree.
-void TForm1::resolveDocumentLinks() {
+void MainWindow::resolveDocumentLinks() {
 #ifdef TARNWICK_DOC_DIR
     const QDir docs(QStringLiteral(TARNWICK_DOC_DIR));
-    for (TLinkImage* link : {LinkImage1, LinkImage2, LinkImage3}) {
+    for (TLinkImage* link : {readmeLink, bannerLink, architectureLink}) {
         if (link->LinkType() != TLinkImage::ltfile || QDir::isAbsolutePath(link->HyperLink()))
             continue;
         const QFileInfo doc(docs.filePath(link->HyperLink()));
@@ -168,28 +166,29 @@ void TForm1::resolveDocumentLinks() {
 #endif
 }
 
-void TForm1::FormCreate(QObject*) {
+void MainWindow::FormCreate(QObject*) {
     const QSize design = size();
     // The controls sit where the design put them: a smaller client area would cut off the fold
     // panels' tabs along the foot, whatever size was saved or the frame takes.
     setMinimumSize(design);
-    IniOut1->LoadProperties();
-    ZPHint1->SetActive(true);
-    for (TFoldPanel* panel : {FoldPanel1, FoldPanel2, FoldPanel3, FoldPanel4})
+    settingsStore->LoadProperties();
+    hintWindow->SetActive(true);
+    for (TFoldPanel* panel : {logsPanel, networksPanel, aboutPanel, memoryPanel})
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);
     // The restored engine version is not applied here: the component keeps its design version.
-    Edit1->setText(OvDaoDatabase1->VersionInfo());
-    cgMemory->SetMax(MemDefrag1->TotalMemory());
+    engineInfo->setText(database->VersionInfo());
+    memoryGauge->SetMax(memDefrag->TotalMemory());
     KeepOnScreen(design);
     // Once the window runs, as its restored switches have armed the clocks. A second copy only
     // brings the first forward and ends.
     const TPreviousInstance* previous = TPreviousInstance::Instance();
-    if (!previous || !previous->Exists()) QTimer::singleShot(0, this, &TForm1::CatchUpMissedRuns);
+    if (!previous || !previous->Exists())
+        QTimer::singleShot(0, this, &MainWindow::CatchUpMissedRuns);
 }
 
 // A hand-edited or foreign settings file, or a screen that is gone, must not leave the
 // window where nobody can see it, or so large that it costs gigabytes to draw.
-void TForm1::KeepOnScreen(const QSize& design) {
+void MainWindow::KeepOnScreen(const QSize& design) {
     QList<QRect> screens;
     if (QScreen* primary = QGuiApplication::primaryScreen())
         screens.append(primary->availableGeometry());
@@ -206,44 +205,44 @@ void TForm1::KeepOnScreen(const QSize& design) {
     SetTop(placed.y());
 }
 
-void TForm1::FormDestroy(QObject*) {
-    IniOut1->SaveProperties();
+void MainWindow::FormDestroy(QObject*) {
+    settingsStore->SaveProperties();
 }
 
-void TForm1::BitBtn1Click(QObject*) {
-    RichEdit2->Clear();
+void MainWindow::BitBtn1Click(QObject*) {
+    compactLog->Clear();
 }
 
-void TForm1::BitBtn2Click(QObject*) {
-    RichEdit1->Clear();
+void MainWindow::BitBtn2Click(QObject*) {
+    backupLog->Clear();
 }
 
-void TForm1::FoldPanel1BeforeExpand(QObject*) {
-    FoldPanel1->raise();
+void MainWindow::FoldPanel1BeforeExpand(QObject*) {
+    logsPanel->raise();
 }
 
-void TForm1::FoldPanel1BeforeCollaps(QObject*) {
-    FoldPanel1->lower();
+void MainWindow::FoldPanel1BeforeCollaps(QObject*) {
+    logsPanel->lower();
 }
 
-void TForm1::FoldPanel2BeforeExpand(QObject*) {
-    FoldPanel2->raise();
+void MainWindow::FoldPanel2BeforeExpand(QObject*) {
+    networksPanel->raise();
 }
 
-void TForm1::FoldPanel2BeforeCollaps(QObject*) {
-    FoldPanel2->lower();
+void MainWindow::FoldPanel2BeforeCollaps(QObject*) {
+    networksPanel->lower();
 }
 
-void TForm1::FoldPanel3BeforeExpand(QObject*) {
-    FoldPanel3->raise();
+void MainWindow::FoldPanel3BeforeExpand(QObject*) {
+    aboutPanel->raise();
 }
 
-void TForm1::FoldPanel3BeforeCollaps(QObject*) {
-    FoldPanel3->lower();
+void MainWindow::FoldPanel3BeforeCollaps(QObject*) {
+    aboutPanel->lower();
 }
 
-void TForm1::FoldPanel4BeforeCollaps(QObject*) {
-    FoldPanel4->lower();
+void MainWindow::FoldPanel4BeforeCollaps(QObject*) {
+    memoryPanel->lower();
 }
 
 // The picker raises its after-dialog event before it shows the chosen name, so the text it is
@@ -252,20 +251,21 @@ static QString textAfterDialog(const TFileDirEdit* edit, const QString* name, co
     return name && action && *action ? *name : edit->text();
 }
 
-void TForm1::Backup1AfterDialog(QObject*, QString* Name, bool* Action) {
-    const qsizetype n = Backup1->DialogFiles().size();
-    if (!textAfterDialog(Backup1, Name, Action).isEmpty() && n >= 2)
-        Label7->SetCaption(QStringLiteral("%1 Files to Backup-Last file shown").arg(n));
+void MainWindow::Backup1AfterDialog(QObject*, QString* Name, bool* Action) {
+    const qsizetype n = backupFiles->DialogFiles().size();
+    if (!textAfterDialog(backupFiles, Name, Action).isEmpty() && n >= 2)
+        backupFilesCaption->SetCaption(QStringLiteral("%1 Files to Backup-Last file shown").arg(n));
     else
-        Label7->SetCaption(QStringLiteral("File to Backup"));
+        backupFilesCaption->SetCaption(QStringLiteral("File to Backup"));
 }
 
-void TForm1::FilenameEdit1AfterDialog(QObject*, QString* Name, bool* Action) {
-    const qsizetype n = FilenameEdit1->DialogFiles().size();
-    if (!textAfterDialog(FilenameEdit1, Name, Action).isEmpty() && n >= 2)
-        Label13->SetCaption(QStringLiteral("%1 Files to Repair/Compact-Last file shown").arg(n));
+void MainWindow::FilenameEdit1AfterDialog(QObject*, QString* Name, bool* Action) {
+    const qsizetype n = compactFiles->DialogFiles().size();
+    if (!textAfterDialog(compactFiles, Name, Action).isEmpty() && n >= 2)
+        compactFilesCaption->SetCaption(
+            QStringLiteral("%1 Files to Repair/Compact-Last file shown").arg(n));
     else
-        Label13->SetCaption(QStringLiteral("File To Repair/Compact"));
+        compactFilesCaption->SetCaption(QStringLiteral("File To Repair/Compact"));
 }
 
 namespace {
@@ -298,7 +298,7 @@ void switchOff(TToggleSwitch* sw, TAlarmClock* clock) {
 // A switch arms its job only at a time that the edit shows; text that does not read as a time
 // (the edit lets one separator be typed, so "23:45:10" can become "23:4510") turns the switch
 // off again and says what to type.
-std::optional<double> TForm1::TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw) {
+std::optional<double> MainWindow::TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw) {
     if (const auto time = TValueSpinEdit::TextToTime(edit->text())) return time;
     sw->SetStateOn(false);
     QMessageBox::critical(this, QCoreApplication::applicationName(),
@@ -308,71 +308,71 @@ std::optional<double> TForm1::TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw)
     return std::nullopt;
 }
 
-void TForm1::ToggleSwitch1On(QObject*) {
-    if (const auto time = TimeShown(ValueSpinEdit1, ToggleSwitch1))
-        armFileJob(AlarmClock2, *time, Label4);
+void MainWindow::ToggleSwitch1On(QObject*) {
+    if (const auto time = TimeShown(backupTime, backupSwitch))
+        armFileJob(backupClock, *time, backupStatus);
 }
 
-void TForm1::ToggleSwitch1Off(QObject*) {
-    disarmFileJob(AlarmClock2, Label4, QStringLiteral("Data Backup Controls"));
+void MainWindow::ToggleSwitch1Off(QObject*) {
+    disarmFileJob(backupClock, backupStatus, QStringLiteral("Data Backup Controls"));
 }
 
-void TForm1::ValueSpinEdit1Change(QObject*) {
-    switchOff(ToggleSwitch1, AlarmClock2);
+void MainWindow::ValueSpinEdit1Change(QObject*) {
+    switchOff(backupSwitch, backupClock);
 }
 
-void TForm1::Backup1Change(QObject*) {
-    switchOff(ToggleSwitch1, AlarmClock2);
+void MainWindow::Backup1Change(QObject*) {
+    switchOff(backupSwitch, backupClock);
 }
 
-void TForm1::ToggleSwitch2On(QObject*) {
-    if (const auto time = TimeShown(ValueSpinEdit2, ToggleSwitch2))
-        armFileJob(AlarmClock1, *time, Label11);
+void MainWindow::ToggleSwitch2On(QObject*) {
+    if (const auto time = TimeShown(compactTime, compactSwitch))
+        armFileJob(compactClock, *time, compactStatus);
 }
 
-void TForm1::ToggleSwitch2Off(QObject*) {
-    disarmFileJob(AlarmClock1, Label11, QStringLiteral("Data Repair/Compact Controls"));
+void MainWindow::ToggleSwitch2Off(QObject*) {
+    disarmFileJob(compactClock, compactStatus, QStringLiteral("Data Repair/Compact Controls"));
 }
 
-void TForm1::ValueSpinEdit2Change(QObject*) {
-    switchOff(ToggleSwitch2, AlarmClock1);
+void MainWindow::ValueSpinEdit2Change(QObject*) {
+    switchOff(compactSwitch, compactClock);
 }
 
-void TForm1::FilenameEdit1Change(QObject*) {
-    switchOff(ToggleSwitch2, AlarmClock1);
+void MainWindow::FilenameEdit1Change(QObject*) {
+    switchOff(compactSwitch, compactClock);
 }
 
-void TForm1::ComboBox1Change(QObject*) {
-    ToggleSwitch2->SetStateOn(false);
-    const QString version = ComboBox1->Text();
+void MainWindow::ComboBox1Change(QObject*) {
+    compactSwitch->SetStateOn(false);
+    const QString version = engineVersion->Text();
     if (version == QLatin1String("3.5") || version == QLatin1String("3.6")) {
         if (m_compactRunning) {
             // The running compaction uses the database component: it changes once that ends.
             m_versionAfterCompact = version;
             return;
         }
-        OvDaoDatabase1->SetVersion(version);
-        Edit1->setText(OvDaoDatabase1->VersionInfo());
+        database->SetVersion(version);
+        engineInfo->setText(database->VersionInfo());
     }
 }
 
-void TForm1::ToggleSwitch3On(QObject*) {
-    const auto time = TimeShown(ValueSpinEdit3, ToggleSwitch3);
+void MainWindow::ToggleSwitch3On(QObject*) {
+    const auto time = TimeShown(shutdownTime, shutdownSwitch);
     if (!time) return;
-    AlarmClock3->SetAlarmEnabled(true);
-    AlarmClock3->SetAlarmFromTime(*time);
+    shutdownClock->SetAlarmEnabled(true);
+    shutdownClock->SetAlarmFromTime(*time);
 }
 
-void TForm1::ToggleSwitch3Off(QObject*) {
-    AlarmClock3->SetAlarmEnabled(false);
+void MainWindow::ToggleSwitch3Off(QObject*) {
+    shutdownClock->SetAlarmEnabled(false);
 }
 
-void TForm1::ValueSpinEdit3Change(QObject*) {
-    switchOff(ToggleSwitch3, AlarmClock3);
+void MainWindow::ValueSpinEdit3Change(QObject*) {
+    switchOff(shutdownSwitch, shutdownClock);
 }
 
-void TForm1::ComboBox2Change(QObject*) {
-    switchOff(ToggleSwitch3, AlarmClock3);
+void MainWindow::ComboBox2Change(QObject*) {
+    switchOff(shutdownSwitch, shutdownClock);
 }
 
 namespace {
@@ -395,20 +395,20 @@ void showWithoutWaiting(QWidget* window, const QString& text) {
 
 } // namespace
 
-void TForm1::AlarmClock3Alarm(QObject*) {
+void MainWindow::AlarmClock3Alarm(QObject*) {
     if (FileJobRunning()) {
         m_shutdownWaiting = true; // runs when the file job has ended
         return;
     }
     using tarnwick::SessionEndKind;
-    const SessionEndKind kind = tarnwick::sessionEndKindForText(ComboBox2->Text());
+    const SessionEndKind kind = tarnwick::sessionEndKindForText(shutdownAction->Text());
     if (kind == SessionEndKind::ProgramOnly)
         close(); // the window closes as the user would close it, so the settings are saved
     else if (kind != SessionEndKind::None && !tarnwick::SessionEnd::current().request(kind)) {
         QString why = tarnwick::SessionEnd::current().lastError();
         if (why.isEmpty()) why = QStringLiteral("the system refused it");
         const QString line =
-            QStringLiteral("Auto Shut Down \"%1\" failed: %2  ").arg(ComboBox2->Text(), why) +
+            QStringLiteral("Auto Shut Down \"%1\" failed: %2  ").arg(shutdownAction->Text(), why) +
             tarnwick::FormatSettings::current().timestamp(tarnwick::TimeSource::current().now());
         tarnwick::jobs::logLine(line, true);
         showWithoutWaiting(this, line);

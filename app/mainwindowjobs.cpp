@@ -1,6 +1,6 @@
 // The window's file jobs: the backup and the repair-and-compact job, at their alarms and from
 // "Backup Now" / "Compact Now", one at a time and off the window's thread.
-#include "app/form1.h"
+#include "app/mainwindow.h"
 
 #include "app/statuslabel.h"
 #include "archive/ziplibrary.h"
@@ -94,12 +94,12 @@ private:
 
 } // namespace
 
-void TForm1::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
+void MainWindow::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
     if (m_compactRunning) return;
     m_compactEngine = std::move(engine);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (FileJobRunning()) {
         m_closeWaiting = true;
         event->ignore();
@@ -108,17 +108,17 @@ void TForm1::closeEvent(QCloseEvent* event) {
     TForm::closeEvent(event);
 }
 
-void TForm1::EndAtSafePoint() {
+void MainWindow::EndAtSafePoint() {
     m_stopJobs = true;
     dropQueuedJobs(QString::fromLatin1(kEnding));
     close();
 }
 
-void TForm1::fileJobEnded() {
+void MainWindow::fileJobEnded() {
     if (FileJobRunning()) return;
     if (m_shutdownWaiting) {
         m_shutdownWaiting = false;
-        QTimer::singleShot(0, this, [this] { AlarmClock3Alarm(AlarmClock3); });
+        QTimer::singleShot(0, this, [this] { AlarmClock3Alarm(shutdownClock); });
     }
     if (m_closeWaiting) {
         m_closeWaiting = false;
@@ -126,39 +126,39 @@ void TForm1::fileJobEnded() {
     }
 }
 
-TimedJob TForm1::timedJob(FileJob job) {
+TimedJob MainWindow::timedJob(FileJob job) {
     return job == FileJob::Backup ? TimedJob::Backup : TimedJob::Compact;
 }
 
-void TForm1::addJobLine(FileJob job, const JobLine& line) {
-    (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line.text);
+void MainWindow::addJobLine(FileJob job, const JobLine& line) {
+    (job == FileJob::Backup ? backupLog : compactLog)->AddLine(line.text);
     jobs::logLine(line.text, line.failure);
 }
 
-std::shared_ptr<jobs::JobSession> TForm1::makeSession(FileJob job, bool byAlarm) {
+std::shared_ptr<jobs::JobSession> MainWindow::makeSession(FileJob job, bool byAlarm) {
     return std::make_shared<jobs::JobSession>(
         timedJob(job),
         byAlarm ? jobs::JobSession::Start::ByAlarm : jobs::JobSession::Start::ByPerson,
         [this, job](const JobLine& line) {
-            (job == FileJob::Backup ? RichEdit1 : RichEdit2)->AddLine(line.text);
+            (job == FileJob::Backup ? backupLog : compactLog)->AddLine(line.text);
         });
 }
 
-void TForm1::AlarmClock2Alarm(QObject* Sender) {
-    if (Sender == AlarmClock2)
+void MainWindow::AlarmClock2Alarm(QObject* Sender) {
+    if (Sender == backupClock)
         timedRun(FileJob::Backup);
     else
         requestFileJob(FileJob::Backup, false, {});
 }
 
-void TForm1::AlarmClock1Alarm(QObject* Sender) {
-    if (Sender == AlarmClock1)
+void MainWindow::AlarmClock1Alarm(QObject* Sender) {
+    if (Sender == compactClock)
         timedRun(FileJob::Compact);
     else
         requestFileJob(FileJob::Compact, false, {});
 }
 
-void TForm1::requestFileJob(FileJob job, bool byAlarm, QString late) {
+void MainWindow::requestFileJob(FileJob job, bool byAlarm, QString late) {
     const bool backup = job == FileJob::Backup;
     const bool same = backup ? m_backupRunning : m_compactRunning;
     const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
@@ -188,7 +188,7 @@ void TForm1::requestFileJob(FileJob job, bool byAlarm, QString late) {
         startCompact(byAlarm, late);
 }
 
-void TForm1::dropQueuedJobs(const QString& why) {
+void MainWindow::dropQueuedJobs(const QString& why) {
     while (!m_queue.empty()) {
         const QueuedJob q = m_queue.front();
         m_queue.pop_front();
@@ -196,19 +196,19 @@ void TForm1::dropQueuedJobs(const QString& why) {
     }
 }
 
-void TForm1::notStarted(FileJob job) {
+void MainWindow::notStarted(FileJob job) {
     (job == FileJob::Backup ? m_backupRunning : m_compactRunning) = false;
     emit fileJobFinished();
 }
 
-void TForm1::endFileJob(FileJob job) {
+void MainWindow::endFileJob(FileJob job) {
     if (job == FileJob::Backup) {
         m_backupRunning = false;
     } else {
         m_compactRunning = false;
         if (!m_versionAfterCompact.isEmpty()) {
-            OvDaoDatabase1->SetVersion(std::exchange(m_versionAfterCompact, QString()));
-            Edit1->setText(OvDaoDatabase1->VersionInfo());
+            database->SetVersion(std::exchange(m_versionAfterCompact, QString()));
+            engineInfo->setText(database->VersionInfo());
         }
     }
     if (m_stopJobs || m_closeWaiting) dropQueuedJobs(QStringLiteral("Tarnwick was closing"));
@@ -222,7 +222,7 @@ void TForm1::endFileJob(FileJob job) {
     emit fileJobFinished();
 }
 
-void TForm1::startWorker(std::function<void()> work) {
+void MainWindow::startWorker(std::function<void()> work) {
     // The last worker has handed back its results; it may still be ending.
     if (m_worker) m_worker->wait();
     delete m_worker;
@@ -231,8 +231,8 @@ void TForm1::startWorker(std::function<void()> work) {
     m_worker->start();
 }
 
-void TForm1::startBackup(bool byAlarm, const QString& late) {
-    if (Backup1->FileName().isEmpty()) {
+void MainWindow::startBackup(bool byAlarm, const QString& late) {
+    if (backupFiles->FileName().isEmpty()) {
         if (byAlarm)
             addJobLine(
                 FileJob::Backup,
@@ -257,10 +257,10 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
     }
     if (byAlarm) recordLastRun(FileJob::Backup);
     if (!free) session->waitsForHolder();
-    setStatus(Label4, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
-    const jobs::BackupRequest request{Backup1->FileName(), Backup1->DialogFiles(),
-                                      DirectoryEdit1->text(), CheckBox2->isChecked(),
-                                      std::max(0, ValueSpinEdit4->Value())};
+    setStatus(backupStatus, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
+    const jobs::BackupRequest request{backupFiles->FileName(), backupFiles->DialogFiles(),
+                                      backupFolder->text(), zipBackups->isChecked(),
+                                      std::max(0, backupsKept->Value())};
     if (free && !byAlarm) {
         // A person is there to answer the copy and the archiver: their boxes run here.
         runBackupHere(std::move(session), request);
@@ -274,7 +274,7 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
             job->release();
             QMetaObject::invokeMethod(this, [this, job, error] {
                 job->notStarted(m_stopJobs ? QString::fromLatin1(kEnding) : error);
-                setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
+                setStatus(backupStatus, QStringLiteral("Data Backup Controls"), statusIdle);
                 endFileJob(FileJob::Backup);
             });
             return;
@@ -305,12 +305,12 @@ void TForm1::startBackup(bool byAlarm, const QString& late) {
 }
 
 // A person's backup, with the window's copy and archiver and their boxes.
-void TForm1::runBackupHere(std::shared_ptr<jobs::JobSession> session,
-                           const jobs::BackupRequest& request) {
+void MainWindow::runBackupHere(std::shared_ptr<jobs::JobSession> session,
+                               const jobs::BackupRequest& request) {
     repaint();
     jobs::BackupResult result;
     {
-        jobs::ComponentBackupTools tools(ShellFileOp1, ZipArchiver1);
+        jobs::ComponentBackupTools tools(fileCopier, zipArchiver);
         result = jobs::runBackup(request, tools);
     }
     showBackupResult(*session, result, request.zip, false);
@@ -318,23 +318,23 @@ void TForm1::runBackupHere(std::shared_ptr<jobs::JobSession> session,
     endFileJob(FileJob::Backup);
 }
 
-void TForm1::showBackupResult(jobs::JobSession& session, const jobs::BackupResult& result, bool zip,
-                              bool byAlarm) {
+void MainWindow::showBackupResult(jobs::JobSession& session, const jobs::BackupResult& result,
+                                  bool zip, bool byAlarm) {
     session.finish(result);
     if (session.outcome() == jobs::JobOutcome::Failed) {
         // No compaction follows a failed backup.
-        ToggleSwitch2->setEnabled(false);
-        setStatus(Label4, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
-    } else if (ToggleSwitch1->StateOn()) {
-        setStatus(Label4, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
-        if (zip && !byAlarm) UnloadZipLibrary(ZipArchiver1);
+        compactSwitch->setEnabled(false);
+        setStatus(backupStatus, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
+    } else if (backupSwitch->StateOn()) {
+        setStatus(backupStatus, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
+        if (zip && !byAlarm) UnloadZipLibrary(zipArchiver);
     } else {
-        setStatus(Label4, QStringLiteral("Data Backup Controls"), statusIdle);
+        setStatus(backupStatus, QStringLiteral("Data Backup Controls"), statusIdle);
     }
 }
 
-void TForm1::startCompact(bool byAlarm, const QString& late) {
-    if (FilenameEdit1->text().isEmpty() || ComboBox1->Text().isEmpty()) {
+void MainWindow::startCompact(bool byAlarm, const QString& late) {
+    if (compactFiles->text().isEmpty() || engineVersion->Text().isEmpty()) {
         if (byAlarm)
             addJobLine(FileJob::Compact,
                        jobs::notStartedLine(TimedJob::Compact,
@@ -358,13 +358,13 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
     }
     if (byAlarm) recordLastRun(FileJob::Compact);
     if (!free) session->waitsForHolder();
-    setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Compacting"), statusRunning);
-    if (CheckBox1->isChecked()) defragmentMemoryFirst();
-    QStringList& files = FilenameEdit1->DialogFilesList();
-    if (files.isEmpty()) files.append(FilenameEdit1->FileName());
-    if (!m_compactEngine)
-        m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*OvDaoDatabase1);
-    const jobs::CompactRequest request{files, ComboBox1->Text()};
+    setStatus(compactStatus, QStringLiteral("Data Repair/Compact Controls -Compacting"),
+              statusRunning);
+    if (defragFirst->isChecked()) defragmentMemoryFirst();
+    QStringList& files = compactFiles->DialogFilesList();
+    if (files.isEmpty()) files.append(compactFiles->FileName());
+    if (!m_compactEngine) m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*database);
+    const jobs::CompactRequest request{files, engineVersion->Text()};
     // The worker alone uses the engine (and so the database component) until the job ends.
     jobs::CompactEngine* engine = m_compactEngine.get();
     startWorker([this, session, request, engine, free]() mutable {
@@ -388,8 +388,8 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
             };
             callbacks.processing = [post, this](const QString& path) {
                 post([this, path] {
-                    Bevel2->hide();
-                    Label11->SetCaption(QStringLiteral("Data Repair/Compact ") + path);
+                    compactStatusBevel->hide();
+                    compactStatus->SetCaption(QStringLiteral("Data Repair/Compact ") + path);
                 });
             };
             try {
@@ -408,12 +408,13 @@ void TForm1::startCompact(bool byAlarm, const QString& late) {
         }
         job->release(); // the next job may start as soon as this one's results are shown
         post([this, job, result] {
-            Bevel2->show();
-            if (ToggleSwitch2->StateOn())
-                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls -Actived"),
+            compactStatusBevel->show();
+            if (compactSwitch->StateOn())
+                setStatus(compactStatus, QStringLiteral("Data Repair/Compact Controls -Actived"),
                           statusArmed);
             else
-                setStatus(Label11, QStringLiteral("Data Repair/Compact Controls"), statusIdle);
+                setStatus(compactStatus, QStringLiteral("Data Repair/Compact Controls"),
+                          statusIdle);
             job->finish(result);
             endFileJob(FileJob::Compact);
         });

@@ -35,86 +35,88 @@ enum class TimedJob;
 } // namespace tarnwick::jobs
 
 // The program's one window. Its layout, design values and event wiring are read from the
-// window description form1.dfm; the handlers below are what the description names.
-class TForm1 : public TForm {
+// window description form1.dfm, which knows it as TForm1 and its components by their published
+// names; the fields below are bound to them by those names. The handlers are what it names.
+class MainWindow : public TForm {
     Q_OBJECT
+    Q_CLASSINFO("DescribedAs", "TForm1")
 public:
     // Reads the description from path (the built-in one by default).
-    explicit TForm1(const QString& description = QStringLiteral(":/app/form1.dfm"),
-                    QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(const QString& description = QStringLiteral(":/app/form1.dfm"),
+                        QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    // Clocks: AlarmClock1 repair and compact, AlarmClock2 backup, AlarmClock3 shutdown
-    TAlarmClock* AlarmClock1 = nullptr;
-    TAlarmClock* AlarmClock2 = nullptr;
-    TAlarmClock* AlarmClock3 = nullptr;
+    // Clocks
+    TAlarmClock* compactClock = nullptr;
+    TAlarmClock* backupClock = nullptr;
+    TAlarmClock* shutdownClock = nullptr;
     // Backup area
-    TLabel* Label4 = nullptr;
-    TLabel* Label7 = nullptr;
-    TValueSpinEdit* ValueSpinEdit1 = nullptr;
-    TToggleSwitch* ToggleSwitch1 = nullptr;
-    TFilenameEdit* Backup1 = nullptr;
-    TDirectoryEdit* DirectoryEdit1 = nullptr;
-    TCheckBox* CheckBox2 = nullptr;
-    TSpeedButton* SpeedButton3 = nullptr;
-    TCheckBox* CheckBox3 = nullptr;           // catch up missed backups
-    TValueSpinEdit* ValueSpinEdit4 = nullptr; // backups kept per database
+    TLabel* backupStatus = nullptr;
+    TLabel* backupFilesCaption = nullptr;
+    TValueSpinEdit* backupTime = nullptr;
+    TToggleSwitch* backupSwitch = nullptr;
+    TFilenameEdit* backupFiles = nullptr;
+    TDirectoryEdit* backupFolder = nullptr;
+    TCheckBox* zipBackups = nullptr;
+    TSpeedButton* backupNow = nullptr;
+    TCheckBox* catchUpBackups = nullptr;   // catch up missed backups
+    TValueSpinEdit* backupsKept = nullptr; // backups kept per database
     // Repair and compact area
-    TLabel* Label11 = nullptr;
-    TBevel* Bevel2 = nullptr;
-    TValueSpinEdit* ValueSpinEdit2 = nullptr;
-    TToggleSwitch* ToggleSwitch2 = nullptr;
-    TComboBox* ComboBox1 = nullptr;
-    TEdit* Edit1 = nullptr;
-    TLabel* Label13 = nullptr;
-    TFilenameEdit* FilenameEdit1 = nullptr;
-    TCheckBox* CheckBox1 = nullptr;
-    TSpeedButton* SpeedButton4 = nullptr;
-    TCheckBox* CheckBox4 = nullptr; // catch up missed repairs and compactions
+    TLabel* compactStatus = nullptr;
+    TBevel* compactStatusBevel = nullptr;
+    TValueSpinEdit* compactTime = nullptr;
+    TToggleSwitch* compactSwitch = nullptr;
+    TComboBox* engineVersion = nullptr;
+    TEdit* engineInfo = nullptr;
+    TLabel* compactFilesCaption = nullptr;
+    TFilenameEdit* compactFiles = nullptr;
+    TCheckBox* defragFirst = nullptr;
+    TSpeedButton* compactNow = nullptr;
+    TCheckBox* catchUpCompactions = nullptr; // catch up missed repairs and compactions
     // Shutdown area
-    TValueSpinEdit* ValueSpinEdit3 = nullptr;
-    TToggleSwitch* ToggleSwitch3 = nullptr;
-    TComboBox* ComboBox2 = nullptr;
+    TValueSpinEdit* shutdownTime = nullptr;
+    TToggleSwitch* shutdownSwitch = nullptr;
+    TComboBox* shutdownAction = nullptr;
     // Logs
-    TRichEdit* RichEdit1 = nullptr;
-    TRichEdit* RichEdit2 = nullptr;
-    TBitBtn* BitBtn1 = nullptr;
-    TBitBtn* BitBtn2 = nullptr;
+    TRichEdit* backupLog = nullptr;
+    TRichEdit* compactLog = nullptr;
+    TBitBtn* clearCompactLog = nullptr;
+    TBitBtn* clearBackupLog = nullptr;
     // Settings
-    TIniOut* IniOut1 = nullptr;
+    TIniOut* settingsStore = nullptr;
     // Copies for the backup job
-    TShellFileOp* ShellFileOp1 = nullptr;
+    TShellFileOp* fileCopier = nullptr;
     // Zip archives for the backup job
-    TZipArchiver* ZipArchiver1 = nullptr;
+    TZipArchiver* zipArchiver = nullptr;
     // Repair and compaction through the DAO engine
-    TOvDaoDatabase* OvDaoDatabase1 = nullptr;
+    TOvDaoDatabase* database = nullptr;
     // Memory figures
-    TLabel* Label1 = nullptr;
-    TLabel* Label2 = nullptr;
-    TProgressBar* cgMemory = nullptr;
-    TProgressBar* cgProgress = nullptr;
-    TSpeedButton* SpeedButton5 = nullptr;
+    TLabel* memoryFigures = nullptr;
+    TLabel* defragState = nullptr;
+    TProgressBar* memoryGauge = nullptr;
+    TProgressBar* defragProgress = nullptr;
+    TSpeedButton* defragNow = nullptr;
     // Network drives
-    TSpeedButton* SpeedButton1 = nullptr;
-    TSpeedButton* SpeedButton2 = nullptr;
+    TSpeedButton* netConnect = nullptr;
+    TSpeedButton* netDisconnect = nullptr;
     // Fold panels: logs, networks, about, memory
-    TFoldPanel* FoldPanel1 = nullptr;
-    TFoldPanel* FoldPanel2 = nullptr;
-    TFoldPanel* FoldPanel3 = nullptr;
-    TFoldPanel* FoldPanel4 = nullptr;
+    TFoldPanel* logsPanel = nullptr;
+    TFoldPanel* networksPanel = nullptr;
+    TFoldPanel* aboutPanel = nullptr;
+    TFoldPanel* memoryPanel = nullptr;
     // About panel and banner
-    TRichEdit* Text1 = nullptr;
-    TLinkImage* LinkImage1 = nullptr;
-    TLinkImage* LinkImage2 = nullptr;
-    TLinkImage* LinkImage3 = nullptr;
+    TRichEdit* aboutText = nullptr;
+    TLinkImage* readmeLink = nullptr;
+    TLinkImage* bannerLink = nullptr;
+    TLinkImage* architectureLink = nullptr;
     // The window's hint window
-    TZPHint* ZPHint1 = nullptr;
+    TZPHint* hintWindow = nullptr;
     // System utilities
-    TMemDefrag* MemDefrag1 = nullptr;
-    TSingleInstance* SingleInstance1 = nullptr;
-    TNetConnectDlg* NetConnectDlg1 = nullptr;
-    TNetDisConnectDlg* NetDisConnectDlg1 = nullptr;
-    TPentiumMMX* PentiumMMX1 = nullptr;
+    TMemDefrag* memDefrag = nullptr;
+    TSingleInstance* singleInstance = nullptr;
+    TNetConnectDlg* netConnectDialog = nullptr;
+    TNetDisConnectDlg* netDisconnectDialog = nullptr;
+    TPentiumMMX* processor = nullptr;
 
     void ComponentsCreated() override;
 

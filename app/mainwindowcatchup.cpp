@@ -1,7 +1,7 @@
 // When the window's file jobs run by the clock: one run per alarm, LastRun recorded, and runs
 // missed while the window was not running caught up at its start. A resume or a step of the
 // clock while it runs reaches the alarm clocks, which fire a passed alarm late.
-#include "app/form1.h"
+#include "app/mainwindow.h"
 
 #include "jobs/catchup.h"
 #include "jobs/report.h"
@@ -23,9 +23,9 @@ QString catchUpReason(const QDateTime& missed) {
 
 } // namespace
 
-void TForm1::timedRun(FileJob job) {
+void MainWindow::timedRun(FileJob job) {
     const bool backup = job == FileJob::Backup;
-    TAlarmClock* clock = backup ? AlarmClock2 : AlarmClock1;
+    TAlarmClock* clock = backup ? backupClock : compactClock;
     const QDateTime now = tarnwick::TimeSource::current().now();
     const QDateTime due = jobs::lastAlarm(alarmOf(clock), now);
     // The clock set back over the alarm, this window restarted since, or tarnwick-run ran the
@@ -33,21 +33,21 @@ void TForm1::timedRun(FileJob job) {
     if (jobs::ranFor(due, jobs::lastRun(timedJob(job)), now)) return;
     QString late;
     if (clock->AlarmLate())
-        late = (backup ? CheckBox3 : CheckBox4)->isChecked()
+        late = (backup ? catchUpBackups : catchUpCompactions)->isChecked()
                    ? catchUpReason(due)
                    : QStringLiteral("the clock jumped past its time");
     requestFileJob(job, true, late);
 }
 
-void TForm1::CatchUpMissedRuns() {
+void MainWindow::CatchUpMissedRuns() {
     const QDateTime now = tarnwick::TimeSource::current().now();
     for (const bool backup : {true, false}) {
         const FileJob job = backup ? FileJob::Backup : FileJob::Compact;
-        TAlarmClock* clock = backup ? AlarmClock2 : AlarmClock1;
+        TAlarmClock* clock = backup ? backupClock : compactClock;
         jobs::CatchUpState state;
-        state.catchUp = (backup ? CheckBox3 : CheckBox4)->isChecked();
+        state.catchUp = (backup ? catchUpBackups : catchUpCompactions)->isChecked();
         state.switchOn =
-            (backup ? ToggleSwitch1 : ToggleSwitch2)->StateOn() && clock->AlarmEnabled();
+            (backup ? backupSwitch : compactSwitch)->StateOn() && clock->AlarmEnabled();
         state.alarm = alarmOf(clock);
         state.lastRun = jobs::lastRun(timedJob(job));
         if (!jobs::whyNoCatchUp(timedJob(job), state, now).isEmpty()) continue;
@@ -56,7 +56,7 @@ void TForm1::CatchUpMissedRuns() {
     }
 }
 
-void TForm1::recordLastRun(FileJob job) {
+void MainWindow::recordLastRun(FileJob job) {
     const QString why = jobs::saveLastRun(timedJob(job), tarnwick::TimeSource::current().now());
     if (!why.isEmpty())
         addJobLine(job, {jobs::warningLine(QStringLiteral("LastRun was not saved: ") + why), true});
