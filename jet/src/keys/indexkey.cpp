@@ -208,15 +208,27 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
         return;
     }
     case ColumnType::Text:
-    case ColumnType::Memo: {
+    case ColumnType::Memo:
         appendTextKey(key, column, value, version, codePage);
         if (!ascending) {
             invertFrom(key, at);
             if (version == Version::Jet4) key.push_back(0x00);
         }
         return;
-    }
     default:
+        // A type the engine does not know that allows compressed Unicode holds Jet 4 text,
+        // and Access keys it as that text.
+        if (version == Version::Jet4 && (column.extFlags & 0x01)) {
+            Value text;
+            text.type = ColumnType::Text;
+            text.text = decodeJet4Text(value.bytes);
+            appendTextKey(key, column, text, version, codePage);
+            if (!ascending) {
+                invertFrom(key, at);
+                key.push_back(0x00);
+            }
+            return;
+        }
         cannotEncode(column, value, typeName(column.type) + " columns cannot be indexed");
     }
     if (!ascending) invertFrom(key, at);
