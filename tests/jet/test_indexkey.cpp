@@ -174,15 +174,35 @@ TEST(IndexKey, WholeKeyAndErrors) {
     EXPECT_EQ(encodeIndexKey(Version::Jet4, 1252, def, idx, row),
               (B{0x7F, 0x4A, 0x4C, 0x01, 0x00, 0x80, 0x7F, 0xFF, 0xFF, 0xFE}));
 
-    // A character the tables do not know names the column and the value.
-    const std::vector<Value> odd{integer(ColumnType::Long, 1), text("x\xE2\x98\x83")};
+    // A code point that is no character (U+FFFF) names the column and the value.
+    const std::vector<Value> odd{integer(ColumnType::Long, 1), text("x\xEF\xBF\xBF")};
     try {
         encodeIndexKey(Version::Jet4, 1252, def, idx, odd);
-        ADD_FAILURE() << "snowman encoded";
+        ADD_FAILURE() << "U+FFFF encoded";
     } catch (const JetError& e) {
         EXPECT_NE(std::string(e.what()).find("column \"Name\""), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("U+2603"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("U+FFFF"), std::string::npos) << e.what();
     }
+
+    // The column's sort order version picks the table: General (1) expands and weighs
+    // differently from General Legacy (0).
+    const struct {
+        const char* text;
+        B legacy, general;
+    } orders[] = {
+        {"A", {0x7F, 0x4A, 0x01, 0x00}, {0x7F, 0x0E, 0x02, 0x01, 0x00}},
+        {"\xC3\x9C", {0x7F, 0x6F, 0x01, 0x13, 0x00}, {0x7F, 0x0E, 0x9F, 0x0E, 0x21, 0x01, 0x00}},
+        {"a'b",
+         {0x7F, 0x4A, 0x4C, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x80, 0x00},
+         {0x7F, 0x0E, 0x02, 0x0E, 0x09, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x80, 0x00}},
+    };
+    for (const auto& o : orders)
+        for (int version : {0, 1}) {
+            b.sortOrderVersion = version;
+            B key;
+            appendKeySegment(key, Version::Jet4, 1252, b, text(o.text), true);
+            EXPECT_EQ(key, version ? o.general : o.legacy) << o.text << " " << version;
+        }
     idx.columns = {{7, true}};
     EXPECT_THROW(encodeIndexKey(Version::Jet4, 1252, def, idx, row), JetError);
 }

@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Derives the General 97 (Jet 3) and General Legacy (Jet 4) text collation tables from the
-keys Access (and jetpeer) stored in real files, and writes jet/src/keys/collation_tables.cpp.
+"""Derives the General 97 (Jet 3) text collation table from the keys Access stored in real
+files, and the General Legacy (Jet 4, ACE 2007) and General (Access 2010) tables over the Basic
+Multilingual Plane from `jetpeer textkeys` files; writes jet/src/keys/collation_tables.cpp.
 
     build/tools/collation/jet-keydump V1997/*.mdb > jet3.txt
-    build/tools/collation/jet-keydump V2000/*.mdb generated/*.mdb > jet4.txt
-    tools/collation/derive.py jet3.txt jet4.txt > jet/src/keys/collation_tables.cpp
+    jetpeer textkeys tk2007.accdb --format 2007; jetpeer textkeys tk2010.accdb --format 2010
+    build/tools/collation/jet-keydump tk2007.accdb > legacy.txt
+    build/tools/collation/jet-keydump tk2010.accdb > general.txt
+    tools/collation/derive.py jet3.txt legacy.txt general.txt > jet/src/keys/collation_tables.cpp
 
-Every text segment of an index entry is split into its characters' codes: first from strings
-with one unknown character, then characters above U+00FF taken as two inline bytes where the
-rest of the string is known. Which General 97 characters count as significant (letters and
-digits, codes from 0x56 on) is inferred: the files only show it for A. The C++ corpus test
-proves the tables by re-encoding every stored key.
+General 97: every text segment of an index entry is split into its characters' codes, first
+from strings with one unknown character. Which characters count as significant (letters and
+digits, codes from 0x56 on) is inferred: the files only show it for A. The textkeys tables come
+from the key of "a" + c + "b" for each character c. The C++ corpus tests prove the tables by
+re-encoding every stored key of the sample files and of the textkeys files.
 """
 import sys
 
@@ -21,9 +24,9 @@ def cp1252(c):
     return c if c < 0x100 else bytes(chr(c), 'cp1252')[0]
 
 
-def solve_inline(ents, inline, fits, wide):
+def solve_inline(ents, inline, fits):
     """Fills `inline` (char -> bytes); `fits(rest)` tells a valid remainder after the inline
-    codes; `wide` allows the two-byte rule for characters above U+00FF."""
+    codes."""
     while True:
         before = len(inline)
         for _ in range(20):
@@ -47,19 +50,6 @@ def solve_inline(ents, inline, fits, wide):
                         found.append(guess)
                 if len(found) == 1:
                     inline[x] = found[0]
-        if wide:
-            for _, s, b in ents:
-                if not all(c in inline or c > 0xFF for c in s):
-                    continue
-                pos, ok, got = 0, True, {}
-                for c in s:
-                    code = inline[c] if c in inline else got.setdefault(c, b[pos:pos + 2])
-                    if b[pos:pos + len(code)] != code:
-                        ok = False
-                        break
-                    pos += len(code)
-                if ok and fits(b[pos:]):
-                    inline.update(got)
         if len(inline) == before:
             return
 
@@ -72,7 +62,7 @@ def general97(path):
         return t == b'\0' or (len(t) > 0 and t[0] >> 4 == 0 and t[-1] & 15 == 0)
 
     inline = {}
-    solve_inline(ents, inline, fits, False)
+    solve_inline(ents, inline, fits)
     extra, no_intl, strings = {}, set(), []
     for _, s, b in ents:
         t = b[sum(len(inline[c]) for c in s):]
@@ -98,91 +88,70 @@ def general97(path):
     return inline, extra
 
 
-def general_legacy(path):
-    ents = [(asc, cps, body(asc, key, 'jet4')) for _, asc, cps, key in load(path)]
-    inline = {}
-    for _, s, b in ents:  # seed: plain ASCII words, one byte per character
-        r = b[:b.index(1)]
-        if len(r) == len(s) and all(c < 0x80 and (chr(c).isalnum() or c == 0x20) for c in s):
-            inline.update((c, bytes([x])) for c, x in zip(s, r))
-    solve_inline(ents, inline, lambda t: t[:1] == b'\x01', True)
-    unsolved = sorted({c for _, s, _ in ents for c in s} - set(inline))
-    if unsolved:
-        print('General Legacy: no code derived for', ' '.join('U+%04X' % c for c in unsolved),
-              file=sys.stderr)
-    crazy_suffix = bytes.fromhex('ff0280ff80')
-    extra, unprintable, plain, crazy_strings = {}, {}, set(), []
-    for _, s, b in ents:
-        if any(c not in inline for c in s):
-            continue
-        t = b[sum(len(inline[c]) for c in s):]
-        assert t[0] == 1 and t[-1] == 0, (t.hex(), b.hex(), [(hex(c), inline[c].hex()) for c in s])
-        t = t[1:-1]
-        cut = t.find(1)
-        extras, tail = (t, b'') if cut < 0 else (t[:cut], t[cut:])
-        printable = [c for c in s if inline[c] != b'']
-        for i, c in enumerate(printable):
-            e = extras[i] if i < len(extras) else 2
-            assert extra.setdefault(c, e) == e, (hex(c), e, extra[c])
-        has_crazy = False
-        if tail:
-            assert tail[:2] == b'\x01\x01', tail.hex()
-            tail = tail[2:]
-            if tail.startswith(crazy_suffix):
-                has_crazy = True
-                tail = tail[len(crazy_suffix):]
-                if tail:
-                    assert tail[0] == 0xFF
-                    tail = tail[1:]
-            if tail:
-                assert tail[0] == 1 and (len(tail) - 1) % 4 == 0, tail.hex()
-                entries = [tail[i:i + 4] for i in range(1, len(tail), 4)]
-                hidden = [(i, c) for i, c in enumerate(s) if inline[c] == b'']
-                assert len(entries) == len(hidden), (s, tail.hex())
-                for (i, c), e in zip(hidden, entries):
-                    pos = ((e[0] << 8 | e[1]) & 0x7FFF) - 7
-                    assert pos == 4 * sum(1 for x in s[:i] if inline[x] != b''), (s, e.hex())
-                    assert e[2] == 6
-                    assert unprintable.setdefault(c, e[3]) == e[3]
-        if has_crazy:
-            crazy_strings.append(s)
-        else:
-            plain.update(s)
-    crazy = set()
-    for s in crazy_strings:
-        cands = [c for c in s if c not in plain]
-        assert cands, s
-        crazy.update(cands)
-    # The sort order ignores case: every pair seen in both cases has the same codes, so a
-    # character seen in one case gives its partner's codes too.
-    def entry(c):
-        return (inline[c], extra.get(c), unprintable.get(c), c in crazy)
+SUFFIX = bytes.fromhex('ff0280ff80')
 
-    def partner(c):
-        for p in (chr(c).upper(), chr(c).lower()):
-            if len(p) == 1 and ord(p) != c and ord(p) <= 0xFFFF and \
-                    (p.lower() == chr(c) or p.upper() == chr(c)):
-                return ord(p)
-        return None
 
-    pairs = 0
-    for c in list(inline):
-        p = partner(c)
-        if p is None:
-            continue
-        if p in inline:
-            assert entry(p) == entry(c), (hex(c), hex(p))
-            pairs += 1
-            continue
-        inline[p] = inline[c]
-        for table in (extra, unprintable):
-            if c in table:
-                table[p] = table[c]
-        if c in crazy:
-            crazy.add(p)
-    print('General Legacy: %d characters, %d case pairs seen in both cases' % (len(inline), pairs),
-          file=sys.stderr)
-    return inline, extra, unprintable, crazy
+def textkeys(path):
+    """Per character of the Basic Multilingual Plane: (inline, extra, modifier, unprintable,
+    crazy), read from the key of "a" + c + "b" in a `jetpeer textkeys` file."""
+    keys = {tuple(cps): key[1:] for _, asc, cps, key in load(path) if asc}
+    a, b = keys[(0x61,)], keys[(0x62,)]
+    a, b = a[:a.index(1)], b[:b.index(1)]
+    out = {}
+    for c in list(range(1, 0xD800)) + list(range(0xE000, 0xFFFE)):
+        k = keys[(0x61, c, 0x62)]
+        assert k.startswith(a) and k[-1] == 0, hex(c)
+        j = k.find(b + b'\x01', len(a))
+        inline, tail = k[len(a):j], k[j + len(b) + 1:-1]
+        cut = tail.find(b'\x01\x01')
+        extra, rest = (tail, b'') if cut < 0 else (tail[:cut], tail[cut + 2:])
+        modifier = 0
+        if len(extra) == 1 and not inline:  # changes the accent byte of the "a" before it
+            modifier, extra = extra[0] - 2, b''
+        elif extra:
+            assert extra[0] == 2, (hex(c), k.hex())  # "a" has no accent byte
+            extra = extra[1:]
+        crazy, unprintable = 0, b''
+        if rest and rest[0] != 1:
+            s = rest.index(SUFFIX)
+            assert len(rest[:s]) <= 1, (hex(c), k.hex())
+            crazy = rest[0] >> 4 & 3 if s else 3  # a trailing 3 is left out of the key
+            rest = rest[s + len(SUFFIX):]
+            if rest:
+                assert rest[0] == 0xFF
+                rest = rest[1:]
+        if rest:  # one record: position of "a" + c, 0x06, the codes
+            assert rest[:4] == b'\x01\x80\x0b\x06', (hex(c), k.hex())
+            unprintable = rest[4:]
+        out[c] = (inline, extra, modifier, unprintable, crazy)
+    return out
+
+
+def runs(table):
+    """Consecutive characters with the same codes, or whose inline code (read as a big-endian
+    number) grows by the same step."""
+    out = []
+    for c in sorted(table):
+        inline, *rest = table[c]
+        if out:
+            first, count, step, code = out[-1]
+            if first + count == c and code[1:] == tuple(rest) and len(code[0]) == len(inline):
+                d = int.from_bytes(inline, 'big') - int.from_bytes(code[0], 'big') \
+                    if inline else 0
+                if (count == 1 and 0 <= d < 256) or (count > 1 and d == step * count):
+                    out[-1] = (first, count + 1, d if count == 1 else step, code)
+                    continue
+        out.append((c, 1, 0, (inline, *rest)))
+    return out
+
+
+def emit_runs(out, name, table):
+    out.append('const TextRun %s[] = {' % name)
+    for first, count, step, (inline, extra, modifier, unprintable, crazy) in runs(table):
+        out.append('    {0x%04X, %d, %d, %d, %d, %d, %d, %d, {%s}},' % (
+            first, count, step, len(inline), len(extra), len(unprintable), modifier, crazy,
+            hexbytes(inline + extra + unprintable)))
+    out += ['};', 'const std::size_t %sSize = sizeof %s / sizeof *%s;' % (name, name, name), '']
 
 
 def hexbytes(b):
@@ -191,11 +160,12 @@ def hexbytes(b):
 
 def main():
     inline3, extra3 = general97(sys.argv[1])
-    inline4, extra4, unprintable4, crazy4 = general_legacy(sys.argv[2])
+    legacy, general = textkeys(sys.argv[2]), textkeys(sys.argv[3])
     out = ['// Generated by tools/collation/derive.py from the index keys of the files in',
-           '// testdata/jet (V1997/testIndexCodesV1997.mdb holds every code page character; the',
-           '// Jet 4 characters come from the V2000 files and the generated samples). Do not edit.',
-           '#include "jet/collation.h"', '', '// clang-format off', 'namespace tarnwick::jet::collation {', '',
+           '// testdata/jet (V1997/testIndexCodesV1997.mdb holds every code page character) and of',
+           '// `jetpeer textkeys` files (General Legacy: --format 2007, General: --format 2010).',
+           '// Do not edit.',
+           '#include "keys/collation.h"', '', '// clang-format off', 'namespace tarnwick::jet::collation {', '',
            'const General97Code general97[256] = {']
     for c in range(256):
         code = inline3.get(c)
@@ -205,16 +175,10 @@ def main():
         significant = c not in extra3 and len(code) > 0 and code[0] >= 0x56
         out.append('    {true, %d, {%s}, %d, %s}, // 0x%02X' % (
             len(code), hexbytes(code), extra3.get(c, 0), 'true' if significant else 'false', c))
-    out += ['};', '', 'const LegacyCode generalLegacy[] = {']
-    for c in sorted(inline4):
-        code = inline4[c]
-        if code == b'':
-            kind, e = 'U', unprintable4[c]
-        else:
-            kind, e = ('Z' if c in crazy4 else 'S'), extra4.get(c, 2)
-        out.append("    {0x%04X, '%s', %d, {%s}, 0x%02X}," % (c, kind, len(code), hexbytes(code), e))
-    out += ['};', 'const std::size_t generalLegacySize = sizeof generalLegacy / sizeof *generalLegacy;',
-            '', '} // namespace tarnwick::jet::collation', '// clang-format on', '']
+    out += ['};', '']
+    emit_runs(out, 'generalLegacy', legacy)
+    emit_runs(out, 'general', general)
+    out += ['} // namespace tarnwick::jet::collation', '// clang-format on', '']
     sys.stdout.write('\n'.join(out))
 
 

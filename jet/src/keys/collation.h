@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-// The General text sort orders of Jet 3 (General 97, over code page bytes) and Jet 4 (General
-// Legacy, over UCS-2). The tables are derived from keys stored in real files.
+// The General text sort orders of Jet 3 (General 97, over code page bytes), Jet 4 and ACE
+// (General Legacy, and General since Access 2010, over UCS-2). The tables are derived from keys
+// stored in real files.
 namespace tarnwick::jet::collation {
 
 struct General97Code {
@@ -19,17 +20,26 @@ struct General97Code {
 };
 extern const General97Code general97[256];
 
-// kind: 'S' inline codes (+ accent byte), 'Z' the same but the text gets the Kana suffix,
-// 'U' no inline code: recorded by position at the end with code `extra`.
-struct LegacyCode {
-    char16_t ch;
-    char kind;
-    std::uint8_t length;
-    std::uint8_t codes[2];
-    std::uint8_t extra; // accent byte; 2 means none
+// A run of consecutive characters of the General Legacy (Jet 4, ACE 2007) or General (Access
+// 2010) order: `bytes` holds the inline code of the first, its extra (accent) bytes and its
+// unprintable codes; the inline code, read as a big-endian number, grows by `step` per
+// character. Characters with no inline, extra or unprintable code are ignored; `modifier` is
+// added to the accent byte of the character before; `crazy` is its Kana flag (0 for none).
+struct TextRun {
+    char16_t first;
+    std::uint16_t count;
+    std::uint8_t step;
+    std::uint8_t inlineLength;
+    std::uint8_t extraLength;
+    std::uint8_t unprintableLength;
+    std::uint8_t modifier;
+    std::uint8_t crazy;
+    std::uint8_t bytes[12];
 };
-extern const LegacyCode generalLegacy[];
+extern const TextRun generalLegacy[];
 extern const std::size_t generalLegacySize;
+extern const TextRun general[];
+extern const std::size_t generalSize;
 
 // Append the ascending key bytes of a text (trailing spaces and characters past 255 already
 // removed) and return nothing, or return the first character that has no code (nothing is
@@ -38,5 +48,7 @@ std::optional<std::uint32_t> appendGeneral97(std::vector<std::uint8_t>& out,
                                              const std::vector<std::uint8_t>& codePageText);
 std::optional<std::uint32_t> appendGeneralLegacy(std::vector<std::uint8_t>& out,
                                                  const std::u16string& text);
+std::optional<std::uint32_t> appendGeneral(std::vector<std::uint8_t>& out,
+                                           const std::u16string& text);
 
 } // namespace tarnwick::jet::collation

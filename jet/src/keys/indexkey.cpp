@@ -87,12 +87,11 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
     if (column.sortOrder != 0 && column.sortOrder != kGeneral)
         cannotEncode(column, value,
                      "sort order " + std::to_string(column.sortOrder) + " is not General");
-    // The column's own sort order governs its keys; the General order of Access 2010 has no
-    // tables here yet, so such keys are taken as stored.
-    if (column.sortOrderVersion != 0)
+    // The column's own sort order governs its keys: 0 General Legacy, 1 General (Access 2010).
+    if (column.sortOrderVersion > 1)
         cannotEncode(column, value,
                      "sort order version " + std::to_string(column.sortOrderVersion) +
-                         " is not General Legacy");
+                         " has no tables");
     const std::size_t at = out.size();
     std::optional<std::uint32_t> missing;
     const std::string& text = value.text;
@@ -135,7 +134,9 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
             }
         }
     }
-    if (version == Version::Jet4) missing = collation::appendGeneralLegacy(out, units);
+    if (version == Version::Jet4)
+        missing = column.sortOrderVersion == 1 ? collation::appendGeneral(out, units)
+                                               : collation::appendGeneralLegacy(out, units);
     if (missing) {
         out.resize(at);
         cannotEncode(column, value,
@@ -207,15 +208,27 @@ void appendKeySegment(std::vector<std::uint8_t>& key, Version version, int codeP
         return;
     }
     case ColumnType::Text:
-    case ColumnType::Memo: {
+    case ColumnType::Memo:
         appendTextKey(key, column, value, version, codePage);
         if (!ascending) {
             invertFrom(key, at);
             if (version == Version::Jet4) key.push_back(0x00);
         }
         return;
-    }
     default:
+        // A type the engine does not know that allows compressed Unicode holds Jet 4 text,
+        // and Access keys it as that text.
+        if (version == Version::Jet4 && (column.extFlags & 0x01)) {
+            Value text;
+            text.type = ColumnType::Text;
+            text.text = decodeJet4Text(value.bytes);
+            appendTextKey(key, column, text, version, codePage);
+            if (!ascending) {
+                invertFrom(key, at);
+                key.push_back(0x00);
+            }
+            return;
+        }
         cannotEncode(column, value, typeName(column.type) + " columns cannot be indexed");
     }
     if (!ascending) invertFrom(key, at);
@@ -257,8 +270,8 @@ std::vector<std::uint8_t> encodeIndexKey(Version version, int codePage, const Ta
 
 void encodeIndexKey(std::vector<std::uint8_t>& key, const Database& db, const TableDef& def,
                     const RealIndex& index, const std::vector<Value>& row) {
-    // Jet 4 sort order versions other than 0 (General Legacy) collate differently.
-    if (db.format().version == Version::Jet4 && db.header().sortOrderVersion != 0) {
+    // Sort order versions past 1 (General) collate differently.
+    if (db.format().version == Version::Jet4 && db.header().sortOrderVersion > 1) {
         bool text = false;
         for (const IndexColumn& ic : index.columns)
             if (const Column* c = def.columnByNumber(ic.column))
@@ -266,8 +279,7 @@ void encodeIndexKey(std::vector<std::uint8_t>& key, const Database& db, const Ta
         if (text)
             throw JetError("index key", JetError::noPage,
                            "the database's sort order version " +
-                               std::to_string(db.header().sortOrderVersion) +
-                               " is not General Legacy");
+                               std::to_string(db.header().sortOrderVersion) + " has no tables");
     }
     encodeIndexKey(key, db.format().version, db.header().codePage, def, index, row);
 }
