@@ -397,4 +397,4 @@ void TestRegistry::rootsWithoutStore() {
 }
 
 QTEST_GUILESS_MAIN(TestRegistry)
-#include "tst_registry.moc"
+#include "tst_inikeystore.moc"

@@ -185,4 +185,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&t, argc, argv);
 }
 
-#include "tst_registry_kill.moc"
+#include "tst_inikeystore_kill.moc"
