@@ -4,16 +4,12 @@
 #include "app/statuslabel.h"
 #include "app/windowplacement.h"
 #include "archive/dialogs/archiverdialogs.h"
-#include "archive/ziplibrary.h"
 #include "controls/formreader.h"
 #include "controls/pickerdialogs.h"
 #include "controls/windowcontrols.h"
 #include "dao/programdesign.h"
 #include "daoengine/engine.h"
-#include "jobs/backupjob.h"
 #include "jobs/compactjob.h"
-#include "jobs/componenttools.h"
-#include "jobs/daocompact.h"
 #include "jobs/report.h"
 #include "platform/formatsettings.h"
 #include "platform/sessionend.h"
@@ -29,7 +25,6 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -73,9 +68,7 @@ MainWindow::MainWindow(const QString& description, QWidget* parent) : TForm(pare
 
 MainWindow::~MainWindow() {
     // No job may outlive the window or run while its settings are saved.
-    m_stopJobs = true;
-    if (m_worker) m_worker->wait();
-    delete m_worker;
+    if (m_jobs) m_jobs->stopWorker();
     DoDestroy();
 }
 
@@ -151,6 +144,77 @@ void MainWindow::ComponentsCreated() {
     // What the settings store keeps of the controls comes from the table of saved settings.
     settingsStore->SetItems(tarnwick::settings::windowItems());
     resolveDocumentLinks();
+    makeJobs();
+}
+
+// The file jobs get the controls they read and show in; what else they need of the window
+// comes back through their signals and callback.
+void MainWindow::makeJobs() {
+    WindowJobControls controls;
+    controls.window = this;
+    controls.backupClock = backupClock;
+    controls.backupSwitch = backupSwitch;
+    controls.backupStatus = backupStatus;
+    controls.backupFiles = backupFiles;
+    controls.backupFolder = backupFolder;
+    controls.zipBackups = zipBackups;
+    controls.catchUpBackups = catchUpBackups;
+    controls.backupsKept = backupsKept;
+    controls.backupLog = backupLog;
+    controls.compactClock = compactClock;
+    controls.compactSwitch = compactSwitch;
+    controls.compactStatus = compactStatus;
+    controls.compactStatusBevel = compactStatusBevel;
+    controls.compactFiles = compactFiles;
+    controls.engineVersion = engineVersion;
+    controls.engineInfo = engineInfo;
+    controls.defragFirst = defragFirst;
+    controls.catchUpCompactions = catchUpCompactions;
+    controls.compactLog = compactLog;
+    controls.fileCopier = fileCopier;
+    controls.zipArchiver = zipArchiver;
+    controls.database = database;
+    m_jobs = std::make_unique<WindowJobs>(controls);
+    m_jobs->defragmentMemory = [this] { defragmentMemoryFirst(); };
+    connect(m_jobs.get(), &WindowJobs::finished, this, &MainWindow::fileJobFinished);
+    connect(m_jobs.get(), &WindowJobs::closeDue, this, &QWidget::close);
+    connect(m_jobs.get(), &WindowJobs::shutdownDue, this,
+            [this] { AlarmClock3Alarm(shutdownClock); });
+}
+
+void MainWindow::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
+    m_jobs->setCompactEngine(std::move(engine));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (m_jobs && m_jobs->deferClose()) {
+        event->ignore();
+        return;
+    }
+    TForm::closeEvent(event);
+}
+
+void MainWindow::EndAtSafePoint() {
+    m_jobs->stopAtSafePoint();
+    close();
+}
+
+void MainWindow::CatchUpMissedRuns() {
+    m_jobs->catchUpMissedRuns();
+}
+
+void MainWindow::AlarmClock2Alarm(QObject* Sender) {
+    if (Sender == backupClock)
+        m_jobs->alarmWentOff(WindowJobs::FileJob::Backup);
+    else
+        m_jobs->runNow(WindowJobs::FileJob::Backup);
+}
+
+void MainWindow::AlarmClock1Alarm(QObject* Sender) {
+    if (Sender == compactClock)
+        m_jobs->alarmWentOff(WindowJobs::FileJob::Compact);
+    else
+        m_jobs->runNow(WindowJobs::FileJob::Compact);
 }
 
 // The pictures link to the project's own documents, named relative to the source tree.
@@ -345,15 +409,8 @@ void MainWindow::FilenameEdit1Change(QObject*) {
 void MainWindow::ComboBox1Change(QObject*) {
     compactSwitch->SetStateOn(false);
     const QString version = engineVersion->Text();
-    if (version == QLatin1String("3.5") || version == QLatin1String("3.6")) {
-        if (m_compactRunning) {
-            // The running compaction uses the database component: it changes once that ends.
-            m_versionAfterCompact = version;
-            return;
-        }
-        database->SetVersion(version);
-        engineInfo->setText(database->VersionInfo());
-    }
+    if (version == QLatin1String("3.5") || version == QLatin1String("3.6"))
+        m_jobs->useEngineVersion(version);
 }
 
 void MainWindow::ToggleSwitch3On(QObject*) {
@@ -396,10 +453,7 @@ void showWithoutWaiting(QWidget* window, const QString& text) {
 } // namespace
 
 void MainWindow::AlarmClock3Alarm(QObject*) {
-    if (FileJobRunning()) {
-        m_shutdownWaiting = true; // runs when the file job has ended
-        return;
-    }
+    if (m_jobs->deferShutdown()) return; // runs when the file job has ended
     using tarnwick::SessionEndKind;
     const SessionEndKind kind = tarnwick::sessionEndKindForText(shutdownAction->Text());
     if (kind == SessionEndKind::ProgramOnly)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/windowjobs.h"
 #include "archive/ziparchiver.h"
 #include "controls/alarmclock.h"
 #include "controls/foldpanel.h"
@@ -18,21 +19,8 @@
 #include "sysutil/widgets/netdialogs.h"
 #include "sysutil/widgets/singleinstance.h"
 
-#include <atomic>
-#include <deque>
 #include <memory>
 #include <optional>
-
-class QThread;
-
-namespace tarnwick::jobs {
-class CompactEngine;
-class JobSession;
-struct BackupRequest;
-struct BackupResult;
-struct JobLine;
-enum class TimedJob;
-} // namespace tarnwick::jobs
 
 // The program's one window. Its layout, design values and event wiring are read from the
 // window description form1.dfm, which knows it as TForm1 and its components by their published
@@ -123,7 +111,7 @@ public:
     // The engine the repair-and-compact job runs (tests put a fake one in); not while it runs.
     void SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine);
     // True while the backup or the repair-and-compact job runs (or waits for another one).
-    bool FileJobRunning() const { return m_backupRunning || m_compactRunning; }
+    bool FileJobRunning() const { return m_jobs && m_jobs->running(); }
     // How a termination signal ends the program: a running file job stops at its next file,
     // queued ones are dropped, and the window closes as the user would close it.
     void EndAtSafePoint();
@@ -187,50 +175,15 @@ protected:
 
 private:
     void resolveDocumentLinks();
+    void makeJobs();
     template <typename T> void bind(T*& field, const char* name);
-    // Runs what waited for a file job: a close or the shutdown job.
-    void fileJobEnded();
-
-    // The file jobs run one at a time, off this thread except for a person's backup, whose copy
-    // and archiver may ask; an alarm that falls while another job runs waits in the queue.
-    enum class FileJob { Backup, Compact };
-    struct QueuedJob {
-        FileJob job;
-        bool byAlarm;
-        QString late; // why it starts late, for its log line
-    };
-    void requestFileJob(FileJob job, bool byAlarm, QString late);
-    // A job's alarm went off: runs it unless it ran for this alarm already.
-    void timedRun(FileJob job);
-    void recordLastRun(FileJob job);
-    void startBackup(bool byAlarm, const QString& late);
-    void startCompact(bool byAlarm, const QString& late);
-    static tarnwick::jobs::TimedJob timedJob(FileJob job);
-    // The session of one run: its lines go to the job's log.
-    std::shared_ptr<tarnwick::jobs::JobSession> makeSession(FileJob job, bool byAlarm);
-    void runBackupHere(std::shared_ptr<tarnwick::jobs::JobSession> session,
-                       const tarnwick::jobs::BackupRequest& request);
-    void showBackupResult(tarnwick::jobs::JobSession& session,
-                          const tarnwick::jobs::BackupResult& result, bool zip, bool byAlarm);
-    void endFileJob(FileJob job);
-    void notStarted(FileJob job);
-    void dropQueuedJobs(const QString& why);
-    void startWorker(std::function<void()> work);
-    void addJobLine(FileJob job, const tarnwick::jobs::JobLine& line);
-
-    std::unique_ptr<tarnwick::jobs::CompactEngine> m_compactEngine;
-    bool m_backupRunning = false;
-    bool m_compactRunning = false;
-    std::deque<QueuedJob> m_queue;
-    std::atomic<bool> m_stopJobs{false};
-    QThread* m_worker = nullptr;
-    QString m_versionAfterCompact; // an engine version picked while a compaction ran
-    bool m_closeWaiting = false;
-    bool m_shutdownWaiting = false;
     void refreshMemoryFigures();
     void defragmentMemoryFirst();
     void KeepOnScreen(const QSize& design);
     std::optional<double> TimeShown(TValueSpinEdit* edit, TToggleSwitch* sw);
+
+    // The backup and the repair-and-compact job, made once the fields are bound.
+    std::unique_ptr<WindowJobs> m_jobs;
 };
 
 // Makes every class that the window description names known to the reader.

@@ -1,23 +1,35 @@
-// The window's file jobs: the backup and the repair-and-compact job, at their alarms and from
-// "Backup Now" / "Compact Now", one at a time and off the window's thread.
-#include "app/mainwindow.h"
+// The window's file jobs: the backup and the repair-and-compact job, one at a time and off the
+// window's thread. When they run by the clock: one run per alarm, LastRun recorded, and runs
+// missed while the window was not running caught up at its start. A resume or a step of the
+// clock while it runs reaches the alarm clocks, which fire a passed alarm late.
+#include "app/windowjobs.h"
 
 #include "app/statuslabel.h"
+#include "archive/ziparchiver.h"
 #include "archive/ziplibrary.h"
+#include "controls/alarmclock.h"
 #include "controls/pickerdialogs.h"
+#include "controls/pickers.h"
+#include "controls/stdctrls.h"
+#include "controls/toggleswitch.h"
+#include "controls/valuespinedit.h"
+#include "dao/ovdaodatabase.h"
+#include "filecopy/shellfileop.h"
 #include "jobs/backupjob.h"
+#include "jobs/catchup.h"
 #include "jobs/compactjob.h"
 #include "jobs/componenttools.h"
 #include "jobs/daocompact.h"
+#include "jobs/report.h"
 #include "jobs/session.h"
 #include "jobs/unattendedtools.h"
 #include "platform/formatsettings.h"
 #include "platform/timesource.h"
 #include "runtime/errors.h"
 
-#include <QCloseEvent>
 #include <QThread>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <stdexcept>
@@ -92,73 +104,94 @@ private:
     const std::atomic<bool>& m_stop;
 };
 
+QTime alarmOf(const TAlarmClock* clock) {
+    return QTime(clock->AlarmHour(), clock->AlarmMinute(), clock->AlarmSecond());
+}
+
+QString catchUpReason(const QDateTime& missed) {
+    return QStringLiteral("catch-up of the run missed at %1")
+        .arg(tarnwick::FormatSettings::current().timestamp(missed));
+}
+
 } // namespace
 
-void MainWindow::SetCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
+WindowJobs::WindowJobs(const WindowJobControls& controls) : m_controls(controls) {}
+
+WindowJobs::~WindowJobs() {
+    stopWorker();
+}
+
+void WindowJobs::stopWorker() {
+    m_stopJobs = true;
+    if (m_worker) m_worker->wait();
+    delete m_worker;
+    m_worker = nullptr;
+}
+
+void WindowJobs::setCompactEngine(std::unique_ptr<tarnwick::jobs::CompactEngine> engine) {
     if (m_compactRunning) return;
     m_compactEngine = std::move(engine);
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
-    if (FileJobRunning()) {
-        m_closeWaiting = true;
-        event->ignore();
-        return;
-    }
-    TForm::closeEvent(event);
+bool WindowJobs::deferClose() {
+    if (!running()) return false;
+    m_closeWaiting = true;
+    return true;
 }
 
-void MainWindow::EndAtSafePoint() {
+bool WindowJobs::deferShutdown() {
+    if (!running()) return false;
+    m_shutdownWaiting = true; // runs when the file job has ended
+    return true;
+}
+
+void WindowJobs::stopAtSafePoint() {
     m_stopJobs = true;
     dropQueuedJobs(QString::fromLatin1(kEnding));
-    close();
 }
 
-void MainWindow::fileJobEnded() {
-    if (FileJobRunning()) return;
+void WindowJobs::useEngineVersion(const QString& version) {
+    if (m_compactRunning) {
+        // The running compaction uses the database component: it changes once that ends.
+        m_versionAfterCompact = version;
+        return;
+    }
+    m_controls.database->SetVersion(version);
+    m_controls.engineInfo->setText(m_controls.database->VersionInfo());
+}
+
+void WindowJobs::runWaiting() {
+    if (running()) return;
     if (m_shutdownWaiting) {
         m_shutdownWaiting = false;
-        QTimer::singleShot(0, this, [this] { AlarmClock3Alarm(shutdownClock); });
+        QTimer::singleShot(0, this, [this] { emit shutdownDue(); });
     }
     if (m_closeWaiting) {
         m_closeWaiting = false;
-        QTimer::singleShot(0, this, &QWidget::close);
+        QTimer::singleShot(0, this, [this] { emit closeDue(); });
     }
 }
 
-TimedJob MainWindow::timedJob(FileJob job) {
+TimedJob WindowJobs::timedJob(FileJob job) {
     return job == FileJob::Backup ? TimedJob::Backup : TimedJob::Compact;
 }
 
-void MainWindow::addJobLine(FileJob job, const JobLine& line) {
-    (job == FileJob::Backup ? backupLog : compactLog)->AddLine(line.text);
+void WindowJobs::addJobLine(FileJob job, const JobLine& line) {
+    (job == FileJob::Backup ? m_controls.backupLog : m_controls.compactLog)->AddLine(line.text);
     jobs::logLine(line.text, line.failure);
 }
 
-std::shared_ptr<jobs::JobSession> MainWindow::makeSession(FileJob job, bool byAlarm) {
+std::shared_ptr<jobs::JobSession> WindowJobs::makeSession(FileJob job, bool byAlarm) {
     return std::make_shared<jobs::JobSession>(
         timedJob(job),
         byAlarm ? jobs::JobSession::Start::ByAlarm : jobs::JobSession::Start::ByPerson,
         [this, job](const JobLine& line) {
-            (job == FileJob::Backup ? backupLog : compactLog)->AddLine(line.text);
+            (job == FileJob::Backup ? m_controls.backupLog : m_controls.compactLog)
+                ->AddLine(line.text);
         });
 }
 
-void MainWindow::AlarmClock2Alarm(QObject* Sender) {
-    if (Sender == backupClock)
-        timedRun(FileJob::Backup);
-    else
-        requestFileJob(FileJob::Backup, false, {});
-}
-
-void MainWindow::AlarmClock1Alarm(QObject* Sender) {
-    if (Sender == compactClock)
-        timedRun(FileJob::Compact);
-    else
-        requestFileJob(FileJob::Compact, false, {});
-}
-
-void MainWindow::requestFileJob(FileJob job, bool byAlarm, QString late) {
+void WindowJobs::requestJob(FileJob job, bool byAlarm, QString late) {
     const bool backup = job == FileJob::Backup;
     const bool same = backup ? m_backupRunning : m_compactRunning;
     const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
@@ -175,7 +208,7 @@ void MainWindow::requestFileJob(FileJob job, bool byAlarm, QString late) {
             addJobLine(job, jobs::notStartedLine(timedJob(job), QString::fromLatin1(kEnding)));
         return;
     }
-    if (FileJobRunning()) {
+    if (running()) {
         if (late.isEmpty())
             late = m_backupRunning ? QStringLiteral("the backup was running")
                                    : QStringLiteral("the repair and compaction was running");
@@ -188,7 +221,7 @@ void MainWindow::requestFileJob(FileJob job, bool byAlarm, QString late) {
         startCompact(byAlarm, late);
 }
 
-void MainWindow::dropQueuedJobs(const QString& why) {
+void WindowJobs::dropQueuedJobs(const QString& why) {
     while (!m_queue.empty()) {
         const QueuedJob q = m_queue.front();
         m_queue.pop_front();
@@ -196,33 +229,33 @@ void MainWindow::dropQueuedJobs(const QString& why) {
     }
 }
 
-void MainWindow::notStarted(FileJob job) {
+void WindowJobs::notStarted(FileJob job) {
     (job == FileJob::Backup ? m_backupRunning : m_compactRunning) = false;
-    emit fileJobFinished();
+    emit finished();
 }
 
-void MainWindow::endFileJob(FileJob job) {
+void WindowJobs::endJob(FileJob job) {
     if (job == FileJob::Backup) {
         m_backupRunning = false;
     } else {
         m_compactRunning = false;
         if (!m_versionAfterCompact.isEmpty()) {
-            database->SetVersion(std::exchange(m_versionAfterCompact, QString()));
-            engineInfo->setText(database->VersionInfo());
+            m_controls.database->SetVersion(std::exchange(m_versionAfterCompact, QString()));
+            m_controls.engineInfo->setText(m_controls.database->VersionInfo());
         }
     }
     if (m_stopJobs || m_closeWaiting) dropQueuedJobs(QStringLiteral("Tarnwick was closing"));
     // A queued job that cannot start lets the next one go.
-    while (!FileJobRunning() && !m_queue.empty()) {
+    while (!running() && !m_queue.empty()) {
         const QueuedJob next = m_queue.front();
         m_queue.pop_front();
-        requestFileJob(next.job, next.byAlarm, next.late);
+        requestJob(next.job, next.byAlarm, next.late);
     }
-    fileJobEnded();
-    emit fileJobFinished();
+    runWaiting();
+    emit finished();
 }
 
-void MainWindow::startWorker(std::function<void()> work) {
+void WindowJobs::startWorker(std::function<void()> work) {
     // The last worker has handed back its results; it may still be ending.
     if (m_worker) m_worker->wait();
     delete m_worker;
@@ -231,8 +264,8 @@ void MainWindow::startWorker(std::function<void()> work) {
     m_worker->start();
 }
 
-void MainWindow::startBackup(bool byAlarm, const QString& late) {
-    if (backupFiles->FileName().isEmpty()) {
+void WindowJobs::startBackup(bool byAlarm, const QString& late) {
+    if (m_controls.backupFiles->FileName().isEmpty()) {
         if (byAlarm)
             addJobLine(
                 FileJob::Backup,
@@ -240,8 +273,9 @@ void MainWindow::startBackup(bool byAlarm, const QString& late) {
                                      QStringLiteral("there was no file selected to backup")));
         else
             tarnwick::PickerDialogs::Current().ShowError(
-                this, QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
-                                     "\"*.mdb\" to backup"));
+                m_controls.window,
+                QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
+                               "\"*.mdb\" to backup"));
         notStarted(FileJob::Backup);
         return;
     }
@@ -257,10 +291,12 @@ void MainWindow::startBackup(bool byAlarm, const QString& late) {
     }
     if (byAlarm) recordLastRun(FileJob::Backup);
     if (!free) session->waitsForHolder();
-    setStatus(backupStatus, QStringLiteral("Data Backup Controls -Backing Up"), statusRunning);
-    const jobs::BackupRequest request{backupFiles->FileName(), backupFiles->DialogFiles(),
-                                      backupFolder->text(), zipBackups->isChecked(),
-                                      std::max(0, backupsKept->Value())};
+    setStatus(m_controls.backupStatus, QStringLiteral("Data Backup Controls -Backing Up"),
+              statusRunning);
+    const jobs::BackupRequest request{
+        m_controls.backupFiles->FileName(), m_controls.backupFiles->DialogFiles(),
+        m_controls.backupFolder->text(), m_controls.zipBackups->isChecked(),
+        std::max(0, m_controls.backupsKept->Value())};
     if (free && !byAlarm) {
         // A person is there to answer the copy and the archiver: their boxes run here.
         runBackupHere(std::move(session), request);
@@ -274,8 +310,9 @@ void MainWindow::startBackup(bool byAlarm, const QString& late) {
             job->release();
             QMetaObject::invokeMethod(this, [this, job, error] {
                 job->notStarted(m_stopJobs ? QString::fromLatin1(kEnding) : error);
-                setStatus(backupStatus, QStringLiteral("Data Backup Controls"), statusIdle);
-                endFileJob(FileJob::Backup);
+                setStatus(m_controls.backupStatus, QStringLiteral("Data Backup Controls"),
+                          statusIdle);
+                endJob(FileJob::Backup);
             });
             return;
         }
@@ -299,42 +336,44 @@ void MainWindow::startBackup(bool byAlarm, const QString& late) {
         job->release(); // the next job may start as soon as this one's results are shown
         QMetaObject::invokeMethod(this, [this, job, result, zip = request.zip] {
             showBackupResult(*job, result, zip, true);
-            endFileJob(FileJob::Backup);
+            endJob(FileJob::Backup);
         });
     });
 }
 
 // A person's backup, with the window's copy and archiver and their boxes.
-void MainWindow::runBackupHere(std::shared_ptr<jobs::JobSession> session,
+void WindowJobs::runBackupHere(std::shared_ptr<jobs::JobSession> session,
                                const jobs::BackupRequest& request) {
-    repaint();
+    m_controls.window->repaint();
     jobs::BackupResult result;
     {
-        jobs::ComponentBackupTools tools(fileCopier, zipArchiver);
+        jobs::ComponentBackupTools tools(m_controls.fileCopier, m_controls.zipArchiver);
         result = jobs::runBackup(request, tools);
     }
     showBackupResult(*session, result, request.zip, false);
     session->release();
-    endFileJob(FileJob::Backup);
+    endJob(FileJob::Backup);
 }
 
-void MainWindow::showBackupResult(jobs::JobSession& session, const jobs::BackupResult& result,
+void WindowJobs::showBackupResult(jobs::JobSession& session, const jobs::BackupResult& result,
                                   bool zip, bool byAlarm) {
     session.finish(result);
     if (session.outcome() == jobs::JobOutcome::Failed) {
         // No compaction follows a failed backup.
-        compactSwitch->setEnabled(false);
-        setStatus(backupStatus, QStringLiteral("Data Backup Controls -Deactived"), statusFailed);
-    } else if (backupSwitch->StateOn()) {
-        setStatus(backupStatus, QStringLiteral("Data Backup Controls -Actived"), statusArmed);
-        if (zip && !byAlarm) UnloadZipLibrary(zipArchiver);
+        m_controls.compactSwitch->setEnabled(false);
+        setStatus(m_controls.backupStatus, QStringLiteral("Data Backup Controls -Deactived"),
+                  statusFailed);
+    } else if (m_controls.backupSwitch->StateOn()) {
+        setStatus(m_controls.backupStatus, QStringLiteral("Data Backup Controls -Actived"),
+                  statusArmed);
+        if (zip && !byAlarm) UnloadZipLibrary(m_controls.zipArchiver);
     } else {
-        setStatus(backupStatus, QStringLiteral("Data Backup Controls"), statusIdle);
+        setStatus(m_controls.backupStatus, QStringLiteral("Data Backup Controls"), statusIdle);
     }
 }
 
-void MainWindow::startCompact(bool byAlarm, const QString& late) {
-    if (compactFiles->text().isEmpty() || engineVersion->Text().isEmpty()) {
+void WindowJobs::startCompact(bool byAlarm, const QString& late) {
+    if (m_controls.compactFiles->text().isEmpty() || m_controls.engineVersion->Text().isEmpty()) {
         if (byAlarm)
             addJobLine(FileJob::Compact,
                        jobs::notStartedLine(TimedJob::Compact,
@@ -342,7 +381,7 @@ void MainWindow::startCompact(bool byAlarm, const QString& late) {
                                                            "selected")));
         else
             tarnwick::PickerDialogs::Current().ShowError(
-                this, QStringLiteral("Either a file or Jet Engine was not selected!"));
+                m_controls.window, QStringLiteral("Either a file or Jet Engine was not selected!"));
         notStarted(FileJob::Compact);
         return;
     }
@@ -358,13 +397,14 @@ void MainWindow::startCompact(bool byAlarm, const QString& late) {
     }
     if (byAlarm) recordLastRun(FileJob::Compact);
     if (!free) session->waitsForHolder();
-    setStatus(compactStatus, QStringLiteral("Data Repair/Compact Controls -Compacting"),
+    setStatus(m_controls.compactStatus, QStringLiteral("Data Repair/Compact Controls -Compacting"),
               statusRunning);
-    if (defragFirst->isChecked()) defragmentMemoryFirst();
-    QStringList& files = compactFiles->DialogFilesList();
-    if (files.isEmpty()) files.append(compactFiles->FileName());
-    if (!m_compactEngine) m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*database);
-    const jobs::CompactRequest request{files, engineVersion->Text()};
+    if (m_controls.defragFirst->isChecked() && defragmentMemory) defragmentMemory();
+    QStringList& files = m_controls.compactFiles->DialogFilesList();
+    if (files.isEmpty()) files.append(m_controls.compactFiles->FileName());
+    if (!m_compactEngine)
+        m_compactEngine = std::make_unique<jobs::DaoCompactEngine>(*m_controls.database);
+    const jobs::CompactRequest request{files, m_controls.engineVersion->Text()};
     // The worker alone uses the engine (and so the database component) until the job ends.
     jobs::CompactEngine* engine = m_compactEngine.get();
     startWorker([this, session, request, engine, free]() mutable {
@@ -388,8 +428,9 @@ void MainWindow::startCompact(bool byAlarm, const QString& late) {
             };
             callbacks.processing = [post, this](const QString& path) {
                 post([this, path] {
-                    compactStatusBevel->hide();
-                    compactStatus->SetCaption(QStringLiteral("Data Repair/Compact ") + path);
+                    m_controls.compactStatusBevel->hide();
+                    m_controls.compactStatus->SetCaption(QStringLiteral("Data Repair/Compact ") +
+                                                         path);
                 });
             };
             try {
@@ -408,15 +449,55 @@ void MainWindow::startCompact(bool byAlarm, const QString& late) {
         }
         job->release(); // the next job may start as soon as this one's results are shown
         post([this, job, result] {
-            compactStatusBevel->show();
-            if (compactSwitch->StateOn())
-                setStatus(compactStatus, QStringLiteral("Data Repair/Compact Controls -Actived"),
-                          statusArmed);
+            m_controls.compactStatusBevel->show();
+            if (m_controls.compactSwitch->StateOn())
+                setStatus(m_controls.compactStatus,
+                          QStringLiteral("Data Repair/Compact Controls -Actived"), statusArmed);
             else
-                setStatus(compactStatus, QStringLiteral("Data Repair/Compact Controls"),
+                setStatus(m_controls.compactStatus, QStringLiteral("Data Repair/Compact Controls"),
                           statusIdle);
             job->finish(result);
-            endFileJob(FileJob::Compact);
+            endJob(FileJob::Compact);
         });
     });
+}
+
+void WindowJobs::alarmWentOff(FileJob job) {
+    const bool backup = job == FileJob::Backup;
+    TAlarmClock* clock = backup ? m_controls.backupClock : m_controls.compactClock;
+    const QDateTime now = tarnwick::TimeSource::current().now();
+    const QDateTime due = jobs::lastAlarm(alarmOf(clock), now);
+    // The clock set back over the alarm, this window restarted since, or tarnwick-run ran the
+    // job meanwhile: the alarm has its run.
+    if (jobs::ranFor(due, jobs::lastRun(timedJob(job)), now)) return;
+    QString late;
+    if (clock->AlarmLate())
+        late = (backup ? m_controls.catchUpBackups : m_controls.catchUpCompactions)->isChecked()
+                   ? catchUpReason(due)
+                   : QStringLiteral("the clock jumped past its time");
+    requestJob(job, true, late);
+}
+
+void WindowJobs::catchUpMissedRuns() {
+    const QDateTime now = tarnwick::TimeSource::current().now();
+    for (const bool backup : {true, false}) {
+        const FileJob job = backup ? FileJob::Backup : FileJob::Compact;
+        TAlarmClock* clock = backup ? m_controls.backupClock : m_controls.compactClock;
+        jobs::CatchUpState state;
+        state.catchUp =
+            (backup ? m_controls.catchUpBackups : m_controls.catchUpCompactions)->isChecked();
+        state.switchOn = (backup ? m_controls.backupSwitch : m_controls.compactSwitch)->StateOn() &&
+                         clock->AlarmEnabled();
+        state.alarm = alarmOf(clock);
+        state.lastRun = jobs::lastRun(timedJob(job));
+        if (!jobs::whyNoCatchUp(timedJob(job), state, now).isEmpty()) continue;
+        // The second one waits for the first in the queue, with its own reason.
+        requestJob(job, true, catchUpReason(jobs::lastAlarm(state.alarm, now)));
+    }
+}
+
+void WindowJobs::recordLastRun(FileJob job) {
+    const QString why = jobs::saveLastRun(timedJob(job), tarnwick::TimeSource::current().now());
+    if (!why.isEmpty())
+        addJobLine(job, {jobs::warningLine(QStringLiteral("LastRun was not saved: ") + why), true});
 }
