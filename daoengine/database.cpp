@@ -4,6 +4,7 @@
 #include "daoengine/odbc.h"
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/header.h"
 
 #include <QDir>
 #include <QFile>

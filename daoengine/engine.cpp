@@ -7,6 +7,7 @@
 #include "jet/check.h"
 #include "jet/compact.h"
 #include "jet/database.h"
+#include "jet/header.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,7 +5,10 @@
 #include "jet/check.h"
 #include "jet/compact.h"
 #include "jet/database.h"
+#include "jet/index.h"
 #include "jet/json.h"
+#include "jet/tabledef.h"
+#include "jet/value.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,6 +7,8 @@
 #include "jet/complex.h"
 #include "jet/database.h"
 #include "jet/json.h"
+#include "jet/tabledef.h"
+#include "jet/value.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,13 @@
 
 #include "jet/check.h"
 #include "jet/database.h"
+#include "jet/header.h"
+#include "jet/index.h"
 #include "jet/json.h"
+#include "jet/row.h"
+#include "jet/tabledef.h"
+#include "jet/usagemap.h"
+#include "jet/value.h"
 #include "read/longvalue.h"
 
 #include <gtest/gtest.h>

@@ -8,6 +8,9 @@
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/json.h"
+#include "jet/tabledef.h"
+#include "jet/usagemap.h"
+#include "jet/value.h"
 #include "read/datapage.h"
 
 #include <gtest/gtest.h>

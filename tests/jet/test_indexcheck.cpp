@@ -7,6 +7,8 @@
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/index.h"
+#include "jet/tabledef.h"
+#include "jet/usagemap.h"
 #include "read/datapage.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,10 @@
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/index.h"
 #include "jet/indexkey.h"
+#include "jet/tabledef.h"
+#include "jet/value.h"
 
 #include <gtest/gtest.h>
 

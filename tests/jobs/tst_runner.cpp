@@ -2,6 +2,8 @@
 // and no GUI library linked.
 #include "jet/check.h"
 #include "jet/database.h"
+#include "jet/tabledef.h"
+#include "jet/usagemap.h"
 #include "jobs/joblock.h"
 #include "platform/filename.h"
 #include "platform/inikeystore.h"

@@ -3,8 +3,12 @@
 // Indexes with one text column are printed; the collation tables are derived from them
 // (see derive.py).
 #include "jet/database.h"
+#include "jet/header.h"
+#include "jet/index.h"
 #include "jet/indexkey.h"
+#include "jet/tabledef.h"
 #include "jet/text.h"
+#include "jet/value.h"
 
 #include <algorithm>
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jet/database.h"
+#include "jet/tabledef.h"
 
 #include <cstdint>
 #include <map>

@@ -1,13 +1,9 @@
 #pragma once
 
-#include "jet/header.h"
-#include "jet/index.h"
-#include "jet/pagefile.h"
-#include "jet/row.h"
-#include "jet/tabledef.h"
-#include "jet/usagemap.h"
-#include "jet/value.h"
+#include "jet/bytes.h"
+#include "jet/format.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,6 +13,19 @@
 #include <vector>
 
 namespace tarnwick::jet {
+
+// Named here only; callers include the headers of the types they use.
+class ByteSource;
+class PageFile;
+struct Column;
+enum class ColumnType : std::uint8_t;
+struct DatabaseHeader;
+struct IndexEntry;
+struct RawField;
+struct RealIndex;
+struct TableDef;
+struct UsageMap;
+struct Value;
 
 namespace objtype {
 constexpr int table = 1;
@@ -56,10 +65,13 @@ class Database {
 public:
     static std::unique_ptr<Database> open(const std::string& path);
     static std::unique_ptr<Database> open(std::unique_ptr<ByteSource> source);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
 
-    const DatabaseHeader& header() const { return header_; }
+    const DatabaseHeader& header() const { return *header_; }
     const PageFile& file() const { return *file_; }
-    const Format& format() const { return file_->format(); }
+    const Format& format() const;
 
     // The global usage map (page 1, row 0): bits set mark free pages.
     UsageMap globalUsageMap() const;
@@ -126,7 +138,8 @@ private:
                           std::vector<RowPointer>* longValueRows) const;
 
     std::unique_ptr<PageFile> file_;
-    DatabaseHeader header_;
+    // Held by pointer so this header need not include the page-0 layout.
+    std::unique_ptr<DatabaseHeader> header_;
     std::vector<CatalogEntry> catalog_;
     std::vector<std::string> catalogProblems_;
     mutable std::map<std::uint32_t, std::unique_ptr<TableDef>> defs_;

@@ -1,6 +1,8 @@
 #include "check/complexcheck.h"
 
 #include "jet/complex.h"
+#include "jet/tabledef.h"
+#include "jet/value.h"
 
 #include <algorithm>
 #include <map>

@@ -1,6 +1,7 @@
 #include "jet/indexkey.h"
 
 #include "jet/error.h"
+#include "jet/header.h"
 #include "jet/text.h"
 #include "keys/collation.h"
 

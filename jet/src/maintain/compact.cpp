@@ -1,6 +1,8 @@
 #include "jet/compact.h"
 
 #include "jet/database.h"
+#include "jet/header.h"
+#include "jet/pagefile.h"
 #include "maintain/dblock.h"
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"

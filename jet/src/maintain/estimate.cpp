@@ -1,6 +1,10 @@
 #include "jet/compact.h"
 
 #include "jet/database.h"
+#include "jet/index.h"
+#include "jet/pagefile.h"
+#include "jet/row.h"
+#include "jet/tabledef.h"
 #include "read/datapage.h"
 #include "read/longvalue.h"
 #include "write/indexbuild.h"

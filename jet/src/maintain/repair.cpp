@@ -1,5 +1,6 @@
 #include "jet/check.h"
 #include "jet/compact.h"
+#include "jet/header.h"
 #include "maintain/dblock.h"
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"

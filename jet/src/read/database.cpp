@@ -2,7 +2,14 @@
 
 #include "jet/bytes.h"
 #include "jet/format.h"
+#include "jet/header.h"
+#include "jet/index.h"
+#include "jet/pagefile.h"
+#include "jet/row.h"
+#include "jet/tabledef.h"
 #include "jet/text.h"
+#include "jet/usagemap.h"
+#include "jet/value.h"
 #include "read/datapage.h"
 #include "read/longvalue.h"
 #include "read/properties.h"
@@ -52,14 +59,20 @@ std::unique_ptr<Database> Database::open(std::unique_ptr<ByteSource> source) {
     const Format f = Format::forVersion(v);
     if (first.size() < f.pageSize)
         throw JetError("database definition page", 0, "file is shorter than one page");
-    db->header_ = parseHeader(Bytes(first.data(), f.pageSize));
-    db->file_ = std::make_unique<PageFile>(std::move(source), f, db->header_.databaseKey);
+    db->header_ = std::make_unique<DatabaseHeader>(parseHeader(Bytes(first.data(), f.pageSize)));
+    db->file_ = std::make_unique<PageFile>(std::move(source), f, db->header_->databaseKey);
     db->readCatalog();
     return db;
 }
 
+Database::~Database() = default;
+
+const Format& Database::format() const {
+    return file_->format();
+}
+
 std::string Database::decodeText(Bytes bytes) const {
-    return format().jet4() ? decodeJet4Text(bytes) : decodeCodePage(bytes, header_.codePage);
+    return format().jet4() ? decodeJet4Text(bytes) : decodeCodePage(bytes, header_->codePage);
 }
 
 UsageMap Database::usageMap(RowPointer rp, const std::string& structure) const {
@@ -128,7 +141,7 @@ const CatalogEntry* Database::findTable(std::string_view name) const {
 const TableDef& Database::tableDef(std::uint32_t page) const {
     auto it = defs_.find(page);
     if (it != defs_.end()) return *it->second;
-    auto def = std::make_unique<TableDef>(readTableDef(*file_, page, header_.codePage));
+    auto def = std::make_unique<TableDef>(readTableDef(*file_, page, header_->codePage));
     readResultTypes(*def);
     return *defs_.emplace(page, std::move(def)).first->second;
 }

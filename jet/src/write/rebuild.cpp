@@ -1,5 +1,6 @@
 #include "write/rebuild.h"
 
+#include "jet/header.h"
 #include "write/pagebuild.h"
 #include "write/pagewriter.h"
 #include "write/tablerebuild.h"

@@ -1,4 +1,6 @@
+#include "jet/header.h"
 #include "jet/indexkey.h"
+#include "jet/usagemap.h"
 #include "read/datapage.h"
 #include "read/longvalue.h"
 #include "write/tablerebuild.h"

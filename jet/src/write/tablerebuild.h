@@ -6,6 +6,8 @@
 
 #include "check/rowdigest.h"
 #include "jet/database.h"
+#include "jet/index.h"
+#include "jet/tabledef.h"
 #include "keys/entryhash.h"
 #include "write/entryspill.h"
 #include "write/indexbuild.h"
