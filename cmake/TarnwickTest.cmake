@@ -20,11 +20,13 @@ function(tarnwick_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # Qt Test's own watchdog (five minutes a function by default) waits as long as ctest does, so
+  # a slow function on a loaded machine is not killed before its test's time is up.
   set(home ${CMAKE_BINARY_DIR}/test-home/${name})
   file(MAKE_DIRECTORY ${home}/config ${home}/etc-xdg ${home}/runtime ${home}/data ${home}/cache)
   file(CHMOD ${home}/runtime PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;HOME=${home};XDG_CONFIG_HOME=${home}/config;XDG_CONFIG_DIRS=${home}/etc-xdg;XDG_RUNTIME_DIR=${home}/runtime;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;DBUS_SESSION_BUS_ADDRESS=disabled:;DBUS_SYSTEM_BUS_ADDRESS=disabled:;TARNWICK_SOURCE_DIR=${PROJECT_SOURCE_DIR};TARNWICK_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
+    ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=${T_TIMEOUT}000;QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;HOME=${home};XDG_CONFIG_HOME=${home}/config;XDG_CONFIG_DIRS=${home}/etc-xdg;XDG_RUNTIME_DIR=${home}/runtime;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;DBUS_SESSION_BUS_ADDRESS=disabled:;DBUS_SYSTEM_BUS_ADDRESS=disabled:;TARNWICK_SOURCE_DIR=${PROJECT_SOURCE_DIR};TARNWICK_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata"
     TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
