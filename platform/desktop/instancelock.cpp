@@ -1,13 +1,16 @@
 #include "platform/desktop/instancelock.h"
 
+#include "platform/posix/filelocks.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
-#include <QPointer>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <unistd.h>
 
 namespace tarnwick {
 
@@ -25,12 +28,20 @@ public:
         safe.replace('/', '_');
         if (safe.isEmpty() || safe.startsWith('.')) safe.prepend('_');
         m_socketPath = m_folder + '/' + safe + QStringLiteral(".socket");
-        m_lock = std::make_unique<QLockFile>(m_folder + '/' + safe + QStringLiteral(".lock"));
-        // Only a holder that no longer runs is stale, however old its lock.
-        m_lock->setStaleLockTime(0);
-        if (!m_lock->tryLock(0)) {
-            if (m_lock->error() == QLockFile::LockFailedError) return false;
+        // A kernel lock on the file, not its contents, says who holds the name: it goes with its
+        // holder however that ends, so a copy killed at any moment (even while starting) leaves
+        // nothing that could keep the next one out. An older copy's lock file is locked alike.
+        m_lock = std::make_unique<posix::LockFile>(
+            QFile::encodeName(m_folder).toStdString(),
+            QFile::encodeName(safe + QStringLiteral(".lock")).toStdString());
+        switch (m_lock->tryLock()) {
+        case posix::LockResult::Taken:
+            break;
+        case posix::LockResult::Busy:
+            return false;
+        case posix::LockResult::Failed:
             // The folder is unusable: run as the only copy rather than not at all.
+            qWarning("single-instance lock: %s", m_lock->error().c_str());
             m_lock.reset();
             return true;
         }
@@ -84,7 +95,7 @@ private:
 
     QString m_folder;
     QString m_socketPath;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<posix::LockFile> m_lock;
     std::unique_ptr<QLocalServer> m_server;
     std::function<void()> m_activate;
 };
@@ -97,7 +108,8 @@ std::unique_ptr<InstanceLock> createLocalInstanceLock(const QString& folder) {
 
 std::unique_ptr<InstanceLock> InstanceLock::create() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) folder = QDir::tempPath();
+    if (folder.isEmpty())
+        folder = QDir::tempPath() + QStringLiteral("/tarnwick-%1").arg(::getuid());
     return createLocalInstanceLock(folder);
 }
 

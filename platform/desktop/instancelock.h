@@ -23,8 +23,8 @@ public:
     static std::unique_ptr<InstanceLock> create();
 };
 
-// A lock file in $XDG_RUNTIME_DIR (a lock left by a crashed copy is taken over) and a local
-// socket beside it on which the holder hears later copies.
+// A lock file in $XDG_RUNTIME_DIR, locked while its holder lives (the file itself stays), and a
+// local socket beside it on which the holder hears later copies.
 std::unique_ptr<InstanceLock> createLocalInstanceLock(const QString& folder);
 
 } // namespace tarnwick
