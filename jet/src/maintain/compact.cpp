@@ -4,6 +4,7 @@
 #include "jet/header.h"
 #include "jet/pagefile.h"
 #include "maintain/dblock.h"
+#include "maintain/toace.h"
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/faults.h"
@@ -35,7 +36,7 @@ void checkOptions(const CompactOptions& options) {
         throw JetError(kStructure, JetError::noPage,
                        "sort order " + std::to_string(options.sortOrder) +
                            " cannot be written; only the General sort order is available");
-    if (options.formatVersion != 0)
+    if (options.formatVersion != 0 && options.formatVersion != kAce12FormatVersion)
         throw JetError(kStructure, JetError::noPage,
                        "format version " + std::to_string(options.formatVersion) +
                            " cannot be written; only the source's own format is available");
@@ -67,6 +68,10 @@ RebuildOptions rebuildOptions(const CompactOptions& options, std::uint32_t key,
                               const std::string& beside) {
     RebuildOptions ro;
     ro.databaseKey = key;
+    if (options.formatVersion == kAce12FormatVersion) {
+        ro.aceVersion = 12;
+        ro.databaseKey = 0;
+    }
     ro.entryMemory =
         (std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20) / 8 * 3;
     ro.spillFolder = folderOf(beside);
@@ -158,7 +163,12 @@ CompactReport compact(const std::string& source, const std::string& destination,
     checkOptions(options);
     DatabaseLock lock(source);
     auto db = detail::openSource(lock.fd(), source, options.password);
-    return detail::compactOpened(*db, destination, options);
+    if (options.formatVersion != kAce12FormatVersion)
+        return detail::compactOpened(*db, destination, options);
+    requireAceSource(*db, options);
+    CompactReport report = detail::compactOpened(*db, destination, options);
+    reportAceConversion(*db, report);
+    return report;
 }
 
 namespace detail {

@@ -6,6 +6,8 @@
 #include "write/tablerebuild.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <set>
 
 namespace tarnwick::jet {
@@ -28,6 +30,26 @@ namespace {
 
 constexpr std::uint32_t kCorePages = 4; // MSysObjects, MSysACEs, MSysQueries, MSysRelationships
 constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+
+// A Jet 4 page 0 turned into that of an ACE 12 file, as Access 2007 writes one: its engine
+// name and level, the constant it keeps at 0x6A, General Legacy as the default sort order, and
+// no password (ACE protects with encryption instead), so the area holds the bare date mask.
+void makeAceHeader(std::vector<std::uint8_t>& h) {
+    static constexpr char kAceEngine[16] = "Standard ACE DB";
+    std::memcpy(h.data() + 0x04, kAceEngine, sizeof kAceEngine);
+    h[0x14] = 0x02;
+    h[0x15] = 0x00;
+    put32(h.data() + 0x6A, 0x11A6);
+    put32(h.data() + 0x6E, 0x00000409);
+    double date = 0;
+    const std::uint64_t bits = le32(h.data() + 0x72) | std::uint64_t{le32(h.data() + 0x76)} << 32;
+    std::memcpy(&date, &bits, sizeof date);
+    std::uint32_t mask = 0;
+    if (std::isfinite(date) && date > -2147483648.0 && date < 2147483648.0)
+        mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(date));
+    for (std::size_t i = 0; i < 40; i += 4)
+        put32(h.data() + 0x42 + i, mask);
+}
 
 std::uint32_t tdefPagesFor(const Format& f, std::size_t length) {
     if (length <= f.pageSize) return 1;
@@ -185,6 +207,7 @@ void Rebuilder::writeGlobalMapAndHeader() {
 
     // Page 0: the source's, with the new database key, masked again.
     std::vector<std::uint8_t> header = src_.header().decoded;
+    if (options_.aceVersion != 0) makeAceHeader(header);
     put32(header.data() + 0x3E, options_.databaseKey);
     rc4(kHeaderKey, std::span<std::uint8_t>(header.data() + 0x18, f_.jet4() ? 128 : 126));
     out_.write(0, std::move(header));
@@ -194,8 +217,12 @@ void Rebuilder::writeGlobalMapAndHeader() {
 
 RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                               const RebuildOptions& options) {
+    if (options.aceVersion != 0 &&
+        (options.aceVersion != 12 || !source.format().jet4() || source.header().aceVersion != 0))
+        throw RewriteRefused("database", JetError::noPage,
+                             "only a Jet 4 file can be written as an ACE 12 file");
     // A key on an ACE file means Office encryption, which cannot be written.
-    if (source.header().aceVersion != 0 && options.databaseKey != 0)
+    if ((source.header().aceVersion != 0 || options.aceVersion != 0) && options.databaseKey != 0)
         throw RewriteRefused("database", JetError::noPage,
                              formatName(source.header()) +
                                  " files cannot be encrypted by Tarnwick; Access encrypts them "

@@ -1,0 +1,38 @@
+#include "maintain/toace.h"
+
+#include "jet/header.h"
+
+namespace tarnwick::jet {
+
+namespace {
+const std::string kStructure = "conversion";
+} // namespace
+
+void requireAceSource(const Database& source, const CompactOptions& options) {
+    const DatabaseHeader& h = source.header();
+    if (!source.format().jet4())
+        throw RewriteRefused(kStructure, JetError::noPage,
+                             formatName(h) +
+                                 " files cannot be converted to ACE 12 directly; convert the file "
+                                 "to Jet 4 (Access 2000) first");
+    if (h.aceVersion != 0)
+        throw RewriteRefused(kStructure, JetError::noPage,
+                             "the file is already an " + formatName(h) +
+                                 " file; only Jet 4 files are converted to ACE 12");
+    if (options.encoding == PageEncoding::Encrypt)
+        throw RewriteRefused(kStructure, JetError::noPage,
+                             "ACE files cannot be encrypted by Tarnwick; Access encrypts them "
+                             "with a password");
+}
+
+void reportAceConversion(const Database& source, CompactReport& report) {
+    report.lines.insert(report.lines.begin(), "converted from " + formatName(source.header()) +
+                                                  " to ACE 12 (Access 2007); text keys in "
+                                                  "General Legacy");
+    if (source.header().databaseKey != 0) report.lines.push_back("pages decoded");
+    if (!source.header().password.empty())
+        report.lines.push_back("the database password was not carried over: Access protects "
+                               "ACE files by encrypting them, which Tarnwick cannot do");
+}
+
+} // namespace tarnwick::jet

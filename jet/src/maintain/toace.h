@@ -1,0 +1,19 @@
+#pragma once
+
+#include "jet/compact.h"
+#include "jet/database.h"
+
+namespace tarnwick::jet {
+
+// CompactOptions::formatVersion asking for an ACE 12 (Access 2007) file.
+constexpr int kAce12FormatVersion = 128;
+
+// Refuses, before anything is written, a source that cannot become an ACE 12 file as it is: a
+// Jet 3 file (it goes through Jet 4 first), an ACE file (already there, or newer), or options
+// that ACE cannot hold (page encryption).
+void requireAceSource(const Database& source, const CompactOptions& options);
+
+// What a conversion to ACE 12 did beyond the rebuild, as lines of the report.
+void reportAceConversion(const Database& source, CompactReport& report);
+
+} // namespace tarnwick::jet
