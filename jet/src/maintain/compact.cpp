@@ -31,11 +31,16 @@ namespace {
 
 const std::string kStructure = "compaction";
 
-void checkOptions(const CompactOptions& options) {
+// `newFile`: the result goes to a new file, not over the source.
+void checkOptions(const CompactOptions& options, bool newFile) {
     if (options.sortOrder != 0)
         throw JetError(kStructure, JetError::noPage,
                        "sort order " + std::to_string(options.sortOrder) +
                            " cannot be written; only the General sort order is available");
+    if (options.formatVersion == kAce12FormatVersion && !newFile)
+        throw RewriteRefused(kStructure, JetError::noPage,
+                             "an ACE 12 file is written as a new file beside the source, never "
+                             "over it");
     if (options.formatVersion != 0 && options.formatVersion != kAce12FormatVersion)
         throw JetError(kStructure, JetError::noPage,
                        "format version " + std::to_string(options.formatVersion) +
@@ -160,7 +165,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
 
 CompactReport compact(const std::string& source, const std::string& destination,
                       const CompactOptions& options) {
-    checkOptions(options);
+    checkOptions(options, true);
     DatabaseLock lock(source);
     auto db = detail::openSource(lock.fd(), source, options.password);
     if (options.formatVersion != kAce12FormatVersion)
@@ -323,7 +328,7 @@ void replaceDatabase(const std::string& original, const std::string& replacement
 }
 
 CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
-    checkOptions(options);
+    checkOptions(options, false);
     DatabaseLock lock(file);
     requireKeepable(lock, "compacting");
     auto db = Database::open(openMappedSource(lock.fd(), file));
