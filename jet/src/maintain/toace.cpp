@@ -1,6 +1,7 @@
 #include "maintain/toace.h"
 
 #include "jet/header.h"
+#include "jet/tabledef.h"
 
 namespace tarnwick::jet {
 
@@ -30,6 +31,14 @@ void reportAceConversion(const Database& source, CompactReport& report) {
                                                   " to ACE 12 (Access 2007); text keys in "
                                                   "General Legacy");
     if (source.header().databaseKey != 0) report.lines.push_back("pages decoded");
+    // Access 2007 keeps its own objects in MSysAccessStorage; Access 2000's stay as they were.
+    if (const CatalogEntry* objects = source.findTable("MSysAccessObjects");
+        objects && source.tableDef(*objects).rowCount != 0)
+        report.lines.push_back(
+            "Access 2000 forms, reports, macros and modules, if any, are kept as "
+            "stored (MSysAccessObjects); Access 2007 keeps its own in "
+            "MSysAccessStorage: import them into the new file from the "
+            "original in Access");
     if (!source.header().password.empty())
         report.lines.push_back("the database password was not carried over: Access protects "
                                "ACE files by encrypting them, which Tarnwick cannot do");
