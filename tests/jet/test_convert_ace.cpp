@@ -177,6 +177,23 @@ TEST_F(Scratch, RefusesWhatItCannotConvert) {
     }
 }
 
+// Jet 4 pages encoded with a database key come out plain: ACE knows no such key.
+TEST_F(Scratch, DecodesAnEncodedSource) {
+    const auto files = jet4Files();
+    ASSERT_FALSE(files.empty());
+    const fs::path src = copyOf(files.front()), encoded = dir_ / "encoded.mdb",
+                   out = dir_ / "out.accdb";
+    CompactOptions encrypt;
+    encrypt.encoding = PageEncoding::Encrypt;
+    compact(src.string(), encoded.string(), encrypt);
+    CompactOptions options;
+    options.formatVersion = kAce12;
+    compact(encoded.string(), out.string(), options);
+    const auto db = Database::open(out.string());
+    EXPECT_EQ(db->header().databaseKey, 0u);
+    EXPECT_TRUE(check(*db).sound());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
