@@ -143,8 +143,8 @@ std::string nameOf(const ::testing::TestParamInfo<fs::path>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Jet4, ToAce, ::testing::ValuesIn(jet4Files()), nameOf);
 
-// A Jet 3 source, an ACE source, a destination that exists and a conversion in place: refused,
-// nothing written.
+// A Jet 3 source, a newer ACE source, a destination that exists and a conversion in place:
+// refused, nothing written. An ACE 12 source is compacted as it is.
 TEST_F(Scratch, RefusesWhatItCannotConvert) {
     const auto first = [](const std::string& folder) {
         for (const auto& f : corpusFiles())
@@ -155,9 +155,10 @@ TEST_F(Scratch, RefusesWhatItCannotConvert) {
     };
     struct Case {
         std::string folder;
-        bool existing;
+        bool existing, refused;
     };
-    for (const Case& c : {Case{"V1997", false}, Case{"V2007", false}, Case{"V2000", true}}) {
+    for (const Case& c : {Case{"V1997", false, true}, Case{"V2010", false, true},
+                          Case{"V2000", true, true}, Case{"V2007", false, false}}) {
         SCOPED_TRACE(c.folder);
         const fs::path original = first(c.folder);
         if (original.empty()) continue;
@@ -167,9 +168,14 @@ TEST_F(Scratch, RefusesWhatItCannotConvert) {
         if (c.existing) std::ofstream(out) << "mine";
         CompactOptions options;
         options.formatVersion = kAce12;
-        EXPECT_THROW(compact(src.string(), out.string(), options), JetError);
+        if (c.refused) {
+            EXPECT_THROW(compact(src.string(), out.string(), options), JetError);
+        } else {
+            compact(src.string(), out.string(), options);
+            EXPECT_EQ(Database::open(out.string())->header().aceVersion, 12);
+        }
         EXPECT_THROW(compactInPlace(src.string(), options), JetError);
-        EXPECT_EQ(fs::exists(out), c.existing);
+        EXPECT_EQ(fs::exists(out), c.existing || !c.refused);
         if (c.existing) {
             EXPECT_EQ(fs::file_size(out), 4u);
         }

@@ -170,7 +170,11 @@ CompactReport compact(const std::string& source, const std::string& destination,
     auto db = detail::openSource(lock.fd(), source, options.password);
     if (options.formatVersion != kAce12FormatVersion)
         return detail::compactOpened(*db, destination, options);
-    requireAceSource(*db, options);
+    if (!needsAceConversion(*db, options)) {
+        CompactOptions keep = options;
+        keep.formatVersion = 0;
+        return detail::compactOpened(*db, destination, keep);
+    }
     CompactReport report = detail::compactOpened(*db, destination, options);
     reportAceConversion(*db, report);
     return report;

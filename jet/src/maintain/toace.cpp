@@ -9,21 +9,23 @@ namespace {
 const std::string kStructure = "conversion";
 } // namespace
 
-void requireAceSource(const Database& source, const CompactOptions& options) {
+bool needsAceConversion(const Database& source, const CompactOptions& options) {
     const DatabaseHeader& h = source.header();
     if (!source.format().jet4())
         throw RewriteRefused(kStructure, JetError::noPage,
                              formatName(h) +
                                  " files cannot be converted to ACE 12 directly; convert the file "
                                  "to Jet 4 (Access 2000) first");
-    if (h.aceVersion != 0)
+    if (h.aceVersion > 12)
         throw RewriteRefused(kStructure, JetError::noPage,
-                             "the file is already an " + formatName(h) +
-                                 " file; only Jet 4 files are converted to ACE 12");
+                             formatName(h) +
+                                 " files cannot be converted to the older ACE 12: what they "
+                                 "hold may not fit");
     if (options.encoding == PageEncoding::Encrypt)
         throw RewriteRefused(kStructure, JetError::noPage,
                              "ACE files cannot be encrypted by Tarnwick; Access encrypts them "
                              "with a password");
+    return h.aceVersion == 0;
 }
 
 void reportAceConversion(const Database& source, CompactReport& report) {
