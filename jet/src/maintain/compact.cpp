@@ -4,6 +4,7 @@
 #include "jet/header.h"
 #include "jet/pagefile.h"
 #include "maintain/dblock.h"
+#include "maintain/toace.h"
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/faults.h"
@@ -30,12 +31,17 @@ namespace {
 
 const std::string kStructure = "compaction";
 
-void checkOptions(const CompactOptions& options) {
+// `newFile`: the result goes to a new file, not over the source.
+void checkOptions(const CompactOptions& options, bool newFile) {
     if (options.sortOrder != 0)
         throw JetError(kStructure, JetError::noPage,
                        "sort order " + std::to_string(options.sortOrder) +
                            " cannot be written; only the General sort order is available");
-    if (options.formatVersion != 0)
+    if (options.formatVersion == kAce12FormatVersion && !newFile)
+        throw RewriteRefused(kStructure, JetError::noPage,
+                             "an ACE 12 file is written as a new file beside the source, never "
+                             "over it");
+    if (options.formatVersion != 0 && options.formatVersion != kAce12FormatVersion)
         throw JetError(kStructure, JetError::noPage,
                        "format version " + std::to_string(options.formatVersion) +
                            " cannot be written; only the source's own format is available");
@@ -67,6 +73,10 @@ RebuildOptions rebuildOptions(const CompactOptions& options, std::uint32_t key,
                               const std::string& beside) {
     RebuildOptions ro;
     ro.databaseKey = key;
+    if (options.formatVersion == kAce12FormatVersion) {
+        ro.aceVersion = 12;
+        ro.databaseKey = 0;
+    }
     ro.entryMemory =
         (std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20) / 8 * 3;
     ro.spillFolder = folderOf(beside);
@@ -155,10 +165,19 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
 
 CompactReport compact(const std::string& source, const std::string& destination,
                       const CompactOptions& options) {
-    checkOptions(options);
+    checkOptions(options, true);
     DatabaseLock lock(source);
     auto db = detail::openSource(lock.fd(), source, options.password);
-    return detail::compactOpened(*db, destination, options);
+    if (options.formatVersion != kAce12FormatVersion)
+        return detail::compactOpened(*db, destination, options);
+    if (!needsAceConversion(*db, options)) {
+        CompactOptions keep = options;
+        keep.formatVersion = 0;
+        return detail::compactOpened(*db, destination, keep);
+    }
+    CompactReport report = detail::compactOpened(*db, destination, options);
+    reportAceConversion(*db, report);
+    return report;
 }
 
 namespace detail {
@@ -313,7 +332,7 @@ void replaceDatabase(const std::string& original, const std::string& replacement
 }
 
 CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
-    checkOptions(options);
+    checkOptions(options, false);
     DatabaseLock lock(file);
     requireKeepable(lock, "compacting");
     auto db = Database::open(openMappedSource(lock.fd(), file));

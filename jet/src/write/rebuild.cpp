@@ -1,11 +1,15 @@
 #include "write/rebuild.h"
 
 #include "jet/header.h"
+#include "write/acesystem.h"
 #include "write/pagebuild.h"
 #include "write/pagewriter.h"
 #include "write/tablerebuild.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
 #include <set>
 
 namespace tarnwick::jet {
@@ -29,6 +33,26 @@ namespace {
 constexpr std::uint32_t kCorePages = 4; // MSysObjects, MSysACEs, MSysQueries, MSysRelationships
 constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 
+// A Jet 4 page 0 turned into that of an ACE 12 file, as Access 2007 writes one: its engine
+// name and level, the constant it keeps at 0x6A, General Legacy as the default sort order, and
+// no password (ACE protects with encryption instead), so the area holds the bare date mask.
+void makeAceHeader(std::vector<std::uint8_t>& h) {
+    static constexpr char kAceEngine[16] = "Standard ACE DB";
+    std::memcpy(h.data() + 0x04, kAceEngine, sizeof kAceEngine);
+    h[0x14] = 0x02;
+    h[0x15] = 0x00;
+    put32(h.data() + 0x6A, 0x11A6);
+    put32(h.data() + 0x6E, 0x00000409);
+    double date = 0;
+    const std::uint64_t bits = le32(h.data() + 0x72) | std::uint64_t{le32(h.data() + 0x76)} << 32;
+    std::memcpy(&date, &bits, sizeof date);
+    std::uint32_t mask = 0;
+    if (std::isfinite(date) && date > -2147483648.0 && date < 2147483648.0)
+        mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(date));
+    for (std::size_t i = 0; i < 40; i += 4)
+        put32(h.data() + 0x42 + i, mask);
+}
+
 std::uint32_t tdefPagesFor(const Format& f, std::size_t length) {
     if (length <= f.pageSize) return 1;
     const std::size_t body = f.pageSize - 8;
@@ -49,9 +73,12 @@ private:
         std::uint32_t oldPage = 0;
         std::uint32_t newPage = 0;
         std::vector<std::uint32_t> tdefPages;
+        const AceSystemTable* added = nullptr; // a table the new file has and the source lacks
     };
 
     void plan();
+    void planAceTables();
+    std::vector<std::vector<std::uint8_t>> catalogGrants() const;
     void rebuildTable(Planned& t, TableRebuild& report);
     void writeGlobalMapAndHeader();
 
@@ -63,7 +90,16 @@ private:
     RebuildResult result_;
     std::set<std::uint32_t> dropped_;
     MapHost host_{DataPageBuilder(f_, 0)};
+    std::vector<AceSystemTable> aceTables_;
+    std::vector<std::vector<std::uint8_t>> catalogRows_; // of the added tables
+    std::vector<std::vector<std::uint8_t>> aceRows_;     // their permissions
 };
+
+// Ids the added tables go by in the mapping of old to new pages: above any page a file holds.
+constexpr std::uint32_t kAddedTableIds = 0xFF000000;
+constexpr char kAcesTable[] = "MSysACEs";
+// Added rows stand at slots of page 0, at most 256: 10 tables of up to 25 grants each.
+constexpr std::size_t kMaxGrants = 25;
 
 RebuildResult Rebuilder::run() {
     out_.allocate(2); // page 0 (header) and page 1 (global map), written last
@@ -137,19 +173,72 @@ void Rebuilder::plan() {
         t.newPage = t.tdefPages.front();
         result_.tableIds[t.oldPage] = t.newPage;
     }
+    if (options_.aceVersion != 0) planAceTables();
+}
+
+// The system tables of an ACE file that the source lacks, each on one page, with their rows
+// of the catalog.
+void Rebuilder::planAceTables() {
+    aceTables_ = aceSystemTables();
+    const TableDef& catalog = src_.tableDef(kCatalogPage);
+    const std::chrono::duration<double> now = std::chrono::system_clock::now().time_since_epoch();
+    const double date = now.count() / 86400.0 + 25569.0; // days since 1899-12-30
+    const std::vector<std::vector<std::uint8_t>> grants = catalogGrants();
+    for (const AceSystemTable& a : aceTables_) {
+        if (src_.findTable(a.name)) continue;
+        Planned t;
+        t.name = a.name;
+        t.added = &a;
+        t.oldPage = kAddedTableIds + static_cast<std::uint32_t>(catalogRows_.size());
+        t.newPage = out_.allocate(1);
+        t.tdefPages.push_back(t.newPage);
+        result_.tableIds[t.oldPage] = t.newPage;
+        catalogRows_.push_back(
+            catalogRow(catalog, static_cast<std::int32_t>(t.oldPage), a.name, a.objectFlags, date));
+        for (const auto& g : grants) {
+            aceRows_.push_back(g);
+            put32(aceRows_.back().data() + 2, t.oldPage);
+        }
+        planned_.push_back(std::move(t));
+    }
+}
+
+// The permission rows (MSysACEs) of the catalog table, with its id first in the fixed area, as
+// the rows of each added system table start from: the same accounts may read them.
+std::vector<std::vector<std::uint8_t>> Rebuilder::catalogGrants() const {
+    std::vector<std::vector<std::uint8_t>> out;
+    const CatalogEntry* aces = src_.findTable(kAcesTable);
+    if (!aces) return out;
+    const TableDef& def = src_.tableDef(*aces);
+    const Column* id = nullptr;
+    for (const Column& c : def.columns)
+        if (c.name == "ObjectId") id = &c;
+    if (!id || id->type != ColumnType::Long || !id->isFixed() || id->fixedOffset != 0) return out;
+    src_.forEachRawRow(def, [&](const RowLocation&, Bytes stored) {
+        if (stored.size() >= 6 && le32(stored.data() + 2) == kCatalogPage &&
+            out.size() < kMaxGrants)
+            out.emplace_back(stored.begin(), stored.end());
+        return true;
+    });
+    return out;
 }
 
 void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
+    std::span<const std::vector<std::uint8_t>> addedRows;
+    if (t.oldPage == kCatalogPage) addedRows = catalogRows_;
+    if (t.name == kAcesTable && !t.added) addedRows = aceRows_;
     const TableJob job{.src = src_,
                        .out = out_,
                        .options = options_,
                        .tableIds = result_.tableIds,
                        .dropped = dropped_,
-                       .def = src_.tableDef(t.oldPage),
+                       .def = t.added ? t.added->def : src_.tableDef(t.oldPage),
                        .name = t.name,
                        .oldPage = t.oldPage,
                        .newPage = t.newPage,
-                       .report = report};
+                       .report = report,
+                       .added = t.added != nullptr,
+                       .addedRows = addedRows};
     CopiedRows rows = copyRows(job);
     const std::vector<BuiltIndex> built = buildIndexes(job, rows);
     writeTableDefinition(job, rows, built, t.tdefPages, host_);
@@ -185,6 +274,7 @@ void Rebuilder::writeGlobalMapAndHeader() {
 
     // Page 0: the source's, with the new database key, masked again.
     std::vector<std::uint8_t> header = src_.header().decoded;
+    if (options_.aceVersion != 0) makeAceHeader(header);
     put32(header.data() + 0x3E, options_.databaseKey);
     rc4(kHeaderKey, std::span<std::uint8_t>(header.data() + 0x18, f_.jet4() ? 128 : 126));
     out_.write(0, std::move(header));
@@ -194,8 +284,12 @@ void Rebuilder::writeGlobalMapAndHeader() {
 
 RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                               const RebuildOptions& options) {
+    if (options.aceVersion != 0 &&
+        (options.aceVersion != 12 || !source.format().jet4() || source.header().aceVersion != 0))
+        throw RewriteRefused("database", JetError::noPage,
+                             "only a Jet 4 file can be written as an ACE 12 file");
     // A key on an ACE file means Office encryption, which cannot be written.
-    if (source.header().aceVersion != 0 && options.databaseKey != 0)
+    if ((source.header().aceVersion != 0 || options.aceVersion != 0) && options.databaseKey != 0)
         throw RewriteRefused("database", JetError::noPage,
                              formatName(source.header()) +
                                  " files cannot be encrypted by Tarnwick; Access encrypts them "

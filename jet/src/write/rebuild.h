@@ -37,6 +37,8 @@ struct RebuildResult {
 
 struct RebuildOptions {
     std::uint32_t databaseKey = 0; // key of the new file, 0 for plain pages
+    // 12: a Jet 4 source is written as an ACE 12 (Access 2007) file; 0 keeps its format.
+    int aceVersion = 0;
     // Salvage (repair): rows, long values and tables that cannot be read are dropped and listed
     // instead of failing the rebuild; every index is built from its rows.
     bool salvage = false;

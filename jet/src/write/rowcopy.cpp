@@ -97,6 +97,7 @@ public:
 private:
     void findPages();
     void listColumns();
+    void addRows();
     void copyPages();
     void preparePages(Part& part, std::span<const std::uint32_t> pages);
     void prepareRow(Part& part, RowPointer header, RowPointer at, Bytes stored);
@@ -178,8 +179,9 @@ RowCopier::RowCopier(const TableJob& job)
 }
 
 CopiedRows RowCopier::run() {
-    findPages();
+    if (!job_.added) findPages();
     listColumns();
+    addRows();
     copyPages();
     flushData(data_, dataPage_, r_.dataPages, r_.dataFree, dataThreshold());
     for (auto& lv : r_.longValues)
@@ -237,6 +239,17 @@ void RowCopier::listColumns() {
     for (auto& ki : r_.keyed)
         reserveEntries(ki.entries, std::min(expectedRows_, entryRoom_));
     rowsPerPage_ = expectedRows_ / std::max<std::size_t>(owned_.size(), 1) + 1;
+}
+
+// Page 0 holds no rows, so these come first in the old order the indexes' proof relies on.
+void RowCopier::addRows() {
+    if (job_.addedRows.empty()) return;
+    Part part(job_.name, def_, job_.tableIds);
+    for (std::size_t i = 0; i < job_.addedRows.size(); ++i) {
+        const RowPointer at{0, static_cast<std::uint8_t>(i)};
+        prepareRow(part, at, at, job_.addedRows[i]);
+    }
+    placeRows(part);
 }
 
 void RowCopier::copyPages() {

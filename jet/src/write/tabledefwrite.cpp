@@ -47,6 +47,11 @@ std::vector<std::uint8_t> renewDefinition(const TableJob& job, const std::vector
     const TableDef& def = job.def;
     const std::vector<std::uint32_t>& mapRp = maps.rows;
     std::vector<std::uint8_t> buf = def.raw;
+    // Jet 4 leaves stray bytes at 25..39, where ACE keeps the last complex value id (at 28).
+    if (job.options.aceVersion != 0)
+        std::fill(buf.begin() + 25,
+                  buf.begin() + static_cast<std::ptrdiff_t>(f.tdefTableTypeOffset),
+                  std::uint8_t{0});
     put32(buf.data() + f.tdefRowCountOffset, static_cast<std::uint32_t>(job.report.rows));
     put32(buf.data() + f.tdefOwnedMapOffset, mapRp[0]);
     put32(buf.data() + f.tdefFreeMapOffset, mapRp[1]);

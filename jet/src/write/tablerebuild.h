@@ -39,6 +39,11 @@ struct TableJob {
     const std::string& name;
     std::uint32_t oldPage = 0, newPage = 0;
     TableRebuild& report;
+    // A table the rebuild adds: it has no rows in the source.
+    bool added = false;
+    // Rows placed ahead of the source's (the catalog rows of added tables), each read as if it
+    // stood at slot i of page 0.
+    std::span<const std::vector<std::uint8_t>> addedRows = {};
 
     const Format& format() const { return src.format(); }
     void lose(const std::string& what) const { report.losses.push_back(what); }
