@@ -425,6 +425,8 @@ private:
             if (!owned) continue;
             auto& listed = lvPages[lv.column];
             listed.resize(file_.pageCount());
+            const std::uint32_t label = labelId("long-value page of \"" + name + "\"" +
+                                                (col ? "." + col->name : std::string()));
             for (auto p : owned->pages) {
                 const Bytes raw = file_.page(p);
                 if (raw[0] != pagetype::data || le32(raw.data() + 4) != lvalOwner) {
@@ -434,10 +436,7 @@ private:
                     continue;
                 }
                 if (p < listed.size()) listed[p] = true;
-                claim(p,
-                      "long-value page of \"" + name + "\"" +
-                          (col ? "." + col->name : std::string()),
-                      true);
+                claim(p, label, true);
                 checkDataPageFreeSpace(p, "long-value page", name);
             }
             if (!lv.free.isNull()) {
