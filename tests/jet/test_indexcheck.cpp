@@ -4,6 +4,7 @@
 
 #include "corpus.h"
 
+#include "check/checkroom.h"
 #include "jet/check.h"
 #include "jet/database.h"
 #include "jet/index.h"
@@ -12,6 +13,8 @@
 #include "read/datapage.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace tarnwick::jet;
 using namespace tarnwick::jet::test;
@@ -76,6 +79,49 @@ TEST(IndexCheck, StoredKeyMustBeTheRowsKey) {
     EXPECT_FALSE(f->index.empty());
     EXPECT_EQ(f->page, root.entries.back().page);
     EXPECT_EQ(f->row, root.entries.back().row);
+}
+
+// A table with more rows than the check keeps is compared with its indexes in windows of
+// rows read again: the same findings, whatever the room.
+TEST(IndexCheck, FindingsDoNotDependOnTheRowRoom) {
+    const B good = readAll(corpusDir() / "V2000/indexTestV2000.mdb");
+    auto db = openBytes(good);
+    const TableDef& def = db->tableDef(*db->findTable("Table1"));
+    const IndexPage root = readIndexPage(db->file(), def.realIndexes[0].rootPage);
+    ASSERT_TRUE(root.leaf);
+    ASSERT_GE(root.entries.size(), 2u);
+    const std::size_t end = static_cast<std::size_t>(root.number) * 4096 + 480 + root.usedBytes;
+    const struct {
+        const char* name;
+        std::size_t at;
+        std::uint8_t add;
+        const char* expected;
+    } cases[] = {
+        {"key byte", end - 5, 1, "stored key differs"},
+        {"row of the last entry", end - 1, 7, "live row has no entry in the index"},
+        {"page of the last entry", end - 2, 1, "entry points at a missing or deleted row"},
+    };
+    auto texts = [](const CheckReport& r) {
+        std::vector<std::string> out;
+        for (const auto& f : r.problems)
+            out.push_back(f.text());
+        for (const auto& f : r.notes)
+            out.push_back("note " + f.text());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    for (const auto& c : cases) {
+        B bad = good;
+        bad[c.at] = static_cast<std::uint8_t>(bad[c.at] + c.add);
+        auto damaged = openBytes(bad);
+        const CheckReport all = check(*damaged);
+        ASSERT_TRUE(find(all.problems, "index", c.expected)) << c.name << "\n" << describe(all);
+        for (std::size_t room : {1, 3}) {
+            const CheckReport windowed = checkWithRowRoom(*damaged, room);
+            EXPECT_EQ(texts(windowed), texts(all)) << c.name << ", room " << room << "\n"
+                                                   << describe(windowed);
+        }
+    }
 }
 
 TEST(IndexCheck, UsageMapAgainstTree) {

@@ -52,10 +52,13 @@ Commands:
                             none is named), each into DIR/TABLE.json (DIR is created)
   check FILE                every structure of the file; problems, then notes, then what a
                             compaction would reclaim (estimated). The file is read through a
-                            mapping: its resident memory includes up to 64 MiB of the file's
-                            pages at a time (given back as the walk goes on), besides memory
-                            of its own that does not grow with the file; an encoded file's
-                            pages are held in memory instead
+                            mapping, so its resident memory (RSS) counts the file's pages it
+                            has read, up to about 64 MiB of them at a time (given back as the
+                            walk goes on); its own (anonymous) memory stays bounded whatever
+                            the file's size: a table keeps up to 512 Ki rows for looking up
+                            index entries, and a larger one is read again in windows when an
+                            index disagrees with it. An encoded file's pages are decoded into
+                            memory a few thousand at a time, an index's pages while it is walked
   compact FILE [--encrypt | --decrypt] [--out NEWFILE] [--memory MIB]
                             rebuilds the file without its free space, verified, in place
                             (or into NEWFILE); --encrypt / --decrypt change the page encoding;

@@ -42,6 +42,8 @@ struct CheckReport {
 // digested bound to their places, and each of its indexes listed is compared with the entries
 // written instead of with keys encoded from the rows; a caller that proves the rows equal to
 // those the rebuild placed has thereby proved the keys.
+// Its memory does not grow with the file: rows kept to look index entries up are bounded
+// (`check/checkroom.h`), and an encoded file's decoded pages are given back as it goes.
 CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests = nullptr,
                   const std::map<std::string, WrittenTable>* written = nullptr);
 

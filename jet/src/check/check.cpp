@@ -1,5 +1,6 @@
 #include "jet/check.h"
 
+#include "check/checkroom.h"
 #include "check/complexcheck.h"
 #include "check/rowdigest.h"
 #include "jet/format.h"
@@ -21,7 +22,6 @@
 #include <set>
 #include <unordered_map>
 #include <utility>
-#include <variant>
 
 namespace tarnwick::jet {
 
@@ -41,6 +41,7 @@ constexpr std::size_t kMaxFindingsPerKind = 200;
 // Tables with fewer data pages are read on one thread: a second would not pay for itself.
 constexpr std::size_t kPagesToShare = 64;
 constexpr std::size_t kPiecesToShare = 16; // a large table's pages, for two threads to take in turn
+constexpr std::size_t kCachedPages = 4096; // decoded pages held while rows are read
 const std::string kDataPage = "data page";
 
 std::string pageList(const std::vector<std::uint32_t>& pages) {
@@ -65,8 +66,9 @@ std::string pageList(const std::vector<std::uint32_t>& pages) {
 class Checker {
 public:
     Checker(const Database& db, std::map<std::string, RowDigest>* rowDigests,
-            const std::map<std::string, WrittenTable>* written)
-        : db_(db), file_(db.file()), f_(db.format()), rowDigests_(rowDigests), written_(written) {
+            const std::map<std::string, WrittenTable>* written, std::size_t rowRoom)
+        : db_(db), file_(db.file()), f_(db.format()), rowDigests_(rowDigests), written_(written),
+          rowRoom_(std::max<std::size_t>(rowRoom, 1)) {
         owner_.resize(file_.pageCount());
         labels_.emplace_back();
     }
@@ -110,6 +112,7 @@ private:
     const Format& f_;
     std::map<std::string, RowDigest>* rowDigests_;
     const std::map<std::string, WrittenTable>* written_;
+    const std::size_t rowRoom_; // rows of a table kept for looking entries up
     CheckReport report_;
     std::vector<Owner> owner_;
     std::vector<std::string> labels_;
@@ -253,6 +256,10 @@ private:
     struct LiveRows {
         std::size_t indexes = 0;
         PageIndex* pages = nullptr;
+        // Rows kept for look-ups; past the room, only the row being read is, besides the
+        // counts (and the page index's rows per page).
+        bool keep = true;
+        std::size_t rows = 0;           // live rows read, kept or not
         std::vector<std::uint32_t> raw; // header row pointers
         std::vector<std::uint64_t> keys;
         std::vector<std::uint8_t> allNull;
@@ -263,6 +270,14 @@ private:
 
         std::size_t size() const { return raw.size(); }
         std::uint32_t add(RowPointer header) {
+            ++rows;
+            if (!keep) {
+                ++pages->rows[header.page];
+                raw.assign(1, header.raw());
+                keys.assign(indexes, 0);
+                allNull.assign(indexes, 0);
+                return 0;
+            }
             if (pages->first[header.page] == npos)
                 pages->first[header.page] = static_cast<std::uint32_t>(raw.size());
             ++pages->rows[header.page];
@@ -291,6 +306,12 @@ private:
             indexes = count;
             needed.assign(count, {});
         }
+        void forget() {
+            keep = false;
+            raw = {};
+            keys = {};
+            allNull = {};
+        }
         std::uint32_t find(RowPointer rp) const {
             if (rp.page >= pages->first.size() || pages->first[rp.page] == npos) return npos;
             const std::uint32_t first = pages->first[rp.page];
@@ -298,6 +319,24 @@ private:
                 if (raw[i] == rp.raw()) return i;
             return npos;
         }
+    };
+
+    // How many of a table's rows may be kept, and how many asked.
+    struct RowRoom {
+        std::size_t rows;
+        std::atomic<std::size_t> used = 0;
+    };
+    // Per long-value column (by number): which pages its usage map lists.
+    using ListedPages = std::map<std::uint16_t, std::vector<bool>>;
+    // What an index is compared with: the counts and sums of the table's rows, and the rows
+    // themselves, all at once, or when there were more than the room, read again in windows.
+    struct TableRows {
+        const LiveRows& counts;
+        std::function<const LiveRows&()> all; // joins the parts' rows on first use
+        bool windowed = false;
+        std::span<const std::uint32_t> pages; // the table's, as its map lists them
+        std::uint32_t dataLabel = 0;
+        const ListedPages* lvPages = nullptr;
     };
 
     // Keys that could not be encoded from the values, per real index number: how many and why.
@@ -331,8 +370,6 @@ private:
         std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
         std::vector<std::size_t> longColumns;       // positions of the long-value columns
     };
-    // Per long-value column (by number): which pages its usage map lists.
-    using ListedPages = std::map<std::uint16_t, std::vector<bool>>;
     TableShape shape_;
 
     void shapeTable(const TableDef& def, const std::string& name) {
@@ -388,6 +425,8 @@ private:
             if (!owned) continue;
             auto& listed = lvPages[lv.column];
             listed.resize(file_.pageCount());
+            const std::uint32_t label = labelId("long-value page of \"" + name + "\"" +
+                                                (col ? "." + col->name : std::string()));
             for (auto p : owned->pages) {
                 const Bytes raw = file_.page(p);
                 if (raw[0] != pagetype::data || le32(raw.data() + 4) != lvalOwner) {
@@ -397,10 +436,7 @@ private:
                     continue;
                 }
                 if (p < listed.size()) listed[p] = true;
-                claim(p,
-                      "long-value page of \"" + name + "\"" +
-                          (col ? "." + col->name : std::string()),
-                      true);
+                claim(p, label, true);
                 checkDataPageFreeSpace(p, "long-value page", name);
             }
             if (!lv.free.isNull()) {
@@ -436,14 +472,21 @@ private:
         std::once_flag joined;
         const std::vector<std::string> indexNames = namesOf(def);
         std::vector<std::optional<IndexExam>> exams(def.realIndexes.size());
-        auto liveRows = [&]() -> const LiveRows& {
+        // Rows are kept up to the room; a larger table's rows are read again in windows of
+        // that many when an index needs them one by one.
+        RowRoom room{rowRoom_};
+        TableRows tableRows{live, {}, false, {}, dataLabel, &lvPages};
+        tableRows.all = [&]() -> const LiveRows& {
             std::call_once(joined, [&] {
-                for (std::size_t k = 0; k < parts.size(); ++k)
+                for (std::size_t k = 0; k < parts.size(); ++k) {
                     live.append(parts[k].live, piece[k]);
+                    parts[k].live.forget();
+                }
             });
             return live;
         };
         if (owned) {
+            tableRows.pages = owned->pages;
             // Pages cost unequally (long values), so the threads take pieces as they finish
             // others rather than a half each.
             const std::span<const std::uint32_t> pages = owned->pages;
@@ -454,7 +497,9 @@ private:
                 const std::size_t from = pages.size() * k / pieces,
                                   to = pages.size() * (k + 1) / pieces;
                 piece[k] = pages.subspan(from, to - from);
-                parts.emplace_back(name, def, live);
+                RowsPart& part = parts.emplace_back(name, def, live);
+                part.room = &room;
+                if (live.indexes == 0) part.live.forget(); // no index needs them
             }
             // Indexes compared with the entries a rebuild wrote need no rows: when the threads
             // share the work, they walk those first and then take the pieces.
@@ -470,8 +515,8 @@ private:
                         continue;
                     }
                     const std::size_t k = early[t];
-                    exams[k] = examineIndex(def, name, def.realIndexes[k], indexNames[k], k, live,
-                                            liveRows);
+                    exams[k] =
+                        examineIndex(def, name, def.realIndexes[k], indexNames[k], k, tableRows);
                 }
             };
             {
@@ -480,11 +525,13 @@ private:
                 work();
                 if (other.valid()) other.get();
             }
+            tableRows.windowed = room.used > room.rows;
             for (std::size_t k = 0; k < pieces; ++k) {
                 take(parts[k]);
                 live.count(parts[k].live);
-                rows += parts[k].live.size();
+                rows += parts[k].live.rows;
                 if (rowDigests_) (*rowDigests_)[name] += parts[k].digester.digest();
+                if (tableRows.windowed) parts[k].live.forget();
             }
         }
         if (!def.freeMap.isNull()) {
@@ -503,7 +550,8 @@ private:
             else
                 problem("table definition", name, def.page, {}, msg);
         }
-        if (owned) checkIndexes(def, name, indexNames, live, liveRows, exams);
+        if (owned) checkIndexes(def, name, indexNames, tableRows, exams);
+        if (!file_.readsConcurrently()) file_.releaseCache();
     }
 
     // What reading some of a table's pages found: its rows, and the claims and problems in
@@ -514,7 +562,10 @@ private:
             bool shared;
         };
         LiveRows live;
-        std::vector<std::variant<Claim, Finding>> found;
+        RowRoom* room = nullptr; // shared by the parts of a table; none: rows are all kept
+        // Claims in the order made, and problems after the number of claims made before them.
+        std::vector<Claim> claims;
+        std::vector<std::pair<std::size_t, Finding>> findings;
         std::map<std::string, std::size_t> counts; // problems kept per structure
         std::map<std::uint32_t, Unkeyed> unkeyed;
         RowDigester digester;
@@ -531,7 +582,19 @@ private:
             live.pages = table.pages;
         }
         void claim(std::uint32_t page, std::uint32_t label, bool shared = false) {
-            found.emplace_back(Claim{page, label, shared});
+            // A shared page claimed again by the same owner adds nothing (the pieces of long
+            // values share pages).
+            if (shared && !claims.empty() && claims.back().shared && claims.back().page == page &&
+                claims.back().label == label)
+                return;
+            claims.push_back({page, label, shared});
+        }
+        // Whether the row about to be read is kept, taking its room.
+        bool roomForRow() {
+            if (live.keep && room &&
+                room->used.fetch_add(1, std::memory_order_relaxed) >= room->rows)
+                live.forget();
+            return live.keep;
         }
         void problem(std::string structure, const std::string& table,
                      std::optional<std::uint32_t> page, std::optional<unsigned> row,
@@ -539,18 +602,22 @@ private:
             // The report keeps only so many of a kind; more need not be carried over.
             if (++counts[structure] > kMaxFindingsPerKind) return;
             if (page && *page == JetError::noPage) page.reset();
-            found.emplace_back(
+            findings.emplace_back(
+                claims.size(),
                 Finding{std::move(structure), table, {}, page, row, std::move(message), 0});
         }
     };
 
     void take(RowsPart& part) {
-        for (auto& f : part.found) {
-            if (auto* c = std::get_if<RowsPart::Claim>(&f))
-                claim(c->page, c->label, c->shared);
-            else
-                add(report_.problems, std::move(std::get<Finding>(f)));
+        std::size_t next = 0;
+        for (auto& [before, f] : part.findings) {
+            for (; next < before; ++next)
+                claim(part.claims[next].page, part.claims[next].label, part.claims[next].shared);
+            add(report_.problems, std::move(f));
         }
+        for (; next < part.claims.size(); ++next)
+            claim(part.claims[next].page, part.claims[next].label, part.claims[next].shared);
+        part.claims = {};
         for (auto& [index, u] : part.unkeyed) {
             Unkeyed& into = unkeyed_[index];
             if (into.rows == 0) into.why = u.why;
@@ -574,6 +641,9 @@ private:
             }
             part.claim(p, dataLabel);
             readPageRows(name, def, p, lvPages, part);
+            // Decoded pages are held in memory: none of this page is used past here.
+            if (!file_.readsConcurrently() && file_.cachedPages() > kCachedPages)
+                file_.releaseCache();
         }
     }
 
@@ -610,6 +680,7 @@ private:
                 Bytes row = s.isForward() ? db_.resolveRow(def, loc.header, &loc.data) : dp.row(i);
                 std::vector<RawField>& fields = part.fields;
                 splitRow(f_, def, row, kDataPage, loc.data.page, loc.data.row, fields);
+                part.roomForRow();
                 at = live.add(loc.header);
                 for (std::size_t k = 0; k < shape.indexColumns.size(); ++k) {
                     if (shape.written[k]) continue;
@@ -699,10 +770,10 @@ private:
     // anything (or cannot be walked) is walked again to look up its entries one by one, which
     // costs a random access per entry. Any difference between the two multisets of (row, key)
     // shows in the count or the sum but once in 2^64.
-    // `counts` has the rows' counts and sums; `liveRows` gives the rows themselves.
     IndexExam examineIndex(const TableDef& def, const std::string& name, const RealIndex& ri,
-                           const std::string& idxName, std::size_t position, const LiveRows& counts,
-                           const std::function<const LiveRows&()>& liveRows) const {
+                           const std::string& idxName, std::size_t position,
+                           const TableRows& rows) const {
+        const LiveRows& counts = rows.counts;
         {
             IndexExam exam;
             EntrySum walked;
@@ -741,8 +812,51 @@ private:
                 return exam;
             }
         }
-        const LiveRows& live = liveRows();
         IndexExam exam;
+        if (!rows.windowed) {
+            compareEntries(exam, def, name, ri, idxName, position, rows.all(), nullptr, 0);
+            return exam;
+        }
+        // Windows: runs of the table's pages holding at most the room's rows (a page at least),
+        // counted as the rows were first read.
+        const PageIndex& counted = *counts.pages;
+        std::vector<std::uint32_t> windowOf(file_.pageCount(), LiveRows::npos);
+        std::vector<std::span<const std::uint32_t>> windows;
+        for (std::size_t at = 0; at < rows.pages.size();) {
+            std::size_t end = at, n = 0;
+            for (; end < rows.pages.size(); ++end) {
+                const std::uint32_t p = rows.pages[end];
+                const std::size_t here = p < counted.rows.size() ? counted.rows[p] : 0;
+                if (end > at && n + here > rowRoom_) break;
+                n += here;
+                if (p < windowOf.size()) windowOf[p] = static_cast<std::uint32_t>(windows.size());
+            }
+            windows.push_back(rows.pages.subspan(at, end - at));
+            at = end;
+        }
+        PageIndex index{std::vector<std::uint32_t>(file_.pageCount(), LiveRows::npos),
+                        std::vector<std::uint16_t>(file_.pageCount(), 0)};
+        for (std::size_t w = 0; w < windows.size(); ++w) {
+            RowsPart part(name, def, counts);
+            part.live.pages = &index;
+            readRows(name, def, windows[w], rows.dataLabel, *rows.lvPages, part);
+            if (!compareEntries(exam, def, name, ri, idxName, position, part.live, &windowOf,
+                                static_cast<std::uint32_t>(w)))
+                break;
+            for (std::uint32_t p : windows[w])
+                if (p < index.first.size()) index.first[p] = LiveRows::npos, index.rows[p] = 0;
+        }
+        return exam;
+    }
+
+    // Compares an index's entries with `live`: every row of the table, or with `windowOf`
+    // (window by page) those of window `w`, whose entries alone are looked up; what concerns
+    // no window (order, entries of other pages) is found with the first. False when the walk
+    // found damage: missing rows would only echo it.
+    bool compareEntries(IndexExam& exam, const TableDef& def, const std::string& name,
+                        const RealIndex& ri, const std::string& idxName, std::size_t position,
+                        const LiveRows& live, const std::vector<std::uint32_t>* windowOf,
+                        std::uint32_t w) const {
         auto found = [&](std::vector<Finding>& to, std::optional<std::uint32_t> page,
                          std::optional<unsigned> row, std::string message) {
             keep(to, {"index", name, idxName, page, row, std::move(message), 0});
@@ -751,10 +865,15 @@ private:
         std::size_t i = 0;
         IndexEntry previous; // the last entry of the leaf before
         auto examine = [&](const IndexEntry& e, const IndexEntry* before) {
-            if (before && before->compare(e) >= 0)
+            if (w == 0 && before && before->compare(e) >= 0)
                 found(exam.entryProblems, {}, {},
                       "entries out of order at entry " + std::to_string(i) + " (row page " +
                           std::to_string(e.page) + " row " + std::to_string(e.row) + ")");
+            if (windowOf) {
+                const std::uint32_t in =
+                    e.page < windowOf->size() ? (*windowOf)[e.page] : LiveRows::npos;
+                if (in == LiveRows::npos ? w != 0 : in != w) return;
+            }
             const std::uint32_t row = live.find({e.page, e.row});
             if (row == LiveRows::npos) {
                 found(exam.entryProblems, e.page, e.row,
@@ -773,7 +892,7 @@ private:
                 examine(leaf[k], k ? &leaf[k - 1] : i ? &previous : nullptr);
             previous = std::move(leaf.back());
         });
-        if (!exam.walk.problems.empty()) return exam; // missing rows would only echo the damage
+        if (!exam.walk.problems.empty()) return false;
         for (std::size_t row = 0; row < live.size(); ++row) {
             if (indexed[row]) continue;
             if ((ri.flags & idxflag::ignoreNulls) && live.allNull[row * live.indexes + position])
@@ -781,7 +900,7 @@ private:
             const RowPointer rp = RowPointer::fromRaw(live.raw[row]);
             found(exam.unindexedRows, rp.page, rp.row, "live row has no entry in the index");
         }
-        return exam;
+        return true;
     }
 
     // Each real index's logical names, as findings name it.
@@ -799,8 +918,7 @@ private:
     // Examines the indexes not yet examined, two at a time when the file allows it, and
     // reports what each found in index order.
     void checkIndexes(const TableDef& def, const std::string& name,
-                      const std::vector<std::string>& names, const LiveRows& counts,
-                      const std::function<const LiveRows&()>& liveRows,
+                      const std::vector<std::string>& names, const TableRows& rows,
                       std::vector<std::optional<IndexExam>>& exams) {
         std::vector<std::size_t> todo;
         for (std::size_t k = 0; k < exams.size(); ++k)
@@ -808,8 +926,7 @@ private:
         auto examine = [&](std::size_t first, std::size_t step) {
             for (std::size_t i = first; i < todo.size(); i += step) {
                 const std::size_t k = todo[i];
-                exams[k] =
-                    examineIndex(def, name, def.realIndexes[k], names[k], k, counts, liveRows);
+                exams[k] = examineIndex(def, name, def.realIndexes[k], names[k], k, rows);
             }
         };
         if (file_.readsConcurrently() && todo.size() > 1) {
@@ -958,7 +1075,11 @@ private:
 
 CheckReport check(const Database& db, std::map<std::string, RowDigest>* rowDigests,
                   const std::map<std::string, WrittenTable>* written) {
-    return Checker(db, rowDigests, written).run();
+    return Checker(db, rowDigests, written, kCheckRowRoom).run();
+}
+
+CheckReport checkWithRowRoom(const Database& db, std::size_t rowRoom) {
+    return Checker(db, nullptr, nullptr, rowRoom).run();
 }
 
 } // namespace tarnwick::jet
