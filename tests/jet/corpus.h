@@ -24,6 +24,16 @@ std::unique_ptr<ByteSource> unmappedSource(std::vector<std::uint8_t> bytes);
 // Runs the tests; exits 77 (skip) with a message when the corpus is missing.
 int runCorpusTests(int argc, char** argv);
 
+// The independent peer for Jet and ACE files that the shared test data ships.
+std::filesystem::path jetpeer();
+// A shell command's standard output (and its errors, when asked), and its exit status.
+std::string run(const std::string& cmd, int* status = nullptr, bool withErrors = false);
+// A word for the shell, quoted so that no character in it is special.
+std::string quoted(const std::string& s);
+inline std::string quoted(const std::filesystem::path& p) {
+    return quoted(p.string());
+}
+
 // A minimal JSON reader for one-line objects, enough for exporter and mdb-json output.
 struct Json {
     enum class Kind { Null, Bool, Number, String, Object, Array } kind = Kind::Null;

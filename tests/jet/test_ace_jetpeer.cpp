@@ -13,40 +13,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 #include <map>
 #include <regex>
-#include <sys/wait.h>
 
 using namespace tarnwick::jet;
 using namespace tarnwick::jet::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path jetpeer() {
-    return corpusDir().parent_path().parent_path() / "tools" / "jetpeer" / "jetpeer";
-}
-
-std::string run(const std::string& cmd, int* status) {
-    FILE* p = ::popen((cmd + " 2>/dev/null").c_str(), "r");
-    std::string text;
-    char buf[65536];
-    std::size_t n;
-    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    const int st = p ? ::pclose(p) : -1;
-    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return text;
-}
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 // jetpeer shows a value of a type it does not know as "RawData[(n) HH HH ...]", and an element
 // of an unknown complex kind as "UnsupportedValue(id,v) {Column=RawData[...]}"; the engine

@@ -74,18 +74,6 @@ Rows userRows(const std::string& path, bool tolerant = false) {
     return rows;
 }
 
-std::string run(const std::string& cmd, int* status = nullptr, bool withErrors = false) {
-    FILE* p = ::popen((cmd + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-    std::string text;
-    char buf[4096];
-    std::size_t n;
-    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    const int st = p ? ::pclose(p) : -1;
-    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return text;
-}
-
 std::vector<std::string> sortedLines(const std::string& text) {
     std::vector<std::string> out;
     std::size_t at = 0;
