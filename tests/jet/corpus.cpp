@@ -1,6 +1,7 @@
 #include "corpus.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -39,6 +40,13 @@ std::vector<std::filesystem::path> aceCorpusFiles() {
             out.push_back(e.path());
     std::sort(out.begin(), out.end());
     return out;
+}
+
+std::string folderAndStem(const fs::path& p) {
+    std::string n = p.parent_path().filename().string() + "_" + p.stem().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
 }
 
 std::vector<std::uint8_t> readAll(const std::filesystem::path& p) {

@@ -21,6 +21,9 @@ std::vector<std::uint8_t> readAll(const std::filesystem::path& p);
 // reads pages on one thread only, as it does for encoded files.
 std::unique_ptr<ByteSource> unmappedSource(std::vector<std::uint8_t> bytes);
 
+// A test name for a file: its folder and stem, each character outside [A-Za-z0-9] as '_'.
+std::string folderAndStem(const std::filesystem::path& p);
+
 // Runs the tests; exits 77 (skip) with a message when the corpus is missing.
 int runCorpusTests(int argc, char** argv);
 

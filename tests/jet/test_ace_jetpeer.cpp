@@ -141,14 +141,8 @@ TEST(AceSurrogates, KeysEqualTheLibrarysAndSurviveCompaction) {
     fs::remove_all(dir);
 }
 
-std::string nameOf(const ::testing::TestParamInfo<fs::path>& info) {
-    std::string n = info.param.parent_path().filename().string() + "_" + info.param.stem().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
-}
-
-INSTANTIATE_TEST_SUITE_P(Ace, AceExport, ::testing::ValuesIn(aceCorpusFiles()), nameOf);
+INSTANTIATE_TEST_SUITE_P(Ace, AceExport, ::testing::ValuesIn(aceCorpusFiles()),
+                         [](const auto& info) { return folderAndStem(info.param); });
 
 } // namespace
 

@@ -124,14 +124,8 @@ TEST_P(AceMdbReader, ExportEqualsMdbReader) {
               << " values compared\n";
 }
 
-std::string nameOf(const ::testing::TestParamInfo<fs::path>& info) {
-    std::string n = info.param.parent_path().filename().string() + "_" + info.param.stem().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
-}
-
-INSTANTIATE_TEST_SUITE_P(Ace, AceMdbReader, ::testing::ValuesIn(aceCorpusFiles()), nameOf);
+INSTANTIATE_TEST_SUITE_P(Ace, AceMdbReader, ::testing::ValuesIn(aceCorpusFiles()),
+                         [](const auto& info) { return folderAndStem(info.param); });
 
 } // namespace
 
