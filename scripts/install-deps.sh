@@ -34,7 +34,11 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream systemd man-db xz-utils
   # jetpeer, the independent Jet peer the Jet tests and benchmarks run
   default-jre-headless libcommons-lang3-java libcommons-logging-java
+  # node for mdb-reader, the npm peer the ACE tests compare against (scripts/install-peers.sh)
+  nodejs
 )
+# A node that brings its own npm conflicts with Debian's npm package.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/install-peers.sh
 
 echo "== format"
 scripts/format.sh --check

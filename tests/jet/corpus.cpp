@@ -1,6 +1,7 @@
 #include "corpus.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -8,8 +9,11 @@
 #include <iostream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/wait.h>
 
 namespace tarnwick::jet::test {
+
+namespace fs = std::filesystem;
 
 std::filesystem::path corpusDir() {
     const char* env = std::getenv("TARNWICK_TESTDATA");
@@ -38,6 +42,13 @@ std::vector<std::filesystem::path> aceCorpusFiles() {
     return out;
 }
 
+std::string folderAndStem(const fs::path& p) {
+    std::string n = p.parent_path().filename().string() + "_" + p.stem().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+}
+
 std::vector<std::uint8_t> readAll(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -50,6 +61,29 @@ int runCorpusTests(int argc, char** argv) {
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+fs::path jetpeer() {
+    return corpusDir().parent_path().parent_path() / "tools" / "jetpeer" / "jetpeer";
+}
+
+std::string run(const std::string& cmd, int* status, bool withErrors) {
+    FILE* p = ::popen((cmd + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+    std::string text;
+    char buf[65536];
+    std::size_t n;
+    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
+    const int st = p ? ::pclose(p) : -1;
+    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return text;
+}
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
 }
 
 const Json* Json::find(const std::string& key) const {

@@ -21,8 +21,21 @@ std::vector<std::uint8_t> readAll(const std::filesystem::path& p);
 // reads pages on one thread only, as it does for encoded files.
 std::unique_ptr<ByteSource> unmappedSource(std::vector<std::uint8_t> bytes);
 
+// A test name for a file: its folder and stem, each character outside [A-Za-z0-9] as '_'.
+std::string folderAndStem(const std::filesystem::path& p);
+
 // Runs the tests; exits 77 (skip) with a message when the corpus is missing.
 int runCorpusTests(int argc, char** argv);
+
+// The independent peer for Jet and ACE files that the shared test data ships.
+std::filesystem::path jetpeer();
+// A shell command's standard output (and its errors, when asked), and its exit status.
+std::string run(const std::string& cmd, int* status = nullptr, bool withErrors = false);
+// A word for the shell, quoted so that no character in it is special.
+std::string quoted(const std::string& s);
+inline std::string quoted(const std::filesystem::path& p) {
+    return quoted(p.string());
+}
 
 // A minimal JSON reader for one-line objects, enough for exporter and mdb-json output.
 struct Json {

@@ -17,7 +17,7 @@ re-encoding every stored key of the sample files and of the textkeys files.
 """
 import sys
 
-from derive_common import body, load
+from derive_common import body, emit_runs, hexbytes, load
 
 
 def cp1252(c):
@@ -125,37 +125,6 @@ def textkeys(path):
             unprintable = rest[4:]
         out[c] = (inline, extra, modifier, unprintable, crazy)
     return out
-
-
-def runs(table):
-    """Consecutive characters with the same codes, or whose inline code (read as a big-endian
-    number) grows by the same step."""
-    out = []
-    for c in sorted(table):
-        inline, *rest = table[c]
-        if out:
-            first, count, step, code = out[-1]
-            if first + count == c and code[1:] == tuple(rest) and len(code[0]) == len(inline):
-                d = int.from_bytes(inline, 'big') - int.from_bytes(code[0], 'big') \
-                    if inline else 0
-                if (count == 1 and 0 <= d < 256) or (count > 1 and d == step * count):
-                    out[-1] = (first, count + 1, d if count == 1 else step, code)
-                    continue
-        out.append((c, 1, 0, (inline, *rest)))
-    return out
-
-
-def emit_runs(out, name, table):
-    out.append('const TextRun %s[] = {' % name)
-    for first, count, step, (inline, extra, modifier, unprintable, crazy) in runs(table):
-        out.append('    {0x%04X, %d, %d, %d, %d, %d, %d, %d, {%s}},' % (
-            first, count, step, len(inline), len(extra), len(unprintable), modifier, crazy,
-            hexbytes(inline + extra + unprintable)))
-    out += ['};', 'const std::size_t %sSize = sizeof %s / sizeof *%s;' % (name, name, name), '']
-
-
-def hexbytes(b):
-    return ', '.join('0x%02X' % x for x in b) if b else ''
 
 
 def main():

@@ -18,8 +18,7 @@ struct Code {
 
 using CodeTable = std::vector<Code>; // indexed by UTF-16 unit
 
-CodeTable expand(const TextRun* runs, std::size_t size) {
-    CodeTable t(0x10000);
+void expand(CodeTable& t, const TextRun* runs, std::size_t size) {
     for (const TextRun* r = runs; r != runs + size; ++r)
         for (std::uint32_t i = 0; i < r->count; ++i) {
             Code& c = t[r->first + i];
@@ -34,6 +33,13 @@ CodeTable expand(const TextRun* runs, std::size_t size) {
                 carry >>= 8;
             }
         }
+}
+
+CodeTable expand(const TextRun* runs, std::size_t size, const TextRun* surrogates,
+                 std::size_t surrogateCount) {
+    CodeTable t(0x10000);
+    expand(t, runs, size);
+    expand(t, surrogates, surrogateCount);
     return t;
 }
 
@@ -143,13 +149,15 @@ std::optional<std::uint32_t> appendGeneral97(std::vector<std::uint8_t>& out,
 
 std::optional<std::uint32_t> appendGeneralLegacy(std::vector<std::uint8_t>& out,
                                                  const std::u16string& text) {
-    static const CodeTable table = expand(generalLegacy, generalLegacySize);
+    static const CodeTable table = expand(generalLegacy, generalLegacySize, generalLegacySurrogates,
+                                          generalLegacySurrogatesSize);
     return appendText(out, table, text);
 }
 
 std::optional<std::uint32_t> appendGeneral(std::vector<std::uint8_t>& out,
                                            const std::u16string& text) {
-    static const CodeTable table = expand(general, generalSize);
+    static const CodeTable table =
+        expand(general, generalSize, generalSurrogates, generalSurrogatesSize);
     return appendText(out, table, text);
 }
 

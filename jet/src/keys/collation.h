@@ -40,6 +40,12 @@ extern const TextRun generalLegacy[];
 extern const std::size_t generalLegacySize;
 extern const TextRun general[];
 extern const std::size_t generalSize;
+// The halves of characters beyond the Basic Multilingual Plane, in each order
+// (src/keys/collation_surrogates.cpp): each unit has a code of its own.
+extern const TextRun generalLegacySurrogates[];
+extern const std::size_t generalLegacySurrogatesSize;
+extern const TextRun generalSurrogates[];
+extern const std::size_t generalSurrogatesSize;
 
 // Append the ascending key bytes of a text (trailing spaces and characters past 255 already
 // removed) and return nothing, or return the first character that has no code (nothing is

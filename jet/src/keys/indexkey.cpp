@@ -108,10 +108,10 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
     } else {
         thread_local std::u32string chars;
         utf8ToCodePoints(text, chars);
-        if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
-        while (!chars.empty() && chars.back() == U' ')
-            chars.pop_back();
         if (version == Version::Jet3) {
+            if (chars.size() > kMaxTextChars) chars.resize(kMaxTextChars);
+            while (!chars.empty() && chars.back() == U' ')
+                chars.pop_back();
             thread_local std::vector<std::uint8_t> bytes;
             bytes.clear();
             for (char32_t c : chars) {
@@ -133,6 +133,11 @@ void appendTextKey(std::vector<std::uint8_t>& out, const Column& column, const V
                     units.push_back(static_cast<char16_t>(c));
                 }
             }
+            // The limit counts UTF-16 units, as the text is stored: a character beyond the
+            // Basic Multilingual Plane takes two, and the cut may fall between them.
+            if (units.size() > kMaxTextChars) units.resize(kMaxTextChars);
+            while (!units.empty() && units.back() == u' ')
+                units.pop_back();
         }
     }
     if (version == Version::Jet4)
