@@ -327,6 +327,7 @@ private:
         std::vector<const EntrySum*> written;
         bool placed = false;                        // rows are digested bound to their places
         bool asStored = false;                      // ... and by their stored bytes
+        TextForm text = TextForm::Stored;           // how their text is digested
         bool decodes = false;                       // some value is needed for a key
         std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
         std::vector<std::size_t> longColumns;       // positions of the long-value columns
@@ -344,6 +345,7 @@ private:
             if (auto it = written_->find(name); it != written_->end()) written = &it->second;
         shape_.placed = written != nullptr;
         shape_.asStored = written && written->asStored;
+        shape_.text = written ? written->text : TextForm::Stored;
         for (const auto& ri : def.realIndexes) {
             const EntrySum*& entries = shape_.written.emplace_back();
             if (written)
@@ -454,7 +456,7 @@ private:
                 const std::size_t from = pages.size() * k / pieces,
                                   to = pages.size() * (k + 1) / pieces;
                 piece[k] = pages.subspan(from, to - from);
-                parts.emplace_back(name, def, live);
+                parts.emplace_back(name, def, live, shape_.text);
             }
             // Indexes compared with the entries a rebuild wrote need no rows: when the threads
             // share the work, they walk those first and then take the pieces.
@@ -525,8 +527,8 @@ private:
         std::vector<RowPointer> lvRows;
         std::vector<std::vector<Bytes>> longValues; // per column: the pieces of the row's value
 
-        RowsPart(const std::string& name, const TableDef& def, const LiveRows& table)
-            : digester(name, def), longValues(def.columns.size()) {
+        RowsPart(const std::string& name, const TableDef& def, const LiveRows& table, TextForm text)
+            : digester(name, def, {}, text), longValues(def.columns.size()) {
             live.expectEntries(table.indexes);
             live.pages = table.pages;
         }

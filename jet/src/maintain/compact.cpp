@@ -4,6 +4,7 @@
 #include "jet/header.h"
 #include "jet/pagefile.h"
 #include "maintain/dblock.h"
+#include "maintain/target.h"
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/faults.h"
@@ -35,10 +36,34 @@ void checkOptions(const CompactOptions& options) {
         throw JetError(kStructure, JetError::noPage,
                        "sort order " + std::to_string(options.sortOrder) +
                            " cannot be written; only the General sort order is available");
-    if (options.formatVersion != 0)
+    if (options.formatVersion != 0 && options.formatVersion != 32 && options.formatVersion != 64 &&
+        options.formatVersion != 128)
         throw JetError(kStructure, JetError::noPage,
                        "format version " + std::to_string(options.formatVersion) +
-                           " cannot be written; only the source's own format is available");
+                           " is not supported: 32 (Jet 3), 64 (Jet 4) or 128 (ACE 12)");
+}
+
+// The format the rebuild writes for `db`; throws before anything is written when it is refused.
+TargetFormat checkTarget(const Database& db, const CompactOptions& options) {
+    const TargetFormat target = targetFormat(db.header(), options.formatVersion);
+    if (target == TargetFormat::Ace12)
+        throw JetError("conversion", JetError::noPage,
+                       "Jet 4 files cannot be converted to ACE 12 (Access 2007) yet");
+    return target;
+}
+
+Format outputFormat(const Database& db, TargetFormat target) {
+    return target == TargetFormat::Jet4 ? Format::forVersion(Version::Jet4) : db.format();
+}
+
+// What a conversion replaced, from every table, and a line saying what was done.
+void addConversionLines(CompactReport& report, const RebuildResult& r, TargetFormat target) {
+    if (target != TargetFormat::Jet4) return;
+    for (const auto& t : r.tables)
+        report.losses.insert(report.losses.end(), t.replaced.begin(), t.replaced.end());
+    report.lines.push_back("converted from Jet 3 (Access 97) to Jet 4 (Access 2000); " +
+                           std::to_string(report.losses.size()) +
+                           (report.losses.size() == 1 ? " loss" : " losses") + " reported");
 }
 
 std::uint32_t randomKey() {
@@ -105,12 +130,14 @@ std::unique_ptr<Database> openSource(int fd, const std::string& path, const std:
 // Writes and verifies `destination` from `db`; removes it on any failure.
 CompactReport compactOpened(const Database& db, const std::string& destination,
                             const CompactOptions& options) {
+    const TargetFormat target = checkTarget(db, options);
     CompactReport report;
     report.sizeBefore = db.file().fileSize();
     report.pagesBefore = db.file().pageCount();
     RebuildOptions ro = rebuildOptions(options, keyFor(db.header(), options.encoding), destination);
+    ro.toJet4 = target == TargetFormat::Jet4;
     std::unique_ptr<PageWriter> out =
-        std::make_unique<PageWriter>(destination, db.format(), ro.databaseKey);
+        std::make_unique<PageWriter>(destination, outputFormat(db, target), ro.databaseKey);
     try {
         RebuildResult r = rebuildDatabase(db, *out, ro);
         out.reset();
@@ -138,6 +165,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
+        addConversionLines(report, r, target);
     } catch (...) {
         out.reset();
         ::unlink(destination.c_str());
@@ -321,6 +349,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         throw JetError("database", JetError::noPage,
                        options.password.empty() ? "the database has a password and none was given"
                                                 : "the password is wrong");
+    const TargetFormat target = checkTarget(*db, options);
     posix::DurableReplace temp;
     detail::openBeside(temp, lock);
 
@@ -329,9 +358,10 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     report.pagesBefore = db->file().pageCount();
     RebuildOptions ro = rebuildOptions(options, keyFor(db->header(), options.encoding), file);
     ro.sync = false; // synced below while the new file is verified
+    ro.toJet4 = target == TargetFormat::Jet4;
     SourceRows sourceRows;
     {
-        PageWriter out(temp.fd(), file, db->format(), ro.databaseKey);
+        PageWriter out(temp.fd(), file, outputFormat(*db, target), ro.databaseKey);
         RebuildResult r = rebuildDatabase(*db, out, ro);
         sourceRows = r.digests();
         std::uint64_t rows = 0;
@@ -341,6 +371,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
+        addConversionLines(report, r, target);
     }
     db->file().releaseCache();
     {
@@ -356,7 +387,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         report.sizeAfter = rebuilt->file().fileSize();
         report.pagesAfter = rebuilt->file().pageCount();
     }
-    const bool changeAsked = ro.databaseKey != db->header().databaseKey;
+    const bool changeAsked = ro.databaseKey != db->header().databaseKey || ro.toJet4;
     if (report.sizeAfter >= report.sizeBefore && !changeAsked) {
         temp.discard();
         report.alreadyCompact = true;
