@@ -56,11 +56,23 @@ Format outputFormat(const Database& db, TargetFormat target) {
     return target == TargetFormat::Jet4 ? Format::forVersion(Version::Jet4) : db.format();
 }
 
-// What a conversion replaced, from every table, and a line saying what was done.
-void addConversionLines(CompactReport& report, const RebuildResult& r, TargetFormat target) {
+// What a conversion replaced, from every table, and a line saying what was done; Access's own
+// objects are named, since Jet 4 keeps them as Access 97 stored them.
+void addConversionLines(CompactReport& report, const Database& db, const RebuildResult& r,
+                        TargetFormat target) {
     if (target != TargetFormat::Jet4) return;
     for (const auto& t : r.tables)
         report.losses.insert(report.losses.end(), t.replaced.begin(), t.replaced.end());
+    for (const CatalogEntry& e : db.catalog()) {
+        const char* kind = e.type == -32768   ? "form"
+                           : e.type == -32766 ? "report"
+                           : e.type == -32764 ? "macro"
+                           : e.type == -32761 ? "module"
+                                              : nullptr;
+        if (kind)
+            report.lines.push_back(std::string(kind) + " \"" + e.name +
+                                   "\" kept as Access 97 stored it");
+    }
     report.lines.push_back("converted from Jet 3 (Access 97) to Jet 4 (Access 2000); " +
                            std::to_string(report.losses.size()) +
                            (report.losses.size() == 1 ? " loss" : " losses") + " reported");
@@ -165,7 +177,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
-        addConversionLines(report, r, target);
+        addConversionLines(report, db, r, target);
     } catch (...) {
         out.reset();
         ::unlink(destination.c_str());
@@ -371,7 +383,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
-        addConversionLines(report, r, target);
+        addConversionLines(report, *db, r, target);
     }
     db->file().releaseCache();
     {
