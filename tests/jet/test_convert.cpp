@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/file.h>
@@ -218,6 +219,63 @@ TEST_F(Convert, RefusalsChangeNothing) {
     ::waitpid(child, nullptr, 0);
     EXPECT_EQ(readAll(db), bytes);
     EXPECT_EQ(entries(), 2u);
+}
+
+std::string run(const std::string& cmd, int* status) {
+    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    std::string text;
+    char buf[4096];
+    std::size_t n;
+    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
+    const int st = p ? ::pclose(p) : -1;
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return text;
+}
+
+// tarnwick-jet convert: what it prints and leaves, for each way of asking.
+TEST_F(Convert, CommandLine) {
+    const std::string tool = TARNWICK_JET_TOOL;
+    const std::string a97 = copy(corpusDir() / "V1997/testIndexCodesV1997.mdb", "codes.mdb");
+    const std::string a2000 = copy(corpusDir() / "V2000/testV2000.mdb", "t2000.mdb");
+    const std::string taken = copy(corpusDir() / "V1997/delTestV1997.mdb", "t2000.accdb");
+    ASSERT_EQ(::symlink("nowhere", (dir_ / "link.accdb").c_str()), 0);
+    const B codes = readAll(a97), jet4 = readAll(a2000), accdb = readAll(taken);
+    const std::string loss = "loss: table \"Table14\", column \"data\": 5 bytes that code page "
+                             "1252 does not define became U+FFFD";
+    struct Case {
+        std::string args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {a97 + " --to 2000 --out " + (dir_ / "new.mdb").string(), 0, loss},
+        {a97 + " --to 2007", 1, "Jet 4 (Access 2000) first"},
+        {a2000 + " --to 2007", 1, "t2000.accdb already exists; nothing was written"},
+        {a2000 + " --to 2007 --out " + (dir_ / "link.accdb").string(), 1, "already exists"},
+        {a2000 + " --to 2000", 0, "is already Jet 4"},
+        {a97 + " --to 1997", 2, "--to takes 2000 or 2007"},
+        {a97, 2, "--to takes 2000 or 2007"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        int status = -1;
+        const std::string said = run(tool + " convert " + c.args, &status);
+        EXPECT_EQ(status, c.status) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_EQ(readAll(a97), codes);
+        EXPECT_EQ(readAll(a2000), jet4);
+        EXPECT_EQ(readAll(taken), accdb);
+    }
+    EXPECT_TRUE(Database::open((dir_ / "new.mdb").string())->format().jet4());
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.accdb"));
+    // In place by default: the file itself becomes Jet 4, nothing else is left.
+    int status = -1;
+    const std::string said = run(tool + " convert " + a97 + " --to 2000", &status);
+    EXPECT_EQ(status, 0) << said;
+    EXPECT_NE(said.find(a97 + " was converted in place"), std::string::npos) << said;
+    EXPECT_NE(said.find(loss), std::string::npos) << said;
+    EXPECT_TRUE(Database::open(a97)->format().jet4());
+    EXPECT_EQ(entries(), 5u);
 }
 
 } // namespace
