@@ -184,7 +184,7 @@ RowDigester::RowDigester(const std::string& table, const TableDef& def, const Ta
         const std::uint8_t scale = c.type == ColumnType::Decimal ? c.scale : 0;
         columns_.push_back(
             {static_cast<std::uint64_t>(c.type) | std::uint64_t{scale} << 16, fixedSizeOf(c.type),
-             c.type == ColumnType::Long && holdsObjectIds(table, c.name), c.isLong(),
+             c.type == ColumnType::Long && holdsObjectIds(table, c.name), c.isLong(), c.number,
              decoded && (c.type == ColumnType::Text || c.type == ColumnType::Memo),
              text == TextForm::Jet3 && table == "MSysObjects" && c.name == "LvProp"});
     }
@@ -225,6 +225,10 @@ RowHashes RowDigester::hash(const std::vector<RawField>& fields,
     for (std::size_t i = 0; i < columns_.size() && i < fields.size(); ++i) {
         const RawField& f = fields[i];
         const Digested& c = columns_[i];
+        if (text_ != TextForm::Stored) {
+            if (!f.present || (c.fixedSize && f.data.empty())) continue;
+            h.add(c.number);
+        }
         if (c.isLong && f.present) {
             // The value's own hash stands for its bytes, whole or in pieces.
             const Bytes whole[1] = {f.data};

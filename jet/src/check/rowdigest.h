@@ -58,7 +58,9 @@ RowHashes hashStoredRow(Bytes row);
 
 // How text is digested: as stored (one format on both sides), or as the text it decodes to, so
 // that a Jet 3 table and its Jet 4 conversion agree: Jet 3 text decoded as a conversion decodes
-// it (and property blobs in their Jet 4 form), Jet 4 text as read.
+// it (and property blobs in their Jet 4 form), Jet 4 text as read. Decoded forms leave null
+// values out and name each value by its column number, so that a column Jet 4 adds to a system
+// table, null in every row, changes nothing.
 enum class TextForm { Stored, Jet3, Jet4 };
 
 // What a rebuild wrote into one table: its rows, digested where it placed them, and the
@@ -109,8 +111,9 @@ private:
         std::size_t fixedSize; // 0 for variable-size types
         bool holdsIds;
         bool isLong;
-        bool isText;       // decoded before it is digested
-        bool isProperties; // a Jet 3 property blob, digested in its Jet 4 form
+        std::uint16_t number; // decoded forms: names each value, since nulls are left out
+        bool isText;          // decoded before it is digested
+        bool isProperties;    // a Jet 3 property blob, digested in its Jet 4 form
     };
     // The hashes of a decoded long value (text or property blob) and its length.
     std::pair<std::uint64_t, std::uint64_t>

@@ -3,6 +3,8 @@
 #include "jet/format.h"
 #include "read/jet4form.h"
 
+#include <algorithm>
+
 namespace tarnwick::jet {
 
 namespace {
@@ -12,6 +14,7 @@ constexpr std::uint32_t kRealMarker = 1923;   // opens Jet 4 real-index blocks
 constexpr std::uint16_t kGeneral = 1033;      // General sort order
 constexpr std::uint8_t kJet4IndexFlag = 0x80; // on every Jet 4 index
 constexpr std::uint8_t kCompressible = 0x01;  // extended flag: compressed Unicode allowed
+constexpr std::uint8_t kSystemFixed = 0x13;   // a fixed column of a system table
 
 class Buffer {
 public:
@@ -41,16 +44,29 @@ public:
 
 } // namespace
 
-TableDef jet4Definition(const TableDef& src) {
+TableDef jet4Definition(const TableDef& src, const std::string& name) {
     const Format f3 = Format::forVersion(Version::Jet3);
     TableDef t = src;
-    const bool system = src.tableType == 'S';
+    const bool system = src.tableType == 'S' || name.rfind("MSys", 0) == 0;
+    if (name == "MSysQueries" &&
+        std::none_of(t.columns.begin(), t.columns.end(),
+                     [](const Column& c) { return c.name == "LvExtra"; })) {
+        Column extra;
+        extra.name = "LvExtra";
+        extra.type = ColumnType::Long;
+        extra.number = t.maxColumns;
+        extra.length = 4;
+        extra.flags = kSystemFixed;
+        t.columns.push_back(extra);
+        t.maxColumns = static_cast<std::uint16_t>(t.maxColumns + 1);
+    }
     std::uint16_t fixedAt = 0, var = 0;
     for (Column& c : t.columns) {
         if (c.type == ColumnType::Text) c.length = static_cast<std::uint16_t>(2 * c.length);
-        if (c.type == ColumnType::Binary && system)
+        if (c.type == ColumnType::Binary && system && !c.isFixed())
             c.length = static_cast<std::uint16_t>(2 * c.length);
-        if (c.type == ColumnType::Text || c.type == ColumnType::Memo) c.extFlags |= kCompressible;
+        if ((c.type == ColumnType::Text || c.type == ColumnType::Memo) && !system)
+            c.extFlags |= kCompressible;
         c.sortOrder = kGeneral;
         c.sortOrderVersion = 0;
         c.codePage = 0;

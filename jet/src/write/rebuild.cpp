@@ -59,7 +59,7 @@ private:
     void rebuildTable(Planned& t, TableRebuild& report);
     void writeGlobalMapAndHeader();
     // The definition as the new file holds it.
-    const TableDef& outDef(std::uint32_t oldPage);
+    const TableDef& outDef(const Planned& t);
 
     const Database& src_;
     const Format& f_;                             // of the new file
@@ -126,7 +126,7 @@ void Rebuilder::plan() {
     for (std::uint32_t i = 0; i < kCorePages; ++i)
         planned_[i].tdefPages.push_back(first + i);
     for (auto& t : planned_) {
-        const std::uint32_t n = tdefPagesFor(f_, outDef(t.oldPage).raw.size());
+        const std::uint32_t n = tdefPagesFor(f_, outDef(t).raw.size());
         if (n > 1) {
             const std::uint32_t more = out_.allocate(n - 1);
             for (std::uint32_t i = 0; i < n - 1; ++i)
@@ -134,7 +134,7 @@ void Rebuilder::plan() {
         }
     }
     for (auto& t : rest) {
-        const std::uint32_t n = tdefPagesFor(f_, outDef(t.oldPage).raw.size());
+        const std::uint32_t n = tdefPagesFor(f_, outDef(t).raw.size());
         const std::uint32_t at = out_.allocate(n);
         for (std::uint32_t i = 0; i < n; ++i)
             t.tdefPages.push_back(at + i);
@@ -146,11 +146,12 @@ void Rebuilder::plan() {
     }
 }
 
-const TableDef& Rebuilder::outDef(std::uint32_t oldPage) {
-    const TableDef& def = src_.tableDef(oldPage);
+const TableDef& Rebuilder::outDef(const Planned& t) {
+    const TableDef& def = src_.tableDef(t.oldPage);
     if (!options_.toJet4) return def;
-    auto it = converted_.find(oldPage);
-    if (it == converted_.end()) it = converted_.emplace(oldPage, jet4Definition(def)).first;
+    auto it = converted_.find(t.oldPage);
+    if (it == converted_.end())
+        it = converted_.emplace(t.oldPage, jet4Definition(def, t.name)).first;
     return it->second;
 }
 
@@ -161,7 +162,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                        .tableIds = result_.tableIds,
                        .dropped = dropped_,
                        .def = src_.tableDef(t.oldPage),
-                       .outDef = outDef(t.oldPage),
+                       .outDef = outDef(t),
                        .name = t.name,
                        .oldPage = t.oldPage,
                        .newPage = t.newPage,
