@@ -8,6 +8,7 @@
 #include "jet/compact.h"
 #include "jet/database.h"
 #include "jet/header.h"
+#include "jet/pagefile.h"
 #include "jet/tabledef.h"
 #include "jet/value.h"
 
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/file.h>
@@ -219,6 +221,33 @@ TEST_F(Convert, RefusalsChangeNothing) {
     ::waitpid(child, nullptr, 0);
     EXPECT_EQ(readAll(db), bytes);
     EXPECT_EQ(entries(), 2u);
+}
+
+// A Jet 3 file's password and page encoding survive the conversion: the Jet 4 header holds the
+// password under its creation date's mask, and encoded pages stay encoded.
+TEST_F(Convert, PasswordAndPageEncodingCarryOver) {
+    const std::string db = copy(corpusDir() / "V1997/delTestV1997.mdb", "db.mdb");
+    B bytes = readAll(db);
+    static constexpr std::uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    const std::span<std::uint8_t> masked(bytes.data() + 0x18, 126);
+    rc4(kHeaderKey, masked);
+    std::memcpy(bytes.data() + 0x42, "s\xE9same", 6); // "sésame" in code page 1252
+    rc4(kHeaderKey, masked);
+    std::ofstream(db, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    ASSERT_EQ(Database::open(db)->header().password, "s\xC3\xA9same");
+    CompactOptions options = to(64);
+    EXPECT_THROW(compactInPlace(db, options), JetError); // no password given
+    options.password = "s\xC3\xA9same";
+    options.encoding = PageEncoding::Encrypt;
+    compactInPlace(db, options);
+    const auto converted = Database::open(db);
+    EXPECT_TRUE(converted->format().jet4());
+    EXPECT_EQ(converted->header().password, options.password);
+    EXPECT_NE(converted->header().databaseKey, 0u);
+    EXPECT_TRUE(check(*converted).sound());
+    EXPECT_EQ(exported(db).at("Table").size(), 2u);
 }
 
 std::string run(const std::string& cmd, int* status) {
