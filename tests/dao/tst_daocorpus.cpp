@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <sys/xattr.h>
+#include <tuple>
 
 namespace {
 QString corpus() {
@@ -181,16 +182,47 @@ private slots:
         QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
+    // Jet 4 cannot go back to Jet 3 (32), and 3.5 writes no Jet 4 (64).
     void refusedOptionsLeaveTheFileUntouched() {
-        const QString path = copy("V2000/testV2000.mdb");
-        const QByteArray before = digest(path);
-        TOvDaoDatabase db;
-        db.SetVersion("3.6");
-        const QString error =
-            errorOf([&] { db.CompactDatabaseFileWithOptions(path, "", true, false, 64, ""); });
-        QVERIFY2(error.startsWith(path + " cannot be compacted: "), qPrintable(error));
-        QCOMPARE(digest(path), before);
-        QCOMPARE(leftovers(dir.path()), QStringList());
+        for (const auto& [file, version, format] :
+             {std::tuple{"V2000/testV2000.mdb", "3.6", 32}, {"V1997/testV1997.mdb", "3.5", 64}}) {
+            const QString path = copy(file);
+            const QByteArray before = digest(path);
+            TOvDaoDatabase db;
+            db.SetVersion(version);
+            const QString error = errorOf(
+                [&] { db.CompactDatabaseFileWithOptions(path, "", true, false, format, ""); });
+            QVERIFY2(!error.isEmpty(), file);
+            QCOMPARE(digest(path), before);
+            QCOMPARE(leftovers(dir.path()), QStringList());
+        }
+    }
+
+    // Version 64 under 3.6 converts each Access 97 file to Jet 4 in place: the same tables and
+    // queries, a file that checks clean.
+    void version64ConvertsAccess97InPlace() {
+        for (const QString& f :
+             QDir(corpus() + "/V1997").entryList({"*.mdb"}, QDir::Files, QDir::Name)) {
+            const QString path = copy("V1997/" + f);
+            TOvDaoDatabase db;
+            db.SetVersion("3.6");
+            db.SetDatabase(path);
+            db.SetConnected(true);
+            const QStringList tables = db.TableNames(), queries = db.QueryNames();
+            db.SetConnected(false);
+            QCOMPARE(
+                errorOf([&] { db.CompactDatabaseFileWithOptions(path, "", false, false, 64, ""); }),
+                QString());
+            QCOMPARE(leftovers(dir.path()), QStringList());
+            const auto converted =
+                tarnwick::jet::Database::open(QFile::encodeName(path).toStdString());
+            QVERIFY2(converted->format().jet4(), qPrintable(f));
+            QVERIFY2(soundDatabase(path), qPrintable(f));
+            db.SetConnected(true);
+            QCOMPARE(db.TableNames(), tables);
+            QCOMPARE(db.QueryNames(), queries);
+            db.SetConnected(false);
+        }
     }
 
     // Every test file compacted in place through the late-bound calls: 3.5 repairs and compacts

@@ -143,8 +143,8 @@ std::string nameOf(const ::testing::TestParamInfo<fs::path>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Jet4, ToAce, ::testing::ValuesIn(jet4Files()), nameOf);
 
-// A Jet 3 source, a newer ACE source, a destination that exists and a conversion in place:
-// refused, nothing written. An ACE 12 source is compacted as it is.
+// A Jet 3 source, a newer ACE source, a destination that exists and a Jet 4 file converted in
+// place: refused, nothing written. An ACE 12 source is compacted as it is.
 TEST_F(Scratch, RefusesWhatItCannotConvert) {
     const auto first = [](const std::string& folder) {
         for (const auto& f : corpusFiles())
@@ -174,7 +174,10 @@ TEST_F(Scratch, RefusesWhatItCannotConvert) {
             compact(src.string(), out.string(), options);
             EXPECT_EQ(Database::open(out.string())->header().aceVersion, 12);
         }
-        EXPECT_THROW(compactInPlace(src.string(), options), JetError);
+        // In place only an ACE 12 source, which keeps its format, may be compacted.
+        if (c.refused) {
+            EXPECT_THROW(compactInPlace(src.string(), options), JetError);
+        }
         EXPECT_EQ(fs::exists(out), c.existing || !c.refused);
         if (c.existing) {
             EXPECT_EQ(fs::file_size(out), 4u);

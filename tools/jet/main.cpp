@@ -13,6 +13,7 @@
 #include "platform/posix/durablereplace.h"
 #include "platform/posix/uniquefd.h"
 #include "tools/common/cli.h"
+#include "tools/jet/convert.h"
 #include "tools/jet/maintain.h"
 
 #include <algorithm>
@@ -69,6 +70,13 @@ Commands:
                             nothing when check finds no problems; a rebuild that would lose
                             anything leaves FILE as it is and is written beside it as
                             NAME.repaired-YYYYMMDD-HHMMSS.EXT
+  convert FILE --to 2000|2007 [--out NEWFILE]
+                            writes FILE in a newer format, verified: 2000 converts an Access 97
+                            (Jet 3) file to Jet 4, in place as compact does unless --out names
+                            a new file; 2007 writes an ACE 12 copy of a Jet 4 file as
+                            NAME.accdb beside it (or NEWFILE), never over a file that exists.
+                            Prints what it did and every loss (a "loss:" line each: bytes the
+                            code page does not define become U+FFFD, named by table and column)
   --help                    this text
   --version                 the program's version
   --                        ends the options: what follows are names
@@ -81,6 +89,7 @@ does not exist, 2 the file cannot be read or the command line is wrong.
 compact: 0 done, 1 refused or failed with the original untouched, 2 the file cannot be read.
 repair: 0 nothing to repair or repaired with nothing lost, 1 a repair would lose something
 (listed; FILE left as it was, the salvaged copy beside it) or refused, 2 the file cannot be read.
+convert: as compact; a conversion that would lose data or go to an older format is refused.
 compact and repair refuse a file they could not rewrite keeping its owner, group and permissions.
 )";
 
@@ -393,6 +402,7 @@ int main(int argc, char** argv) {
     }
     if (cmd == "compact") return runCompact(argc - 2, argv + 2);
     if (cmd == "repair") return runRepair(argc - 2, argv + 2);
+    if (cmd == "convert") return runConvert(argc - 2, argv + 2);
     bool system = false, json = false;
     const char* outDir = nullptr;
     std::vector<const char*> rest;

@@ -14,8 +14,10 @@ enum class PageEncoding { Keep, Encrypt, Decrypt };
 struct CompactOptions {
     PageEncoding encoding = PageEncoding::Keep;
     int sortOrder = 0; // 0 keeps the source's (General) order; any other: JetError before writing
-    int formatVersion = 0; // 0 keeps the source's format; any other: JetError for now
-    std::string password;  // the source's database password, checked when it has one
+    // 0 keeps the source's format; 64 converts Jet 3 to Jet 4, 128 Jet 4 to ACE 12; anything
+    // that would go to an older format or lose data throws JetError before writing.
+    int formatVersion = 0;
+    std::string password; // the source's database password, checked when it has one
     // Memory the rebuild may hold, in MiB, beyond a small fixed part; what does not fit (the
     // index entries of a large table) goes to a temporary file beside the new one. The file
     // written does not depend on it.
@@ -29,6 +31,9 @@ struct CompactReport {
     std::uint32_t pagesBefore = 0, pagesAfter = 0;
     bool alreadyCompact = false;    // in-place only: the original was kept untouched
     std::vector<std::string> lines; // what was done, for logs and the command line
+    // A conversion: one line per table and column where something was replaced (bytes the code
+    // page does not define became U+FFFD) or per object left out, naming it and saying why.
+    std::vector<std::string> losses;
 };
 
 class Database;

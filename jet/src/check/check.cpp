@@ -368,6 +368,7 @@ private:
         std::vector<const EntrySum*> written;
         bool placed = false;                        // rows are digested bound to their places
         bool asStored = false;                      // ... and by their stored bytes
+        TextForm text = TextForm::Stored;           // how their text is digested
         bool decodes = false;                       // some value is needed for a key
         std::vector<std::uint32_t> longValueLabels; // per column: owner label of its pages
         std::vector<std::size_t> longColumns;       // positions of the long-value columns
@@ -383,6 +384,7 @@ private:
             if (auto it = written_->find(name); it != written_->end()) written = &it->second;
         shape_.placed = written != nullptr;
         shape_.asStored = written && written->asStored;
+        shape_.text = written ? written->text : TextForm::Stored;
         for (const auto& ri : def.realIndexes) {
             const EntrySum*& entries = shape_.written.emplace_back();
             if (written)
@@ -500,7 +502,7 @@ private:
                 const std::size_t from = pages.size() * k / pieces,
                                   to = pages.size() * (k + 1) / pieces;
                 piece[k] = pages.subspan(from, to - from);
-                RowsPart& part = parts.emplace_back(name, def, live);
+                RowsPart& part = parts.emplace_back(name, def, live, shape_.text);
                 part.room = &room;
                 if (live.indexes == 0) part.live.forget(); // no index needs them
             }
@@ -590,8 +592,8 @@ private:
         std::vector<RowPointer> lvRows;
         std::vector<std::vector<Bytes>> longValues; // per column: the pieces of the row's value
 
-        RowsPart(const std::string& name, const TableDef& def, const LiveRows& table)
-            : digester(name, def), longValues(def.columns.size()) {
+        RowsPart(const std::string& name, const TableDef& def, const LiveRows& table, TextForm text)
+            : digester(name, def, {}, text), longValues(def.columns.size()) {
             live.expectEntries(table.indexes);
             live.pages = table.pages;
         }
@@ -851,7 +853,7 @@ private:
         PageIndex index{std::vector<std::uint32_t>(file_.pageCount(), LiveRows::npos),
                         std::vector<std::uint16_t>(file_.pageCount(), 0)};
         for (std::size_t w = 0; w < windows.size(); ++w) {
-            RowsPart part(name, def, counts);
+            RowsPart part(name, def, counts, shape_.text);
             part.live.pages = &index;
             readRows(name, def, windows[w], rows.dataLabel, *rows.lvPages, part);
             if (!compareEntries(exam, def, name, ri, idxName, position, part.live, &windowOf,

@@ -1,6 +1,8 @@
 #include "check/rowdigest.h"
 
 #include "jet/bytes.h"
+#include "jet/text.h"
+#include "read/jet4form.h"
 
 #include <algorithm>
 #include <bit>
@@ -174,14 +176,44 @@ RowHashes hashStoredRow(Bytes row) {
     return {mix(a), mix(b ^ 0x165667B19E3779F9ull)};
 }
 
-RowDigester::RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber)
-    : renumber_(renumber.empty() ? nullptr : &renumber) {
+RowDigester::RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber,
+                         TextForm text, int codePage)
+    : renumber_(renumber.empty() ? nullptr : &renumber), text_(text), codePage_(codePage) {
+    const bool decoded = text != TextForm::Stored;
     for (const Column& c : def.columns) {
         const std::uint8_t scale = c.type == ColumnType::Decimal ? c.scale : 0;
         columns_.push_back(
             {static_cast<std::uint64_t>(c.type) | std::uint64_t{scale} << 16, fixedSizeOf(c.type),
-             c.type == ColumnType::Long && holdsObjectIds(table, c.name), c.isLong()});
+             c.type == ColumnType::Long && holdsObjectIds(table, c.name), c.isLong(), c.number,
+             decoded && (c.type == ColumnType::Text || c.type == ColumnType::Memo),
+             text == TextForm::Jet3 && table == "MSysObjects" && c.name == "LvProp"});
     }
+}
+
+std::pair<std::uint64_t, std::uint64_t> RowDigester::decodedLong(const Digested& c,
+                                                                 std::span<const Bytes> pieces,
+                                                                 std::uint64_t& length) const {
+    std::vector<std::uint8_t> whole;
+    for (Bytes p : pieces)
+        whole.insert(whole.end(), p.begin(), p.end());
+    std::vector<std::uint8_t> form;
+    if (c.isProperties && !whole.empty()) {
+        try {
+            form = jet4PropertyBlob(whole, codePage_, "property blob");
+        } catch (const JetError&) {
+            form = whole; // cannot be converted: a conversion refuses it, so no digest matches
+        }
+    } else if (c.isText) {
+        const std::string t =
+            text_ == TextForm::Jet3 ? decodeJet3ForJet4(whole, codePage_) : decodeJet4Text(whole);
+        form.assign(t.begin(), t.end());
+    } else {
+        form = std::move(whole);
+    }
+    StreamHash value;
+    value.append(form.data(), form.size());
+    length = form.size();
+    return value.finish();
 }
 
 RowHashes RowDigester::hash(const std::vector<RawField>& fields,
@@ -193,11 +225,23 @@ RowHashes RowDigester::hash(const std::vector<RawField>& fields,
     for (std::size_t i = 0; i < columns_.size() && i < fields.size(); ++i) {
         const RawField& f = fields[i];
         const Digested& c = columns_[i];
+        if (text_ != TextForm::Stored) {
+            if (!f.present || (c.fixedSize && f.data.empty())) continue;
+            h.add(c.number);
+        }
         if (c.isLong && f.present) {
             // The value's own hash stands for its bytes, whole or in pieces.
             const Bytes whole[1] = {f.data};
             const std::span<const Bytes> pieces =
                 longValues ? std::span<const Bytes>((*longValues)[i]) : std::span(whole);
+            if (c.isText || c.isProperties) {
+                std::uint64_t length = 0;
+                const auto [x, y] = decodedLong(c, pieces, length);
+                header(c, true, f.boolValue, length);
+                h.add(x);
+                h.add(y);
+                continue;
+            }
             StreamHash value;
             std::uint64_t length = 0;
             for (std::size_t k = 0; k < pieces.size(); ++k) {
@@ -217,6 +261,13 @@ RowHashes RowDigester::hash(const std::vector<RawField>& fields,
         // A fixed-size value is its first bytes; an empty one reads as null.
         const bool present = f.present && !(c.fixedSize && data.empty());
         if (c.fixedSize && data.size() > c.fixedSize) data = data.first(c.fixedSize);
+        if (c.isText && present) {
+            const std::string t =
+                text_ == TextForm::Jet3 ? decodeJet3ForJet4(data, codePage_) : decodeJet4Text(data);
+            header(c, true, f.boolValue, t.size());
+            h.add(reinterpret_cast<const std::uint8_t*>(t.data()), t.size());
+            continue;
+        }
         header(c, present, f.boolValue, present ? data.size() : 0);
         if (!present) continue;
         if (c.holdsIds && renumber_ && data.size() == 4) {

@@ -56,12 +56,20 @@ struct RowDigest {
 // hashing them whole is much quicker than hashing them field by field.
 RowHashes hashStoredRow(Bytes row);
 
+// How text is digested: as stored (one format on both sides), or as the text it decodes to, so
+// that a Jet 3 table and its Jet 4 conversion agree: Jet 3 text decoded as a conversion decodes
+// it (and property blobs in their Jet 4 form), Jet 4 text as read. Decoded forms leave null
+// values out and name each value by its column number, so that a column Jet 4 adds to a system
+// table, null in every row, changes nothing.
+enum class TextForm { Stored, Jet3, Jet4 };
+
 // What a rebuild wrote into one table: its rows, digested where it placed them, and the
 // entries of each index whose keys it encoded from those rows, by real index number.
 struct WrittenTable {
     RowDigest rows;
     std::map<std::uint16_t, EntrySum> indexes;
-    bool asStored = false; // rows digested by `hashStoredRow`, else by their fields
+    bool asStored = false;            // rows digested by `hashStoredRow`, else by their fields
+    TextForm text = TextForm::Stored; // how the new file's rows are digested
 };
 
 // Row digests of a source's tables, with the object ids renumbered as in the new file.
@@ -76,7 +84,9 @@ struct SourceRows {
 class RowDigester {
 public:
     // `renumber` maps the object ids found in this table before they are digested.
-    RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber = {});
+    // `codePage` is the Jet 3 file's, for TextForm::Jet3.
+    RowDigester(const std::string& table, const TableDef& def, const TableIdMap& renumber = {},
+                TextForm text = TextForm::Stored, int codePage = 0);
 
     // `fields` as split from the row, except that long columns carry their whole value; or,
     // when `longValues` is given (one entry per column), a long column's value is the pieces
@@ -101,9 +111,17 @@ private:
         std::size_t fixedSize; // 0 for variable-size types
         bool holdsIds;
         bool isLong;
+        std::uint16_t number; // decoded forms: names each value, since nulls are left out
+        bool isText;          // decoded before it is digested
+        bool isProperties;    // a Jet 3 property blob, digested in its Jet 4 form
     };
+    // The hashes of a decoded long value (text or property blob) and its length.
+    std::pair<std::uint64_t, std::uint64_t>
+    decodedLong(const Digested& c, std::span<const Bytes> pieces, std::uint64_t& length) const;
     std::vector<Digested> columns_;
     const TableIdMap* renumber_;
+    TextForm text_;
+    int codePage_;
     RowDigest digest_;
 };
 

@@ -4,6 +4,7 @@
 #include "jet/header.h"
 #include "jet/pagefile.h"
 #include "maintain/dblock.h"
+#include "maintain/target.h"
 #include "maintain/toace.h"
 #include "maintain/verify.h"
 #include "platform/posix/durablereplace.h"
@@ -31,20 +32,51 @@ namespace {
 
 const std::string kStructure = "compaction";
 
-// `newFile`: the result goes to a new file, not over the source.
-void checkOptions(const CompactOptions& options, bool newFile) {
+void checkOptions(const CompactOptions& options) {
     if (options.sortOrder != 0)
         throw JetError(kStructure, JetError::noPage,
                        "sort order " + std::to_string(options.sortOrder) +
                            " cannot be written; only the General sort order is available");
-    if (options.formatVersion == kAce12FormatVersion && !newFile)
-        throw RewriteRefused(kStructure, JetError::noPage,
-                             "an ACE 12 file is written as a new file beside the source, never "
-                             "over it");
-    if (options.formatVersion != 0 && options.formatVersion != kAce12FormatVersion)
+    if (options.formatVersion != 0 && options.formatVersion != 32 && options.formatVersion != 64 &&
+        options.formatVersion != 128)
         throw JetError(kStructure, JetError::noPage,
                        "format version " + std::to_string(options.formatVersion) +
-                           " cannot be written; only the source's own format is available");
+                           " is not supported: 32 (Jet 3), 64 (Jet 4) or 128 (ACE 12)");
+}
+
+// The format the rebuild writes for `db`; throws before anything is written when it is refused.
+// `newFile`: the result goes to a new file, not over the source.
+TargetFormat checkTarget(const Database& db, const CompactOptions& options, bool newFile) {
+    const TargetFormat target = targetFormat(db.header(), options.formatVersion);
+    if (target == TargetFormat::Ace12) checkAceConversion(options, newFile);
+    return target;
+}
+
+Format outputFormat(const Database& db, TargetFormat target) {
+    return target == TargetFormat::Jet4 ? Format::forVersion(Version::Jet4) : db.format();
+}
+
+// What a conversion replaced, from every table, and a line saying what was done; Access's own
+// objects are named, since Jet 4 keeps them as Access 97 stored them.
+void addConversionLines(CompactReport& report, const Database& db, const RebuildResult& r,
+                        TargetFormat target) {
+    if (target == TargetFormat::Ace12) reportAceConversion(db, report);
+    if (target != TargetFormat::Jet4) return;
+    for (const auto& t : r.tables)
+        report.losses.insert(report.losses.end(), t.replaced.begin(), t.replaced.end());
+    for (const CatalogEntry& e : db.catalog()) {
+        const char* kind = e.type == -32768   ? "form"
+                           : e.type == -32766 ? "report"
+                           : e.type == -32764 ? "macro"
+                           : e.type == -32761 ? "module"
+                                              : nullptr;
+        if (kind)
+            report.lines.push_back(std::string(kind) + " \"" + e.name +
+                                   "\" kept as Access 97 stored it");
+    }
+    report.lines.push_back("converted from Jet 3 (Access 97) to Jet 4 (Access 2000); " +
+                           std::to_string(report.losses.size()) +
+                           (report.losses.size() == 1 ? " loss" : " losses") + " reported");
 }
 
 std::uint32_t randomKey() {
@@ -73,10 +105,6 @@ RebuildOptions rebuildOptions(const CompactOptions& options, std::uint32_t key,
                               const std::string& beside) {
     RebuildOptions ro;
     ro.databaseKey = key;
-    if (options.formatVersion == kAce12FormatVersion) {
-        ro.aceVersion = 12;
-        ro.databaseKey = 0;
-    }
     ro.entryMemory =
         (std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20) / 8 * 3;
     ro.spillFolder = folderOf(beside);
@@ -115,12 +143,18 @@ std::unique_ptr<Database> openSource(int fd, const std::string& path, const std:
 // Writes and verifies `destination` from `db`; removes it on any failure.
 CompactReport compactOpened(const Database& db, const std::string& destination,
                             const CompactOptions& options) {
+    const TargetFormat target = checkTarget(db, options, true);
     CompactReport report;
     report.sizeBefore = db.file().fileSize();
     report.pagesBefore = db.file().pageCount();
     RebuildOptions ro = rebuildOptions(options, keyFor(db.header(), options.encoding), destination);
+    ro.toJet4 = target == TargetFormat::Jet4;
+    if (target == TargetFormat::Ace12) {
+        ro.aceVersion = 12;
+        ro.databaseKey = 0;
+    }
     std::unique_ptr<PageWriter> out =
-        std::make_unique<PageWriter>(destination, db.format(), ro.databaseKey);
+        std::make_unique<PageWriter>(destination, outputFormat(db, target), ro.databaseKey);
     try {
         RebuildResult r = rebuildDatabase(db, *out, ro);
         out.reset();
@@ -148,6 +182,7 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
         }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
+        addConversionLines(report, db, r, target);
     } catch (...) {
         out.reset();
         ::unlink(destination.c_str());
@@ -165,19 +200,10 @@ CompactReport compactOpened(const Database& db, const std::string& destination,
 
 CompactReport compact(const std::string& source, const std::string& destination,
                       const CompactOptions& options) {
-    checkOptions(options, true);
+    checkOptions(options);
     DatabaseLock lock(source);
     auto db = detail::openSource(lock.fd(), source, options.password);
-    if (options.formatVersion != kAce12FormatVersion)
-        return detail::compactOpened(*db, destination, options);
-    if (!needsAceConversion(*db, options)) {
-        CompactOptions keep = options;
-        keep.formatVersion = 0;
-        return detail::compactOpened(*db, destination, keep);
-    }
-    CompactReport report = detail::compactOpened(*db, destination, options);
-    reportAceConversion(*db, report);
-    return report;
+    return detail::compactOpened(*db, destination, options);
 }
 
 namespace detail {
@@ -332,7 +358,7 @@ void replaceDatabase(const std::string& original, const std::string& replacement
 }
 
 CompactReport compactInPlace(const std::string& file, const CompactOptions& options) {
-    checkOptions(options, false);
+    checkOptions(options);
     DatabaseLock lock(file);
     requireKeepable(lock, "compacting");
     auto db = Database::open(openMappedSource(lock.fd(), file));
@@ -340,6 +366,7 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         throw JetError("database", JetError::noPage,
                        options.password.empty() ? "the database has a password and none was given"
                                                 : "the password is wrong");
+    const TargetFormat target = checkTarget(*db, options, false);
     posix::DurableReplace temp;
     detail::openBeside(temp, lock);
 
@@ -348,10 +375,15 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     report.pagesBefore = db->file().pageCount();
     RebuildOptions ro = rebuildOptions(options, keyFor(db->header(), options.encoding), file);
     ro.sync = false; // synced below while the new file is verified
+    ro.toJet4 = target == TargetFormat::Jet4;
+    if (target == TargetFormat::Ace12) {
+        ro.aceVersion = 12;
+        ro.databaseKey = 0;
+    }
     SourceRows sourceRows;
     std::uint64_t rebuiltSize = 0;
     {
-        PageWriter out(temp.fd(), file, db->format(), ro.databaseKey);
+        PageWriter out(temp.fd(), file, outputFormat(*db, target), ro.databaseKey);
         RebuildResult r = rebuildDatabase(*db, out, ro);
         rebuiltSize = std::uint64_t{out.pageCount()} * out.pageSize();
         sourceRows = r.digests();
@@ -362,9 +394,10 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
         }
         report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
                                std::to_string(rows) + " rows; every row and index verified");
+        addConversionLines(report, *db, r, target);
     }
     db->file().releaseCache();
-    const bool changeAsked = ro.databaseKey != db->header().databaseKey;
+    const bool changeAsked = ro.databaseKey != db->header().databaseKey || ro.toJet4;
     {
         // The new file goes to disk while it is read back: both take long on a large file.
         // The futures' destructors wait for them even when verification throws.

@@ -9,23 +9,15 @@ namespace {
 const std::string kStructure = "conversion";
 } // namespace
 
-bool needsAceConversion(const Database& source, const CompactOptions& options) {
-    const DatabaseHeader& h = source.header();
-    if (!source.format().jet4())
+void checkAceConversion(const CompactOptions& options, bool newFile) {
+    if (!newFile)
         throw RewriteRefused(kStructure, JetError::noPage,
-                             formatName(h) +
-                                 " files cannot be converted to ACE 12 directly; convert the file "
-                                 "to Jet 4 (Access 2000) first");
-    if (h.aceVersion > 12)
-        throw RewriteRefused(kStructure, JetError::noPage,
-                             formatName(h) +
-                                 " files cannot be converted to the older ACE 12: what they "
-                                 "hold may not fit");
+                             "an ACE 12 file is written as a new file beside the source, never "
+                             "over it");
     if (options.encoding == PageEncoding::Encrypt)
         throw RewriteRefused(kStructure, JetError::noPage,
                              "ACE files cannot be encrypted by Tarnwick; Access encrypts them "
                              "with a password");
-    return h.aceVersion == 0;
 }
 
 void reportAceConversion(const Database& source, CompactReport& report) {

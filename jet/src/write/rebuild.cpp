@@ -1,7 +1,10 @@
 #include "write/rebuild.h"
 
 #include "jet/header.h"
+#include "read/jet4form.h"
 #include "write/acesystem.h"
+#include "write/jet4definition.h"
+#include "write/jet4header.h"
 #include "write/pagebuild.h"
 #include "write/pagewriter.h"
 #include "write/tablerebuild.h"
@@ -10,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <set>
 
 namespace tarnwick::jet {
@@ -62,7 +66,7 @@ std::uint32_t tdefPagesFor(const Format& f, std::size_t length) {
 class Rebuilder {
 public:
     Rebuilder(const Database& src, PageWriter& out, const RebuildOptions& options)
-        : src_(src), f_(src.format()), out_(out), options_(options) {}
+        : src_(src), f_(out.format()), out_(out), options_(options) {}
 
     RebuildResult run();
 
@@ -81,9 +85,12 @@ private:
     std::vector<std::vector<std::uint8_t>> catalogGrants() const;
     void rebuildTable(Planned& t, TableRebuild& report);
     void writeGlobalMapAndHeader();
+    // The definition as the new file holds it.
+    const TableDef& outDef(const Planned& t);
 
     const Database& src_;
-    const Format& f_;
+    const Format& f_;                             // of the new file
+    std::map<std::uint32_t, TableDef> converted_; // Jet 4 forms, by old TDEF page
     PageWriter& out_;
     RebuildOptions options_;
     std::vector<Planned> planned_;
@@ -155,7 +162,7 @@ void Rebuilder::plan() {
     for (std::uint32_t i = 0; i < kCorePages; ++i)
         planned_[i].tdefPages.push_back(first + i);
     for (auto& t : planned_) {
-        const std::uint32_t n = tdefPagesFor(f_, src_.tableDef(t.oldPage).raw.size());
+        const std::uint32_t n = tdefPagesFor(f_, outDef(t).raw.size());
         if (n > 1) {
             const std::uint32_t more = out_.allocate(n - 1);
             for (std::uint32_t i = 0; i < n - 1; ++i)
@@ -163,7 +170,7 @@ void Rebuilder::plan() {
         }
     }
     for (auto& t : rest) {
-        const std::uint32_t n = tdefPagesFor(f_, src_.tableDef(t.oldPage).raw.size());
+        const std::uint32_t n = tdefPagesFor(f_, outDef(t).raw.size());
         const std::uint32_t at = out_.allocate(n);
         for (std::uint32_t i = 0; i < n; ++i)
             t.tdefPages.push_back(at + i);
@@ -223,6 +230,16 @@ std::vector<std::vector<std::uint8_t>> Rebuilder::catalogGrants() const {
     return out;
 }
 
+const TableDef& Rebuilder::outDef(const Planned& t) {
+    if (t.added) return t.added->def;
+    const TableDef& def = src_.tableDef(t.oldPage);
+    if (!options_.toJet4) return def;
+    auto it = converted_.find(t.oldPage);
+    if (it == converted_.end())
+        it = converted_.emplace(t.oldPage, jet4Definition(def, t.name)).first;
+    return it->second;
+}
+
 void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
     std::span<const std::vector<std::uint8_t>> addedRows;
     if (t.oldPage == kCatalogPage) addedRows = catalogRows_;
@@ -233,6 +250,7 @@ void Rebuilder::rebuildTable(Planned& t, TableRebuild& report) {
                        .tableIds = result_.tableIds,
                        .dropped = dropped_,
                        .def = t.added ? t.added->def : src_.tableDef(t.oldPage),
+                       .outDef = outDef(t),
                        .name = t.name,
                        .oldPage = t.oldPage,
                        .newPage = t.newPage,
@@ -272,9 +290,13 @@ void Rebuilder::writeGlobalMapAndHeader() {
     p1.add(second);
     out_.write(1, p1.take());
 
-    // Page 0: the source's, with the new database key, masked again.
+    // Page 0: the source's, with the new database key, masked again; a converted file's in its
+    // Jet 4 form, created now.
     std::vector<std::uint8_t> header = src_.header().decoded;
     if (options_.aceVersion != 0) makeAceHeader(header);
+    if (options_.toJet4)
+        header = jet4Header(src_.header(), options_.databaseKey,
+                            static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0);
     put32(header.data() + 0x3E, options_.databaseKey);
     rc4(kHeaderKey, std::span<std::uint8_t>(header.data() + 0x18, f_.jet4() ? 128 : 126));
     out_.write(0, std::move(header));
@@ -294,6 +316,18 @@ RebuildResult rebuildDatabase(const Database& source, PageWriter& out,
                              formatName(source.header()) +
                                  " files cannot be encrypted by Tarnwick; Access encrypts them "
                                  "with a password");
+    if (options.toJet4 &&
+        (source.format().version != Version::Jet3 || !out.format().jet4() || options.salvage))
+        throw JetError("conversion", JetError::noPage,
+                       "internal: only a Jet 3 source is converted, into a Jet 4 file");
+    if (options.toJet4 && !convertibleCodePage(source.header().codePage))
+        throw JetError("conversion", JetError::noPage,
+                       "text in code page " + std::to_string(source.header().codePage) +
+                           " cannot be converted; only code page 1252 is known exactly");
+    if (options.toJet4 && source.header().sortOrder != 1033 && source.header().sortOrder != 0)
+        throw JetError("conversion", JetError::noPage,
+                       "sort order " + std::to_string(source.header().sortOrder) +
+                           " cannot be converted; only the General sort order is known");
     Rebuilder rebuilder(source, out, options);
     RebuildResult result = rebuilder.run();
     out.finish(options.sync);

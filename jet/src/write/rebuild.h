@@ -20,6 +20,8 @@ struct TableRebuild {
     std::uint64_t rowsLost = 0, longValuesLost = 0;
     std::vector<std::string> losses;
     std::vector<std::string> notes; // e.g. an index rebuilt from its stored keys
+    // Conversion: what was replaced in this table, one line per column.
+    std::vector<std::string> replaced;
     // The rows carried over, as read from the source, each where it was placed; and the
     // entries of the indexes encoded from them.
     WrittenTable written;
@@ -48,6 +50,9 @@ struct RebuildOptions {
     // temporary file in `spillFolder`. 0: no limit. The file written is the same either way.
     std::size_t entryMemory = 0;
     std::string spillFolder;
+    // Write a Jet 3 source as Jet 4 (the writer's format): text, rows, definitions, property
+    // blobs and page 0 re-encoded, index keys in General Legacy.
+    bool toJet4 = false;
 };
 
 // Writes every object of `source` into the new file behind `out` (created with the options'

@@ -1,7 +1,9 @@
 #include "jet/header.h"
 #include "jet/indexkey.h"
+#include "jet/text.h"
 #include "jet/usagemap.h"
 #include "read/datapage.h"
+#include "read/jet4form.h"
 #include "read/longvalue.h"
 #include "write/tablerebuild.h"
 
@@ -78,9 +80,10 @@ struct Part {
     std::vector<std::vector<std::uint8_t>> longValues; // salvage: what of a value read
     std::vector<std::vector<Bytes>> parts;             // per column: the value's pieces
 
-    Part(const std::string& name, const TableDef& def, const TableIdMap& ids)
-        : unkeyed(def.realIndexes.size()), digester(name, def, ids), longValues(def.columns.size()),
-          parts(def.columns.size()) {}
+    Part(const std::string& name, const TableDef& def, const TableIdMap& ids, TextForm text,
+         int codePage)
+        : unkeyed(def.realIndexes.size()), digester(name, def, ids, text, codePage),
+          longValues(def.columns.size()), parts(def.columns.size()) {}
     void clear() {
         rows.clear();
         keyBytes.clear();
@@ -105,6 +108,11 @@ private:
     void placeRows(Part& part);
     void spillEntries(KeyedIndex& ki);
     Bytes renewRow(const Prepared& p, std::vector<std::pair<std::int32_t, std::int32_t>>& changes);
+    Bytes convertRow(const Prepared& p,
+                     std::vector<std::pair<std::int32_t, std::int32_t>>& changes);
+    // A converted long value, written; `bytes` is its new content.
+    std::array<std::uint8_t, 12> writeConverted(std::uint16_t column,
+                                                std::vector<std::uint8_t> bytes);
     std::uint32_t placeRow(RowPointer header, Bytes row);
     void longValue(Bytes field, RowPointer at, const LongValueRef& ref, std::vector<Bytes>& parts,
                    std::vector<std::uint8_t>& buffer, std::string* why = nullptr);
@@ -126,13 +134,18 @@ private:
     const TableJob& job_;
     const Database& src_;
     const TableDef& def_;
-    const Format& f_;
+    const TableDef& outDef_;
+    const Format& f_;  // of the source
+    const Format& of_; // of the new file
     PageWriter& out_;
+    const bool converting_;
     const bool salvage_;
     CopiedRows r_;
     std::map<std::uint16_t, LongValueColumn*> lvByColumn_;
     bool asStored_ = false; // rows without long values or ids are copied as they are stored
     bool isCatalog_ = false;
+    int propertiesColumn_ = -1;                   // converting the catalog: LvProp
+    std::map<std::size_t, std::size_t> replaced_; // converting: column -> characters replaced
     int typeColumn_ = -1, idColumn_ = -1;
     DataPageBuilder data_;
     std::uint32_t dataPage_ = 0;
@@ -155,8 +168,9 @@ private:
 };
 
 RowCopier::RowCopier(const TableJob& job)
-    : job_(job), src_(job.src), def_(job.def), f_(job.format()), out_(job.out),
-      salvage_(job.options.salvage), data_(f_, job.newPage, &out_), version_(f_.version),
+    : job_(job), src_(job.src), def_(job.def), outDef_(job.outDef), f_(job.format()),
+      of_(job.outFormat()), out_(job.out), converting_(job.converting()),
+      salvage_(job.options.salvage), data_(of_, job.newPage, &out_), version_(of_.version),
       codePage_(src_.header().codePage) {
     // Columns whose ids follow the mapping, and long-value columns with their writers.
     for (const auto& c : def_.columns)
@@ -164,17 +178,20 @@ RowCopier::RowCopier(const TableJob& job)
             r_.idColumns.insert(c.number);
     for (const auto& c : def_.columns)
         if (c.isLong()) {
-            r_.longValues.push_back(std::make_unique<LongValueColumn>(f_, c.number, out_));
+            r_.longValues.push_back(std::make_unique<LongValueColumn>(of_, c.number, out_));
             lvByColumn_[c.number] = r_.longValues.back().get();
         }
     // Rows without long values or ids are copied as they are stored, and digested so.
-    asStored_ = r_.idColumns.empty() && r_.longValues.empty();
+    asStored_ = r_.idColumns.empty() && r_.longValues.empty() && !converting_;
     job_.report.written.asStored = asStored_;
+    if (converting_) job_.report.written.text = TextForm::Jet4;
     isCatalog_ = job_.oldPage == kCatalogPage;
     if (isCatalog_)
         for (std::size_t i = 0; i < def_.columns.size(); ++i) {
             if (def_.columns[i].name == "Type") typeColumn_ = static_cast<int>(i);
             if (def_.columns[i].name == "Id") idColumn_ = static_cast<int>(i);
+            if (def_.columns[i].name == "LvProp" && converting_)
+                propertiesColumn_ = static_cast<int>(i);
         }
 }
 
@@ -186,6 +203,11 @@ CopiedRows RowCopier::run() {
     flushData(data_, dataPage_, r_.dataPages, r_.dataFree, dataThreshold());
     for (auto& lv : r_.longValues)
         flushLongValues(*lv);
+    for (const auto& [i, n] : replaced_)
+        job_.report.replaced.push_back("table \"" + job_.name + "\", column \"" +
+                                       def_.columns[i].name + "\": " + std::to_string(n) +
+                                       " bytes that code page " + std::to_string(codePage_) +
+                                       " does not define became U+FFFD");
     return std::move(r_);
 }
 
@@ -244,7 +266,7 @@ void RowCopier::listColumns() {
 // Page 0 holds no rows, so these come first in the old order the indexes' proof relies on.
 void RowCopier::addRows() {
     if (job_.addedRows.empty()) return;
-    Part part(job_.name, def_, job_.tableIds);
+    Part part(job_.name, def_, job_.tableIds, TextForm::Stored, codePage_);
     for (std::size_t i = 0; i < job_.addedRows.size(); ++i) {
         const RowPointer at{0, static_cast<std::uint8_t>(i)};
         prepareRow(part, at, at, job_.addedRows[i]);
@@ -254,7 +276,9 @@ void RowCopier::addRows() {
 
 void RowCopier::copyPages() {
     const TableIdMap& ids = job_.tableIds;
-    Part first(job_.name, def_, ids), second(job_.name, def_, ids), third(job_.name, def_, ids);
+    const TextForm text = converting_ ? TextForm::Jet3 : TextForm::Stored;
+    Part first(job_.name, def_, ids, text, codePage_),
+        second(job_.name, def_, ids, text, codePage_), third(job_.name, def_, ids, text, codePage_);
     if (!salvage_ && src_.file().readsConcurrently() && owned_.size() >= kPagesToShare) {
         // Pages go in runs: this thread prepares the first two fifths of each, the other
         // thread the rest, one run ahead, so that it keeps preparing while this thread places
@@ -360,6 +384,11 @@ void RowCopier::prepareRow(Part& part, RowPointer header, RowPointer at, Bytes s
         part.keyFields[i] = fields[i];
     auto& values = part.values;
     src_.decodeValues(def_, part.keyFields, at.page, values);
+    // Keys of a converted row are those of its converted text.
+    if (converting_)
+        for (std::size_t i : indexed_)
+            if (def_.columns[i].type == ColumnType::Text && part.keyFields[i].present)
+                values[i].text = decodeJet3ForJet4(part.keyFields[i].data, codePage_);
     for (std::size_t i : ids_)
         if (!values[i].null) {
             auto it = job_.tableIds.find(static_cast<std::uint32_t>(values[i].integer));
@@ -400,7 +429,7 @@ void RowCopier::encodeKeys(Part& part) {
             continue;
         const std::size_t from = part.keyBytes.size();
         try {
-            appendIndexKey(part.keyBytes, version_, codePage_, def_, ri, values);
+            appendIndexKey(part.keyBytes, version_, codePage_, outDef_, ri, values);
             if (part.keyBytes.size() - from >= kNoEntry) {
                 part.keyBytes.resize(from);
                 throw JetError("index key", JetError::noPage, "a key is longer than a page");
@@ -432,7 +461,9 @@ void RowCopier::placeRows(Part& part) {
         keyAt += keyed.size();
         try {
             std::vector<std::pair<std::int32_t, std::int32_t>> changes;
-            const Bytes placing = asStored_ ? p.stored : renewRow(p, changes);
+            const Bytes placing = asStored_     ? p.stored
+                                  : converting_ ? convertRow(p, changes)
+                                                : renewRow(p, changes);
             const std::uint32_t placed = placeRow(p.header, placing);
             job_.report.written.rows.addPlaced(p.hash, placed);
             if (!changes.empty()) r_.idChanges[p.header.raw()] = std::move(changes);
@@ -500,8 +531,107 @@ Bytes RowCopier::renewRow(const Prepared& p,
     return row_;
 }
 
+// The row in its Jet 4 form: text decoded from the code page into UCS-2 (compressed where it
+// may be), long values written anew (Memo text and property blobs converted), ids renumbered;
+// laid out by the new definition, which leaves out deleted columns.
+Bytes RowCopier::convertRow(const Prepared& p,
+                            std::vector<std::pair<std::int32_t, std::int32_t>>& changes) {
+    splitRow(f_, def_, p.stored, dataPageName_, p.at.page, p.at.row, fields_);
+    const std::size_t fixedArea = outDef_.fixedAreaLength();
+    const std::uint16_t cc = outDef_.maxColumns;
+    const std::size_t nv = outDef_.variableColumns;
+    std::vector<std::vector<std::uint8_t>> var(nv);
+    std::vector<std::uint8_t> mask((cc + 7) / 8, 0);
+    row_.assign(2 + fixedArea, 0);
+    put16(row_.data(), cc);
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+        const Column& c = def_.columns[i];
+        const Column& oc = outDef_.columns[i];
+        const RawField& fld = fields_[i];
+        if (c.type == ColumnType::Boolean) {
+            if (fld.boolValue) mask[c.number / 8] |= static_cast<std::uint8_t>(1 << (c.number % 8));
+            continue;
+        }
+        if (!fld.present || (fixedSizeOf(c.type) && fld.data.size() < fixedSizeOf(c.type)))
+            continue;
+        std::vector<std::uint8_t> bytes;
+        if (c.isLong()) {
+            const LongValueRef ref = parseLongValueRef(fld.data, "long value", p.at.page);
+            longValue(fld.data, p.at, ref, parts_, buffer_);
+            std::vector<std::uint8_t> whole;
+            for (Bytes part : parts_)
+                whole.insert(whole.end(), part.begin(), part.end());
+            if (c.type == ColumnType::Memo) {
+                std::size_t n = 0;
+                const std::string t = decodeJet3ForJet4(whole, codePage_, &n);
+                if (n) replaced_[i] += n;
+                whole.clear();
+                // Long text stays plain, as Access keeps it.
+                appendJet4Text(whole, t, utf8ToCodePoints(t).size() <= 1024);
+            } else if (static_cast<int>(i) == propertiesColumn_ && !whole.empty()) {
+                std::size_t n = 0;
+                whole = jet4PropertyBlob(whole, codePage_,
+                                         "property blob of the row at " + toString(p.header), &n);
+                if (n) replaced_[i] += n;
+            }
+            const auto def = writeConverted(c.number, std::move(whole));
+            bytes.assign(def.begin(), def.end());
+        } else if (c.type == ColumnType::Text) {
+            std::size_t n = 0;
+            const std::string t = decodeJet3ForJet4(fld.data, codePage_, &n);
+            if (n) replaced_[i] += n;
+            appendJet4Text(bytes, t, (oc.extFlags & 0x01) && !oc.isFixed());
+            if (oc.isFixed()) bytes.resize(oc.length, 0);
+        } else {
+            Bytes data = fld.data;
+            if (fixedSizeOf(c.type)) data = data.first(fixedSizeOf(c.type));
+            bytes.assign(data.begin(), data.end());
+            if (r_.idColumns.count(c.number) && bytes.size() == 4) {
+                const std::uint32_t old = le32(bytes.data());
+                auto it = job_.tableIds.find(old);
+                if (it != job_.tableIds.end() && it->second != old) {
+                    put32(bytes.data(), it->second);
+                    changes.emplace_back(static_cast<std::int32_t>(old),
+                                         static_cast<std::int32_t>(it->second));
+                }
+            }
+        }
+        mask[c.number / 8] |= static_cast<std::uint8_t>(1 << (c.number % 8));
+        if (oc.isFixed()) {
+            if (bytes.size() > oc.length) bytes.resize(oc.length);
+            std::copy(bytes.begin(), bytes.end(), row_.begin() + 2 + oc.fixedOffset);
+        } else {
+            var[oc.varIndex] = std::move(bytes);
+        }
+    }
+    if (nv) {
+        std::vector<std::uint16_t> offsets(nv + 1);
+        for (std::size_t v = 0; v < nv; ++v) {
+            offsets[v] = static_cast<std::uint16_t>(row_.size());
+            row_.insert(row_.end(), var[v].begin(), var[v].end());
+        }
+        offsets[nv] = static_cast<std::uint16_t>(row_.size());
+        if (row_.size() + 2 * (nv + 2) + mask.size() > 0xFFFF)
+            throw JetError("data page", p.header.page, "a converted row is too long");
+        for (std::size_t v = nv + 1; v-- > 0;) {
+            row_.push_back(static_cast<std::uint8_t>(offsets[v]));
+            row_.push_back(static_cast<std::uint8_t>(offsets[v] >> 8));
+        }
+        row_.push_back(static_cast<std::uint8_t>(nv));
+        row_.push_back(static_cast<std::uint8_t>(nv >> 8));
+    }
+    row_.insert(row_.end(), mask.begin(), mask.end());
+    return row_;
+}
+
+std::array<std::uint8_t, 12> RowCopier::writeConverted(std::uint16_t column,
+                                                       std::vector<std::uint8_t> bytes) {
+    const Bytes whole[1] = {bytes};
+    return writeLongValue(*lvByColumn_.at(column), whole, LongValueKind::SingleRow);
+}
+
 std::uint32_t RowCopier::placeRow(RowPointer header, Bytes row) {
-    if (row.size() + 2 > emptyDataPageRoom(f_))
+    if (row.size() + 2 > emptyDataPageRoom(of_))
         throw JetError("data page", header.page,
                        "row " + std::to_string(header.row) + " is larger than a page");
     if (!data_.fits(row.size()))
@@ -546,14 +676,14 @@ void RowCopier::flushData(DataPageBuilder& b, std::uint32_t page, std::vector<st
 }
 
 void RowCopier::flushLongValues(LongValueColumn& lv) {
-    flushData(lv.builder, lv.current, lv.pages, lv.freePages, f_.pageSize / 8);
+    flushData(lv.builder, lv.current, lv.pages, lv.freePages, of_.pageSize / 8);
 }
 
 std::array<std::uint8_t, 12>
 RowCopier::writeLongValue(LongValueColumn& lv, std::span<const Bytes> parts, LongValueKind kind) {
     std::array<std::uint8_t, 12> def{};
-    const std::size_t singleLimit = f_.jet4() ? 4076 : 2036;
-    const std::size_t segment = f_.jet4() ? 4072 : 2032;
+    const std::size_t singleLimit = of_.jet4() ? 4076 : 2036;
+    const std::size_t segment = of_.jet4() ? 4072 : 2032;
     std::size_t total = 0;
     for (Bytes part : parts)
         total += part.size();
@@ -606,9 +736,9 @@ RowCopier::writeLongValue(LongValueColumn& lv, std::span<const Bytes> parts, Lon
         const std::uint32_t first = out_.allocate(static_cast<std::uint32_t>(n - 1));
         for (std::size_t i = 0; i + 1 < n; ++i) {
             const std::uint32_t page = first + static_cast<std::uint32_t>(i);
-            DataPageBuilder b(f_, lvalOwner, &out_);
+            DataPageBuilder b(of_, lvalOwner, &out_);
             addRow(b, i * segment, segment, i + 2 < n ? (page + 1) << 8 : last);
-            if (b.freeSpace() >= f_.pageSize / 8) lv.freePages.push_back(page);
+            if (b.freeSpace() >= of_.pageSize / 8) lv.freePages.push_back(page);
             lv.pages.push_back(page);
             out_.write(page, b.take());
         }

@@ -17,7 +17,7 @@ struct MapRows {
 MapRows writeUsageMaps(const TableJob& job, CopiedRows& rows, const std::vector<BuiltIndex>& built,
                        MapHost& host) {
     PageWriter& out = job.out;
-    const std::size_t mapLength = usageMapRowLength(job.format());
+    const std::size_t mapLength = usageMapRowLength(job.outFormat());
     std::vector<std::vector<std::uint8_t>> maps;
     maps.push_back(buildUsageMap(out, rows.dataPages, mapLength));
     maps.push_back(buildUsageMap(out, rows.dataFree, mapLength));
@@ -43,8 +43,8 @@ MapRows writeUsageMaps(const TableJob& job, CopiedRows& rows, const std::vector<
 // The definition's bytes, with its pointers and figures renewed.
 std::vector<std::uint8_t> renewDefinition(const TableJob& job, const std::vector<BuiltIndex>& built,
                                           const MapRows& maps) {
-    const Format& f = job.format();
-    const TableDef& def = job.def;
+    const Format& f = job.outFormat();
+    const TableDef& def = job.outDef;
     const std::vector<std::uint32_t>& mapRp = maps.rows;
     std::vector<std::uint8_t> buf = def.raw;
     // Jet 4 leaves stray bytes at 25..39, where ACE keeps the last complex value id (at 28).
@@ -119,7 +119,7 @@ void writeTableDefinition(const TableJob& job, CopiedRows& rows,
                           const std::vector<BuiltIndex>& built,
                           std::span<const std::uint32_t> tdefPages, MapHost& host) {
     const MapRows maps = writeUsageMaps(job, rows, built, host);
-    writeDefinitionPages(job.format(), job.out, renewDefinition(job, built, maps), tdefPages);
+    writeDefinitionPages(job.outFormat(), job.out, renewDefinition(job, built, maps), tdefPages);
 }
 
 } // namespace tarnwick::jet

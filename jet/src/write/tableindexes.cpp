@@ -103,6 +103,9 @@ std::vector<IndexEntry> storedEntries(const TableJob& job, const CopiedRows& row
 // entries; when salvaging, rebuilt empty if those are unsound.
 BuiltIndex rebuildFromStoredKeys(const TableJob& job, const CopiedRows& rows, const RealIndex& ri,
                                  const KeyedIndex& ki, const std::string& what) {
+    if (job.converting())
+        throw JetError("index", ri.rootPage,
+                       what + " cannot be converted: its keys cannot be encoded (" + ki.why + ")");
     std::string unsound;
     std::vector<IndexEntry> entries = storedEntries(job, rows, ri, unsound);
     if (unsound.empty() && entries.size() != job.report.rows && !(ri.flags & idxflag::ignoreNulls))

@@ -35,7 +35,8 @@ struct TableJob {
     const RebuildOptions& options;
     const TableIdMap& tableIds;             // old TDEF page -> new TDEF page
     const std::set<std::uint32_t>& dropped; // salvage: tables whose definition could not be read
-    const TableDef& def;
+    const TableDef& def;                    // as the source holds it
+    const TableDef& outDef;                 // as the new file holds it: `def`, or its Jet 4 form
     const std::string& name;
     std::uint32_t oldPage = 0, newPage = 0;
     TableRebuild& report;
@@ -46,6 +47,8 @@ struct TableJob {
     std::span<const std::vector<std::uint8_t>> addedRows = {};
 
     const Format& format() const { return src.format(); }
+    const Format& outFormat() const { return out.format(); }
+    bool converting() const { return options.toJet4; }
     void lose(const std::string& what) const { report.losses.push_back(what); }
 };
 

@@ -1,0 +1,4 @@
+#pragma once
+
+// tarnwick-jet convert: a file in a newer format. Returns the program's exit status.
+int runConvert(int argc, const char* const* argv);
