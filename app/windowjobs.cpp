@@ -275,7 +275,7 @@ void WindowJobs::startBackup(bool byAlarm, const QString& late) {
             tarnwick::PickerDialogs::Current().ShowError(
                 m_controls.window,
                 QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
-                               "\"*.mdb\" to backup"));
+                               "\"*.mdb\" or \"*.accdb\" to backup"));
         notStarted(FileJob::Backup);
         return;
     }

@@ -30,7 +30,7 @@ public:
 
 struct CompactRequest {
     QStringList files; // processed from the last to the first
-    QString version;   // "3.6" or "3.5"
+    QString version;   // "3.6", "3.5" or "12.0"
     int memoryMiB = 0; // the compaction's memory budget; 0: the engine's own
 };
 
