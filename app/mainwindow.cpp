@@ -161,6 +161,7 @@ void MainWindow::makeJobs() {
     controls.catchUpBackups = catchUpBackups;
     controls.backupsKept = backupsKept;
     controls.backupLog = backupLog;
+    controls.backupNow = backupNow;
     controls.compactClock = compactClock;
     controls.compactSwitch = compactSwitch;
     controls.compactStatus = compactStatus;
@@ -171,6 +172,7 @@ void MainWindow::makeJobs() {
     controls.defragFirst = defragFirst;
     controls.catchUpCompactions = catchUpCompactions;
     controls.compactLog = compactLog;
+    controls.compactNow = compactNow;
     controls.fileCopier = fileCopier;
     controls.zipArchiver = zipArchiver;
     controls.database = database;

@@ -132,13 +132,17 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             ++(done ? result.succeeded : result.failed);
         }
     } catch (...) {
-        result.broken = true;
         QString why = QStringLiteral("the run ended early");
         try {
             throw;
+        } catch (const JobStopped& e) {
+            result.stopped = true;
+            why += QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
         } catch (const std::exception& e) {
+            result.broken = true;
             why += QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
         } catch (...) {
+            result.broken = true;
         }
         result.problems << (current.isEmpty() ? why : current + QStringLiteral(": ") + why);
         try {

@@ -13,6 +13,7 @@
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
 #include "platform/inikeystore.h"
+#include "platform/notifier.h"
 #include "platform/posix/faults.h"
 #include "platform/timesource.h"
 
@@ -77,8 +78,10 @@ public:
     QStringList calls;
     QString failOn;
     bool throwOutside = false;
+    bool stopOutside = false;
     void SetDatabase(const QString& p) override {
         if (throwOutside) throw std::runtime_error("outside");
+        if (stopOutside) throw JobStopped("stop asked");
         calls << "Database " + QFileInfo(p).fileName();
     }
     void SetExclusive(bool) override {}
@@ -642,6 +645,22 @@ private slots:
                  (QStringList{"Repair/Compact 3.5 was Unsuccessful for " + path("a.mdb") +
                                   "  12/6/2026 10:18:10 AM",
                               "  Reason: " + path("a.mdb") + ": the run ended early: outside"}));
+
+        // Asked to stop: the same lines, but the run counts as stopped, not broken.
+        lines.clear();
+        engine.throwOutside = false;
+        engine.stopOutside = true;
+        r = runCompact({{path("a.mdb")}, "3.6"}, engine, {collect, {}});
+        QVERIFY(r.stopped && !r.broken && !r.ok());
+        QCOMPARE(lines.last(), "  Reason: " + path("a.mdb") + ": the run ended early: stop asked");
+        tarnwick::RecordingNotifier notifier;
+        tarnwick::Notifier::install(&notifier);
+        JobSession session(TimedJob::Compact, JobSession::Start::ByAlarm, {});
+        session.finish(r);
+        tarnwick::Notifier::install(nullptr);
+        QCOMPARE(session.outcome(), JobOutcome::Stopped);
+        QCOMPARE(notifier.sent,
+                 QStringList{"Tarnwick repair and compaction stopped: " + r.problems.join('\n')});
     }
 
     void inUseProbe() {
