@@ -21,8 +21,8 @@ Dispatch Database::openJet(EngineVersion engine, const QString& path, bool exclu
     db->m_lock = FileLock(path, exclusive);
     try {
         db->m_jet = jet::Database::open(QFile::encodeName(path).toStdString());
-    } catch (const jet::DatabaseEncrypted&) {
-        throw EAutomationError(message::encrypted(path));
+    } catch (const jet::DatabaseEncrypted& e) {
+        throw EAutomationError(message::encrypted(path, e.detail()));
     } catch (const jet::JetError& e) {
         throw EAutomationError(
             QStringLiteral("%1 cannot be read: %2")

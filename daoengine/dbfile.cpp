@@ -33,8 +33,7 @@ QString formatNotRecognised(const QString& path, EngineVersion engine, const Fil
     if (format.aceVersion != 0)
         return QStringLiteral("The format of %1 is not recognised by the %2 engine: it is an ACE "
                               "%3 (Access 2007 or later) database, which needs the 12.0 engine.")
-            .arg(QDir::toNativeSeparators(path), name)
-            .arg(format.aceVersion);
+            .arg(QDir::toNativeSeparators(path), name, QString::number(format.aceVersion));
     return QStringLiteral("The format of %1 is not recognised by the %2 engine: it is a Jet 4 "
                           "(Access 2000) database, which needs the 3.6 engine.")
         .arg(QDir::toNativeSeparators(path), name);
@@ -46,10 +45,9 @@ QString inUse(const QString& path) {
 QString wrongPassword(const QString& path) {
     return QStringLiteral("Not a valid password for %1.").arg(QDir::toNativeSeparators(path));
 }
-QString encrypted(const QString& path) {
-    // The Jet engine's own words, after the file's name, as every command says them.
-    return QStringLiteral("%1 is encrypted with a database password; Tarnwick cannot open it")
-        .arg(QDir::toNativeSeparators(path));
+QString encrypted(const QString& path, const std::string& detail) {
+    // The Jet engine's own words after the file's name, as every command says them.
+    return QDir::toNativeSeparators(path) + QLatin1Char(' ') + QString::fromStdString(detail);
 }
 } // namespace message
 

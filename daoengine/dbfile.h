@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace tarnwick::daoengine {
 
 // The engine versions this program provides: 3.5 (Access 97), 3.6 (Access 2000) and 12.0
@@ -25,7 +27,8 @@ QString notDatabase(const QString& path, const QString& why);
 QString formatNotRecognised(const QString& path, EngineVersion engine, const FileFormat& format);
 QString inUse(const QString& path);
 QString wrongPassword(const QString& path);
-QString encrypted(const QString& path);
+// An ACE file encrypted with a database password: `detail` is the Jet engine's text.
+QString encrypted(const QString& path, const std::string& detail);
 } // namespace message
 
 // Reads the format of a database file without blocking on anything that is not a regular file.

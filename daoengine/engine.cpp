@@ -69,8 +69,8 @@ bool repairOrRefuse(const QString& file, const std::string& password) {
         r = jet::repair(fileName(file), password);
     } catch (const jet::DatabaseInUse&) {
         throw EAutomationError(message::inUse(file));
-    } catch (const jet::DatabaseEncrypted&) {
-        throw EAutomationError(message::encrypted(file));
+    } catch (const jet::DatabaseEncrypted& e) {
+        throw EAutomationError(message::encrypted(file, e.detail()));
     } catch (const jet::RewriteRefused& e) {
         throw EAutomationError(QString::fromUtf8(e.detail().c_str()));
     } catch (const jet::JetError& e) {
@@ -172,8 +172,8 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
             throw EAutomationError(message::wrongPassword(from));
         const int order = IsMissing(locale) ? 0 : localeSortOrder(ArgText(locale));
         co.sortOrder = order == db->header().sortOrder ? 0 : order;
-    } catch (const jet::DatabaseEncrypted&) {
-        throw EAutomationError(message::encrypted(from));
+    } catch (const jet::DatabaseEncrypted& e) {
+        throw EAutomationError(message::encrypted(from, e.detail()));
     } catch (const jet::JetError& e) {
         throw EAutomationError(
             QStringLiteral("%1 cannot be read: %2").arg(native(from), jetText(e)));
