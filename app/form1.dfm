@@ -125,7 +125,7 @@ object Form1: TForm1
       Height = 21
       AcceptFiles = True
       DefaultExt = '*.mdb'
-      Filter = 'Access Database (*.mdb)|*.mdb|Any File(*.*)|*.*'
+      Filter = 'Access databases (*.mdb *.accdb)|*.mdb;*.accdb|Any File(*.*)|*.*'
       InitialDir = 'C:\'
       DialogOptions = [ofHideReadOnly, ofAllowMultiSelect, ofShareAware]
       FileEditStyle = fsComboBox
@@ -286,14 +286,15 @@ object Form1: TForm1
       Width = 56
       Height = 22
       Items.Strings = (
+        '12.0'
         '3.6'
         '3.5')
       Text = '3.6'
       OnChange = ComboBox1Change
       Hint = 
         'Pick which JET Engine you want.'#13#10'3.5 is for Access 97 *.mdb'#13#10'3..6 is for' +
-        ' Access 2000 *.mdb'#13#10#13#10'Remember! All select *.mdb Must'#13#10'be the  same JET E' +
-        'ngine type!'
+        ' Access 2000 *.mdb'#13#10'12.0 is for Access 2007+ *.accdb'#13#10#13#10'Remember! All s' +
+        'elect *.mdb *.accdb Must'#13#10'be the  same JET Engine type!'
     end
     object Edit1: TEdit
       Left = 76
@@ -315,7 +316,7 @@ object Form1: TForm1
       Height = 21
       AcceptFiles = True
       DefaultExt = '*.mdb'
-      Filter = 'Access Database (*.mdb)|*.mdb'
+      Filter = 'Access databases (*.mdb *.accdb)|*.mdb;*.accdb'
       InitialDir = 'c:\'
       DialogOptions = [ofHideReadOnly, ofAllowMultiSelect, ofShareAware]
       Hint = 

@@ -161,6 +161,7 @@ void MainWindow::makeJobs() {
     controls.catchUpBackups = catchUpBackups;
     controls.backupsKept = backupsKept;
     controls.backupLog = backupLog;
+    controls.backupNow = backupNow;
     controls.compactClock = compactClock;
     controls.compactSwitch = compactSwitch;
     controls.compactStatus = compactStatus;
@@ -171,6 +172,7 @@ void MainWindow::makeJobs() {
     controls.defragFirst = defragFirst;
     controls.catchUpCompactions = catchUpCompactions;
     controls.compactLog = compactLog;
+    controls.compactNow = compactNow;
     controls.fileCopier = fileCopier;
     controls.zipArchiver = zipArchiver;
     controls.database = database;
@@ -239,7 +241,10 @@ void MainWindow::FormCreate(QObject*) {
     hintWindow->SetActive(true);
     for (TFoldPanel* panel : {logsPanel, networksPanel, aboutPanel, memoryPanel})
         panel->SetFoldStatus(TFoldPanel::fsCollapsed);
-    // The restored engine version is not applied here: the component keeps its design version.
+    // A restored 3.5 or 3.6 is not applied here: the component keeps its design version (3.6),
+    // which opens what either opens. A restored 12.0 is, or its .accdb files would be refused.
+    if (engineVersion->Text() == QLatin1String("12.0"))
+        m_jobs->useEngineVersion(engineVersion->Text());
     engineInfo->setText(database->VersionInfo());
     memoryGauge->SetMax(memDefrag->TotalMemory());
     KeepOnScreen(design);
@@ -409,7 +414,8 @@ void MainWindow::FilenameEdit1Change(QObject*) {
 void MainWindow::ComboBox1Change(QObject*) {
     compactSwitch->SetStateOn(false);
     const QString version = engineVersion->Text();
-    if (version == QLatin1String("3.5") || version == QLatin1String("3.6"))
+    if (version == QLatin1String("3.5") || version == QLatin1String("3.6") ||
+        version == QLatin1String("12.0"))
         m_jobs->useEngineVersion(version);
 }
 

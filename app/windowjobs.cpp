@@ -83,7 +83,7 @@ public:
     StoppableEngine(jobs::CompactEngine& engine, const std::atomic<bool>& stop)
         : m_engine(engine), m_stop(stop) {}
     void SetDatabase(const QString& path) override {
-        if (m_stop) throw std::runtime_error(kEnding);
+        if (m_stop) throw jobs::JobStopped(kEnding);
         m_engine.SetDatabase(path);
     }
     void SetExclusive(bool exclusive) override { m_engine.SetExclusive(exclusive); }
@@ -229,8 +229,14 @@ void WindowJobs::dropQueuedJobs(const QString& why) {
     }
 }
 
+void WindowJobs::showRunning() {
+    for (QWidget* button : {m_controls.backupNow, m_controls.compactNow})
+        if (button) button->setEnabled(!running());
+}
+
 void WindowJobs::notStarted(FileJob job) {
     (job == FileJob::Backup ? m_backupRunning : m_compactRunning) = false;
+    showRunning();
     emit finished();
 }
 
@@ -251,6 +257,7 @@ void WindowJobs::endJob(FileJob job) {
         m_queue.pop_front();
         requestJob(next.job, next.byAlarm, next.late);
     }
+    showRunning();
     runWaiting();
     emit finished();
 }
@@ -275,11 +282,12 @@ void WindowJobs::startBackup(bool byAlarm, const QString& late) {
             tarnwick::PickerDialogs::Current().ShowError(
                 m_controls.window,
                 QStringLiteral("There was no file selected to backup!\r\n\r\nPlease choose a "
-                               "\"*.mdb\" to backup"));
+                               "\"*.mdb\" or \"*.accdb\" to backup"));
         notStarted(FileJob::Backup);
         return;
     }
     m_backupRunning = true;
+    showRunning();
     std::shared_ptr<jobs::JobSession> session = makeSession(FileJob::Backup, byAlarm);
     if (!late.isEmpty()) session->startedLate(late);
     const bool held = session->hold();
@@ -386,6 +394,7 @@ void WindowJobs::startCompact(bool byAlarm, const QString& late) {
         return;
     }
     m_compactRunning = true;
+    showRunning();
     std::shared_ptr<jobs::JobSession> session = makeSession(FileJob::Compact, byAlarm);
     if (!late.isEmpty()) session->startedLate(late);
     const bool held = session->hold();
@@ -415,7 +424,7 @@ void WindowJobs::startCompact(bool byAlarm, const QString& late) {
         };
         jobs::CompactResult result;
         if (!free && !job->waitForOtherJobs({}, [this] { return m_stopJobs.load(); })) {
-            result.broken = true;
+            (m_stopJobs ? result.stopped : result.broken) = true;
             result.problems << job->error();
             post([this, job, error = job->error()] {
                 job->notStarted(m_stopJobs ? QString::fromLatin1(kEnding) : error);

@@ -47,6 +47,7 @@ struct WindowJobControls {
     TCheckBox* catchUpBackups = nullptr;
     TValueSpinEdit* backupsKept = nullptr;
     TRichEdit* backupLog = nullptr;
+    QWidget* backupNow = nullptr;
     // Repair and compact area
     TAlarmClock* compactClock = nullptr;
     TToggleSwitch* compactSwitch = nullptr;
@@ -58,6 +59,7 @@ struct WindowJobControls {
     TCheckBox* defragFirst = nullptr;
     TCheckBox* catchUpCompactions = nullptr;
     TRichEdit* compactLog = nullptr;
+    QWidget* compactNow = nullptr;
     // The components the jobs work through
     TShellFileOp* fileCopier = nullptr;
     TZipArchiver* zipArchiver = nullptr;
@@ -132,6 +134,8 @@ private:
     void runWaiting();
     void startWorker(std::function<void()> work);
     void addJobLine(FileJob job, const tarnwick::jobs::JobLine& line);
+    // "Backup Now" and "Compact Now" are offered only while no file job runs.
+    void showRunning();
 
     WindowJobControls m_controls;
     std::unique_ptr<tarnwick::jobs::CompactEngine> m_compactEngine;

@@ -18,8 +18,17 @@ bool openMachineKey(IniKeyStore& r, const QString& key) {
     return r.openKey(key, false);
 }
 
-QString jetKeyVersion(const QString& version) {
-    return version == QLatin1String("3.6") ? QStringLiteral("4.0") : QStringLiteral("3.5");
+// Where the machine store keeps an engine version's settings (Engines, ISAM Formats).
+QString engineKey(const QString& version) {
+    if (version == QLatin1String("12.0"))
+        return QStringLiteral("SOFTWARE\\Microsoft\\Office\\12.0\\Access Connectivity Engine");
+    return QStringLiteral("SOFTWARE\\Microsoft\\JET\\") +
+           (version == QLatin1String("3.6") ? QStringLiteral("4.0") : QStringLiteral("3.5"));
+}
+
+// "3.61" is 3.6; the ACE engine's version has two digits before its point.
+QString versionOf(const QString& asked) {
+    return asked.startsWith(QLatin1String("12")) ? QStringLiteral("12.0") : asked.left(3);
 }
 
 } // namespace
@@ -34,8 +43,7 @@ TOvDaoDatabase::TOvDaoDatabase(QObject* owner) : TComponent(owner) {
         throw EDatabaseError(QString::fromLatin1(kNoDao));
     }
     try {
-        m_version = m_availableVersions.front() == QLatin1String("3.5") ? QStringLiteral("3.5")
-                                                                        : QStringLiteral("3.6");
+        m_version = m_availableVersions.front();
         createEngine(m_version);
         m_systemDatabase = DefaultSystemDatabase();
         if (!m_systemDatabase.isEmpty())
@@ -90,8 +98,9 @@ void TOvDaoDatabase::enterAutomation() {
 }
 
 QString TOvDaoDatabase::progId(const QString& version) const {
-    const QString minor =
-        version == QLatin1String("3.5") ? QStringLiteral("35") : QStringLiteral("36");
+    const QString minor = version == QLatin1String("3.5")    ? QStringLiteral("35")
+                          : version == QLatin1String("12.0") ? QStringLiteral("120")
+                                                             : QStringLiteral("36");
     return (m_privateEngine ? QStringLiteral("DAO.PrivateDBEngine.")
                             : QStringLiteral("DAO.DBEngine.")) +
            minor;
@@ -99,7 +108,8 @@ QString TOvDaoDatabase::progId(const QString& version) const {
 
 void TOvDaoDatabase::detectEngineVersions() {
     m_availableVersions.clear();
-    for (const QString& v : {QStringLiteral("3.5"), QStringLiteral("3.6")}) {
+    for (const QString& v :
+         {QStringLiteral("3.5"), QStringLiteral("3.6"), QStringLiteral("12.0")}) {
         const QString id = progId(v);
         if (!IniKeyStore(reg::CLASSES_ROOT).keyExists(id)) continue;
         try {
@@ -126,10 +136,10 @@ void TOvDaoDatabase::createEngine(const QString& version) {
                 throw EDatabaseError(QString::fromLatin1(kOldDao));
             }
         }
-    } else if (version == QLatin1String("3.6")) {
+    } else if (version == QLatin1String("3.6") || version == QLatin1String("12.0")) {
         try {
-            m_engine = CreateAutomationObject(progId(QStringLiteral("3.6")));
-            m_version = QStringLiteral("3.6");
+            m_engine = CreateAutomationObject(progId(version));
+            m_version = version;
         } catch (const std::exception&) {
             throw EDatabaseError(QString::fromLatin1(kOldDao));
         }
@@ -138,7 +148,9 @@ void TOvDaoDatabase::createEngine(const QString& version) {
 
 void TOvDaoDatabase::applyVersionInfo() {
     if (m_versionDetails.size() < 3) return;
-    if (m_versionDetails[2] == QLatin1Char('5'))
+    if (m_versionDetails.startsWith(QLatin1String("12.")))
+        m_versionInfo = QStringLiteral("(In Access'2007 mode)");
+    else if (m_versionDetails[2] == QLatin1Char('5'))
         m_versionInfo = QStringLiteral("(In Access'97 mode)");
     else if (m_versionDetails[2] == QLatin1Char('6'))
         m_versionInfo = QStringLiteral("(In Access'2000 mode)");
@@ -198,10 +210,7 @@ void TOvDaoDatabase::guard(const char* message) const {
 
 QString TOvDaoDatabase::DefaultSystemDatabase() const {
     IniKeyStore r(reg::LOCAL_MACHINE);
-    if (!openMachineKey(
-            r,
-            QStringLiteral("SOFTWARE\\Microsoft\\JET\\%1\\Engines").arg(jetKeyVersion(m_version))))
-        return {};
+    if (!openMachineKey(r, engineKey(m_version) + QStringLiteral("\\Engines"))) return {};
     return r.readString(QStringLiteral("SystemDB")).value_or(QString());
 }
 
@@ -210,9 +219,9 @@ void TOvDaoDatabase::LoadDatabaseTypes() {
     // Only the ISAM formats of the current version are listed; a version without any lists
     // none rather than those of the previous one.
     m_databaseTypes.clear();
-    if ((m_version == QLatin1String("3.5") || m_version == QLatin1String("3.6")) &&
-        openMachineKey(r, QStringLiteral("SOFTWARE\\Microsoft\\JET\\%1\\ISAM Formats")
-                              .arg(jetKeyVersion(m_version))))
+    if ((m_version == QLatin1String("3.5") || m_version == QLatin1String("3.6") ||
+         m_version == QLatin1String("12.0")) &&
+        openMachineKey(r, engineKey(m_version) + QStringLiteral("\\ISAM Formats")))
         m_databaseTypes = r.keyNames();
     m_databaseTypes.prepend(QStringLiteral("ODBC"));
     m_databaseTypes.prepend(QStringLiteral("Access"));
@@ -314,10 +323,10 @@ void TOvDaoDatabase::SetPrivateEngine(bool v) {
 void TOvDaoDatabase::SetVersion(const QString& v) {
     guard("TOvDaoDatabase.F_Set_DaoVersion: Cannot set Dao Version while Database is connected!");
     if (IsLoading()) {
-        m_version = v.left(3);
+        m_version = versionOf(v);
         return;
     }
-    rebuildWithRollback(m_version, v.left(3));
+    rebuildWithRollback(m_version, versionOf(v));
     m_versionDetails = Get(m_engine, QStringLiteral("Version")).toString();
     LoadDatabaseTypes();
 }

@@ -12,9 +12,10 @@
 // procedure(Database: TOvDaoDatabase; LoginParams: TStrings)
 T_DECLARE_EVENT(TLoginEvent, QObject*, QStringList*)
 
-// The DAO database component: binds the DAO engine of the chosen version through automation
-// objects, opens a workspace on it, compacts and repairs closed database files, and can open a
-// database itself (Connected). While connected, the connection settings refuse changes.
+// The DAO database component: binds the DAO engine of the chosen version ("3.5", "3.6" or
+// "12.0") through automation objects, opens a workspace on it, compacts and repairs closed database
+// files, and can open a database itself (Connected). While connected, the connection settings
+// refuse changes.
 class TOvDaoDatabase : public TComponent {
     Q_OBJECT
     // Declaration order is the order in which a window description restores them.
@@ -110,7 +111,8 @@ public:
     QString DefaultSystemDatabase() const;
     void LoadDatabaseTypes();
 
-    // Repairs a closed file in place (the 3.6 engine, which has no repair of its own, compacts).
+    // Repairs a closed file in place (the 3.6 and 12.0 engines, which have no repair of their
+    // own, compact).
     void RepairDatabaseFile(const QString& fileName, const QString& password);
     // Compacts a closed file in place through a temporary file beside it.
     void CompactDatabaseFile(const QString& fileName, const QString& password);

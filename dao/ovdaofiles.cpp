@@ -43,6 +43,7 @@ int TOvDaoDatabase::CompactOptionsValue(bool encrypt, bool decrypt, int version)
     return options;
 }
 
+// The 3.6 and 12.0 engines have no repair of their own: their compaction repairs.
 void TOvDaoDatabase::RepairDatabaseFile(const QString& fileName, const QString& password) {
     if (m_version == QLatin1String("3.5"))
         Call(m_engine, QStringLiteral("RepairDatabase"), {fileName});

@@ -16,7 +16,9 @@ void SetProgramDesign(TOvDaoDatabase& db, const QString& version) {
     db.SetSaveUserName(true);
     db.SetEngineType(2);
     db.SetPrivateEngine(true);
-    db.SetVersion(version == QLatin1String("3.5") ? version : QStringLiteral("3.6"));
+    db.SetVersion(version == QLatin1String("3.5") || version == QLatin1String("12.0")
+                      ? version
+                      : QStringLiteral("3.6"));
     db.SetWorkspace(QStringLiteral("DaoWorkspace"));
     db.SetDefaultCursorDriver(-1);
     db.SetQueryTimeout(60);

@@ -13,14 +13,16 @@ namespace tarnwick::daoengine {
 
 using namespace automation;
 
-Dispatch Database::openJet(int engineMinor, const QString& path, bool exclusive,
+Dispatch Database::openJet(EngineVersion engine, const QString& path, bool exclusive,
                            const QString& password) {
-    requireEngineReads(engineMinor, probeDatabaseFile(path), path);
+    requireEngineReads(engine, probeDatabaseFile(path), path);
     std::shared_ptr<Database> db(new Database);
     db->m_name = path;
     db->m_lock = FileLock(path, exclusive);
     try {
         db->m_jet = jet::Database::open(QFile::encodeName(path).toStdString());
+    } catch (const jet::DatabaseEncrypted& e) {
+        throw EAutomationError(message::encrypted(path, e.detail()));
     } catch (const jet::JetError& e) {
         throw EAutomationError(
             QStringLiteral("%1 cannot be read: %2")

@@ -47,8 +47,8 @@ class Database : public automation::AutomationObject {
     Q_PROPERTY(int QueryTimeout READ QueryTimeout WRITE SetQueryTimeout)
     Q_PROPERTY(int CollatingOrder READ CollatingOrder)
 public:
-    // Opens an Access file: the engine's minor version decides which formats it reads.
-    static automation::Dispatch openJet(int engineMinor, const QString& path, bool exclusive,
+    // Opens an Access file: the engine's version decides which formats it reads.
+    static automation::Dispatch openJet(EngineVersion engine, const QString& path, bool exclusive,
                                         const QString& password);
     static automation::Dispatch openOdbc(const QString& name, const QString& connect);
     ~Database() override;

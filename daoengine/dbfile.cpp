@@ -27,10 +27,16 @@ QString notDatabase(const QString& path, const QString& why) {
     return QStringLiteral("%1 is not a database file: %2.")
         .arg(QDir::toNativeSeparators(path), why);
 }
-QString formatNotRecognised(const QString& path) {
-    return QStringLiteral("The format of %1 is not recognised by the 3.5 engine: it is a Jet 4 "
+QString formatNotRecognised(const QString& path, EngineVersion engine, const FileFormat& format) {
+    const QString name =
+        engine == EngineVersion::V35 ? QStringLiteral("3.5") : QStringLiteral("3.6");
+    if (format.aceVersion != 0)
+        return QStringLiteral("The format of %1 is not recognised by the %2 engine: it is an ACE "
+                              "%3 (Access 2007 or later) database, which needs the 12.0 engine.")
+            .arg(QDir::toNativeSeparators(path), name, QString::number(format.aceVersion));
+    return QStringLiteral("The format of %1 is not recognised by the %2 engine: it is a Jet 4 "
                           "(Access 2000) database, which needs the 3.6 engine.")
-        .arg(QDir::toNativeSeparators(path));
+        .arg(QDir::toNativeSeparators(path), name);
 }
 QString inUse(const QString& path) {
     return QStringLiteral("%1 is in use by another program or connection.")
@@ -38,6 +44,10 @@ QString inUse(const QString& path) {
 }
 QString wrongPassword(const QString& path) {
     return QStringLiteral("Not a valid password for %1.").arg(QDir::toNativeSeparators(path));
+}
+QString encrypted(const QString& path, const std::string& detail) {
+    // The Jet engine's own words after the file's name, as every command says them.
+    return QDir::toNativeSeparators(path) + QLatin1Char(' ') + QString::fromStdString(detail);
 }
 } // namespace message
 
@@ -63,7 +73,7 @@ int openRegular(const QString& path, int access = O_RDONLY) {
 
 } // namespace
 
-jet::Version probeDatabaseFile(const QString& path) {
+FileFormat probeDatabaseFile(const QString& path) {
     const int fd = openRegular(path);
     std::array<std::uint8_t, 0x20> head{};
     const ssize_t n = ::pread(fd, head.data(), head.size(), 0);
@@ -72,23 +82,18 @@ jet::Version probeDatabaseFile(const QString& path) {
         throw EAutomationError(message::notDatabase(path, QStringLiteral("the file is too short")));
     try {
         const jet::Bytes first(head.data(), head.size());
-        // The 3.5 and 3.6 engines cannot open Access 2007 files, whatever they hold.
-        if (const int ace = jet::detectAceVersion(first))
-            throw EAutomationError(
-                QStringLiteral("The format of %1 is not recognised by the 3.5 and 3.6 engines: "
-                               "it is an ACE %2 (Access 2007 or later) database, which needs "
-                               "the 12.0 engine.")
-                    .arg(QDir::toNativeSeparators(path))
-                    .arg(ace));
-        return jet::detectVersion(first);
+        return {jet::detectVersion(first), jet::detectAceVersion(first)};
     } catch (const jet::JetError& e) {
         throw EAutomationError(message::notDatabase(path, QString::fromStdString(e.detail())));
     }
 }
 
-void requireEngineReads(int engineMinor, jet::Version version, const QString& path) {
-    if (engineMinor == 5 && version == jet::Version::Jet4)
-        throw EAutomationError(message::formatNotRecognised(path));
+void requireEngineReads(EngineVersion engine, const FileFormat& format, const QString& path) {
+    // The 3.5 and 3.6 engines cannot open Access 2007 files, whatever they hold.
+    const bool refused = engine == EngineVersion::V35
+                             ? format.version == jet::Version::Jet4
+                             : engine == EngineVersion::V36 && format.aceVersion != 0;
+    if (refused) throw EAutomationError(message::formatNotRecognised(path, engine, format));
 }
 
 // Open-file-description locks, as the Jet engine's compaction and repair take them, so that

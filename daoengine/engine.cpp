@@ -69,6 +69,8 @@ bool repairOrRefuse(const QString& file, const std::string& password) {
         r = jet::repair(fileName(file), password);
     } catch (const jet::DatabaseInUse&) {
         throw EAutomationError(message::inUse(file));
+    } catch (const jet::DatabaseEncrypted& e) {
+        throw EAutomationError(message::encrypted(file, e.detail()));
     } catch (const jet::RewriteRefused& e) {
         throw EAutomationError(QString::fromUtf8(e.detail().c_str()));
     } catch (const jet::JetError& e) {
@@ -93,7 +95,15 @@ void DBEngine::SetDefaultType(int type) {
 }
 
 QString DBEngine::Version() const {
-    return m_minor == 5 ? QStringLiteral("3.51") : QStringLiteral("3.6");
+    switch (m_engine) {
+    case EngineVersion::V35:
+        return QStringLiteral("3.51");
+    case EngineVersion::V36:
+        return QStringLiteral("3.6");
+    case EngineVersion::V120:
+        break;
+    }
+    return QStringLiteral("12.0");
 }
 
 QVariant DBEngine::CreateWorkspace(QVariant name, QVariant user, QVariant password, QVariant type) {
@@ -104,7 +114,7 @@ QVariant DBEngine::CreateWorkspace(QVariant name, QVariant user, QVariant passwo
         throw EAutomationError(QStringLiteral("%1 is not a workspace type.").arg(t));
     if (u.compare(QLatin1String("admin"), Qt::CaseInsensitive) != 0 || !p.isEmpty())
         throw EAutomationError(QStringLiteral("Not a valid account name or password."));
-    return ToVariant(std::make_shared<Workspace>(m_minor, ArgText(name), u, t));
+    return ToVariant(std::make_shared<Workspace>(m_engine, ArgText(name), u, t));
 }
 
 QVariant DBEngine::Workspaces() {
@@ -125,7 +135,7 @@ void DBEngine::Idle(QVariant) {
 
 void DBEngine::RepairDatabase(QVariant name) {
     const QString file = ArgText(name);
-    requireEngineReads(m_minor, probeDatabaseFile(file), file);
+    requireEngineReads(m_engine, probeDatabaseFile(file), file);
     repairOrRefuse(file, {});
 }
 
@@ -133,8 +143,7 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
                                QVariant options, QVariant connect) {
     const QString from = ArgText(source);
     const QString to = ArgText(destination);
-    const jet::Version version = probeDatabaseFile(from);
-    requireEngineReads(m_minor, version, from);
+    requireEngineReads(m_engine, probeDatabaseFile(from), from);
     if (to.isEmpty())
         throw EAutomationError(
             QStringLiteral("No destination is given for compacting %1.").arg(native(from)));
@@ -152,7 +161,7 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
     if (m_compactMemory > 0)
         co.memoryMiB =
             std::max(static_cast<unsigned>(m_compactMemory), jet::CompactOptions::kMinMemoryMiB);
-    if (m_minor == 5 && co.formatVersion == 64)
+    if (m_engine == EngineVersion::V35 && co.formatVersion == 64)
         throw EAutomationError(
             QStringLiteral("The 3.5 engine cannot write Jet 4 (Access 2000) files."));
     const QString password = connectValue(ArgText(connect), QStringLiteral("PWD"));
@@ -163,12 +172,14 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
             throw EAutomationError(message::wrongPassword(from));
         const int order = IsMissing(locale) ? 0 : localeSortOrder(ArgText(locale));
         co.sortOrder = order == db->header().sortOrder ? 0 : order;
+    } catch (const jet::DatabaseEncrypted& e) {
+        throw EAutomationError(message::encrypted(from, e.detail()));
     } catch (const jet::JetError& e) {
         throw EAutomationError(
             QStringLiteral("%1 cannot be read: %2").arg(native(from), jetText(e)));
     }
-    // The 3.6 engine repairs a damaged file before compacting it, as Jet 4 does.
-    for (bool repaired = m_minor == 5;;) {
+    // The 3.6 and 12.0 engines repair a damaged file before compacting it, as Jet 4 does.
+    for (bool repaired = m_engine == EngineVersion::V35;;) {
         try {
             jet::compact(fileName(from), fileName(to), co);
             return;
@@ -186,14 +197,21 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
 }
 
 QStringList EngineProgIds() {
-    return {QStringLiteral("DAO.PrivateDBEngine.35"), QStringLiteral("DAO.DBEngine.35"),
-            QStringLiteral("DAO.PrivateDBEngine.36"), QStringLiteral("DAO.DBEngine.36")};
+    return {QStringLiteral("DAO.PrivateDBEngine.35"),  QStringLiteral("DAO.DBEngine.35"),
+            QStringLiteral("DAO.PrivateDBEngine.36"),  QStringLiteral("DAO.DBEngine.36"),
+            QStringLiteral("DAO.PrivateDBEngine.120"), QStringLiteral("DAO.DBEngine.120")};
+}
+
+EngineVersion EngineVersionOf(const QString& progId) {
+    if (progId.endsWith(QLatin1String(".35"))) return EngineVersion::V35;
+    if (progId.endsWith(QLatin1String(".36"))) return EngineVersion::V36;
+    return EngineVersion::V120;
 }
 
 void RegisterEngineClasses() {
     for (const QString& id : EngineProgIds()) {
-        const int minor = id.endsWith(QLatin1String("35")) ? 5 : 6;
-        RegisterClass(id, [minor] { return std::make_shared<DBEngine>(minor); });
+        const EngineVersion engine = EngineVersionOf(id);
+        RegisterClass(id, [engine] { return std::make_shared<DBEngine>(engine); });
     }
 }
 

@@ -8,8 +8,8 @@ namespace tarnwick::daoengine {
 
 using namespace automation;
 
-Workspace::Workspace(int engineMinor, QString name, QString user, int type)
-    : m_minor(engineMinor), m_name(std::move(name)), m_user(std::move(user)), m_type(type) {
+Workspace::Workspace(EngineVersion engine, QString name, QString user, int type)
+    : m_engine(engine), m_name(std::move(name)), m_user(std::move(user)), m_type(type) {
     m_users = Collection::make();
     m_groups = Collection::make();
     m_databases = Collection::make();
@@ -55,7 +55,7 @@ QVariant Workspace::OpenDatabase(QVariant name, QVariant options, QVariant readO
                 .arg(text.section(QLatin1Char(';'), 0, 0)));
     if (m_type != useJet)
         throw EAutomationError(QStringLiteral("Access databases open only in a Jet workspace."));
-    return ToVariant(Database::openJet(m_minor, file, ToBool(options),
+    return ToVariant(Database::openJet(m_engine, file, ToBool(options),
                                        connectValue(text, QStringLiteral("PWD"))));
 }
 

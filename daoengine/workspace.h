@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/dispatch.h"
+#include "daoengine/dbfile.h"
 
 namespace tarnwick::daoengine {
 
@@ -16,7 +17,7 @@ class Workspace : public automation::AutomationObject {
     Q_PROPERTY(int Type READ Type)
     Q_PROPERTY(int DefaultCursorDriver READ DefaultCursorDriver WRITE SetDefaultCursorDriver)
 public:
-    Workspace(int engineMinor, QString name, QString user, int type);
+    Workspace(EngineVersion engine, QString name, QString user, int type);
 
     QString Name() const { return m_name; }
     QString UserName() const { return m_user; }
@@ -39,7 +40,7 @@ private:
     void requireOpen() const;
     QVariant openOdbc(const QString& name, const QString& connect);
 
-    int m_minor;
+    EngineVersion m_engine;
     QString m_name, m_user;
     int m_type;
     int m_cursorDriver = -1;

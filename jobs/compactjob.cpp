@@ -70,7 +70,7 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
     };
     auto log = [&](const QString& line) { say(line, false); };
     auto fail = [&](const QString& line) { say(line, true); };
-    if (v != QLatin1String("3.6") && v != QLatin1String("3.5")) {
+    if (v != QLatin1String("3.6") && v != QLatin1String("3.5") && v != QLatin1String("12.0")) {
         result.unknownVersion = true;
         result.problems << QStringLiteral("unknown engine version %1").arg(v);
         fail(QStringLiteral("Repair/Compact was not started: the Jet Engine version '%1' is "
@@ -109,6 +109,7 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             try {
                 engine.SetExclusive(true);
                 if (request.memoryMiB > 0) engine.SetMemoryBudget(request.memoryMiB);
+                // The 3.5 engine repairs on its own; the later ones repair as they compact.
                 if (v == QLatin1String("3.5")) {
                     engine.RepairDatabaseFile(p, QString());
                     engine.CompactDatabaseFile(p, QString());
@@ -131,13 +132,17 @@ CompactResult runCompact(const CompactRequest& request, CompactEngine& engine,
             ++(done ? result.succeeded : result.failed);
         }
     } catch (...) {
-        result.broken = true;
         QString why = QStringLiteral("the run ended early");
         try {
             throw;
+        } catch (const JobStopped& e) {
+            result.stopped = true;
+            why += QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
         } catch (const std::exception& e) {
+            result.broken = true;
             why += QStringLiteral(": ") + QString::fromLocal8Bit(e.what());
         } catch (...) {
+            result.broken = true;
         }
         result.problems << (current.isEmpty() ? why : current + QStringLiteral(": ") + why);
         try {

@@ -10,8 +10,16 @@
 #include <QStringList>
 
 #include <functional>
+#include <stdexcept>
 
 namespace tarnwick::jobs {
+
+// Thrown by an engine to end the run before its next database because the run was asked to
+// stop (the program is ending); the run counts as stopped, not failed.
+class JobStopped : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // The database component's operations the job uses. Each throws when the engine fails.
 class CompactEngine {
@@ -30,7 +38,7 @@ public:
 
 struct CompactRequest {
     QStringList files; // processed from the last to the first
-    QString version;   // "3.6" or "3.5"
+    QString version;   // "3.6", "3.5" or "12.0"
     int memoryMiB = 0; // the compaction's memory budget; 0: the engine's own
 };
 
@@ -44,8 +52,9 @@ struct CompactResult {
     int failed = 0;
     bool unknownVersion = false;
     bool broken = false;  // the run ended early on an error outside one database
+    bool stopped = false; // the run was asked to stop and ended before its next database
     QStringList problems; // why, database by database
-    bool ok() const { return failed == 0 && !unknownVersion && !broken; }
+    bool ok() const { return failed == 0 && !unknownVersion && !broken && !stopped; }
 };
 
 // The lock file of `database`: beside it, named after it without its extension, with ".laccdb"

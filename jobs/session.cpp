@@ -104,8 +104,13 @@ void JobSession::finish(const BackupResult& r) {
 }
 
 void JobSession::finish(const CompactResult& r) {
-    m_outcome = r.ok() ? JobOutcome::Succeeded : JobOutcome::Failed;
-    if (!r.ok()) reportFailure(summary(QStringLiteral("failed")), r.problems);
+    m_outcome = r.ok()      ? JobOutcome::Succeeded
+                : r.stopped ? JobOutcome::Stopped
+                            : JobOutcome::Failed;
+    // A stop leaves databases not compacted: said as a stop, not as a failure.
+    if (!r.ok())
+        reportFailure(summary(r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed")),
+                      r.problems);
 }
 
 QString JobSession::summary(const QString& what) const {

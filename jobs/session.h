@@ -19,6 +19,7 @@ enum class JobOutcome {
     Running,    // not ended yet
     Succeeded,  // every file succeeded
     Failed,     // it ran, and some file failed or the run broke off
+    Stopped,    // it ran and was asked to stop (the program is ending) before its last file
     Cancelled,  // a person cancelled it
     NotStarted, // nothing to do, stopped, or its locks could not be had
     Busy,       // another run of the same job held its lock

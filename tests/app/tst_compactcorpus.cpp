@@ -1,5 +1,6 @@
 // The repair-and-compact job through the real window and database component on copies of the
-// corpus: "3.6" on Jet 4 files, "3.5" on Jet 3 files, one copy held by another program.
+// corpus: "3.6" on Jet 4 files, "3.5" on Jet 3 files, "12.0" on Access 2007+ files, one copy
+// held by another program (an .accdb through its .laccdb).
 #include "app/mainwindow.h"
 #include "platform/formatsettings.h"
 #include "platform/inikeystore.h"
@@ -38,6 +39,10 @@ private slots:
     void compactAtItsAlarm_data() {
         QTest::addColumn<QString>("version");
         QTest::addColumn<QStringList>("files");
+        QTest::newRow("12.0") << "12.0"
+                              << QStringList{"V2007/testV2007.accdb", "V2010/testV2010.accdb",
+                                             "generated/gen2016-s606-3m.accdb",
+                                             "V2010/complexDataTestV2010.accdb"};
         QTest::newRow("3.6") << "3.6"
                              << QStringList{"V2000/testV2000.mdb", "V2000/delTestV2000.mdb",
                                             "V2000/overflowTestV2000.mdb", "V2000/test2V2000.mdb"};
@@ -56,8 +61,14 @@ private slots:
             QVERIFY(QFile::copy(corpus + '/' + f, copies.last()));
             QVERIFY(QFile::setPermissions(copies.last(), QFile::ReadOwner | QFile::WriteOwner));
         }
-        // The last copy is open in another program.
-        const int held = ::open(QFile::encodeName(copies.last()).constData(), O_RDWR);
+        // The last copy is open in another program; Access 2007 and later hold the lock file.
+        QString holding = copies.last();
+        if (holding.endsWith(".accdb")) {
+            holding.replace(".accdb", ".laccdb");
+            QFile lock(holding);
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+        }
+        const int held = ::open(QFile::encodeName(holding).constData(), O_RDWR);
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
         const QByteArray heldBytes = [&] {
             QFile f(copies.last());

@@ -398,7 +398,8 @@ private slots:
         QVERIFY(syslog.lines.contains("E Backup Unsuccessful  " + stamp()));
     }
 
-    // Inside a running job: the button again is ignored, the shutdown alarm and a close wait.
+    // Inside a running job: the buttons are disabled and a click is ignored, the shutdown alarm
+    // and a close wait.
     void whatWaitsForARunningJob() {
         const QStringList files = {file("a/One.mdb", "first"), file("b/Two.mdb", "second")};
         MainWindow form;
@@ -414,6 +415,7 @@ private slots:
             if (once) return;
             once = true;
             QVERIFY(form.FileJobRunning());
+            QVERIFY(!form.backupNow->isEnabled() && !form.compactNow->isEnabled());
             form.backupNow->click();
             form.AlarmClock3Alarm(form.shutdownClock);
             form.close();
@@ -421,6 +423,7 @@ private slots:
         };
         form.backupNow->click();
         QVERIFY(once);
+        QVERIFY(form.backupNow->isEnabled() && form.compactNow->isEnabled());
         QCOMPARE(QDir(out).entryList({"*.mdb", "*.Zip"}, QDir::Files).size(), 2); // not four
         QCOMPARE(form.backupLog->Lines().size(), 1);
         QTRY_COMPARE(session.requests.size(), 1);
@@ -456,8 +459,10 @@ private slots:
         QVERIFY(gate.waitHeld());
         QTRY_COMPARE(form.compactStatus->Caption(), "Data Repair/Compact " + files.last());
         QVERIFY(!form.compactStatusBevel->isVisibleTo(&form));
+        QVERIFY(!form.compactNow->isEnabled() && !form.backupNow->isEnabled());
         gate.open();
         QVERIFY(finished.wait(120000));
+        QVERIFY(form.compactNow->isEnabled() && form.backupNow->isEnabled());
         ::close(held);
         QVERIFY2(fake->calls == calls, qPrintable(form.compactLog->toPlainText()));
         // Each line has the time it was written at; the clock moved on every read.
@@ -607,6 +612,10 @@ private slots:
         QVERIFY2(log.contains("Repair/Compact 3.6 was Unsuccessful for " + dbs[0]),
                  qPrintable(log));
         QVERIFY(!log.contains("was started for " + dbs[0]));
+        // Its notification says it was stopped, not that it failed.
+        QCOMPARE(notifier.sent.size(), 1);
+        QVERIFY2(notifier.sent[0].startsWith("Tarnwick repair and compaction stopped: "),
+                 qPrintable(notifier.sent[0]));
     }
 
     // A clock that jumps over the alarm (suspend, a time step) runs the job at once, saying so;

@@ -45,7 +45,7 @@ private slots:
         QCOMPARE(form.defragFirst->State(), TCheckBox::cbUnchecked);
         QCOMPARE(form.backupNow->text(), QStringLiteral("Backup Now"));
         QCOMPARE(form.compactNow->text(), QStringLiteral("Compact Now"));
-        QCOMPARE(form.engineVersion->Items(), (QStringList{"3.6", "3.5"}));
+        QCOMPARE(form.engineVersion->Items(), (QStringList{"12.0", "3.6", "3.5"}));
         // The first start applies the empty default: an engine must be chosen.
         QCOMPARE(form.engineVersion->Text(), QString());
         QCOMPARE(form.shutdownAction->Items(), (QStringList{"Force", "Logoff", "Poweroff",
@@ -104,6 +104,39 @@ private slots:
         QCOMPARE(whyNoCatchUp(TimedJob::Compact, now), QStringLiteral("the job's switch is off"));
     }
 
+    // A saved 3.5 or 3.6 comes back as the choice while the component keeps its design engine,
+    // as it always did; a saved 12.0 binds its engine, which alone opens .accdb files.
+    void restoredEngineVersion_data() {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("3.5") << "3.5"
+                             << "3.6"
+                             << "(In Access'2000 mode)";
+        QTest::newRow("3.6") << "3.6"
+                             << "3.6"
+                             << "(In Access'2000 mode)";
+        QTest::newRow("12.0") << "12.0"
+                              << "12.0"
+                              << "(In Access'2007 mode)";
+        QTest::newRow("unknown") << "4.0"
+                                 << "3.6"
+                                 << "(In Access'2000 mode)";
+    }
+    void restoredEngineVersion() {
+        QFETCH(QString, saved);
+        QFETCH(QString, engine);
+        QFETCH(QString, mode);
+        {
+            MainWindow form;
+            form.engineVersion->SetText(saved);
+        }
+        MainWindow form;
+        QCOMPARE(form.engineVersion->Text(), saved);
+        QCOMPARE(form.database->Version(), engine);
+        QCOMPARE(form.engineInfo->text(), mode);
+    }
+
     // Logs saved when entries ended with a line feed and a carriage return load clean.
     void pickersShowHowManyFilesWerePicked() {
         MainWindow form;
@@ -123,6 +156,10 @@ private slots:
         QCOMPARE(form.compactFilesCaption->Caption(),
                  QStringLiteral("2 Files to Repair/Compact-Last file shown"));
         QCOMPARE(form.backupFilesCaption->Caption(), QStringLiteral("File to Backup"));
+        // Both pickers offer Access 2007+ files beside the older ones.
+        const QString access = "Access databases (*.mdb *.MDB *.accdb *.ACCDB)";
+        QCOMPARE(dialogs.fileRequests[0].nameFilters, (QStringList{access, "Any File (*)"}));
+        QCOMPARE(dialogs.fileRequests[2].nameFilters, QStringList{access});
     }
 
     void everyComponentIsNamedOnce() {

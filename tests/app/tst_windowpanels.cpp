@@ -104,8 +104,8 @@ private slots:
         QTest::newRow("ComboBox1")
             << "ComboBox1"
             << "Pick which JET Engine you want.\n3.5 is for Access 97 *.mdb\n"
-               "3..6 is for Access 2000 *.mdb\n\nRemember! All select *.mdb "
-               "Must\nbe the  same JET Engine type!";
+               "3..6 is for Access 2000 *.mdb\n12.0 is for Access 2007+ *.accdb\n\n"
+               "Remember! All select *.mdb *.accdb Must\nbe the  same JET Engine type!";
         QTest::newRow("FilenameEdit1") << "FilenameEdit1"
                                        << "Pick which files you want to Compact\nYou can use "
                                           "Drag&Drop or the Dialog\nButton to add files.  ";

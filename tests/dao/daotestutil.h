@@ -16,13 +16,16 @@
 #include <functional>
 
 // Registers the program's engines, then drops the versions not wanted.
-inline void registerEngines(bool v35, bool v36) {
+inline void registerEngines(bool v35, bool v36, bool v120 = true) {
     using namespace tarnwick;
+    using daoengine::EngineVersion;
     daoengine::RegisterEngineClasses();
-    for (const QString& id : daoengine::EngineProgIds())
-        if ((id.endsWith(QLatin1String("35")) && !v35) ||
-            (id.endsWith(QLatin1String("36")) && !v36))
+    for (const QString& id : daoengine::EngineProgIds()) {
+        const EngineVersion v = daoengine::EngineVersionOf(id);
+        if ((v == EngineVersion::V35 && !v35) || (v == EngineVersion::V36 && !v36) ||
+            (v == EngineVersion::V120 && !v120))
             automation::UnregisterClass(id);
+    }
 }
 
 inline QString errorOf(const std::function<void()>& f) {

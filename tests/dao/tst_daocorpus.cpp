@@ -13,6 +13,7 @@
 
 #include "jet/check.h"
 #include "jet/database.h"
+#include "jet/header.h"
 #include "tests/common/privatehome.h"
 #include "tests/common/unprivileged.h"
 #include "tests/dao/daotestutil.h"
@@ -164,20 +165,73 @@ private slots:
         QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
-    // Neither engine opens Access 2007 files; the refusal names the engine they need.
-    void engines35And36RefuseAceAndLeaveItUntouched() {
-        const QString path = copy("V2010/testV2010.accdb");
+    // Each engine on each format: 3.5 opens Jet 3 files only, 3.6 Jet 3 and Jet 4 files, 12.0
+    // ACE files too. A refusal names the engine the file needs and leaves the file untouched; a
+    // repair and compaction keeps the file's format. No engine opens an encrypted ACE file.
+    void enginesByFormat_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("refusal"); // empty: repaired and compacted in place
+        const QString jet3 = "V1997/testV1997.mdb", jet4 = "V2000/testV2000.mdb",
+                      ace = "V2010/testV2010.accdb";
+        const QString needs36 = "it is a Jet 4 (Access 2000) database, which needs the 3.6 engine.";
+        const QString needs120 =
+            "it is an ACE 14 (Access 2007 or later) database, which needs the 12.0 engine.";
+        QTest::newRow("3.5 Jet 3") << "3.5" << jet3 << "";
+        QTest::newRow("3.5 Jet 4") << "3.5" << jet4 << "by the 3.5 engine: " + needs36;
+        QTest::newRow("3.5 ACE") << "3.5" << ace << "by the 3.5 engine: " + needs120;
+        QTest::newRow("3.6 Jet 3") << "3.6" << jet3 << "";
+        QTest::newRow("3.6 Jet 4") << "3.6" << jet4 << "";
+        QTest::newRow("3.6 ACE") << "3.6" << ace << "by the 3.6 engine: " + needs120;
+        QTest::newRow("12.0 Jet 3") << "12.0" << jet3 << "";
+        QTest::newRow("12.0 Jet 4") << "12.0" << jet4 << "";
+        QTest::newRow("12.0 ACE") << "12.0" << ace << "";
+        QTest::newRow("12.0 ACE 2016") << "12.0"
+                                       << "generated/gen2016-s606-3m.accdb"
+                                       << "";
+        QTest::newRow("12.0 encrypted ACE")
+            << "12.0"
+            << "encrypted/V2010_with-password.accdb"
+            << "V2010_with-password.accdb is encrypted with a database password; Tarnwick cannot "
+               "open it";
+    }
+    void enginesByFormat() {
+        QFETCH(QString, version);
+        QFETCH(QString, file);
+        QFETCH(QString, refusal);
+        const QString path = copy(file);
         const QByteArray before = digest(path);
-        for (const char* version : {"3.5", "3.6"}) {
-            TOvDaoDatabase db;
-            db.SetVersion(version);
+        TOvDaoDatabase db;
+        db.SetVersion(version);
+        QCOMPARE(db.Version(), version);
+        db.SetExclusive(true);
+        if (!refusal.isEmpty()) {
             for (const auto& step : std::initializer_list<std::function<void()>>{
                      [&] { db.RepairDatabaseFile(path, ""); },
-                     [&] { db.CompactDatabaseFile(path, ""); }})
-                QVERIFY(errorOf(step).contains("needs the 12.0 engine"));
+                     [&] { db.CompactDatabaseFile(path, ""); },
+                     [&] { db.CompactDatabaseFileWithOptions(path, "", false, false, 0, ""); }}) {
+                const QString error = errorOf(step);
+                QVERIFY2(error.startsWith("The format of " + path) || error.startsWith(path),
+                         qPrintable(error));
+                QVERIFY2(error.endsWith(refusal), qPrintable(error));
+            }
             db.SetDatabase(path);
-            QVERIFY(errorOf([&] { db.SetConnected(true); }).contains("needs the 12.0 engine"));
+            QVERIFY(errorOf([&] { db.SetConnected(true); }).endsWith(refusal));
+            QVERIFY(!db.Connected());
             QCOMPARE(digest(path), before);
+        } else {
+            const auto format = [&] {
+                return tarnwick::jet::formatName(
+                    tarnwick::jet::Database::open(QFile::encodeName(path).toStdString())->header());
+            };
+            const std::string formatBefore = format();
+            QCOMPARE(errorOf([&] {
+                         db.RepairDatabaseFile(path, "");
+                         db.CompactDatabaseFile(path, "");
+                     }),
+                     QString());
+            QCOMPARE(format(), formatBefore);
+            QVERIFY(soundDatabase(path));
         }
         QCOMPARE(leftovers(dir.path()), QStringList());
     }

@@ -20,6 +20,11 @@ using namespace tarnwick::automation;
 const QString kOldDao = "You does not have Microsoft DAO installed ot it is an OLD Version!";
 const QString k97 = "(In Access'97 mode)";
 const QString k2000 = "(In Access'2000 mode)";
+const QString k2007 = "(In Access'2007 mode)";
+
+QString modeOf(const QString& version) {
+    return version == "3.5" ? k97 : version == "3.6" ? k2000 : k2007;
+}
 
 // Records the compaction and repair calls; writes `output` as the compacted copy when asked.
 class RecordingEngine : public daoengine::DBEngine {
@@ -70,8 +75,8 @@ class TestOvDaoDatabase : public QObject {
 
     static void useRecordingEngines() {
         for (const QString& id : daoengine::EngineProgIds()) {
-            const int minor = id.endsWith("35") ? 5 : 6;
-            RegisterClass(id, [minor] { return std::make_shared<RecordingEngine>(minor); });
+            const daoengine::EngineVersion v = daoengine::EngineVersionOf(id);
+            RegisterClass(id, [v] { return std::make_shared<RecordingEngine>(v); });
         }
         RecordingEngine::calls.clear();
         RecordingEngine::output.clear();
@@ -88,28 +93,39 @@ private slots:
     void engineCombinations_data() {
         QTest::addColumn<bool>("v35");
         QTest::addColumn<bool>("v36");
-        QTest::addColumn<QString>("first"); // version after construction, or its error
-        QTest::addColumn<QString>("ask35"); // version after asking for 3.5
-        QTest::addColumn<QString>("ask36"); // version after asking for 3.6, or its error
-        QTest::newRow("neither") << false << false << "Cannot find DAO on your system!"
-                                 << ""
-                                 << "";
-        QTest::newRow("both") << true << true << "3.5"
-                              << "3.5"
-                              << "3.6";
-        QTest::newRow("only 3.5") << true << false << "3.5"
-                                  << "3.5" << kOldDao;
-        QTest::newRow("only 3.6") << false << true << "3.6"
+        QTest::addColumn<bool>("v120");
+        QTest::addColumn<QString>("first");  // version after construction, or its error
+        QTest::addColumn<QString>("ask35");  // version after asking for 3.5, or its error
+        QTest::addColumn<QString>("ask36");  // version after asking for 3.6, or its error
+        QTest::addColumn<QString>("ask120"); // version after asking for 12.0, or its error
+        QTest::newRow("none") << false << false << false << "Cannot find DAO on your system!"
+                              << ""
+                              << ""
+                              << "";
+        QTest::newRow("3.5 and 3.6") << true << true << false << "3.5"
+                                     << "3.5"
+                                     << "3.6" << kOldDao;
+        QTest::newRow("only 3.5") << true << false << false << "3.5"
+                                  << "3.5" << kOldDao << kOldDao;
+        QTest::newRow("only 3.6") << false << true << false << "3.6"
                                   << "3.6"
-                                  << "3.6";
+                                  << "3.6" << kOldDao;
+        QTest::newRow("all three") << true << true << true << "3.5"
+                                   << "3.5"
+                                   << "3.6"
+                                   << "12.0";
+        QTest::newRow("only 12.0")
+            << false << false << true << "12.0" << kOldDao << kOldDao << "12.0";
     }
     void engineCombinations() {
         QFETCH(bool, v35);
         QFETCH(bool, v36);
+        QFETCH(bool, v120);
         QFETCH(QString, first);
         QFETCH(QString, ask35);
         QFETCH(QString, ask36);
-        registerEngines(v35, v36);
+        QFETCH(QString, ask120);
+        registerEngines(v35, v36, v120);
         std::unique_ptr<TOvDaoDatabase> db;
         const QString error = errorOf([&] { db = std::make_unique<TOvDaoDatabase>(); });
         if (!db) {
@@ -118,21 +134,22 @@ private slots:
             return;
         }
         QCOMPARE(db->Version(), first);
-        QCOMPARE(db->VersionInfo(), first == "3.5" ? k97 : k2000);
+        QCOMPARE(db->VersionInfo(), modeOf(first));
         QVERIFY(!db->WorkspaceObject()); // the first rebuild makes it
-        db->SetVersion("3.5");
-        QCOMPARE(db->Version(), ask35);
-        const QString switchError = errorOf([&] { db->SetVersion("3.6"); });
-        if (ask36.startsWith("You")) {
-            QCOMPARE(switchError, ask36);
-            QCOMPARE(db->Version(), QString("3.5")); // rolled back, with a working engine
-            QVERIFY(db->EngineObject() && db->WorkspaceObject());
-            QCOMPARE(db->VersionInfo(), k97);
-        } else {
-            QCOMPARE(switchError, QString());
-            QCOMPARE(db->Version(), ask36);
-            QCOMPARE(db->VersionInfo(), ask36 == "3.5" ? k97 : k2000);
-            QCOMPARE(Get(db->WorkspaceObject(), "Name").toString(), QString("DaoWorkspace"));
+        for (const auto& [asked, expected] :
+             {std::pair{"3.5", ask35}, std::pair{"3.6", ask36}, std::pair{"12.0", ask120}}) {
+            const QString before = db->Version();
+            const QString switchError = errorOf([&] { db->SetVersion(asked); });
+            if (expected.startsWith("You")) {
+                QCOMPARE(switchError, expected);
+                QCOMPARE(db->Version(), before); // rolled back, with a working engine
+                QVERIFY(db->EngineObject() && db->WorkspaceObject());
+            } else {
+                QCOMPARE(switchError, QString());
+                QCOMPARE(db->Version(), expected);
+                QCOMPARE(Get(db->WorkspaceObject(), "Name").toString(), QString("DaoWorkspace"));
+            }
+            QCOMPARE(db->VersionInfo(), modeOf(db->Version()));
         }
         db.reset();
         QCOMPARE(AutomationUseCount(), 0);
@@ -163,13 +180,21 @@ private slots:
         machineValue("SOFTWARE\\Microsoft\\JET\\4.0\\Engines", "SystemDB", "/srv/system.mdw");
         machineValue("SOFTWARE\\Microsoft\\JET\\4.0\\ISAM Formats\\dBASE III", "", "");
         machineValue("SOFTWARE\\Microsoft\\JET\\4.0\\ISAM Formats\\Excel 8.0", "", "");
-        registerEngines(false, true);
+        registerEngines(false, true, false);
         TOvDaoDatabase db;
         QCOMPARE(db.SystemDatabase(), QString("/srv/system.mdw"));
         QCOMPARE(Get(db.EngineObject(), "SystemDB").toString(), QString("/srv/system.mdw"));
         QCOMPARE(db.DatabaseTypes(), QStringList({"Access", "ODBC", "dBASE III", "Excel 8.0"}));
         db.SetSystemDatabase("");
         QCOMPARE(db.SystemDatabase(), QString("/srv/system.mdw"));
+        // The ACE engine keeps its keys under Office's; it has no ISAM formats here.
+        machineValue("SOFTWARE\\Microsoft\\Office\\12.0\\Access Connectivity Engine\\Engines",
+                     "SystemDB", "/srv/ace.mdw");
+        registerEngines(false, true, true);
+        db.SetVersion("12.0");
+        QCOMPARE(db.DatabaseTypes(), QStringList({"Access", "ODBC"}));
+        db.SetSystemDatabase("");
+        QCOMPARE(db.SystemDatabase(), QString("/srv/ace.mdw"));
         QFile::remove(IniKeyStore::storePath(reg::LOCAL_MACHINE));
     }
 

@@ -13,6 +13,7 @@
 #include "jobs/verify.h"
 #include "platform/formatsettings.h"
 #include "platform/inikeystore.h"
+#include "platform/notifier.h"
 #include "platform/posix/faults.h"
 #include "platform/timesource.h"
 
@@ -77,8 +78,10 @@ public:
     QStringList calls;
     QString failOn;
     bool throwOutside = false;
+    bool stopOutside = false;
     void SetDatabase(const QString& p) override {
         if (throwOutside) throw std::runtime_error("outside");
+        if (stopOutside) throw JobStopped("stop asked");
         calls << "Database " + QFileInfo(p).fileName();
     }
     void SetExclusive(bool) override {}
@@ -491,11 +494,19 @@ private slots:
 
     void compact_data() {
         QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("ext");
         QTest::addColumn<QStringList>("calls");
-        QTest::newRow("3.6") << "3.6" << QStringList{"Database c.mdb", "CompactWithOptions c.mdb",
+        QTest::newRow("12.0") << "12.0"
+                              << "accdb"
+                              << QStringList{"Database c.accdb", "CompactWithOptions c.accdb",
+                                             "Database b.accdb", "CompactWithOptions b.accdb",
+                                             "Database a.accdb", "CompactWithOptions a.accdb"};
+        QTest::newRow("3.6") << "3.6"
+                             << "mdb" << QStringList{"Database c.mdb", "CompactWithOptions c.mdb",
                                                      "Database b.mdb", "CompactWithOptions b.mdb",
                                                      "Database a.mdb", "CompactWithOptions a.mdb"};
         QTest::newRow("3.5") << "3.5"
+                             << "mdb"
                              << QStringList{"Database c.mdb", "Repair c.mdb", "Compact c.mdb",
                                             "Database b.mdb", "Repair b.mdb", "Compact b.mdb",
                                             "Database a.mdb", "Repair a.mdb", "Compact a.mdb"};
@@ -504,40 +515,45 @@ private slots:
     // start and failure lines; a stale lock file beside a database is removed.
     void compact() {
         QFETCH(QString, version);
+        QFETCH(QString, ext);
         QFETCH(QStringList, calls);
         QStringList files;
-        for (const char* n : {"a.mdb", "b.mdb", "c.mdb", "held.mdb"}) {
-            write(path(n), "db");
-            files << path(n);
+        for (const QString n : {"a", "b", "c", "held"}) {
+            write(path(n + "." + ext), "db");
+            files << path(n + "." + ext);
         }
         files.move(3, 1); // a, held, b, c
-        write(path("a.LDB"), "stale");
-        write(path("held.ldb"), "lock");
+        const bool ace = ext == "accdb";
+        const QString stale = path(ace ? "a.laccdb" : "a.LDB");
+        const QString heldLock = path(ace ? "held.laccdb" : "held.ldb");
+        write(stale, "stale");
+        write(heldLock, "lock");
         FakeEngine engine;
         QStringList lines;
         QStringList shown;
-        Holder holder(path("held.ldb"));
+        Holder holder(heldLock);
         const CompactResult r = runCompact(
             {files, version}, engine,
             {[&](const QString& l) { lines << l; }, [&](const QString& p) { shown << p; }});
         QCOMPARE(engine.calls, calls);
         QCOMPARE(shown.size(), 4);
-        QVERIFY(!QFile::exists(path("a.LDB")));
-        QVERIFY(QFile::exists(path("held.ldb")));
+        QVERIFY(!QFile::exists(stale));
+        QVERIFY(QFile::exists(heldLock));
         QCOMPARE(r.succeeded, 3);
         QCOMPARE(r.failed, 1);
         const QString s = "  12/6/2026 10:18:10 AM";
         QCOMPARE(lines.size(), 9);
-        QCOMPARE(lines[0],
-                 "Repair/Compact " + version + " was started for " + path("c.mdb") + " at" + s);
-        QCOMPARE(lines[1], "Repair/Compact " + version + " was Completed Successful for " +
-                               path("c.mdb") + " at" + s);
-        QCOMPARE(lines[4],
-                 "Repair/Compact " + version + " was started for " + path("held.mdb") + " at" + s);
-        QCOMPARE(lines[5],
-                 "Repair/Compact " + version + " was Unsuccessful for " + path("held.mdb") + s);
-        QCOMPARE(lines[6], "  Reason: " + path("held.mdb") + ": its lock file " + path("held.ldb") +
+        const QString c = path("c." + ext), held = path("held." + ext);
+        QCOMPARE(lines[0], "Repair/Compact " + version + " was started for " + c + " at" + s);
+        QCOMPARE(lines[1],
+                 "Repair/Compact " + version + " was Completed Successful for " + c + " at" + s);
+        QCOMPARE(lines[4], "Repair/Compact " + version + " was started for " + held + " at" + s);
+        QCOMPARE(lines[5], "Repair/Compact " + version + " was Unsuccessful for " + held + s);
+        QCOMPARE(lines[6], "  Reason: " + held + ": its lock file " + heldLock +
                                " is locked by another process");
+        QFile kept(held);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("db"));
     }
 
     // A database another program has (locked, or merely open, itself or its lock file) is not
@@ -629,6 +645,22 @@ private slots:
                  (QStringList{"Repair/Compact 3.5 was Unsuccessful for " + path("a.mdb") +
                                   "  12/6/2026 10:18:10 AM",
                               "  Reason: " + path("a.mdb") + ": the run ended early: outside"}));
+
+        // Asked to stop: the same lines, but the run counts as stopped, not broken.
+        lines.clear();
+        engine.throwOutside = false;
+        engine.stopOutside = true;
+        r = runCompact({{path("a.mdb")}, "3.6"}, engine, {collect, {}});
+        QVERIFY(r.stopped && !r.broken && !r.ok());
+        QCOMPARE(lines.last(), "  Reason: " + path("a.mdb") + ": the run ended early: stop asked");
+        tarnwick::RecordingNotifier notifier;
+        tarnwick::Notifier::install(&notifier);
+        JobSession session(TimedJob::Compact, JobSession::Start::ByAlarm, {});
+        session.finish(r);
+        tarnwick::Notifier::install(nullptr);
+        QCOMPARE(session.outcome(), JobOutcome::Stopped);
+        QCOMPARE(notifier.sent,
+                 QStringList{"Tarnwick repair and compaction stopped: " + r.problems.join('\n')});
     }
 
     void inUseProbe() {

@@ -2,6 +2,7 @@
 // and no GUI library linked.
 #include "jet/check.h"
 #include "jet/database.h"
+#include "jet/header.h"
 #include "jet/tabledef.h"
 #include "jet/usagemap.h"
 #include "jobs/joblock.h"
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -260,6 +262,67 @@ private slots:
         QVERIFY(tarnwick::jet::check(
                     *tarnwick::jet::Database::open(folder.filePath(beside.front()).toStdString()))
                     .sound());
+    }
+
+    // The 12.0 engine compacts an Access 2007+ file in its format; an encrypted one is refused
+    // with the engine's line and one whose .laccdb another process holds is skipped, and neither
+    // changes in bytes or times.
+    void aceFilesUnder12() {
+        const QString corpus =
+            qEnvironmentVariable("TARNWICK_TESTDATA", TARNWICK_SOURCE_DIR "/../shared/testdata") +
+            "/jet/";
+        if (!QFileInfo::exists(corpus + "encrypted"))
+            QSKIP("the shared test files (../shared/testdata) are absent");
+        const QDir folder(tmp.filePath("ace"));
+        QVERIFY(folder.mkpath("."));
+        const QString good = folder.filePath("good.accdb"), locked = folder.filePath("held.accdb"),
+                      encrypted = folder.filePath("secret.accdb");
+        QVERIFY(QFile::copy(corpus + "V2007/testV2007.accdb", good));
+        QVERIFY(QFile::copy(corpus + "V2010/testV2010.accdb", locked));
+        QVERIFY(QFile::copy(corpus + "encrypted/V2010_with-password.accdb", encrypted));
+        for (const QString& f : {good, locked, encrypted})
+            QVERIFY(QFile::setPermissions(f, QFile::ReadOwner | QFile::WriteOwner));
+        const QString lock = folder.filePath("held.laccdb");
+        QVERIFY(!file("ace/held.laccdb", "lock").isEmpty());
+        const int holder = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+        const auto state = [](const QString& f) {
+            QFile in(f);
+            struct stat st {};
+            if (!in.open(QIODevice::ReadOnly) || ::stat(QFile::encodeName(f), &st) != 0)
+                return QByteArray();
+            return in.readAll() + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+                   QByteArray::number(qint64(st.st_mtim.tv_nsec)) + '/' +
+                   QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
+                   QByteArray::number(qint64(st.st_ctim.tv_nsec));
+        };
+        const QByteArray lockedBefore = state(locked), encryptedBefore = state(encrypted);
+        const auto format = [](const QString& f) {
+            using namespace tarnwick::jet;
+            return formatName(Database::open(QFile::encodeName(f).toStdString())->header());
+        };
+        const std::string goodFormat = format(good);
+        store("Compact", "dialogfiles", QStringList{good, locked, encrypted}.join('|'));
+        store("Compact", "Version", "12.0");
+        QByteArray output;
+        const int status = run({"compact"}, &output);
+        ::close(holder);
+        store("Compact", "dialogfiles", "");
+        QCOMPARE(status, 1);
+        QVERIFY2(output.contains("Repair/Compact 12.0 was Completed Successful for " +
+                                 QFile::encodeName(good)),
+                 output.constData());
+        QCOMPARE(format(good), goodFormat);
+        QVERIFY(tarnwick::jet::check(*tarnwick::jet::Database::open(good.toStdString())).sound());
+        QVERIFY2(output.contains("\n  Reason: " + QFile::encodeName(encrypted) +
+                                 " is encrypted with a database password; Tarnwick cannot open "
+                                 "it\n"),
+                 output.constData());
+        QVERIFY2(output.contains("\n  Reason: " + QFile::encodeName(locked) + ": its lock file " +
+                                 QFile::encodeName(lock) + " is "),
+                 output.constData());
+        QCOMPARE(state(locked), lockedBefore);
+        QCOMPARE(state(encrypted), encryptedBefore);
     }
 
     // While another file job holds the lock of all file jobs (as the window's backup would), a
