@@ -2,12 +2,14 @@
 
 #include "dao/ovdaodatabase.h"
 
+#include "daoengine/dbfile.h"
 #include "jet/compact.h"
 #include "jet/permissions.h"
 #include "platform/posix/tempfiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -24,6 +26,26 @@ namespace {
 QString folderOf(const QString& fileName) {
     const qsizetype slash = fileName.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? QString() : fileName.left(slash + 1);
+}
+
+constexpr int kAce12Version = 128;
+
+// Whether the file is already an Access 2007+ file; what cannot be read is the engine's to say.
+bool isAceFile(const QString& path) {
+    try {
+        return daoengine::probeDatabaseFile(path).aceVersion != 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// NAME.accdb beside NAME.mdb (or beside a name without an extension).
+QString accdbBeside(const QString& path) {
+    const QFileInfo info(path);
+    const QString base = info.suffix().isEmpty() || info.completeBaseName().isEmpty()
+                             ? info.fileName()
+                             : info.completeBaseName();
+    return folderOf(path) + base + QStringLiteral(".accdb");
 }
 
 // Removes what the engine left under the temporary name, if it is a plain file.
@@ -58,6 +80,16 @@ void TOvDaoDatabase::CompactDatabaseFile(const QString& fileName, const QString&
 void TOvDaoDatabase::CompactDatabaseFileWithOptions(const QString& fileName, const QString& locale,
                                                     bool encrypt, bool decrypt, int version,
                                                     const QString& password) {
+    // An Access 2007 file is a new file with a new name: the .mdb stays as it is.
+    if (version == kAce12Version && !isAceFile(fileName)) {
+        const QString connect = password.isEmpty() ? QString() : QStringLiteral(";pwd=") + password;
+        // The engine refuses a target that exists, never writes through a link, and removes
+        // what it wrote when anything fails.
+        Call(m_engine, QStringLiteral("CompactDatabase"),
+             {fileName, accdbBeside(fileName), locale,
+              CompactOptionsValue(encrypt, decrypt, version), connect});
+        return;
+    }
     compactThroughTemp("CompactDatabaseFileWithOptions", fileName, password, locale,
                        CompactOptionsValue(encrypt, decrypt, version));
 }

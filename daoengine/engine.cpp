@@ -164,6 +164,11 @@ void DBEngine::CompactDatabase(QVariant source, QVariant destination, QVariant l
     if (m_engine == EngineVersion::V35 && co.formatVersion == 64)
         throw EAutomationError(
             QStringLiteral("The 3.5 engine cannot write Jet 4 (Access 2000) files."));
+    if (m_engine != EngineVersion::V120 && co.formatVersion == 128)
+        throw EAutomationError(
+            QStringLiteral("The %1 engine cannot write ACE 12 (Access 2007) files.")
+                .arg(m_engine == EngineVersion::V35 ? QStringLiteral("3.5")
+                                                    : QStringLiteral("3.6")));
     const QString password = connectValue(ArgText(connect), QStringLiteral("PWD"));
     co.password = password.toStdString();
     try {

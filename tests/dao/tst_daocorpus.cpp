@@ -236,10 +236,13 @@ private slots:
         QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
-    // Jet 4 cannot go back to Jet 3 (32), and 3.5 writes no Jet 4 (64).
+    // Jet 4 cannot go back to Jet 3 (32), 3.5 writes no Jet 4 (64), 3.6 no ACE 12 (128), and
+    // Jet 3 goes to ACE through Jet 4.
     void refusedOptionsLeaveTheFileUntouched() {
-        for (const auto& [file, version, format] :
-             {std::tuple{"V2000/testV2000.mdb", "3.6", 32}, {"V1997/testV1997.mdb", "3.5", 64}}) {
+        for (const auto& [file, version, format] : {std::tuple{"V2000/testV2000.mdb", "3.6", 32},
+                                                    {"V1997/testV1997.mdb", "3.5", 64},
+                                                    {"V2000/testV2000.mdb", "3.6", 128},
+                                                    {"V1997/testV1997.mdb", "12.0", 128}}) {
             const QString path = copy(file);
             const QByteArray before = digest(path);
             TOvDaoDatabase db;
@@ -249,7 +252,37 @@ private slots:
             QVERIFY2(!error.isEmpty(), file);
             QCOMPARE(digest(path), before);
             QCOMPARE(leftovers(dir.path()), QStringList());
+            QVERIFY(!QFileInfo::exists(dir.path() + "/" + QFileInfo(path).completeBaseName() +
+                                       ".accdb"));
         }
+    }
+
+    // Version 128 under 12.0 writes NAME.accdb beside a Jet 4 file and leaves the file as it
+    // was; a second time the .accdb is there and nothing is written.
+    void version128WritesAnAccessFileBeside() {
+        const QString path = copy("V2000/testV2000.mdb");
+        const QString accdb = dir.path() + "/testV2000.accdb";
+        QFile::remove(accdb);
+        const QByteArray before = digest(path);
+        TOvDaoDatabase db;
+        db.SetVersion("12.0");
+        QCOMPARE(
+            errorOf([&] { db.CompactDatabaseFileWithOptions(path, "", false, false, 128, ""); }),
+            QString());
+        QCOMPARE(digest(path), before);
+        QCOMPARE(tarnwick::jet::Database::open(QFile::encodeName(accdb).toStdString())
+                     ->header()
+                     .aceVersion,
+                 12);
+        QVERIFY(soundDatabase(accdb));
+        const QByteArray made = digest(accdb);
+        QVERIFY(!errorOf([&] {
+                     db.CompactDatabaseFileWithOptions(path, "", false, false, 128, "");
+                 }).isEmpty());
+        QCOMPARE(digest(accdb), made);
+        QCOMPARE(digest(path), before);
+        QCOMPARE(leftovers(dir.path()), QStringList());
+        QFile::remove(accdb);
     }
 
     // Version 64 under 3.6 converts each Access 97 file to Jet 4 in place: the same tables and
