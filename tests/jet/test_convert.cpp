@@ -250,18 +250,6 @@ TEST_F(Convert, PasswordAndPageEncodingCarryOver) {
     EXPECT_EQ(exported(db).at("Table").size(), 2u);
 }
 
-std::string run(const std::string& cmd, int* status) {
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    std::string text;
-    char buf[4096];
-    std::size_t n;
-    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    const int st = p ? ::pclose(p) : -1;
-    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return text;
-}
-
 // tarnwick-jet convert: what it prints and leaves, for each way of asking.
 TEST_F(Convert, CommandLine) {
     const std::string tool = TARNWICK_JET_TOOL;
@@ -289,7 +277,7 @@ TEST_F(Convert, CommandLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         int status = -1;
-        const std::string said = run(tool + " convert " + c.args, &status);
+        const std::string said = run(tool + " convert " + c.args, &status, true);
         EXPECT_EQ(status, c.status) << said;
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
         EXPECT_EQ(readAll(a97), codes);
@@ -301,7 +289,7 @@ TEST_F(Convert, CommandLine) {
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.accdb"));
     // In place by default: the file itself becomes Jet 4, nothing else is left.
     int status = -1;
-    const std::string said = run(tool + " convert " + a97 + " --to 2000", &status);
+    const std::string said = run(tool + " convert " + a97 + " --to 2000", &status, true);
     EXPECT_EQ(status, 0) << said;
     EXPECT_NE(said.find(a97 + " was converted in place"), std::string::npos) << said;
     EXPECT_NE(said.find(loss), std::string::npos) << said;

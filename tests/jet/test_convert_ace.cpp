@@ -26,30 +26,6 @@ namespace {
 
 constexpr int kAce12 = 128;
 
-fs::path jetpeer() {
-    return corpusDir().parent_path().parent_path() / "tools" / "jetpeer" / "jetpeer";
-}
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// stdout only: the library's warnings on stderr name the file.
-std::string run(const std::string& cmd, int* status) {
-    FILE* p = ::popen((cmd + " 2>/dev/null").c_str(), "r");
-    std::string text;
-    char buf[65536];
-    std::size_t n;
-    while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    const int st = p ? ::pclose(p) : -1;
-    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return text;
-}
-
 std::string peer(const std::string& args, const fs::path& file, const std::string& tail,
                  int* status) {
     return run(quoted(jetpeer().string()) + " " + args + " " + quoted(file.string()) + tail,

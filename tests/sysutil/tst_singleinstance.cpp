@@ -153,7 +153,10 @@ private slots:
         if (killARunningCopy) {
             QProcess crashed;
             start(crashed);
-            QTRY_VERIFY_WITH_TIMEOUT(holderOf("Tarnwick") == crashed.processId(), 30000);
+            // Killed once it listens: it takes the name first, then opens its socket.
+            QTRY_VERIFY_WITH_TIMEOUT(holderOf("Tarnwick") == crashed.processId() &&
+                                         QFile::exists(runtimeDir() + "/Tarnwick.socket"),
+                                     30000);
             crashed.kill();
             QVERIFY(crashed.waitForFinished(10000));
             QVERIFY(QFile::exists(runtimeDir() + "/Tarnwick.socket"));

@@ -6,6 +6,7 @@
 #include "jet/database.h"
 #include "jet/header.h"
 #include "tools/common/cli.h"
+#include "tools/jet/maintain.h"
 
 #include <iostream>
 #include <string>
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
-constexpr int kUnreadable = 2;
 
 int usage(const std::string& why) {
     return tarnwick::cli::badUse("tarnwick-jet", why);
@@ -98,21 +98,7 @@ int runConvert(int argc, const char* const* argv) {
             return kRefused;
         }
         return kDone;
-    } catch (const DatabaseInUse& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
-        return kRefused;
-    } catch (const RewriteRefused& e) {
-        std::cerr << "tarnwick-jet: " << e.detail() << "\n";
-        return kRefused;
-    } catch (const DatabaseEncrypted& e) {
-        std::cerr << "tarnwick-jet: " << file << " " << e.detail() << "\n";
-        return kUnreadable;
-    } catch (const JetError& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
-        return e.structure() == "file" || e.structure() == "database definition page" ? kUnreadable
-                                                                                      : kRefused;
-    } catch (const std::exception& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
-        return kRefused;
+    } catch (const std::exception&) {
+        return rewriteFailed(file);
     }
 }

@@ -42,6 +42,27 @@ int finish(int status) {
 
 } // namespace
 
+int rewriteFailed(const char* file) {
+    try {
+        throw;
+    } catch (const DatabaseInUse& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
+        return kRefused;
+    } catch (const RewriteRefused& e) {
+        std::cerr << "tarnwick-jet: " << e.detail() << "\n";
+        return kRefused;
+    } catch (const DatabaseEncrypted& e) {
+        std::cerr << "tarnwick-jet: " << file << " " << e.detail() << "\n";
+        return kUnreadable;
+    } catch (const JetError& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
+        return unreadable(e) ? kUnreadable : kRefused;
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
+        return kRefused;
+    }
+}
+
 int runCompact(int argc, const char* const* argv) {
     CompactOptions options;
     const char* file = nullptr;
@@ -86,21 +107,8 @@ int runCompact(int argc, const char* const* argv) {
             std::cout << line << "\n";
         if (r.alreadyCompact) std::cout << file << ": already compact, left as it was\n";
         return finish(kDone);
-    } catch (const DatabaseInUse& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
-        return kRefused;
-    } catch (const RewriteRefused& e) {
-        std::cerr << "tarnwick-jet: " << e.detail() << "\n";
-        return kRefused;
-    } catch (const DatabaseEncrypted& e) {
-        std::cerr << "tarnwick-jet: " << file << " " << e.detail() << "\n";
-        return kUnreadable;
-    } catch (const JetError& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
-        return unreadable(e) ? kUnreadable : kRefused;
-    } catch (const std::exception& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
-        return kRefused;
+    } catch (const std::exception&) {
+        return rewriteFailed(file);
     }
 }
 
@@ -129,20 +137,7 @@ int runRepair(int argc, const char* const* argv) {
         }
         if (!r.repaired) std::cout << file << ": nothing to repair\n";
         return finish(kDone);
-    } catch (const DatabaseInUse& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.detail() << "\n";
-        return kRefused;
-    } catch (const RewriteRefused& e) {
-        std::cerr << "tarnwick-jet: " << e.detail() << "\n";
-        return kRefused;
-    } catch (const DatabaseEncrypted& e) {
-        std::cerr << "tarnwick-jet: " << file << " " << e.detail() << "\n";
-        return kUnreadable;
-    } catch (const JetError& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
-        return unreadable(e) ? kUnreadable : kRefused;
-    } catch (const std::exception& e) {
-        std::cerr << "tarnwick-jet: " << file << ": " << e.what() << "\n";
-        return kRefused;
+    } catch (const std::exception&) {
+        return rewriteFailed(file);
     }
 }
