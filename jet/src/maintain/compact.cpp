@@ -4,6 +4,7 @@
 #include "jet/header.h"
 #include "jet/pagefile.h"
 #include "maintain/dblock.h"
+#include "maintain/newfile.h"
 #include "maintain/target.h"
 #include "maintain/toace.h"
 #include "maintain/verify.h"
@@ -203,7 +204,10 @@ CompactReport compact(const std::string& source, const std::string& destination,
     checkOptions(options);
     DatabaseLock lock(source);
     auto db = detail::openSource(lock.fd(), source, options.password);
-    return detail::compactOpened(*db, destination, options);
+    NewFileBeside out(destination);
+    CompactReport report = detail::compactOpened(*db, out.tempPath(), options);
+    out.publish();
+    return report;
 }
 
 namespace detail {
