@@ -209,8 +209,9 @@ TEST_F(Convert, RefusalsChangeNothing) {
     ASSERT_GE(fd, 0);
     const pid_t child = ::fork();
     if (child == 0) {
-        // A separate process holding the file open with a lock, as Access would.
-        ::flock(fd, LOCK_SH);
+        // A separate process holding the file open with a lock, as Access would; without the
+        // lock it ends at once, and the refusal below is then missing.
+        if (::flock(fd, LOCK_SH) != 0) ::_exit(1);
         ::pause();
         ::_exit(0);
     }
