@@ -53,6 +53,7 @@ public:
         m_name = QStringLiteral("tarnwick-session-end-%1").arg(counter++);
         const QString address = qEnvironmentVariable(envVar);
         if (!sessionBusAllowed(address, &m_error)) return;
+        m_tried = true;
         QDBusConnection c = address.isEmpty() ? QDBusConnection::connectToBus(type, m_name)
                                               : QDBusConnection::connectToBus(address, m_name);
         if (!c.isConnected()) {
@@ -61,7 +62,10 @@ public:
         }
         m_conn = c;
     }
-    ~Bus() { QDBusConnection::disconnectFromBus(m_name); }
+    // Qt's bus thread starts at the first call into it, so a refused bus never calls.
+    ~Bus() {
+        if (m_tried) QDBusConnection::disconnectFromBus(m_name);
+    }
     Bus(const Bus&) = delete;
     Bus& operator=(const Bus&) = delete;
 
@@ -73,6 +77,7 @@ private:
     QString m_name;
     std::optional<QDBusConnection> m_conn;
     QString m_error;
+    bool m_tried = false;
 };
 
 QString describe(const QDBusMessage& m) {

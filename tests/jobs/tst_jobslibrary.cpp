@@ -161,6 +161,20 @@ private slots:
         TimeSource::install(nullptr);
     }
 
+    // With the buses disabled a job holds no inhibitor and starts none of Qt's bus threads,
+    // whose leftovers at exit the leak checker reports now and then.
+    void disabledBusStartsNoThread() {
+        const auto threads = [] {
+            return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        };
+        const qsizetype before = threads();
+        {
+            RunningJob job("backup", "Backing up databases");
+            QVERIFY(job.started());
+        }
+        QCOMPARE(threads(), before);
+    }
+
     void names_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("name");
