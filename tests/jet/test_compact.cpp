@@ -2,6 +2,7 @@
 // output checks clean and holds the source's rows; the original survives every failure.
 
 #include "corpus.h"
+#include "scratch.h"
 
 #include "jet/bytes.h"
 #include "jet/check.h"
@@ -95,31 +96,8 @@ bool haveMdbJson() {
     return status == 0;
 }
 
-class Compact : public ::testing::Test {
+class Compact : public ScratchFolder {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarnwick-compact-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string copy(const fs::path& from, const std::string& name) {
-        const fs::path to = dir_ / name;
-        fs::remove(to); // a copy of a read-only original cannot be written over
-        fs::copy_file(from, to);
-        fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-        return to.string();
-    }
-    std::string write(const std::string& name, const B& bytes) {
-        const auto p = dir_ / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
     // Names in the folder other than those given: temporary files left behind.
     std::vector<std::string> strays(const std::vector<std::string>& expected) {
         std::vector<std::string> out;
@@ -129,7 +107,6 @@ protected:
                 out.push_back(e.path().filename().string());
         return out;
     }
-    fs::path dir_;
 };
 
 TEST_F(Compact, EveryCorpusFileShrinksChecksCleanAndKeepsItsRows) {

@@ -3,6 +3,7 @@
 // and column, and every refused conversion leaves the file as it was.
 
 #include "corpus.h"
+#include "scratch.h"
 
 #include "jet/check.h"
 #include "jet/compact.h"
@@ -31,33 +32,13 @@ using B = std::vector<std::uint8_t>;
 
 namespace {
 
-class Convert : public ::testing::Test {
+class Convert : public ScratchFolder {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarnwick-convert-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string copy(const fs::path& from, const std::string& name) {
-        const fs::path to = dir_ / name;
-        fs::remove(to);
-        fs::copy_file(from, to);
-        fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-        return to.string();
-    }
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
-    }
     static CompactOptions to(int version) {
         CompactOptions o;
         o.formatVersion = version;
         return o;
     }
-    fs::path dir_;
 };
 
 std::vector<fs::path> jet3Samples() {

@@ -4,6 +4,7 @@
 // before anything is written.
 
 #include "corpus.h"
+#include "scratch.h"
 
 #include "jet/check.h"
 #include "jet/compact.h"
@@ -40,22 +41,12 @@ std::vector<fs::path> jet4Files() {
 }
 
 // A scratch folder per test, removed after it.
-class Scratch : public ::testing::Test {
+// A writable copy: converting locks its source, and other tests read the shared files.
+class Scratch : public ScratchFolder {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarnwick-toace-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    // A writable copy: converting locks its source, and other tests read the shared files.
     fs::path copyOf(const fs::path& original) {
-        const fs::path src = dir_ / ("src" + original.extension().string());
-        fs::copy_file(original, src);
-        fs::permissions(src, fs::perms::owner_write, fs::perm_options::add);
-        return src;
+        return copy(original, "src" + original.extension().string());
     }
-    fs::path dir_;
 };
 
 class ToAce : public Scratch, public ::testing::WithParamInterface<fs::path> {};

@@ -2,6 +2,7 @@
 // structure, and nothing may crash. The copies live in memory or in a private temporary folder.
 
 #include "corpus.h"
+#include "scratch.h"
 
 #include "check/rowdigest.h"
 #include "jet/bytes.h"
@@ -369,21 +370,8 @@ TEST(Damage, SameReportOnOneThreadOrTwo) {
 }
 
 // The command-line tool on copies in a private temporary folder.
-class Tool : public ::testing::Test {
+class Tool : public ScratchFolder {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarnwick-jet-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string write(const std::string& name, const B& bytes) {
-        const auto p = dir_ / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
     int run(const std::string& args, std::string* out = nullptr) {
         const std::string cmd = std::string(TARNWICK_JET_TOOL) + " " + args + " 2>&1";
         FILE* p = ::popen(cmd.c_str(), "r");
@@ -396,7 +384,6 @@ protected:
         if (out) *out = text;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::filesystem::path dir_;
 };
 
 TEST_F(Tool, ExitCodes) {
