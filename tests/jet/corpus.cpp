@@ -63,6 +63,20 @@ int runCorpusTests(int argc, char** argv) {
     return RUN_ALL_TESTS();
 }
 
+int runAceTests(int argc, char** argv, const std::function<std::string()>& missingPeer) {
+    std::string why;
+    if (aceCorpusFiles().empty())
+        why = "no Access 2007+ test databases under " + corpusDir().string();
+    else
+        why = missingPeer();
+    if (!why.empty()) {
+        std::cout << "SKIP: " << why << "\n";
+        return 77;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
 fs::path jetpeer() {
     return corpusDir().parent_path().parent_path() / "tools" / "jetpeer" / "jetpeer";
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ std::string folderAndStem(const std::filesystem::path& p);
 
 // Runs the tests; exits 77 (skip) with a message when the corpus is missing.
 int runCorpusTests(int argc, char** argv);
+// Runs tests of the Access 2007+ files against a peer; exits 77 (skip) with a message when
+// those files are missing or when missingPeer says why the peer cannot run.
+int runAceTests(int argc, char** argv, const std::function<std::string()>& missingPeer);
 
 // The independent peer for Jet and ACE files that the shared test data ships.
 std::filesystem::path jetpeer();

@@ -147,16 +147,10 @@ INSTANTIATE_TEST_SUITE_P(Ace, AceExport, ::testing::ValuesIn(aceCorpusFiles()),
 } // namespace
 
 int main(int argc, char** argv) {
-    if (aceCorpusFiles().empty()) {
-        std::cout << "SKIP: no Access 2007+ test databases under " << corpusDir() << "\n";
-        return 77;
-    }
-    int status = 0;
-    run(quoted(jetpeer().string()) + " info " + quoted(aceCorpusFiles().front().string()), &status);
-    if (status != 0) {
-        std::cout << "SKIP: jetpeer cannot run here (Java or its libraries missing?)\n";
-        return 77;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return runAceTests(argc, argv, []() -> std::string {
+        int status = 0;
+        run(quoted(jetpeer().string()) + " info " + quoted(aceCorpusFiles().front().string()),
+            &status);
+        return status == 0 ? "" : "jetpeer cannot run here (Java or its libraries missing?)";
+    });
 }

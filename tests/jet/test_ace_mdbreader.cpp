@@ -130,21 +130,13 @@ INSTANTIATE_TEST_SUITE_P(Ace, AceMdbReader, ::testing::ValuesIn(aceCorpusFiles()
 } // namespace
 
 int main(int argc, char** argv) {
-    if (aceCorpusFiles().empty()) {
-        std::cout << "SKIP: no Access 2007+ test databases under " << corpusDir() << "\n";
-        return 77;
-    }
-    int status = 0;
-    run("node --version", &status);
-    if (status != 0) {
-        std::cout << "SKIP: node is not installed (scripts/install-deps.sh installs it)\n";
-        return 77;
-    }
-    if (!fs::exists(peers / "node_modules" / "mdb-reader" / "package.json")) {
-        std::cout << "SKIP: mdb-reader is not installed in " << peers
-                  << " (scripts/install-peers.sh installs it)\n";
-        return 77;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return runAceTests(argc, argv, []() -> std::string {
+        int status = 0;
+        run("node --version", &status);
+        if (status != 0) return "node is not installed (scripts/install-deps.sh installs it)";
+        if (!fs::exists(peers / "node_modules" / "mdb-reader" / "package.json"))
+            return "mdb-reader is not installed in " + peers.string() +
+                   " (scripts/install-peers.sh installs it)";
+        return {};
+    });
 }
