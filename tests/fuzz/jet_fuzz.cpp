@@ -21,19 +21,27 @@ using namespace tarnwick::jet;
 
 namespace {
 
-// One private folder for the whole run, emptied before each input.
-const std::filesystem::path& workFolder() {
-    static const std::filesystem::path dir = [] {
+// One private folder for the whole run, emptied before each input and removed at exit.
+class WorkFolder {
+public:
+    WorkFolder() {
         char tmpl[] = "/tmp/tarnwick-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
-        if (!made) std::abort();
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(workFolder(), ec);
-        });
-        return std::filesystem::path(made);
-    }();
-    return dir;
+        if (!::mkdtemp(tmpl)) std::abort();
+        m_path = tmpl;
+    }
+    ~WorkFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+const std::filesystem::path& workFolder() {
+    static const WorkFolder folder;
+    return folder.path();
 }
 
 void compactAndRepair(const std::uint8_t* data, std::size_t size) {
