@@ -10,7 +10,6 @@
 
 #include <iostream>
 #include <string>
-#include <sys/stat.h>
 
 using namespace tarnwick::jet;
 
@@ -30,11 +29,6 @@ std::string accdbBeside(const std::string& file) {
     const bool hasExtension =
         dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
     return (hasExtension ? file.substr(0, dot) : file) + ".accdb";
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
 }
 
 } // namespace
@@ -77,10 +71,6 @@ int runConvert(int argc, const char* const* argv) {
                 std::cout.flush();
                 return std::cout ? kDone : kRefused;
             }
-        }
-        if (!target.empty() && exists(target)) {
-            std::cerr << "tarnwick-jet: " << target << " already exists; nothing was written\n";
-            return kRefused;
         }
         const CompactReport r =
             target.empty() ? compactInPlace(file, options) : compact(file, target, options);

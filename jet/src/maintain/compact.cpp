@@ -4,7 +4,6 @@
 #include "jet/header.h"
 #include "jet/pagefile.h"
 #include "maintain/dblock.h"
-#include "maintain/newfile.h"
 #include "maintain/target.h"
 #include "maintain/toace.h"
 #include "maintain/verify.h"
@@ -51,6 +50,11 @@ TargetFormat checkTarget(const Database& db, const CompactOptions& options, bool
     const TargetFormat target = targetFormat(db.header(), options.formatVersion);
     if (target == TargetFormat::Ace12) checkAceConversion(options, newFile);
     return target;
+}
+
+[[noreturn]] void destinationTaken(const std::string& destination) {
+    throw RewriteRefused("file", JetError::noPage,
+                         destination + " already exists; nothing was written");
 }
 
 Format outputFormat(const Database& db, TargetFormat target) {
@@ -103,9 +107,14 @@ std::uint32_t keyFor(const DatabaseHeader& h, PageEncoding encoding) {
 // The part of the budget index entries may take (three eighths): the rest holds their sorting
 // and merging, pages on their way to disk and the pages of the mapped files in memory.
 RebuildOptions rebuildOptions(const CompactOptions& options, std::uint32_t key,
-                              const std::string& beside) {
+                              const std::string& beside, TargetFormat target) {
     RebuildOptions ro;
     ro.databaseKey = key;
+    ro.toJet4 = target == TargetFormat::Jet4;
+    if (target == TargetFormat::Ace12) {
+        ro.aceVersion = 12;
+        ro.databaseKey = 0; // ACE files are never encoded
+    }
     ro.entryMemory =
         (std::size_t{std::max(options.memoryMiB, CompactOptions::kMinMemoryMiB)} << 20) / 8 * 3;
     ro.spillFolder = folderOf(beside);
@@ -141,54 +150,34 @@ std::unique_ptr<Database> openSource(int fd, const std::string& path, const std:
     return db;
 }
 
-// Writes and verifies `destination` from `db`; removes it on any failure.
-CompactReport compactOpened(const Database& db, const std::string& destination,
+// Writes `db` into the empty file `fd` and verifies it from disk; `destination` names it in
+// messages.
+CompactReport compactOpened(const Database& db, int fd, const std::string& destination,
                             const CompactOptions& options) {
     const TargetFormat target = checkTarget(db, options, true);
     CompactReport report;
     report.sizeBefore = db.file().fileSize();
     report.pagesBefore = db.file().pageCount();
-    RebuildOptions ro = rebuildOptions(options, keyFor(db.header(), options.encoding), destination);
-    ro.toJet4 = target == TargetFormat::Jet4;
-    if (target == TargetFormat::Ace12) {
-        ro.aceVersion = 12;
-        ro.databaseKey = 0;
+    const RebuildOptions ro =
+        rebuildOptions(options, keyFor(db.header(), options.encoding), destination, target);
+    RebuildResult r;
+    {
+        PageWriter out(fd, destination, outputFormat(db, target), ro.databaseKey);
+        r = rebuildDatabase(db, out, ro);
     }
-    std::unique_ptr<PageWriter> out =
-        std::make_unique<PageWriter>(destination, outputFormat(db, target), ro.databaseKey);
-    try {
-        RebuildResult r = rebuildDatabase(db, *out, ro);
-        out.reset();
-        db.file().releaseCache();
-        const int fd = ::open(destination.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            throw JetError("file", JetError::noPage,
-                           "cannot read back " + destination + ": " + std::strerror(errno));
-        std::unique_ptr<ByteSource> written;
-        try {
-            written = openMappedSource(fd, destination);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        ::close(fd);
-        auto rebuilt = Database::open(std::move(written));
-        verifyRebuilt(db, *rebuilt, r.digests());
-        report.sizeAfter = rebuilt->file().fileSize();
-        report.pagesAfter = rebuilt->file().pageCount();
-        std::uint64_t rows = 0;
-        for (const auto& t : r.tables) {
-            rows += t.rows;
-            report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
-        }
-        report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
-                               std::to_string(rows) + " rows; every row and index verified");
-        addConversionLines(report, db, r, target);
-    } catch (...) {
-        out.reset();
-        ::unlink(destination.c_str());
-        throw;
+    db.file().releaseCache();
+    auto rebuilt = Database::open(openMappedSource(fd, destination));
+    verifyRebuilt(db, *rebuilt, r.digests());
+    report.sizeAfter = rebuilt->file().fileSize();
+    report.pagesAfter = rebuilt->file().pageCount();
+    std::uint64_t rows = 0;
+    for (const auto& t : r.tables) {
+        rows += t.rows;
+        report.lines.insert(report.lines.end(), t.notes.begin(), t.notes.end());
     }
+    report.lines.push_back("rebuilt " + std::to_string(r.tables.size()) + " tables with " +
+                           std::to_string(rows) + " rows; every row and index verified");
+    addConversionLines(report, db, r, target);
     if (options.encoding == PageEncoding::Encrypt)
         report.lines.push_back("pages encoded with a new database key");
     if (options.encoding == PageEncoding::Decrypt && db.header().databaseKey != 0)
@@ -204,9 +193,21 @@ CompactReport compact(const std::string& source, const std::string& destination,
     checkOptions(options);
     DatabaseLock lock(source);
     auto db = detail::openSource(lock.fd(), source, options.password);
-    NewFileBeside out(destination);
-    CompactReport report = detail::compactOpened(*db, out.tempPath(), options);
-    out.publish();
+    // Written beside its destination and named only once verified and synced, and only if the
+    // name is still free: nobody finds a half-written database under it.
+    struct stat st {};
+    if (::lstat(destination.c_str(), &st) == 0) destinationTaken(destination);
+    posix::ReplaceOptions ro;
+    ro.followSymlink = false;
+    ro.keepOwner = false;
+    ro.newNameOnly = true;
+    posix::DurableReplace out;
+    if (!out.open(destination, ro)) throw JetError("file", JetError::noPage, out.errorMessage());
+    CompactReport report = detail::compactOpened(*db, out.fd(), destination, options);
+    if (!out.commitAsNew(nameOf(destination))) {
+        if (out.errorCode() == EEXIST) destinationTaken(destination);
+        throw JetError("file", JetError::noPage, out.errorMessage());
+    }
     return report;
 }
 
@@ -377,13 +378,9 @@ CompactReport compactInPlace(const std::string& file, const CompactOptions& opti
     CompactReport report;
     report.sizeBefore = db->file().fileSize();
     report.pagesBefore = db->file().pageCount();
-    RebuildOptions ro = rebuildOptions(options, keyFor(db->header(), options.encoding), file);
+    RebuildOptions ro =
+        rebuildOptions(options, keyFor(db->header(), options.encoding), file, target);
     ro.sync = false; // synced below while the new file is verified
-    ro.toJet4 = target == TargetFormat::Jet4;
-    if (target == TargetFormat::Ace12) {
-        ro.aceVersion = 12;
-        ro.databaseKey = 0;
-    }
     SourceRows sourceRows;
     std::uint64_t rebuiltSize = 0;
     {
