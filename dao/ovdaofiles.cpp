@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -39,13 +38,9 @@ bool isAceFile(const QString& path) {
     }
 }
 
-// NAME.accdb beside NAME.mdb (or beside a name without an extension).
 QString accdbBeside(const QString& path) {
-    const QFileInfo info(path);
-    const QString base = info.suffix().isEmpty() || info.completeBaseName().isEmpty()
-                             ? info.fileName()
-                             : info.completeBaseName();
-    return folderOf(path) + base + QStringLiteral(".accdb");
+    return QFile::decodeName(
+        QByteArray::fromStdString(jet::accdbBeside(QFile::encodeName(path).toStdString())));
 }
 
 // Removes what the engine left under the temporary name, if it is a plain file.

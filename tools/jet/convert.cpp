@@ -22,15 +22,6 @@ int usage(const std::string& why) {
     return tarnwick::cli::badUse("tarnwick-jet", why);
 }
 
-// NAME.accdb beside the source: its extension, if any, replaced.
-std::string accdbBeside(const std::string& file) {
-    const std::size_t slash = file.rfind('/');
-    const std::size_t dot = file.rfind('.');
-    const bool hasExtension =
-        dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
-    return (hasExtension ? file.substr(0, dot) : file) + ".accdb";
-}
-
 } // namespace
 
 int runConvert(int argc, const char* const* argv) {

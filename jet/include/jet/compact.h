@@ -58,6 +58,10 @@ CompactEstimate estimateCompaction(const Database& db);
 CompactReport compact(const std::string& source, const std::string& destination,
                       const CompactOptions& options = {});
 
+// Where a conversion to ACE 12 goes when no name is given: NAME.accdb beside NAME.mdb, or beside
+// a name without an extension.
+std::string accdbBeside(const std::string& path);
+
 // Verifies `replacement` against `original` (check clean, same rows, index walks equal rows),
 // gives it the original's owner, group, mode, ACLs and xattrs, renames it over `original` in one
 // step and syncs the folder. On any failure `original` is untouched, `replacement` removed, and

@@ -9,6 +9,14 @@ namespace {
 const std::string kStructure = "conversion";
 } // namespace
 
+std::string accdbBeside(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? path.substr(0, dot) : path) + ".accdb";
+}
+
 void checkAceConversion(const CompactOptions& options, bool newFile) {
     if (!newFile)
         throw RewriteRefused(kStructure, JetError::noPage,
