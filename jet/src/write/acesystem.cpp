@@ -2,6 +2,7 @@
 
 #include "jet/bytes.h"
 #include "jet/database.h"
+#include "write/jet4row.h"
 
 #include <algorithm>
 #include <cstring>
@@ -224,40 +225,16 @@ std::vector<std::uint8_t> catalogRow(const TableDef& catalog, std::int32_t id,
     values["DateUpdate"] = when;
     values["Flags"] = u32(flags);
 
-    const std::size_t cc = catalog.maxColumns;
-    std::vector<std::uint8_t> row(2 + catalog.fixedAreaLength(), 0);
-    put16(row.data(), static_cast<std::uint32_t>(cc));
-    std::vector<std::uint8_t> mask((cc + 7) / 8, 0);
-    std::vector<std::uint16_t> offsets(catalog.variableColumns, 0);
-    std::map<std::uint16_t, const std::vector<std::uint8_t>*> variable;
+    Jet4RowBuilder row(catalog);
     for (const Column& c : catalog.columns) {
         auto it = values.find(c.name);
         if (it == values.end()) continue;
         if (c.isFixed() && it->second.size() != c.length)
             throw JetError("catalog", JetError::noPage,
                            "column \"" + c.name + "\" of the catalog has an unexpected size");
-        mask[c.number / 8] = static_cast<std::uint8_t>(mask[c.number / 8] | 1u << (c.number % 8));
-        if (c.isFixed())
-            std::memcpy(row.data() + 2 + c.fixedOffset, it->second.data(), c.length);
-        else
-            variable[c.varIndex] = &it->second;
+        row.set(c, std::move(it->second));
     }
-    for (std::uint16_t v = 0; v < catalog.variableColumns; ++v) {
-        offsets[v] = static_cast<std::uint16_t>(row.size());
-        if (auto it = variable.find(v); it != variable.end())
-            row.insert(row.end(), it->second->begin(), it->second->end());
-    }
-    if (catalog.variableColumns != 0) {
-        const std::size_t eod = row.size();
-        row.resize(row.size() + 2 * (catalog.variableColumns + 2));
-        std::uint8_t* p = row.data() + eod;
-        put16(p, static_cast<std::uint32_t>(eod));
-        for (std::size_t v = catalog.variableColumns; v-- > 0;)
-            put16(p += 2, offsets[v]);
-        put16(p + 2, catalog.variableColumns);
-    }
-    row.insert(row.end(), mask.begin(), mask.end());
-    return row;
+    return row.finish();
 }
 
 } // namespace tarnwick::jet

@@ -5,6 +5,7 @@
 #include "read/datapage.h"
 #include "read/jet4form.h"
 #include "read/longvalue.h"
+#include "write/jet4row.h"
 #include "write/tablerebuild.h"
 
 #include <algorithm>
@@ -110,6 +111,9 @@ private:
     Bytes renewRow(const Prepared& p, std::vector<std::pair<std::int32_t, std::int32_t>>& changes);
     Bytes convertRow(const Prepared& p,
                      std::vector<std::pair<std::int32_t, std::int32_t>>& changes);
+    // Gives the table id stored at `id` its number in the new file, noting a change.
+    void renumberId(std::uint8_t* id,
+                    std::vector<std::pair<std::int32_t, std::int32_t>>& changes) const;
     // A converted long value, written; `bytes` is its new content.
     std::array<std::uint8_t, 12> writeConverted(std::uint16_t column,
                                                 std::vector<std::uint8_t> bytes);
@@ -507,13 +511,7 @@ Bytes RowCopier::renewRow(const Prepared& p,
         if (!fld.present) continue;
         const std::size_t off = static_cast<std::size_t>(fld.data.data() - p.stored.data());
         if (r_.idColumns.count(c.number) && fld.data.size() == 4) {
-            const std::uint32_t old = le32(fld.data.data());
-            auto it = job_.tableIds.find(old);
-            if (it != job_.tableIds.end() && it->second != old) {
-                put32(row_.data() + off, it->second);
-                changes.emplace_back(static_cast<std::int32_t>(old),
-                                     static_cast<std::int32_t>(it->second));
-            }
+            renumberId(row_.data() + off, changes);
             continue;
         }
         if (!c.isLong()) continue;
@@ -537,19 +535,13 @@ Bytes RowCopier::renewRow(const Prepared& p,
 Bytes RowCopier::convertRow(const Prepared& p,
                             std::vector<std::pair<std::int32_t, std::int32_t>>& changes) {
     splitRow(f_, def_, p.stored, dataPageName_, p.at.page, p.at.row, fields_);
-    const std::size_t fixedArea = outDef_.fixedAreaLength();
-    const std::uint16_t cc = outDef_.maxColumns;
-    const std::size_t nv = outDef_.variableColumns;
-    std::vector<std::vector<std::uint8_t>> var(nv);
-    std::vector<std::uint8_t> mask((cc + 7) / 8, 0);
-    row_.assign(2 + fixedArea, 0);
-    put16(row_.data(), cc);
+    Jet4RowBuilder row(outDef_);
     for (std::size_t i = 0; i < def_.columns.size(); ++i) {
         const Column& c = def_.columns[i];
         const Column& oc = outDef_.columns[i];
         const RawField& fld = fields_[i];
         if (c.type == ColumnType::Boolean) {
-            if (fld.boolValue) mask[c.number / 8] |= static_cast<std::uint8_t>(1 << (c.number % 8));
+            row.setBoolean(oc, fld.boolValue);
             continue;
         }
         if (!fld.present || (fixedSizeOf(c.type) && fld.data.size() < fixedSizeOf(c.type)))
@@ -586,42 +578,24 @@ Bytes RowCopier::convertRow(const Prepared& p,
             Bytes data = fld.data;
             if (fixedSizeOf(c.type)) data = data.first(fixedSizeOf(c.type));
             bytes.assign(data.begin(), data.end());
-            if (r_.idColumns.count(c.number) && bytes.size() == 4) {
-                const std::uint32_t old = le32(bytes.data());
-                auto it = job_.tableIds.find(old);
-                if (it != job_.tableIds.end() && it->second != old) {
-                    put32(bytes.data(), it->second);
-                    changes.emplace_back(static_cast<std::int32_t>(old),
-                                         static_cast<std::int32_t>(it->second));
-                }
-            }
+            if (r_.idColumns.count(c.number) && bytes.size() == 4)
+                renumberId(bytes.data(), changes);
         }
-        mask[c.number / 8] |= static_cast<std::uint8_t>(1 << (c.number % 8));
-        if (oc.isFixed()) {
-            if (bytes.size() > oc.length) bytes.resize(oc.length);
-            std::copy(bytes.begin(), bytes.end(), row_.begin() + 2 + oc.fixedOffset);
-        } else {
-            var[oc.varIndex] = std::move(bytes);
-        }
+        row.set(oc, std::move(bytes));
     }
-    if (nv) {
-        std::vector<std::uint16_t> offsets(nv + 1);
-        for (std::size_t v = 0; v < nv; ++v) {
-            offsets[v] = static_cast<std::uint16_t>(row_.size());
-            row_.insert(row_.end(), var[v].begin(), var[v].end());
-        }
-        offsets[nv] = static_cast<std::uint16_t>(row_.size());
-        if (row_.size() + 2 * (nv + 2) + mask.size() > 0xFFFF)
-            throw JetError("data page", p.header.page, "a converted row is too long");
-        for (std::size_t v = nv + 1; v-- > 0;) {
-            row_.push_back(static_cast<std::uint8_t>(offsets[v]));
-            row_.push_back(static_cast<std::uint8_t>(offsets[v] >> 8));
-        }
-        row_.push_back(static_cast<std::uint8_t>(nv));
-        row_.push_back(static_cast<std::uint8_t>(nv >> 8));
-    }
-    row_.insert(row_.end(), mask.begin(), mask.end());
+    row_ = row.finish();
+    if (row_.size() > 0xFFFF)
+        throw JetError("data page", p.header.page, "a converted row is too long");
     return row_;
+}
+
+void RowCopier::renumberId(std::uint8_t* id,
+                           std::vector<std::pair<std::int32_t, std::int32_t>>& changes) const {
+    const std::uint32_t old = le32(id);
+    auto it = job_.tableIds.find(old);
+    if (it == job_.tableIds.end() || it->second == old) return;
+    put32(id, it->second);
+    changes.emplace_back(static_cast<std::int32_t>(old), static_cast<std::int32_t>(it->second));
 }
 
 std::array<std::uint8_t, 12> RowCopier::writeConverted(std::uint16_t column,
