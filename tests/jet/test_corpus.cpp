@@ -27,25 +27,6 @@ using namespace tarnwick::jet::test;
 
 namespace {
 
-std::string runCommand(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 65536> buf;
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-    ::pclose(p);
-    return out;
-}
-
-std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::size_t pos = 0;
@@ -194,10 +175,9 @@ TEST_P(Corpus, CheckFindsNoProblems) {
 }
 
 TEST_P(Corpus, ExportEqualsMdbJson) {
-    if (runCommand("command -v mdb-json").empty())
-        GTEST_SKIP() << "mdb-json (mdbtools) is not installed";
+    if (run("command -v mdb-json").empty()) GTEST_SKIP() << "mdb-json (mdbtools) is not installed";
     auto db = Database::open(GetParam().string());
-    auto theirTables = lines(runCommand("mdb-tables -1 " + shellQuote(GetParam().string())));
+    auto theirTables = lines(run("mdb-tables -1 " + quoted(GetParam().string())));
     std::set<std::string> ourTables;
     for (const auto* t : db->tables(false))
         ourTables.insert(t->name);
@@ -214,9 +194,8 @@ TEST_P(Corpus, ExportEqualsMdbJson) {
             return true;
         });
         std::vector<Json> theirs;
-        for (const auto& l :
-             lines(runCommand("mdb-json -T '%Y-%m-%dT%H:%M:%S' " + shellQuote(GetParam().string()) +
-                              " " + shellQuote(t->name))))
+        for (const auto& l : lines(run("mdb-json -T '%Y-%m-%dT%H:%M:%S' " +
+                                       quoted(GetParam().string()) + " " + quoted(t->name))))
             theirs.push_back(parseJson(l));
         ASSERT_EQ(ours.size(), theirs.size());
 

@@ -373,16 +373,11 @@ TEST(Damage, SameReportOnOneThreadOrTwo) {
 class Tool : public ScratchFolder {
 protected:
     int run(const std::string& args, std::string* out = nullptr) {
-        const std::string cmd = std::string(TARNWICK_JET_TOOL) + " " + args + " 2>&1";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        std::string text;
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            text.append(buf, n);
-        const int status = ::pclose(p);
+        int status = 0;
+        const std::string text =
+            test::run(std::string(TARNWICK_JET_TOOL) + " " + args, &status, true);
         if (out) *out = text;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
     }
 };
 
