@@ -406,23 +406,9 @@ private:
             }
     }
 
-    void checkTable(const CatalogEntry& entry) {
-        const std::string& name = entry.name;
-        const std::size_t problemsBefore = tableProblems_[name];
-        const TableDef* defp = nullptr;
-        try {
-            defp = &db_.tableDef(entry);
-        } catch (const JetError& e) {
-            problem(e, name);
-            return;
-        }
-        const TableDef& def = *defp;
-        for (auto p : def.pages)
-            claim(p, "table definition of \"" + name + "\"");
-        shapeTable(def, name);
-        if (f_.jet4()) checkDefinitionFreeSpace(def, name);
-
-        // Long-value column maps first, so rows can be checked against them.
+    // The pages each long-value column's usage map lists, checked to be long-value pages and
+    // claimed for the column.
+    ListedPages checkLongValueMaps(const TableDef& def, const std::string& name) {
         ListedPages lvPages;
         for (const auto& lv : def.longValueMaps) {
             const Column* col = def.columnByNumber(lv.column);
@@ -453,6 +439,51 @@ private:
                                     "lists a page the column does not own");
             }
         }
+        return lvPages;
+    }
+
+    // A row count that disagrees with the live rows. `soundOtherwise`: the table showed no
+    // other problem.
+    void checkRowCount(const CatalogEntry& entry, const TableDef& def, std::size_t rows,
+                       const std::vector<std::string>& indexNames, bool soundOtherwise) {
+        const std::string& name = entry.name;
+        const std::string msg = "row count " + std::to_string(def.rowCount) + " disagrees with " +
+                                std::to_string(rows) + " live rows";
+        // An index that holds every row and agrees with the rows proves them all there:
+        // then only the stored count is behind, which Access leaves so at times.
+        const auto whole =
+            std::find_if(def.realIndexes.begin(), def.realIndexes.end(),
+                         [](const RealIndex& ri) { return !(ri.flags & idxflag::ignoreNulls); });
+        if (entry.isSystem())
+            note("table definition", name, def.page, msg + " (stale count of a system table)");
+        else if (whole != def.realIndexes.end() && soundOtherwise)
+            note("table definition", name, def.page,
+                 "stale row count " + std::to_string(def.rowCount) + ": " + std::to_string(rows) +
+                     " live rows, each with its entry in index \"" +
+                     indexNames[static_cast<std::size_t>(whole - def.realIndexes.begin())] +
+                     "\"; harmless, a compaction writes the right count");
+        else
+            problem("table definition", name, def.page, {}, msg);
+    }
+
+    void checkTable(const CatalogEntry& entry) {
+        const std::string& name = entry.name;
+        const std::size_t problemsBefore = tableProblems_[name];
+        const TableDef* defp = nullptr;
+        try {
+            defp = &db_.tableDef(entry);
+        } catch (const JetError& e) {
+            problem(e, name);
+            return;
+        }
+        const TableDef& def = *defp;
+        for (auto p : def.pages)
+            claim(p, "table definition of \"" + name + "\"");
+        shapeTable(def, name);
+        if (f_.jet4()) checkDefinitionFreeSpace(def, name);
+
+        // Long-value column maps first, so rows can be checked against them.
+        const ListedPages lvPages = checkLongValueMaps(def, name);
 
         // Rows. A large table's pages are read by two threads when the file allows it, in
         // pieces each read into a part of its own; the parts' findings are then taken in page
@@ -548,25 +579,8 @@ private:
                                 "lists a page the table does not own");
         }
         if (owned) checkIndexes(def, name, indexNames, tableRows, exams);
-        if (owned && def.rowCount != rows) {
-            const std::string msg = "row count " + std::to_string(def.rowCount) +
-                                    " disagrees with " + std::to_string(rows) + " live rows";
-            // An index that holds every row and agrees with the rows proves them all there:
-            // then only the stored count is behind, which Access leaves so at times.
-            const auto whole = std::find_if(
-                def.realIndexes.begin(), def.realIndexes.end(),
-                [](const RealIndex& ri) { return !(ri.flags & idxflag::ignoreNulls); });
-            if (entry.isSystem())
-                note("table definition", name, def.page, msg + " (stale count of a system table)");
-            else if (whole != def.realIndexes.end() && tableProblems_[name] == problemsBefore)
-                note("table definition", name, def.page,
-                     "stale row count " + std::to_string(def.rowCount) + ": " +
-                         std::to_string(rows) + " live rows, each with its entry in index \"" +
-                         indexNames[static_cast<std::size_t>(whole - def.realIndexes.begin())] +
-                         "\"; harmless, a compaction writes the right count");
-            else
-                problem("table definition", name, def.page, {}, msg);
-        }
+        if (owned && def.rowCount != rows)
+            checkRowCount(entry, def, rows, indexNames, tableProblems_[name] == problemsBefore);
         if (!file_.readsConcurrently()) file_.releaseCache();
     }
 
